@@ -1,0 +1,27 @@
+# make run   builds and starts Tarnwick
+# make test  builds everything and runs the whole test suite
+BUILD ?= build
+JOBS ?= 2
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DTARNWICK_WERROR=ON $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@$(BUILD)/src/tarnwick $(ARGS)
+
+test: build
+	@scripts/run-tests.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

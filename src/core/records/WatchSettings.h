@@ -1,0 +1,82 @@
+#pragma once
+
+#include "records/FetchSettings.h"
+
+namespace tw {
+
+class Clock;
+class Prompter;
+
+/// One watch item: how the page is fetched plus when it is checked, which part of it is
+/// compared, what happens on a change and what the last check found.
+class WatchSettings : public FetchSettings {
+public:
+    static constexpr const char* kKeyTable =
+        "Chec: Timi: Date: Time: Down: Show: Last: Resu: Hidd: Exec: SUse: SFil: PopU: Keyw: "
+        "KeyP: Jpco: CmpO: CmpS: CmpD: UseM: ToAd: Subj: Honb: HonE: ";
+    static constexpr const char* kOpenLine = "\t//{{TOP-W\n";
+    static constexpr const char* kCloseLine = "\tEND-W}}//\n";
+    /// Column texts of the two words; a word's choice is the position where it is first found.
+    static constexpr const char* kScheduleColumns = "daily   weekly  monthly once    ";
+    static constexpr const char* kTimingColumns = "open    inter   defined ";
+    /// Key position of the URL-encoded mail body line, which wins over "Honb".
+    static constexpr int kMailBodyEncodedPos = 138;
+
+    std::string schedule = "daily";
+    std::string timing = "open";
+    std::time_t dateValue = 0;
+    int timeValue = 0;
+    int downloadMode = 0;
+    int showInBrowser = 0;
+    std::time_t lastCheck = 0;
+    int lastResult = 0;
+    std::string compareFile;
+    std::string runOnUpdate;
+    int soundMode = 1;
+    std::string soundFile = "notify.wav";
+    int popUp = 1;
+    int sendMail = 0;
+    std::string mailTo;
+    std::string mailSubject;
+    std::string mailBody;
+    std::string anchorKeyword;
+    int anchorOccurrence = 1;
+    int japaneseCode = 0;
+    int areaOffset = 0;
+    int areaSize = 20;
+    std::string areaText;
+
+    // Run-time only, never stored.
+    std::time_t nextCheck = 0;
+    int errorKind = 0;
+    std::string errorText;
+
+    WatchSettings() = default;
+    WatchSettings(const WatchSettings&) = default;
+    WatchSettings& operator=(const WatchSettings&) = default;
+
+    void reset();
+    int parseLine(std::string line);
+    int readRecord(std::FILE* stream);
+    /// 1 when the embedded fetch block could not be written, else 0.
+    int writeRecord(std::FILE* stream) const;
+    void copy(const WatchSettings& from) { *this = from; }
+
+    std::string toText() const;
+    int fromText(const std::string& text);
+
+    /// Position of `schedule` in kScheduleColumns, or -1 when not found.
+    int schedulePosition() const;
+    /// Position of `timing` in kTimingColumns, or -1 when not found.
+    int timingPosition() const;
+
+    /// Sets nextCheck; see the schedule. `afterCheck` true when called for an item just checked.
+    void computeNextCheck(bool afterCheck, const Clock& clock, Prompter* prompter);
+
+    bool operator==(const WatchSettings&) const = default;
+
+private:
+    bool m_mailBodyEncoded = false;
+};
+
+} // namespace tw
