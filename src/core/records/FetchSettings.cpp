@@ -82,11 +82,15 @@ int keyPosition(const char* table, const std::string& key) {
     return -1;
 }
 
-int flagValue(const std::string& value) { return value == "0" ? 0 : 1; }
+int flagValue(const std::string& value) {
+    return value == "0" ? 0 : 1;
+}
 
 } // namespace record
 
-void FetchSettings::reset() { *this = FetchSettings(); }
+void FetchSettings::reset() {
+    *this = FetchSettings();
+}
 
 int FetchSettings::parseLine(std::string line) {
     std::string key;
@@ -96,27 +100,68 @@ int FetchSettings::parseLine(std::string line) {
     }
     const int pos = record::keyPosition(kKeyTable, key);
     switch (pos) {
-    case 0: destFile = value; break;
-    case 6: targetUrl = value; break;
-    case 12: referer = value; break;
-    case 18: userAgent = value; break;
-    case 24: userName = value; break;
-    case 30: password = value; break;
-    case 36: cookie = value; break;
-    case 42: proxy = value; break;
-    case 48: noProxyForLocal = record::flagValue(value); break;
-    case 54: useCache = record::flagValue(value); break;
-    case 60: threads = parseInt(value); break;
-    case 66: allowRelocation = record::flagValue(value); break;
-    case 72: itemTag = value; break;
-    case 78: method = value; break;
-    case 84: formData = value; break;
-    case 90: lastModified = static_cast<std::time_t>(parseInt64(value)); break;
-    case 96: loadValue = static_cast<std::time_t>(parseInt64(value)); break;
-    case 102: name = value; break;
-    case 108: threads = parseInt(value); break;
-    case 114: extraHeaders = urlDecode(value); break;
-    default: return -1;
+    case 0:
+        destFile = value;
+        break;
+    case 6:
+        targetUrl = value;
+        break;
+    case 12:
+        referer = value;
+        break;
+    case 18:
+        userAgent = value;
+        break;
+    case 24:
+        userName = value;
+        break;
+    case 30:
+        password = value;
+        break;
+    case 36:
+        cookie = value;
+        break;
+    case 42:
+        proxy = value;
+        break;
+    case 48:
+        noProxyForLocal = record::flagValue(value);
+        break;
+    case 54:
+        useCache = record::flagValue(value);
+        break;
+    case 60:
+        threads = parseInt(value);
+        break;
+    case 66:
+        allowRelocation = record::flagValue(value);
+        break;
+    case 72:
+        itemTag = value;
+        break;
+    case 78:
+        method = value;
+        break;
+    case 84:
+        formData = value;
+        break;
+    case 90:
+        lastModified = static_cast<std::time_t>(parseInt64(value));
+        break;
+    case 96:
+        loadValue = static_cast<std::time_t>(parseInt64(value));
+        break;
+    case 102:
+        name = value;
+        break;
+    case 108:
+        threads = parseInt(value);
+        break;
+    case 114:
+        extraHeaders = urlDecode(value);
+        break;
+    default:
+        return -1;
     }
     return pos;
 }

@@ -4,7 +4,9 @@
 
 namespace tw {
 
-void WatchSettings::reset() { *this = WatchSettings(); }
+void WatchSettings::reset() {
+    *this = WatchSettings();
+}
 
 int WatchSettings::parseLine(std::string line) {
     std::string key;
@@ -14,28 +16,72 @@ int WatchSettings::parseLine(std::string line) {
     }
     const int pos = record::keyPosition(kKeyTable, key);
     switch (pos) {
-    case 0: schedule = value; break;
-    case 6: timing = value; break;
-    case 12: dateValue = static_cast<std::time_t>(parseInt64(value)); break;
-    case 18: timeValue = parseInt(value); break;
-    case 24: downloadMode = parseInt(value); break;
-    case 30: showInBrowser = parseInt(value); break;
-    case 36: lastCheck = static_cast<std::time_t>(parseInt64(value)); break;
-    case 42: lastResult = parseInt(value); break;
-    case 48: compareFile = value; break;
-    case 54: runOnUpdate = value; break;
-    case 60: soundMode = parseInt(value); break;
-    case 66: soundFile = value; break;
-    case 72: popUp = parseInt(value); break;
-    case 78: anchorKeyword = value; break;
-    case 84: anchorOccurrence = parseInt(value); break;
-    case 90: japaneseCode = parseInt(value); break;
-    case 96: areaOffset = parseInt(value); break;
-    case 102: areaSize = parseInt(value); break;
-    case 108: areaText = urlDecode(value); break;
-    case 114: sendMail = parseInt(value); break;
-    case 120: mailTo = value; break;
-    case 126: mailSubject = value; break;
+    case 0:
+        schedule = value;
+        break;
+    case 6:
+        timing = value;
+        break;
+    case 12:
+        dateValue = static_cast<std::time_t>(parseInt64(value));
+        break;
+    case 18:
+        timeValue = parseInt(value);
+        break;
+    case 24:
+        downloadMode = parseInt(value);
+        break;
+    case 30:
+        showInBrowser = parseInt(value);
+        break;
+    case 36:
+        lastCheck = static_cast<std::time_t>(parseInt64(value));
+        break;
+    case 42:
+        lastResult = parseInt(value);
+        break;
+    case 48:
+        compareFile = value;
+        break;
+    case 54:
+        runOnUpdate = value;
+        break;
+    case 60:
+        soundMode = parseInt(value);
+        break;
+    case 66:
+        soundFile = value;
+        break;
+    case 72:
+        popUp = parseInt(value);
+        break;
+    case 78:
+        anchorKeyword = value;
+        break;
+    case 84:
+        anchorOccurrence = parseInt(value);
+        break;
+    case 90:
+        japaneseCode = parseInt(value);
+        break;
+    case 96:
+        areaOffset = parseInt(value);
+        break;
+    case 102:
+        areaSize = parseInt(value);
+        break;
+    case 108:
+        areaText = urlDecode(value);
+        break;
+    case 114:
+        sendMail = parseInt(value);
+        break;
+    case 120:
+        mailTo = value;
+        break;
+    case 126:
+        mailSubject = value;
+        break;
     case 132:
         // The one-line copy is for older readers; the encoded body wins wherever it stands.
         if (!m_mailBodyEncoded) {
@@ -46,7 +92,8 @@ int WatchSettings::parseLine(std::string line) {
         mailBody = urlDecode(value);
         m_mailBodyEncoded = true;
         break;
-    default: return -1;
+    default:
+        return -1;
     }
     return pos;
 }

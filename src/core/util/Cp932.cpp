@@ -40,8 +40,8 @@ std::string toCp932(std::string_view utf8, bool* lossless) {
     if (lossless) {
         *lossless = true;
     }
-    const auto text =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    const auto text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
     ConverterPtr conv = openCp932();
     if (!conv) {
         return std::string(utf8);

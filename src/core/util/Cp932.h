@@ -13,6 +13,8 @@ std::string toCp932(std::string_view utf8, bool* lossless = nullptr);
 std::string fromCp932(std::string_view cp932);
 
 /// Japanese literals are written in UTF-8 in the sources; this turns one into code page 932.
-inline std::string jp(std::string_view utf8) { return toCp932(utf8); }
+inline std::string jp(std::string_view utf8) {
+    return toCp932(utf8);
+}
 
 } // namespace tw

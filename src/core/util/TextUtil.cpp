@@ -28,7 +28,9 @@ std::string trimTrailingSlashes(std::string path) {
     return path;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool isCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -263,7 +265,9 @@ std::string base64Encode(std::string_view text) {
     return out;
 }
 
-int parseInt(std::string_view text) { return parseSaturating<int>(text, INT_MIN, INT_MAX); }
+int parseInt(std::string_view text) {
+    return parseSaturating<int>(text, INT_MIN, INT_MAX);
+}
 
 long long parseInt64(std::string_view text) {
     return parseSaturating<long long>(text, LLONG_MIN, LLONG_MAX);
