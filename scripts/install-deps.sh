@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libcurl4-openssl-dev libicu-dev libcanberra-dev libssl-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev
   nginx-light tinyproxy python3-aiosmtpd openssl
-  xvfb fonts-noto-cjk xdg-utils
+  xvfb fonts-noto-cjk xdg-utils tzdata
 )
 
 missing=()

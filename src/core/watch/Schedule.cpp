@@ -1,0 +1,116 @@
+#include "watch/Schedule.h"
+
+#include "app/Prompter.h"
+#include "platform/Clock.h"
+#include "records/WatchSettings.h"
+#include "util/Cp932.h"
+
+namespace tw {
+
+namespace {
+
+std::tm localDate(const Clock& clock) {
+    const std::time_t now = clock.now();
+    std::tm date{};
+    localtime_r(&now, &date);
+    return date;
+}
+
+std::time_t midnightOf(int year, int month, int day) {
+    std::tm date{};
+    date.tm_year = year;
+    date.tm_mon = month;
+    date.tm_mday = day;
+    date.tm_isdst = -1;
+    return std::mktime(&date);
+}
+
+} // namespace
+
+std::time_t todayMidnight(const Clock& clock) {
+    const std::tm today = localDate(clock);
+    return midnightOf(today.tm_year, today.tm_mon, today.tm_mday);
+}
+
+std::time_t nextWeekdayMidnight(int bits, const Clock& clock) {
+    const std::time_t midnight = todayMidnight(clock);
+    const int weekday = localDate(clock).tm_wday + 1; // 1 Sunday .. 7 Saturday
+    for (int i = 0; i < 7; ++i) {
+        int day = weekday + i;
+        if (day > 7) {
+            day -= 7;
+        }
+        if (bits & (1 << (day - 1))) {
+            return midnight + static_cast<std::time_t>(i) * 86400;
+        }
+    }
+    return midnight - 86400;
+}
+
+std::time_t dayOfThisMonth(int day, const Clock& clock) {
+    const std::tm today = localDate(clock);
+    return midnightOf(today.tm_year, today.tm_mon, day);
+}
+
+void WatchSettings::computeNextCheck(bool afterCheck, const Clock& clock, Prompter* prompter) {
+    if (afterCheck && nextCheck == 0) {
+        return; // already due, stays due
+    }
+    switch (schedulePosition()) {
+    case 0:
+        nextCheck = todayMidnight(clock);
+        break;
+    case 8:
+        nextCheck = nextWeekdayMidnight(static_cast<int>(dateValue), clock);
+        break;
+    case 16:
+        nextCheck = dayOfThisMonth(static_cast<int>(dateValue), clock);
+        break;
+    case 24:
+        nextCheck = dateValue;
+        break;
+    default:
+        break;
+    }
+
+    const std::time_t midnight = todayMidnight(clock);
+    switch (timingPosition()) {
+    case 0:
+        nextCheck = nextCheck == midnight ? (afterCheck ? -1 : 0) : -1;
+        break;
+    case 8:
+        if (nextCheck != midnight) {
+            nextCheck = -1;
+            break;
+        }
+        if (timeValue < 10) {
+            timeValue = 60;
+            if (prompter) {
+                prompter->showMessage(jp("ウォッチ間隔が10秒以下のアイテムがあります。\n"
+                                         "強制的に一分間隔に修正します。"),
+                                      Prompter::Icon::Warning);
+            }
+        }
+        if (afterCheck) {
+            nextCheck = lastCheck + timeValue;
+            if (nextCheck < clock.now()) {
+                nextCheck = 0;
+            }
+        } else {
+            nextCheck = 0;
+        }
+        break;
+    case 16:
+        nextCheck += timeValue;
+        // A set time is served once: a check that began at or after it must not be followed
+        // by a second one within the minute in which an overdue moment still counts as due.
+        if (lastCheck >= nextCheck && nextCheck > 0) {
+            nextCheck = -1;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace tw

@@ -1,0 +1,222 @@
+#include "records/WatchSettings.h"
+#include "support/FakeClock.h"
+#include "support/FakePrompter.h"
+#include "util/Cp932.h"
+#include "watch/Schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+using namespace tw;
+
+namespace {
+
+class ScheduleTest : public ::testing::Test {
+protected:
+    void SetUp() override { useZone("Asia/Tokyo"); }
+    void TearDown() override {
+        ::unsetenv("TZ");
+        ::tzset();
+    }
+
+    static void useZone(const char* zone) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+
+    static std::time_t local(int year, int month, int day, int hour = 0, int minute = 0,
+                             int second = 0) {
+        std::tm date{};
+        date.tm_year = year - 1900;
+        date.tm_mon = month - 1;
+        date.tm_mday = day;
+        date.tm_hour = hour;
+        date.tm_min = minute;
+        date.tm_sec = second;
+        date.tm_isdst = -1;
+        return std::mktime(&date);
+    }
+
+    static WatchSettings item(const char* schedule, const char* timing, std::time_t date = 0,
+                              int time = 0) {
+        WatchSettings w;
+        w.schedule = schedule;
+        w.timing = timing;
+        w.dateValue = date;
+        w.timeValue = time;
+        return w;
+    }
+
+    test::FakeClock clock;
+    test::FakePrompter prompter;
+};
+
+const std::string kIntervalMessage =
+    jp("ウォッチ間隔が10秒以下のアイテムがあります。\n強制的に一分間隔に修正します。");
+
+} // namespace
+
+TEST_F(ScheduleTest, DailyOpenIsDueOnLoadThenNotAgainToday) {
+    clock.set(local(2026, 12, 7, 9, 0));
+    WatchSettings w = item("daily", "open");
+    w.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, 0);
+    w.nextCheck = -1; // the watch list marks it after the check
+    w.computeNextCheck(true, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, -1);
+    // A due item stays due when another item's check finishes.
+    w.nextCheck = 0;
+    w.computeNextCheck(true, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, 0);
+}
+
+TEST_F(ScheduleTest, IntervalFollowsLastCheckAndCatchesUp) {
+    clock.set(local(2026, 12, 7, 9, 0));
+    WatchSettings w = item("daily", "inter", 0, 300);
+    w.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, 0);
+    w.lastCheck = clock.now();
+    w.nextCheck = -1;
+    w.computeNextCheck(true, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, local(2026, 12, 7, 9, 5));
+    // Long after the interval ran out: due at once.
+    clock.set(local(2026, 12, 7, 10, 0));
+    w.nextCheck = -1;
+    w.computeNextCheck(true, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, 0);
+    EXPECT_TRUE(prompter.messages().empty());
+}
+
+TEST_F(ScheduleTest, ShortIntervalIsCorrectedWithOneMessageEachTime) {
+    clock.set(local(2026, 12, 7, 9, 0));
+    WatchSettings tooShort = item("daily", "inter", 0, 5);
+    tooShort.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(tooShort.timeValue, 60);
+    ASSERT_EQ(prompter.messages().size(), 1u);
+    EXPECT_EQ(prompter.messages()[0], kIntervalMessage);
+
+    WatchSettings ten = item("daily", "inter", 0, 10);
+    ten.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(ten.timeValue, 10);
+    EXPECT_EQ(prompter.messages().size(), 1u);
+
+    // Not a check day: nothing is corrected and nothing is shown.
+    WatchSettings weekly = item("weekly", "inter", 0, 1);
+    weekly.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(weekly.nextCheck, -1);
+    EXPECT_EQ(weekly.timeValue, 1);
+    EXPECT_EQ(prompter.messages().size(), 1u);
+}
+
+TEST_F(ScheduleTest, WeeklyPicksNextSelectedWeekday) {
+    const std::time_t tuesday = local(2026, 12, 8, 7, 0); // 2026-12-08 is a Tuesday
+    clock.set(tuesday);
+    const int mondayAndThursday = (1 << 1) | (1 << 4);
+    WatchSettings w = item("weekly", "define", mondayAndThursday, 30600);
+    w.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, local(2026, 12, 8) + 2 * 86400 + 30600);
+    EXPECT_EQ(w.nextCheck, local(2026, 12, 10, 8, 30));
+
+    WatchSettings tuesdayOpen = item("weekly", "open", 1 << 2);
+    tuesdayOpen.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(tuesdayOpen.nextCheck, 0);
+    // Wrapping past Saturday: Monday only, seen from Tuesday, is six days on.
+    EXPECT_EQ(nextWeekdayMidnight(1 << 1, clock), local(2026, 12, 8) + 6 * 86400);
+}
+
+TEST_F(ScheduleTest, WeeklyWithoutBitsNeverComesDue) {
+    clock.set(local(2026, 12, 8, 7, 0));
+    WatchSettings open = item("weekly", "open", 0);
+    open.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(open.nextCheck, -1);
+    WatchSettings inter = item("weekly", "inter", 0, 300);
+    inter.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(inter.nextCheck, -1);
+    WatchSettings define = item("weekly", "define", 0, 3600);
+    define.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(define.nextCheck, local(2026, 12, 7, 1, 0)); // yesterday, passed over
+}
+
+TEST_F(ScheduleTest, MonthlyDayBeyondMonthEndCarriesOver) {
+    clock.set(local(2026, 4, 10, 8, 0));
+    WatchSettings w = item("monthly", "define", 31, 43200);
+    w.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, local(2026, 5, 1, 12, 0));
+    WatchSettings open = item("monthly", "open", 31);
+    open.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(open.nextCheck, -1);
+    clock.set(local(2026, 4, 30, 8, 0));
+    WatchSettings thirtieth = item("monthly", "open", 30);
+    thirtieth.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(thirtieth.nextCheck, 0);
+}
+
+TEST_F(ScheduleTest, OnceAndUnknownWords) {
+    clock.set(local(2026, 12, 7, 9, 0));
+    WatchSettings past = item("once", "define", local(2026, 11, 1), 3600);
+    past.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(past.nextCheck, local(2026, 11, 1, 1, 0));
+    WatchSettings today = item("once", "open", local(2026, 12, 7));
+    today.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(today.nextCheck, 0);
+
+    WatchSettings unknown = item("yearly", "define", 0, 100);
+    unknown.nextCheck = 12345;
+    unknown.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(unknown.nextCheck, 12445); // day step keeps it, time step adds
+    WatchSettings unknownTiming = item("daily", "sometimes");
+    unknownTiming.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(unknownTiming.nextCheck, local(2026, 12, 7));
+}
+
+TEST_F(ScheduleTest, SetTimeIsServedOnceAndDueAgainNextDay) {
+    clock.set(local(2026, 12, 7, 8, 0));
+    WatchSettings w = item("daily", "defined", 0, 30600);
+    w.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, local(2026, 12, 7, 8, 30));
+
+    // The check runs at its moment; recomputing within the next minute must not make it due.
+    clock.set(local(2026, 12, 7, 8, 30));
+    w.lastCheck = clock.now();
+    w.nextCheck = -1;
+    clock.advance(5);
+    w.computeNextCheck(true, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, -1);
+    w.computeNextCheck(false, clock, &prompter); // a restart does not repeat it either
+    EXPECT_EQ(w.nextCheck, -1);
+
+    // The next day's recomputation (the midnight round) gives the next set time.
+    clock.set(local(2026, 12, 8, 0, 0, 1));
+    w.computeNextCheck(true, clock, &prompter);
+    EXPECT_EQ(w.nextCheck, local(2026, 12, 8, 8, 30));
+}
+
+TEST_F(ScheduleTest, DaylightSavingDayAndYearEnd) {
+    useZone("Europe/Berlin");
+    // 2026-03-29: clocks go from 02:00 to 03:00; the day has 23 hours.
+    clock.set(local(2026, 3, 29, 12, 0));
+    EXPECT_EQ(todayMidnight(clock), local(2026, 3, 29));
+    EXPECT_EQ(local(2026, 3, 30) - todayMidnight(clock), 23 * 3600);
+    WatchSettings open = item("daily", "open");
+    open.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(open.nextCheck, 0);
+    WatchSettings inter = item("daily", "inter", 0, 600);
+    inter.lastCheck = clock.now();
+    inter.nextCheck = -1;
+    inter.computeNextCheck(true, clock, &prompter);
+    EXPECT_EQ(inter.nextCheck, clock.now() + 600);
+    // Late in the evening of the longer autumn day, today is still the same date.
+    clock.set(local(2026, 10, 25, 23, 59, 59));
+    EXPECT_EQ(todayMidnight(clock), local(2026, 10, 25));
+    EXPECT_EQ(local(2026, 10, 26) - todayMidnight(clock), 25 * 3600);
+
+    // New Year's Eve 2026 is a Thursday: Friday's midnight lies in the next year.
+    clock.set(local(2026, 12, 31, 20, 0));
+    EXPECT_EQ(nextWeekdayMidnight(1 << 5, clock), local(2027, 1, 1));
+    WatchSettings monthly = item("monthly", "define", 32, 0);
+    monthly.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(monthly.nextCheck, local(2027, 1, 1));
+}
