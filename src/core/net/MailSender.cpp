@@ -1,0 +1,98 @@
+#include "net/MailSender.h"
+
+#include "net/MailProgress.h"
+#include "platform/CodeConverter.h"
+#include "util/Cp932.h"
+#include "util/TextUtil.h"
+
+#include <algorithm>
+
+namespace tw {
+
+namespace {
+
+bool hasHighByte(const std::string& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 128; });
+}
+
+bool hasLineBreak(const std::string& text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+}
+
+/// Forwards the client's steps to the caller's progress and keeps the last text, which is the
+/// result of the send.
+class LastMessageKeeper : public MailProgress {
+public:
+    explicit LastMessageKeeper(MailProgress& target) : m_target(target) {}
+    void started(const std::string& text) override { m_target.started(text); }
+    void step(bool finished, const std::string& text) override {
+        m_lastMessage = text;
+        m_target.step(finished, text);
+    }
+    const std::string& lastMessage() const { return m_lastMessage; }
+
+private:
+    MailProgress& m_target;
+    std::string m_lastMessage;
+};
+
+} // namespace
+
+std::string toIso2022Jp(const std::string& text, CodeConverter* converter) {
+    std::string converted;
+    if (converter && converter->convert(932, 50220, text, converted)) {
+        return converted;
+    }
+    return text;
+}
+
+std::string prepareHeaderText(const std::string& text, CodeConverter* converter) {
+    if (!hasHighByte(text)) {
+        return text;
+    }
+    return "=?iso-2022-jp?B?" + base64Encode(toIso2022Jp(text, converter)) + "?=";
+}
+
+std::string prepareBody(const std::string& text, CodeConverter* converter) {
+    return hasHighByte(text) ? toIso2022Jp(text, converter) : text;
+}
+
+std::string checkMailTexts(const std::string& server, const std::string& sender,
+                           const std::string& recipient, const std::string& subject) {
+    if (hasLineBreak(server)) {
+        return jp("サーバー名に改行が含まれているため送信できません。");
+    }
+    if (hasLineBreak(sender)) {
+        return jp("差出人アドレスに改行が含まれているため送信できません。");
+    }
+    if (hasLineBreak(recipient)) {
+        return jp("宛先アドレスに改行が含まれているため送信できません。");
+    }
+    if (hasLineBreak(subject)) {
+        return jp("件名に改行が含まれているため送信できません。");
+    }
+    return std::string();
+}
+
+std::string sendMail(const std::string& server, int port, const std::string& sender,
+                     const std::string& recipient, const std::string& subject,
+                     const std::string& body, CodeConverter* converter, MailProgress& progress,
+                     const MailTimeouts& timeouts) {
+    if (std::string refused = checkMailTexts(server, sender, recipient, subject);
+        !refused.empty()) {
+        return refused;
+    }
+
+    LastMessageKeeper keeper(progress);
+    CSmtpClient client(keeper);
+    client.setServer(server, port, prepareHeaderText(sender, converter));
+    client.setMail(prepareHeaderText(recipient, converter), prepareHeaderText(subject, converter),
+                   prepareBody(body, converter));
+    client.setTimeouts(timeouts.connectMs, timeouts.replyMs);
+    keeper.started(jp("接続中・・・・"));
+    client.run();
+    return keeper.lastMessage();
+}
+
+} // namespace tw

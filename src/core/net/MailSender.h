@@ -1,0 +1,43 @@
+#pragma once
+
+// Sending one plain-text mail: preparing the texts (ISO-2022-JP, encoded words) and running the
+// SMTP dialogue with its progress. Used on a change of a watched page and for the test mails of
+// the settings pages.
+
+#include "net/SmtpClient.h"
+
+#include <string>
+
+namespace tw {
+
+class CodeConverter;
+class MailProgress;
+
+struct MailTimeouts {
+    int connectMs = CSmtpClient::kDefaultConnectTimeoutMs;
+    int replyMs = CSmtpClient::kDefaultReplyTimeoutMs;
+};
+
+/// The ISO-2022-JP form (code page 50220) of a code page 932 text; the text unchanged when
+/// there is no converter or it cannot do this conversion.
+std::string toIso2022Jp(const std::string& text, CodeConverter* converter);
+/// A sender, recipient or subject as it goes into the mail: an RFC 2047 encoded word
+/// "=?iso-2022-jp?B?...?=" when it holds a byte of 128 or more, else unchanged.
+std::string prepareHeaderText(const std::string& text, CodeConverter* converter);
+/// The body in ISO-2022-JP when it holds a byte of 128 or more, else unchanged.
+std::string prepareBody(const std::string& text, CodeConverter* converter);
+
+/// Empty when the texts can go into SMTP commands and header lines; otherwise the failure text
+/// naming the first one that holds a line break (CR or LF) or a zero byte.
+std::string checkMailTexts(const std::string& server, const std::string& sender,
+                           const std::string& recipient, const std::string& subject);
+
+/// Delivers one mail and returns the empty text, or the failure text for the caller to show.
+/// Runs on the calling thread and reports each step to `progress`; a mail refused by
+/// checkMailTexts() never connects and reports no step.
+std::string sendMail(const std::string& server, int port, const std::string& sender,
+                     const std::string& recipient, const std::string& subject,
+                     const std::string& body, CodeConverter* converter, MailProgress& progress,
+                     const MailTimeouts& timeouts = {});
+
+} // namespace tw

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "net/TcpClient.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+class MailProgress;
+
+/// The SMTP dialogue engine: delivers one prepared message to one recipient, one reply at a
+/// time, and reports every step to its receiver. States, held as text: "NoSocket" (initial and
+/// after every end), "IhaveSocket", "Connected", "HELO", "MAIL FROM", "RCPT TO", "DATA", "BODY",
+/// "QUIT". Texts are code page 932 and must already be prepared (encoded words, ISO-2022-JP
+/// body) and free of line breaks in the envelope and header values.
+class CSmtpClient {
+public:
+    static constexpr int kDefaultConnectTimeoutMs = 30000;
+    static constexpr int kDefaultReplyTimeoutMs = 60000;
+    /// A reply longer than this without its last line is treated as a broken connection.
+    static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+
+    explicit CSmtpClient(MailProgress& receiver);
+    CSmtpClient(const CSmtpClient&) = delete;
+    CSmtpClient& operator=(const CSmtpClient&) = delete;
+    ~CSmtpClient();
+
+    void setServer(const std::string& server, int port, const std::string& sender);
+    void setMail(const std::string& recipient, const std::string& subject, const std::string& body);
+    /// Bounds on connecting and on waiting for each reply (also for each write that stalls).
+    void setTimeouts(int connectMs, int replyMs);
+
+    /// Creates the socket and connects; ends in "Connected", or notifies the end with a failure.
+    void connect();
+    /// Waits for the next reply and runs the reply handler on it; false once the dialogue ended.
+    bool receive();
+    /// The whole dialogue: connect, then every reply until the last notification.
+    void run();
+
+    const std::string& state() const { return m_state; }
+    bool finished() const { return m_finished; }
+
+    /// The reply handler for the current state. `error` is set when the connection failed
+    /// instead of bringing a reply; `reply` is the whole reply text otherwise.
+    void onReply(bool error, const std::string& reply);
+
+    /// The body as it goes on the wire: every line end CR LF (bare LF and bare CR included) and
+    /// a leading "." doubled, so that no body line can end the message early.
+    static std::string transferBody(std::string_view body);
+
+    /// Failure texts of the dialogue (code page 932).
+    static std::string socketFailedText();
+    static std::string connectFailedText();
+    static std::string noAnswerText();
+
+private:
+    struct HandlerRow;
+    static const HandlerRow kHandlers[];
+
+    void notify(bool finished, const std::string& text);
+    void fail(const std::string& text);
+    void send(const std::string& text);
+    void sendHelo();
+    void sendMailFrom();
+    void sendRcptTo();
+    void sendData();
+    void sendMessage();
+    void sendQuit();
+    void endAfterQuit();
+
+    enum class ReplyOutcome { Reply, Error, TimedOut };
+    ReplyOutcome readReply(std::string& reply);
+
+    MailProgress& m_receiver;
+    std::unique_ptr<CTcpClient> m_socket;
+    std::string m_state = "NoSocket";
+    bool m_finished = false;
+    std::string m_server;
+    int m_port = 25;
+    std::string m_sender;
+    std::string m_recipient;
+    std::string m_subject;
+    std::string m_body;
+    int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
+    int m_replyTimeoutMs = kDefaultReplyTimeoutMs;
+    /// Bytes received but not yet part of a handled reply.
+    std::string m_buffer;
+};
+
+} // namespace tw

@@ -1,0 +1,90 @@
+#include "watch/UpdateActions.h"
+
+#include "app/MainWindowPort.h"
+#include "app/Prompter.h"
+#include "net/CollectingMailProgress.h"
+#include "net/MailSender.h"
+#include "platform/Desktop.h"
+#include "records/WatchSettings.h"
+
+namespace tw {
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+bool isWebAddress(const std::string& runOnUpdate) {
+    std::size_t start = 0;
+    while (start < runOnUpdate.size() && isBlank(runOnUpdate[start])) {
+        ++start;
+    }
+    std::string head = runOnUpdate.substr(start, 4);
+    for (char& c : head) {
+        c = lowerAscii(c);
+    }
+    return head == "http";
+}
+
+RunTarget splitRunTarget(const std::string& runOnUpdate) {
+    const std::size_t slash = runOnUpdate.rfind('/');
+    const std::size_t colon = runOnUpdate.find(':');
+    // An address such as "mailto:..." or "file:///..." must reach the opener in one piece; only
+    // a path of this machine is cut into file and folder.
+    const bool hasScheme = colon != std::string::npos && runOnUpdate.find('/') > colon;
+    if (slash == std::string::npos || hasScheme) {
+        return {runOnUpdate, std::string()};
+    }
+    return {runOnUpdate.substr(slash + 1), runOnUpdate.substr(0, slash + 1)};
+}
+
+void doActions(const WatchSettings& item, const UpdateActionContext& context) {
+    if (context.sound && item.soundMode != 0) {
+        context.sound->play(item.soundMode == 1 ? std::string("notify.wav") : item.soundFile);
+    }
+
+    if (context.mainWindow && item.popUp) {
+        context.mainWindow->popUp();
+    }
+
+    if (context.mainWindow && item.showInBrowser) {
+        context.mainWindow->showItem(item);
+    }
+
+    if (item.sendMail) {
+        std::string failure;
+        if (context.sendMail) {
+            failure =
+                context.sendMail(context.mailServer, item.mailTo, item.mailSubject, item.mailBody);
+        } else {
+            CollectingMailProgress headless;
+            MailProgress& progress = context.mailProgress ? *context.mailProgress : headless;
+            failure = sendMail(context.mailServer.server, context.mailServer.port,
+                               context.mailServer.account, item.mailTo, item.mailSubject,
+                               item.mailBody, context.converter, progress);
+        }
+        if (!failure.empty() && context.prompter) {
+            context.prompter->showMessage(failure, Prompter::Icon::Warning);
+        }
+    }
+
+    if (!item.runOnUpdate.empty()) {
+        if (isWebAddress(item.runOnUpdate)) {
+            if (context.mainWindow) {
+                context.mainWindow->showAddress(item.runOnUpdate);
+            }
+        } else if (context.shell) {
+            const RunTarget target = splitRunTarget(item.runOnUpdate);
+            context.shell->open(target.file, target.workingFolder);
+        }
+    }
+}
+
+} // namespace tw
