@@ -1,0 +1,44 @@
+#pragma once
+
+// Deciding whether a downloaded page changed: byte-wise against a stored copy, or by the check
+// area cut out of the page behind an anchor keyword after conversion to code page 932.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+class CodeConverter;
+class WatchSettings;
+
+/// Whether `newFile`, the page just downloaded for `item`, differs from what the item knows.
+/// 0 unchanged; non-zero changed: 1, or in whole-page mode -1 (the reference is newFile itself)
+/// and -2 (no readable reference, as on the first check). In check-area mode an unchanged
+/// newFile is deleted here and a changed area is stored in item.areaText; a page that cannot be
+/// converted (no converter, unreadable file) counts as changed and keeps the stored area.
+int compare(WatchSettings& item, const std::string& newFile, CodeConverter* converter);
+
+/// 0 identical, 1 different (or a read error), -1 pathA cannot be opened, -2 pathB cannot be
+/// opened. Reads both files block by block.
+int compareFiles(const std::string& pathA, const std::string& pathB);
+
+/// The `size` bytes behind the end of the `occurrence`-th match of `keyword` in `text`, moved
+/// by `offset`. Matches may overlap but never start on the second byte of a double-byte
+/// character. Empty when the keyword is empty or found fewer times, when the start lies at or
+/// beyond the end, or when size is 0 or less; a start before the text counts as 0. An
+/// occurrence below 1 counts as 1.
+std::string extractArea(std::string_view text, std::string_view keyword, int occurrence, int offset,
+                        int size);
+
+/// The file's text in code page 932, up to its first zero byte: `japaneseCode` 0 detects the
+/// page's code, 1 JIS, 2 EUC-JP, 3 UTF-8; 4 (Shift-JIS) and other values take the bytes as they
+/// are. Nothing when there is no converter or the file cannot be read whole.
+std::optional<std::string> loadConverted(CodeConverter* converter, const std::string& path,
+                                         int japaneseCode);
+
+/// 50220 when the text holds both ESC "$" and ESC "("; else 51932 or 65001 when "euc-jp" or
+/// "utf-8" follows the first "charset" (letter case ignored); else 932.
+int detectCodePage(std::string_view text);
+
+} // namespace tw
