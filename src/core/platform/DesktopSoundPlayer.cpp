@@ -1,0 +1,98 @@
+#include "platform/DesktopSoundPlayer.h"
+
+#include "platform/SystemPath.h"
+#include "util/TextUtil.h"
+
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef TARNWICK_HAVE_CANBERRA
+#include <canberra.h>
+#endif
+
+namespace tw {
+
+namespace {
+
+bool isFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string installedShareFolder() {
+    char exe[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length <= 0) {
+        return {};
+    }
+    std::string folder(exe, static_cast<std::size_t>(length));
+    folder = folder.substr(0, folder.rfind('/')); // .../bin
+    folder = folder.substr(0, folder.rfind('/')); // prefix
+    return folder.empty() ? std::string() : folder + "/share/tarnwick";
+}
+
+#ifdef TARNWICK_HAVE_CANBERRA
+constexpr uint32_t kSoundId = 1;
+#endif
+
+} // namespace
+
+DesktopSoundPlayer::DesktopSoundPlayer(std::string dataFolder, std::string shareFolder)
+    : m_dataFolder(dataFolder.empty() ? programFolder() : std::move(dataFolder)),
+      m_shareFolder(shareFolder.empty() ? installedShareFolder() : std::move(shareFolder)) {}
+
+DesktopSoundPlayer::~DesktopSoundPlayer() {
+#ifdef TARNWICK_HAVE_CANBERRA
+    if (m_context) {
+        ca_context_destroy(static_cast<ca_context*>(m_context));
+    }
+#endif
+}
+
+std::string DesktopSoundPlayer::resolve(const std::string& file) const {
+    if (file.empty()) {
+        return {};
+    }
+    if (file.find('/') != std::string::npos) {
+        const std::string path = systemPath(file);
+        return isFile(path) ? path : std::string();
+    }
+    for (const std::string& folder : {m_dataFolder, m_shareFolder}) {
+        if (folder.empty()) {
+            continue;
+        }
+        if (const std::string path = systemPath(folder + "/" + file); isFile(path)) {
+            return path;
+        }
+    }
+    return {};
+}
+
+void DesktopSoundPlayer::play(const std::string& file) {
+    if (file.empty()) {
+        return;
+    }
+#ifdef TARNWICK_HAVE_CANBERRA
+    const std::string path = resolve(file);
+    std::lock_guard lock(m_mutex);
+    if (!m_context && !m_failed) {
+        ca_context* context = nullptr;
+        m_failed = ca_context_create(&context) != CA_SUCCESS;
+        m_context = context;
+    }
+    if (!m_context) {
+        return;
+    }
+    auto* context = static_cast<ca_context*>(m_context);
+    ca_context_cancel(context, kSoundId);
+    if (path.empty()) {
+        ca_context_play(context, kSoundId, CA_PROP_EVENT_ID, "dialog-information", nullptr);
+    } else {
+        ca_context_play(context, kSoundId, CA_PROP_MEDIA_FILENAME, path.c_str(),
+                        CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
+    }
+#endif
+}
+
+} // namespace tw

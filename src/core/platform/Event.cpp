@@ -1,0 +1,91 @@
+#include "platform/Event.h"
+
+#include <condition_variable>
+#include <mutex>
+
+namespace tw {
+
+namespace {
+
+// All events share one lock and one condition: a thread can then wait on several events at
+// once and see their states consistently. Events are few and sets are rare, so waking every
+// waiter on a set costs nothing that matters.
+std::mutex& eventMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::condition_variable& eventCondition() {
+    static std::condition_variable condition;
+    return condition;
+}
+
+using Steady = std::chrono::steady_clock;
+
+/// The moment `timeout` from now, or nothing when it lies beyond what the clock can hold.
+bool deadlineFor(std::chrono::milliseconds timeout, Steady::time_point& deadline) {
+    const auto now = Steady::now();
+    const auto room =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Steady::time_point::max() - now);
+    if (timeout >= room) {
+        return false;
+    }
+    deadline = now + (timeout.count() < 0 ? std::chrono::milliseconds(0) : timeout);
+    return true;
+}
+
+} // namespace
+
+Event::Event(bool manualReset, bool initiallySet)
+    : m_manualReset(manualReset), m_set(initiallySet) {}
+
+void Event::set() {
+    {
+        std::lock_guard lock(eventMutex());
+        m_set = true;
+    }
+    eventCondition().notify_all();
+}
+
+void Event::reset() {
+    std::lock_guard lock(eventMutex());
+    m_set = false;
+}
+
+bool Event::isSet() const {
+    std::lock_guard lock(eventMutex());
+    return m_set;
+}
+
+bool Event::wait(std::chrono::milliseconds timeout) {
+    Event* const self[] = {this};
+    return waitAny(self, timeout) == 0;
+}
+
+int waitAny(std::span<Event* const> events, std::chrono::milliseconds timeout) {
+    Steady::time_point deadline;
+    const bool timed = deadlineFor(timeout, deadline);
+    std::unique_lock lock(eventMutex());
+    bool timedOut = false;
+    while (true) {
+        // Looked at once more after a time-out: a set that raced with it still counts.
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            if (events[i] && events[i]->m_set) {
+                if (!events[i]->m_manualReset) {
+                    events[i]->m_set = false;
+                }
+                return static_cast<int>(i);
+            }
+        }
+        if (timedOut) {
+            return -1;
+        }
+        if (!timed) {
+            eventCondition().wait(lock);
+        } else {
+            timedOut = eventCondition().wait_until(lock, deadline) == std::cv_status::timeout;
+        }
+    }
+}
+
+} // namespace tw

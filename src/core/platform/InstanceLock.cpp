@@ -1,0 +1,48 @@
+#include "platform/InstanceLock.h"
+
+#include "platform/RuntimeFolder.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace tw {
+
+InstanceLock::~InstanceLock() {
+    release();
+}
+
+InstanceLock::Result InstanceLock::acquire(const std::string& name, const std::string& folder) {
+    release();
+    const std::string base = folder.empty() ? runtimeFolder() : folder;
+    if (base.empty() || name.empty() || name.find('/') != std::string::npos) {
+        return Result::Failed;
+    }
+    const std::string path = base + "/" + name + ".lock";
+    // Close-on-exec: a program we start must not inherit the lock and outlive us with it.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return Result::Failed;
+    }
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        const bool busy = errno == EWOULDBLOCK;
+        ::close(fd);
+        return busy ? Result::HeldElsewhere : Result::Failed;
+    }
+    m_fd = fd;
+    return Result::Acquired;
+}
+
+void InstanceLock::release() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+} // namespace tw

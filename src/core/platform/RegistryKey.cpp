@@ -1,0 +1,202 @@
+#include "platform/RegistryKey.h"
+
+#include "app/Prompter.h"
+#include "platform/RuntimeFolder.h"
+#include "util/Cp932.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tw {
+
+namespace {
+
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+/// Creates every missing folder of `path`; 0 or the errno of the first failure.
+int makeFolders(const std::string& path) {
+    for (std::size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            const std::string part = path.substr(0, pos);
+            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+                return errno;
+            }
+        }
+    }
+    return isFolder(path) ? 0 : ENOTDIR;
+}
+
+bool writeAll(int fd, const char* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t written = ::write(fd, bytes, count);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+} // namespace
+
+std::string RegistryKey::folderFor(const std::string& path, const std::string& configRoot) {
+    static const std::string prefix = "Software\\";
+    if (path.compare(0, prefix.size(), prefix) != 0 || configRoot.empty()) {
+        return {};
+    }
+    std::string folder = configRoot;
+    std::size_t start = prefix.size();
+    while (true) {
+        const std::size_t end = path.find('\\', start);
+        const std::string part = path.substr(start, end == std::string::npos ? end : end - start);
+        if (part.empty() || part == "." || part == ".." || part.find('/') != std::string::npos) {
+            return {};
+        }
+        folder += "/" + part;
+        if (end == std::string::npos) {
+            return folder;
+        }
+        start = end + 1;
+    }
+}
+
+RegistryKey::RegistryKey(std::string path, bool readOnly, Prompter* prompter,
+                         std::string configRoot)
+    : m_path(std::move(path)), m_readOnly(readOnly) {
+    if (configRoot.empty()) {
+        configRoot = configFolder();
+    }
+    m_folder = folderFor(m_path, configRoot);
+    if (m_readOnly) {
+        m_opened = !m_folder.empty() && isFolder(m_folder);
+        return;
+    }
+    const int error = m_folder.empty() ? EINVAL : makeFolders(m_folder);
+    m_opened = error == 0;
+    if (!m_opened && prompter) {
+        prompter->showMessage(jp(kErrorCaption) + "\n\n" + std::strerror(error),
+                              Prompter::Icon::Information);
+    }
+}
+
+std::string RegistryKey::valuePath(const std::string& name) const {
+    // A value name is one file name: nothing that could leave the key's folder.
+    if (!m_opened || name.empty() || name == "." || name == ".." ||
+        name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+        return {};
+    }
+    return m_folder + "/" + name;
+}
+
+bool RegistryKey::readValue(const std::string& name, std::string& bytes, std::size_t limit) const {
+    const std::string file = valuePath(name);
+    if (file.empty()) {
+        return false;
+    }
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    bytes.clear();
+    // Read one byte beyond the limit to tell "fits" from "too long".
+    char chunk[512];
+    while (ok) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            ok = false;
+        } else if (got == 0) {
+            break;
+        } else {
+            bytes.append(chunk, static_cast<std::size_t>(got));
+            ok = bytes.size() <= limit;
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+int RegistryKey::writeValue(const std::string& name, const char* bytes, std::size_t count) {
+    const std::string file = valuePath(name);
+    if (m_readOnly || file.empty()) {
+        return -1;
+    }
+    const std::string temp = m_folder + "/.tmp-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(g_tempCounter++) + "-" + name;
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return -1;
+    }
+    bool ok = writeAll(fd, bytes, count) && ::fdatasync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+std::size_t RegistryKey::readBinary(const std::string& name, void* buffer, std::size_t size) const {
+    std::string bytes;
+    if (!buffer || !readValue(name, bytes, size)) {
+        return 0;
+    }
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    return bytes.size();
+}
+
+int RegistryKey::writeBinary(const std::string& name, const void* bytes, std::size_t count) {
+    if (!bytes && count > 0) {
+        return -1;
+    }
+    return writeValue(name, static_cast<const char*>(bytes), count);
+}
+
+std::string RegistryKey::readString(const std::string& name) const {
+    std::string bytes;
+    if (!readValue(name, bytes, kStringBufferSize)) {
+        return {};
+    }
+    // A value written by a program that stored the terminating zero reads the same.
+    if (const auto zero = bytes.find('\0'); zero != std::string::npos) {
+        bytes.resize(zero);
+    } else if (bytes.size() >= kStringBufferSize) {
+        return {};
+    }
+    return bytes;
+}
+
+int RegistryKey::writeString(const std::string& name, const std::string& text) {
+    return writeValue(name, text.data(), text.size());
+}
+
+void RegistryKey::flush() {
+    if (!m_opened || m_readOnly) {
+        return;
+    }
+    const int fd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace tw
