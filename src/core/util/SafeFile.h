@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace tw {
+
+/// Replaces the file at `path` with `data` so that a reader or a crash sees either the old or
+/// the new file whole: a temporary file in the same folder is written, flushed to disk and
+/// renamed over the old one. A new file gets `mode`; an existing one keeps its permissions
+/// narrowed to `mode`. False, with the old file untouched, when anything fails.
+bool replaceFileContents(const std::string& path, std::string_view data, mode_t mode = 0600);
+
+/// Reads a whole file; false when it cannot be opened or read.
+bool readWholeFile(const std::string& path, std::string& data);
+
+} // namespace tw

@@ -1,0 +1,255 @@
+#include "watch/CWatchList.h"
+
+#include "app/Prompter.h"
+#include "platform/Clock.h"
+#include "util/Cp932.h"
+#include "util/SafeFile.h"
+#include "util/TextUtil.h"
+#include "watch/ItemChecker.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace tw {
+
+namespace {
+
+std::time_t nextLocalMidnight(const Clock& clock) {
+    const std::time_t now = clock.now();
+    std::tm date{};
+    localtime_r(&now, &date);
+    date.tm_hour = 24; // carried into the next day by the conversion
+    date.tm_min = 0;
+    date.tm_sec = 0;
+    date.tm_isdst = -1;
+    return std::mktime(&date);
+}
+
+bool onlyBlanksFollow(std::FILE* file) {
+    int ch;
+    while ((ch = std::fgetc(file)) != EOF) {
+        if (!std::isspace(ch)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+CWatchList::CWatchList(ItemChecker& checker, const Clock& clock, Prompter* prompter,
+                       std::string folder)
+    : m_checker(checker), m_clock(clock), m_prompter(prompter), m_folder(std::move(folder)) {}
+
+void CWatchList::start(CheckReceiver* receiver) {
+    m_checker.setReceiver(receiver);
+    load();
+    reschedule();
+}
+
+bool CWatchList::load() {
+    m_items.clear();
+    m_ids.clear();
+    m_loadedDamaged = false;
+    std::FILE* file = std::fopen(filePath().c_str(), "rb");
+    if (!file) {
+        return false;
+    }
+    for (int n = 0;; ++n) {
+        const long blockStart = std::ftell(file);
+        WatchSettings item;
+        if (item.readRecord(file) == 0) {
+            // Anything but blanks after the last whole block is a damaged block: the rest of
+            // the file is not lost, it is kept aside before the next save.
+            std::fseek(file, blockStart, SEEK_SET);
+            m_loadedDamaged = !onlyBlanksFollow(file);
+            break;
+        }
+        item.computeNextCheck(false, m_clock, m_prompter);
+        item.itemTag = "__Tarnwick_" + std::to_string(n) + "_";
+        append(item);
+    }
+    std::fclose(file);
+    return true;
+}
+
+bool CWatchList::keepDamagedFile() {
+    std::string data;
+    if (!readWholeFile(filePath(), data)) {
+        return false;
+    }
+    const std::string copy = uniqueFileName(filePath() + ".damaged");
+    if (!replaceFileContents(copy, data)) {
+        return false;
+    }
+    m_damagedCopy = copy;
+    if (m_prompter) {
+        m_prompter->showMessage(
+            jp("ウォッチリストファイルの一部が壊れていたため、読み込めませんでした。\n"
+               "元のファイルは次の名前で保存してあります。\n") +
+                copy,
+            Prompter::Icon::Warning);
+    }
+    return true;
+}
+
+bool CWatchList::save() {
+    if (m_loadedDamaged) {
+        if (!keepDamagedFile()) {
+            return false; // never overwrite the only copy of the unread items
+        }
+        m_loadedDamaged = false;
+    }
+    std::string text;
+    for (const WatchSettings& item : m_items) {
+        text += item.toText();
+    }
+    std::string onDisk;
+    onDisk.reserve(text.size() + text.size() / 16);
+    for (const char ch : text) {
+        if (ch == '\n') {
+            onDisk += '\r';
+        }
+        onDisk += ch;
+    }
+    // The file holds passwords: readable by its owner only.
+    return replaceFileContents(filePath(), onDisk, 0600);
+}
+
+void CWatchList::reschedule() {
+    save();
+    if (m_current != -1) {
+        m_checker.stop();
+    }
+    m_current = pickNext();
+    if (m_current == -1) {
+        WatchSettings midnight;
+        midnight.nextCheck = nextLocalMidnight(m_clock);
+        m_checker.arm(midnight);
+    } else {
+        m_checker.arm(m_items[m_current]);
+    }
+}
+
+int CWatchList::pickNext() {
+    m_sorted.resize(m_items.size());
+    for (std::size_t i = 0; i < m_sorted.size(); ++i) {
+        m_sorted[i] = static_cast<int>(i);
+    }
+    std::stable_sort(m_sorted.begin(), m_sorted.end(),
+                     [this](int a, int b) { return m_items[a].nextCheck < m_items[b].nextCheck; });
+    const std::time_t now = m_clock.now();
+    for (const int position : m_sorted) {
+        WatchSettings& item = m_items[position];
+        if (item.nextCheck == 0) {
+            return position;
+        }
+        if (item.nextCheck == -1) {
+            continue;
+        }
+        if (item.nextCheck < now) {
+            if (item.timing != "inter" && now - item.nextCheck >= 60) {
+                continue;
+            }
+            item.nextCheck = 0;
+        }
+        return position;
+    }
+    return -1;
+}
+
+bool CWatchList::isBusy() const {
+    return m_checker.isBusy();
+}
+
+void CWatchList::replace(int position, const WatchSettings& item) {
+    if (position < 0 || position >= count()) {
+        return;
+    }
+    if (isBusy()) {
+        m_pendingEdits.push_back({item, position, "replace"});
+        return;
+    }
+    if (position == m_current) {
+        m_checker.stop();
+    }
+    m_items[position] = item;
+    reschedule();
+}
+
+void CWatchList::add(const WatchSettings& item) {
+    if (isBusy()) {
+        m_pendingEdits.push_back({item, -1, "add"});
+        return;
+    }
+    append(item);
+    reschedule();
+}
+
+void CWatchList::remove(int position) {
+    if (position < 0 || position >= count()) {
+        return;
+    }
+    if (isBusy()) {
+        m_pendingEdits.push_back({WatchSettings(), position, "delete"});
+        return;
+    }
+    if (position == m_current) {
+        m_checker.stop();
+        m_current = -1;
+    }
+    erase(position);
+    if (position < m_current) {
+        --m_current;
+    }
+    reschedule();
+}
+
+void CWatchList::checkFinished(const WatchSettings& finishedCopy) {
+    if (m_current >= 0 && m_current < count()) {
+        m_items[m_current] = finishedCopy;
+        m_items[m_current].nextCheck = -1;
+    }
+    while (!m_pendingEdits.empty()) {
+        PendingEdit edit = std::move(m_pendingEdits.front());
+        m_pendingEdits.pop_front();
+        if (edit.operation == "add") {
+            append(edit.item);
+        } else if (edit.position >= 0 && edit.position < count()) {
+            if (edit.operation == "replace") {
+                m_items[edit.position] = edit.item;
+            } else {
+                erase(edit.position);
+            }
+        }
+    }
+    for (WatchSettings& item : m_items) {
+        item.computeNextCheck(true, m_clock, m_prompter);
+    }
+    m_checker.setIdle();
+    // The position armed before the edits is stale now; reschedule must not stop by it.
+    m_current = -1;
+    reschedule();
+}
+
+void CWatchList::setClosing() {
+    m_checker.setClosing();
+}
+
+int CWatchList::positionOf(ItemId id) const {
+    const auto it = std::find(m_ids.begin(), m_ids.end(), id);
+    return it == m_ids.end() ? -1 : static_cast<int>(it - m_ids.begin());
+}
+
+void CWatchList::append(const WatchSettings& item) {
+    m_items.push_back(item);
+    m_ids.push_back(m_nextId++);
+}
+
+void CWatchList::erase(int position) {
+    m_items.erase(m_items.begin() + position);
+    m_ids.erase(m_ids.begin() + position);
+}
+
+} // namespace tw

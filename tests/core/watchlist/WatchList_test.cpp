@@ -1,0 +1,300 @@
+#include "records/WatchSettings.h"
+#include "support/FakeClock.h"
+#include "support/FakePrompter.h"
+#include "util/SafeFile.h"
+#include "watch/CWatchList.h"
+#include "watch/ItemChecker.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace tw;
+
+namespace {
+
+/// Records what the list asks of the checker; a test decides when it is busy.
+class FakeChecker : public ItemChecker {
+public:
+    void setReceiver(CheckReceiver*) override {}
+    void arm(const WatchSettings& item) override {
+        armed = item;
+        ++armCount;
+    }
+    void stop() override { ++stopCount; }
+    bool isBusy() const override { return busy; }
+    void setClosing() override { closing = true; }
+    void setIdle() override { ++idleCount; }
+
+    WatchSettings armed;
+    int armCount = 0;
+    int stopCount = 0;
+    int idleCount = 0;
+    bool busy = false;
+    bool closing = false;
+};
+
+class WatchListTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("TZ", "Asia/Tokyo", 1);
+        ::tzset();
+        char pattern[] = "/tmp/tw-list-XXXXXX";
+        folder = ::mkdtemp(pattern);
+        clock.set(local(2026, 12, 7, 9, 0));
+    }
+    void TearDown() override {
+        ::chmod(folder.c_str(), 0700);
+        fs::remove_all(folder);
+    }
+
+    static std::time_t local(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+        std::tm t{};
+        t.tm_year = y - 1900;
+        t.tm_mon = mo - 1;
+        t.tm_mday = d;
+        t.tm_hour = h;
+        t.tm_min = mi;
+        t.tm_sec = s;
+        t.tm_isdst = -1;
+        return std::mktime(&t);
+    }
+
+    static WatchSettings page(const std::string& url, const char* timing = "open", int time = 0) {
+        WatchSettings item;
+        item.targetUrl = url;
+        item.timing = timing;
+        item.timeValue = time;
+        return item;
+    }
+
+    void writeList(const std::vector<WatchSettings>& items, const std::string& tail = {}) {
+        std::string text;
+        for (const auto& item : items) {
+            text += item.toText();
+        }
+        ASSERT_TRUE(replaceFileContents(folder + "/WatchList.twl", text + tail));
+    }
+
+    std::string fileText() const {
+        std::string data;
+        readWholeFile(folder + "/WatchList.twl", data);
+        return data;
+    }
+
+    std::string folder;
+    test::FakeClock clock;
+    test::FakePrompter prompter;
+    FakeChecker checker;
+};
+
+} // namespace
+
+TEST_F(WatchListTest, LoadTagsItemsAndArmsTheDueOne) {
+
+    writeList({page("http://a/", "define", 12 * 3600), page("http://b/"), page("http://c/")});
+    CWatchList list(checker, clock, &prompter, folder);
+    list.start(nullptr);
+    ASSERT_EQ(list.count(), 3);
+    EXPECT_EQ(list.itemAt(0).itemTag, "__Tarnwick_0_");
+    EXPECT_EQ(list.itemAt(2).itemTag, "__Tarnwick_2_");
+    EXPECT_EQ(list.itemAt(0).nextCheck, local(2026, 12, 7, 12, 0));
+    // Open items are due at once and come before the later set time.
+    EXPECT_TRUE(list.current() == 1 || list.current() == 2);
+    EXPECT_EQ(checker.armed.nextCheck, 0);
+    // The file is rewritten at every reschedule, with CR LF line ends.
+    EXPECT_NE(fileText().find("Fram: __Tarnwick_1_\r\n"), std::string::npos);
+}
+
+TEST_F(WatchListTest, MissingFileGivesEmptyListAndMidnightItem) {
+    CWatchList list(checker, clock, &prompter, folder);
+    EXPECT_FALSE(list.load());
+    list.reschedule();
+    EXPECT_EQ(list.count(), 0);
+    EXPECT_EQ(list.current(), -1);
+    EXPECT_TRUE(checker.armed.targetUrl.empty());
+    EXPECT_EQ(checker.armed.nextCheck, local(2026, 12, 8));
+    EXPECT_EQ(fileText(), "");
+    EXPECT_TRUE(prompter.messages().empty());
+}
+
+TEST_F(WatchListTest, PickNextRulesForOverdueItems) {
+    CWatchList list(checker, clock, &prompter, folder);
+    WatchSettings define = page("http://define/", "define");
+    define.nextCheck = clock.now() - 90; // passed 90 s ago: waits for its next day
+    WatchSettings inter = page("http://inter/", "inter", 300);
+    inter.nextCheck = clock.now() - 5 * 3600; // hours overdue: still chosen
+    WatchSettings later = page("http://later/", "define");
+    later.nextCheck = clock.now() + 600;
+    WatchSettings done = page("http://done/");
+    done.nextCheck = -1;
+    checker.busy = false;
+    list.add(done);
+    list.add(define);
+    list.add(later);
+    list.add(inter);
+    // add() reschedules; the inter item wins and is made due.
+    EXPECT_EQ(list.current(), 3);
+    EXPECT_EQ(list.itemAt(3).nextCheck, 0);
+    EXPECT_EQ(checker.armed.targetUrl, "http://inter/");
+
+    WatchSettings recent = page("http://recent/", "define");
+    recent.nextCheck = clock.now() - 59; // less than a minute late counts as due
+    list.replace(3, recent);
+    EXPECT_EQ(list.current(), 3);
+    EXPECT_EQ(checker.armed.targetUrl, "http://recent/");
+    EXPECT_EQ(list.itemAt(1).nextCheck, clock.now() - 90); // passed over, untouched
+}
+
+TEST_F(WatchListTest, EditsWhileBusyWaitForTheCheck) {
+    writeList({page("http://a/"), page("http://b/", "define", 20 * 3600)});
+    CWatchList list(checker, clock, &prompter, folder);
+    list.start(nullptr);
+    ASSERT_EQ(list.current(), 0);
+    checker.busy = true;
+    list.add(page("http://new/"));
+    list.replace(1, page("http://b2/", "define", 20 * 3600));
+    list.remove(0);
+    EXPECT_EQ(list.count(), 2);
+    EXPECT_EQ(list.pendingEditCount(), 3u);
+    EXPECT_EQ(list.itemAt(1).targetUrl, "http://b/");
+
+    WatchSettings finished = list.itemAt(0);
+    finished.lastResult = 2;
+    finished.lastCheck = clock.now();
+    checker.busy = false;
+    list.checkFinished(finished);
+    EXPECT_EQ(list.pendingEditCount(), 0u);
+    ASSERT_EQ(list.count(), 2);
+    // add, then replace of position 1, then delete of position 0, oldest first.
+    EXPECT_EQ(list.itemAt(0).targetUrl, "http://b2/");
+    EXPECT_EQ(list.itemAt(1).targetUrl, "http://new/");
+    EXPECT_EQ(checker.idleCount, 1);
+    const std::string saved = fileText();
+    EXPECT_EQ(saved.find("http://a/"), std::string::npos);
+    EXPECT_NE(saved.find("http://b2/"), std::string::npos);
+}
+
+TEST_F(WatchListTest, FinishedCopyIsStoredAndNotDueAgainToday) {
+    writeList({page("http://a/")});
+    CWatchList list(checker, clock, &prompter, folder);
+    list.start(nullptr);
+    const CWatchList::ItemId id = list.idAt(0);
+    WatchSettings finished = checker.armed;
+    finished.lastCheck = clock.now();
+    finished.lastResult = -1;
+    finished.errorKind = 404;
+    list.checkFinished(finished);
+    EXPECT_EQ(list.itemAt(0).lastResult, -1);
+    EXPECT_EQ(list.itemAt(0).errorKind, 404);
+    EXPECT_EQ(list.itemAt(0).nextCheck, -1);
+    EXPECT_EQ(list.current(), -1);
+    EXPECT_TRUE(checker.armed.targetUrl.empty()); // midnight item
+    EXPECT_EQ(list.positionOf(id), 0);
+    EXPECT_NE(fileText().find("Resu: -1\r\n"), std::string::npos);
+}
+
+TEST_F(WatchListTest, DeletingTheArmedItemStopsItsWait) {
+    writeList({page("http://a/", "define", 10 * 3600), page("http://b/", "define", 11 * 3600)});
+    CWatchList list(checker, clock, &prompter, folder);
+    list.start(nullptr);
+    ASSERT_EQ(list.current(), 0);
+    const CWatchList::ItemId second = list.idAt(1);
+    const CWatchList::ItemId first = list.idAt(0);
+    const int stops = checker.stopCount;
+    list.remove(0);
+    EXPECT_GT(checker.stopCount, stops);
+    EXPECT_EQ(list.count(), 1);
+    EXPECT_EQ(list.current(), 0);
+    EXPECT_EQ(checker.armed.targetUrl, "http://b/");
+    EXPECT_EQ(list.positionOf(second), 0);
+    EXPECT_EQ(list.positionOf(first), -1);
+}
+
+TEST_F(WatchListTest, DamagedFileIsKeptAsideBeforeTheFirstSave) {
+    const std::string broken = "\t//{{TOP-W\n\t//{{TOP\nTarg: http://lost/\n";
+    writeList({page("http://a/"), page("http://b/"), page("http://c/")}, broken);
+    const std::string original = fileText();
+    CWatchList list(checker, clock, &prompter, folder);
+    list.start(nullptr);
+    EXPECT_EQ(list.count(), 3);
+    ASSERT_FALSE(list.damagedCopy().empty());
+    std::string kept;
+    ASSERT_TRUE(readWholeFile(list.damagedCopy(), kept));
+    EXPECT_EQ(kept, original);
+    ASSERT_EQ(prompter.messages().size(), 1u);
+    EXPECT_NE(prompter.messages()[0].find(list.damagedCopy()), std::string::npos);
+    // The new file holds the three good items only; later saves say nothing more.
+    EXPECT_EQ(fileText().find("http://lost/"), std::string::npos);
+    list.save();
+    EXPECT_EQ(prompter.messages().size(), 1u);
+
+    // A second damaged load picks the next free name.
+    writeList({page("http://a/")}, broken);
+    CWatchList again(checker, clock, &prompter, folder);
+    again.start(nullptr);
+    EXPECT_NE(again.damagedCopy(), list.damagedCopy());
+    EXPECT_TRUE(fs::exists(again.damagedCopy()));
+}
+
+TEST_F(WatchListTest, TrailingBlankLinesAreNotDamage) {
+    writeList({page("http://a/")}, "\r\n\r\n");
+    CWatchList list(checker, clock, &prompter, folder);
+    list.start(nullptr);
+    EXPECT_TRUE(list.damagedCopy().empty());
+    EXPECT_TRUE(prompter.messages().empty());
+}
+
+TEST_F(WatchListTest, FailedSaveLeavesOldFileWhole) {
+    writeList({page("http://a/"), page("http://b/")});
+    CWatchList list(checker, clock, &prompter, folder);
+    list.start(nullptr);
+    const std::string before = fileText();
+    struct stat info {};
+    ASSERT_EQ(::stat((folder + "/WatchList.twl").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u); // it holds passwords
+
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders";
+    }
+    ::chmod(folder.c_str(), 0500); // no temporary file can be made beside it
+    list.add(page("http://c/"));
+    EXPECT_FALSE(list.save());
+    EXPECT_EQ(fileText(), before);
+    EXPECT_EQ(list.count(), 3);
+}
+
+TEST_F(WatchListTest, WriteFailureMidwayLeavesOldFileWhole) {
+    // A file-size limit makes the write fail part-way, as a full disk would, also for root.
+    writeList({page("http://a/"), page("http://b/")});
+    const std::string before = fileText();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{512, 512};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        CWatchList list(checker, clock, nullptr, folder);
+        list.load();
+        for (int i = 0; i < 20; ++i) {
+            list.add(page("http://more/" + std::to_string(i)));
+        }
+        ::_exit(list.save() ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save should have failed";
+    EXPECT_EQ(fileText(), before);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos)
+            << "temporary file left behind";
+    }
+}
