@@ -148,10 +148,18 @@ std::string extractArea(std::string_view text, std::string_view keyword, int occ
     }
     occurrence = std::max(occurrence, 1);
 
-    // Character starts are found by walking from the front; `boundary` is the first character
-    // start not before the positions already looked at, so the walk is done once in all.
+    // `boundary` is a known character start. A byte below 0x40 can be neither a lead nor a
+    // second byte, so the character after it starts there too: the walk to a candidate begins
+    // at the last such byte before it, and each byte of the text is looked at a few times at most.
     std::size_t boundary = 0;
     auto startsCharacter = [&](std::size_t pos) {
+        if (pos > boundary) {
+            std::size_t sync = pos;
+            while (sync > boundary && static_cast<unsigned char>(text[sync - 1]) >= 0x40) {
+                --sync;
+            }
+            boundary = sync;
+        }
         while (boundary < pos) {
             const bool pair =
                 isLead932(static_cast<unsigned char>(text[boundary])) && boundary + 1 < text.size();

@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 using namespace tw;
 namespace fs = std::filesystem;
@@ -142,8 +145,49 @@ TEST(ExtractArea, MatchesNeverStartInsideADoubleByteCharacter) {
     ASSERT_EQ(ya, "\x83\x83");
     EXPECT_EQ(extractArea(ya + ya + "xyz", ya, 2, 0, 3), "xyz");
     EXPECT_EQ(extractArea(ya + ya + "xyz", ya, 3, 0, 3), "");
+    // Several double-byte characters after the last single-byte one.
+    EXPECT_EQ(extractArea("<" + a + a + a + "BAB!", "AB", 1, 0, 1), "!");
     // An area may begin inside a double-byte character.
     EXPECT_EQ(extractArea("k" + jp("日本"), "k", 1, 1, 2), jp("日本").substr(1, 2));
+}
+
+TEST(ExtractArea, AgreesWithACharacterByCharacterSearch) {
+    // Texts of lead bytes, letters that can be second bytes, and a byte that cannot, against the
+    // plain rule: walk the characters from the front and test each start.
+    const char alphabet[] = {'\x83', 'A', 'B', '<'};
+    std::uint32_t seed = 7;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return alphabet[(seed >> 16) % 4];
+    };
+    for (int round = 0; round < 2000; ++round) {
+        std::string text;
+        std::string keyword;
+        const int textLength = 1 + static_cast<int>((seed >> 8) % 40);
+        for (int i = 0; i < textLength; ++i) {
+            text += next();
+        }
+        const int keywordLength = 1 + static_cast<int>((seed >> 8) % 3);
+        for (int i = 0; i < keywordLength; ++i) {
+            keyword += next();
+        }
+        std::vector<std::size_t> starts;
+        for (std::size_t i = 0; i < text.size();) {
+            if (text.compare(i, keyword.size(), keyword) == 0) {
+                starts.push_back(i);
+            }
+            i += (text[i] == '\x83' && i + 1 < text.size()) ? 2 : 1;
+        }
+        for (int occurrence = 1; occurrence <= 4; ++occurrence) {
+            std::string expected;
+            if (static_cast<std::size_t>(occurrence) <= starts.size()) {
+                const std::size_t start = starts[occurrence - 1] + keyword.size();
+                expected = text.substr(std::min(start, text.size()), 2);
+            }
+            ASSERT_EQ(extractArea(text, keyword, occurrence, 0, 2), expected)
+                << "text " << text << " keyword " << keyword << " occurrence " << occurrence;
+        }
+    }
 }
 
 TEST_F(CheckAreaTest, LoadConvertedChoosesTheSourceCode) {
