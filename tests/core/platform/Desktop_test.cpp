@@ -1,0 +1,133 @@
+#include "platform/DesktopShell.h"
+#include "platform/DesktopSoundPlayer.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tw {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TempFolder;
+
+/// A stand-in program that writes its process id, parent, folder and arguments to <out>, then
+/// stays running until the file <out>.release appears (at most ten seconds).
+void writeRecorder(const std::string& path, const std::string& out) {
+    TempFolder::writeFile(
+        path, "#!/bin/sh\n"
+              "{ echo $$; echo $PPID; pwd; for a in \"$@\"; do echo \"$a\"; done; } > '" +
+                  out +
+                  ".part'\n"
+                  "mv '" +
+                  out + ".part' '" + out +
+                  "'\n"
+                  "i=0; while [ ! -e '" +
+                  out + ".release' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n");
+    ::chmod(path.c_str(), 0755);
+}
+
+std::vector<std::string> waitForLines(const std::string& path) {
+    for (int i = 0; i < 1000 && !std::filesystem::exists(path); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    std::vector<std::string> lines;
+    std::istringstream in(TempFolder::readFile(path));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool hasNoChildren() {
+    int status = 0;
+    return ::waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
+}
+
+class DesktopShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* path = std::getenv("PATH");
+        m_savedPath = path ? path : "";
+        std::filesystem::create_directory(m_temp / "bin");
+        std::filesystem::create_directory(m_temp / "work");
+        ::setenv("PATH", (m_temp / "bin:/usr/bin:/bin").c_str(), 1);
+    }
+    void TearDown() override { ::setenv("PATH", m_savedPath.c_str(), 1); }
+
+    TempFolder m_temp;
+    std::string m_savedPath;
+    DesktopShell m_shell;
+};
+
+TEST_F(DesktopShellTest, OpenRunsXdgOpenDetachedInTheWorkingFolder) {
+    const std::string out = m_temp / "out";
+    writeRecorder(m_temp / "bin/xdg-open", out);
+    ASSERT_TRUE(m_shell.open("http://127.0.0.1/a b.html", m_temp / "work"));
+    const auto lines = waitForLines(out);
+    ASSERT_EQ(lines.size(), 4u);
+    // open() came back while the program still runs, and the program is not our child.
+    const pid_t program = std::stoi(lines[0]);
+    EXPECT_EQ(::kill(program, 0), 0);
+    EXPECT_NE(std::stoi(lines[1]), ::getpid());
+    EXPECT_EQ(lines[2], m_temp / "work");
+    EXPECT_EQ(lines[3], "http://127.0.0.1/a b.html");
+    EXPECT_TRUE(hasNoChildren());
+    TempFolder::writeFile(out + ".release", "");
+}
+
+TEST_F(DesktopShellTest, LaunchFindsTheExecutableInTheWorkingFolderFirst) {
+    const std::string out = m_temp / "out";
+    writeRecorder(m_temp / "work/Quaylink", out);
+    ASSERT_TRUE(m_shell.launch("Quaylink", {"-x", "two words"}, m_temp / "work"));
+    const auto lines = waitForLines(out);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[2], m_temp / "work");
+    EXPECT_EQ(lines[3], "-x");
+    EXPECT_EQ(lines[4], "two words");
+    TempFolder::writeFile(out + ".release", "");
+    EXPECT_TRUE(hasNoChildren());
+}
+
+TEST_F(DesktopShellTest, FailuresToStartAreReported) {
+    writeRecorder(m_temp / "work/Quaylink", m_temp / "out");
+    EXPECT_FALSE(m_shell.launch("Brindle", {}, m_temp / "work"));
+    EXPECT_FALSE(m_shell.launch("Quaylink", {}, m_temp / "no-such-folder"));
+    EXPECT_FALSE(m_shell.launch("", {}, ""));
+    // No xdg-open anywhere on the path.
+    ::setenv("PATH", (m_temp / "bin").c_str(), 1);
+    EXPECT_FALSE(m_shell.open("http://127.0.0.1/", ""));
+    // An executable that the system refuses to run (no interpreter).
+    TempFolder::writeFile(m_temp / "work/Broken", "#!/no/such/interpreter\n");
+    ::chmod((m_temp / "work/Broken").c_str(), 0755);
+    EXPECT_FALSE(m_shell.launch("Broken", {}, m_temp / "work"));
+    EXPECT_TRUE(hasNoChildren());
+}
+
+TEST(DesktopSoundPlayerTest, BareNamesAreLookedUpInTheDataThenTheShareFolder) {
+    TempFolder data;
+    TempFolder share;
+    TempFolder::writeFile(share / "notify.wav", "RIFF");
+    TempFolder::writeFile(share / "ring.wav", "RIFF");
+    TempFolder::writeFile(data / "ring.wav", "RIFF");
+    DesktopSoundPlayer player(data.path(), share.path());
+    EXPECT_EQ(player.resolve("notify.wav"), share / "notify.wav");
+    EXPECT_EQ(player.resolve("ring.wav"), data / "ring.wav");
+    EXPECT_EQ(player.resolve(share / "notify.wav"), share / "notify.wav");
+    EXPECT_EQ(player.resolve("missing.wav"), "");
+    EXPECT_EQ(player.resolve(data / "missing.wav"), "");
+    EXPECT_EQ(player.resolve(""), "");
+}
+
+} // namespace
+} // namespace tw
