@@ -1,0 +1,180 @@
+#include "app/Headless.h"
+
+#include "app/CTarnwickApp.h"
+#include "app/MainLoop.h"
+#include "app/MainWindowPort.h"
+#include "app/Prompter.h"
+#include "net/CollectingMailProgress.h"
+#include "platform/Clock.h"
+#include "platform/DesktopShell.h"
+#include "platform/DesktopSoundPlayer.h"
+#include "records/WatchSettings.h"
+#include "util/Cp932.h"
+#include "watch/CReNew.h"
+#include "watch/CWatchList.h"
+#include "watch/CheckReceiver.h"
+#include "watch/ResultText.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
+
+namespace tw {
+
+namespace {
+
+std::mutex g_outputMutex;
+
+void printError(const std::string& cp932) {
+    std::lock_guard lock(g_outputMutex);
+    std::fprintf(stderr, "%s\n", fromCp932(cp932).c_str());
+    std::fflush(stderr);
+}
+
+/// Message boxes become lines on standard error; nobody is there to answer questions.
+class HeadlessPrompter : public Prompter {
+public:
+    void showMessage(const std::string& text, Icon) override { printError(text); }
+    bool ask(const std::string& text) override {
+        printError(text);
+        return false;
+    }
+    bool authenticate(std::string&, std::string&, const std::string& address, int) override {
+        printError(jp("認証が必要です: ") + address);
+        return false;
+    }
+};
+
+/// There is no window to bring up; pages to show go to the display path.
+class HeadlessWindowPort : public MainWindowPort {
+public:
+    void popUp() override {}
+    void showItem(const WatchSettings& item) override { printError(item.targetUrl); }
+    void showAddress(const std::string& address) override { printError(address); }
+};
+
+class LoopReceiver : public CheckReceiver {
+public:
+    LoopReceiver(MainLoop& loop, CWatchList*& list, const std::function<void()>& afterRound)
+        : m_loop(loop), m_list(list), m_afterRound(afterRound) {}
+
+    void checkDone(const WatchSettings& finishedCopy) override {
+        // The copy stays unchanged until the checker is armed again, which only the list does
+        // after this task has run.
+        const WatchSettings* copy = &finishedCopy;
+        m_loop.post([this, copy] {
+            if (!copy->targetUrl.empty()) {
+                const ResultRow row = resultRow(*copy);
+                std::lock_guard lock(g_outputMutex);
+                std::printf("%s\t%s\t%s\n", row.time.c_str(), fromCp932(row.page).c_str(),
+                            fromCp932(row.result).c_str());
+                std::fflush(stdout);
+            }
+            m_list->checkFinished(*copy);
+            m_afterRound();
+        });
+    }
+
+private:
+    MainLoop& m_loop;
+    CWatchList*& m_list;
+    const std::function<void()>& m_afterRound;
+};
+
+/// Turns SIGINT and SIGTERM into a quit of the loop; they are blocked in every thread.
+class SignalWatcher {
+public:
+    explicit SignalWatcher(MainLoop& loop) : m_thread([this, &loop] { watch(loop); }) {}
+    ~SignalWatcher() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    void watch(MainLoop& loop) {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        const timespec tick{0, 200 * 1000 * 1000};
+        while (!m_stop) {
+            if (sigtimedwait(&set, nullptr, &tick) > 0) {
+                loop.quit();
+            }
+        }
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+void runCycle(CTarnwickApp& app, Prompter& prompter, const HeadlessOptions& options) {
+    app.loadSettings();
+    const Clock& clock = SystemClock::instance();
+    MainLoop loop;
+    SignalWatcher signals(loop);
+
+    DesktopShell shell;
+    DesktopSoundPlayer sound(app.programFolder());
+    HeadlessWindowPort window;
+    CollectingMailProgress mailProgress;
+
+    CheckerServices services;
+    services.clock = &clock;
+    services.prompter = &prompter;
+    services.converter = app.codeConverter();
+    services.programFolder = app.programFolder();
+    services.actions.sound = &sound;
+    services.actions.mainWindow = &window;
+    services.actions.shell = &shell;
+    services.actions.mailServer = {app.mailServer, app.mailPort, app.mailAccount};
+    services.actions.converter = app.codeConverter();
+    services.actions.mailProgress = &mailProgress;
+    services.actions.prompter = &prompter;
+
+    CReNew checker(services);
+    CWatchList list(checker, clock, &prompter, app.programFolder());
+    CWatchList* listRef = &list;
+    std::function<void()> afterRound = [&] {
+        if (!options.untilIdle) {
+            return;
+        }
+        const int current = list.current();
+        if (current == -1 || list.itemAt(current).nextCheck > clock.now()) {
+            loop.quit();
+        }
+    };
+    LoopReceiver receiver(loop, listRef, afterRound);
+
+    loop.post([&] {
+        list.start(&receiver);
+        afterRound();
+    });
+    loop.run();
+
+    // Shutdown: settings first, then no further report; a running check may finish.
+    app.saveSettings();
+    list.setClosing();
+    checker.waitIdleOrDone();
+    list.save();
+}
+
+} // namespace
+
+int runHeadless(const HeadlessOptions& options) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    HeadlessPrompter prompter;
+    CTarnwickApp app(prompter);
+    return app.run([&] { runCycle(app, prompter, options); });
+}
+
+} // namespace tw

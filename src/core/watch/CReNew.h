@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platform/Event.h"
+#include "records/WatchSettings.h"
+#include "watch/ItemChecker.h"
+#include "watch/UpdateActions.h"
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace tw {
+
+class Clock;
+class CodeConverter;
+class FetchRequest;
+class Prompter;
+
+/// What a check needs from the rest of the program.
+struct CheckerServices {
+    const Clock* clock = nullptr;
+    /// Credentials prompts of the fetch engine.
+    Prompter* prompter = nullptr;
+    /// Page conversion for check areas; null makes every check-area page count as changed.
+    CodeConverter* converter = nullptr;
+    UpdateActionContext actions;
+    /// The data folder; temporary downloads and stored copies go to its "comp" folder.
+    std::string programFolder;
+    /// Fetch time-outs, shorter in tests.
+    int connectTimeoutSeconds = 30;
+    int stallTimeoutSeconds = 60;
+};
+
+/// The one item checker: waits on a worker thread for the armed item's due moment, fetches
+/// the page, decides whether it changed, runs the update actions and reports the finished copy.
+class CReNew : public ItemChecker {
+public:
+    explicit CReNew(CheckerServices services);
+    ~CReNew() override;
+    CReNew(const CReNew&) = delete;
+    CReNew& operator=(const CReNew&) = delete;
+
+    void setReceiver(CheckReceiver* receiver) override { m_receiver = receiver; }
+    void arm(const WatchSettings& item) override;
+    void stop() override;
+    bool isBusy() const override;
+    void setClosing() override { m_closing = true; }
+    void setIdle() override { m_idleEvent.set(); }
+
+    /// The checker's copy; read it only while no worker runs or after the report.
+    const WatchSettings& item() const { return m_item; }
+    /// How long the armed worker waits before checking.
+    std::chrono::milliseconds waitTime() const { return m_wait; }
+    /// Blocks until the current worker has ended (for tests and shutdown).
+    void waitDone() { m_doneEvent.wait(); }
+    /// Blocks while a check runs; returns at once when waiting or after a report.
+    void waitIdleOrDone() { waitAny({&m_idleEvent, &m_doneEvent}); }
+
+    /// One check of the armed copy: 2 updated, 1 not updated, -1 failed.
+    int check();
+
+private:
+    void worker();
+    void run();
+    int preCheck(FetchRequest& request);
+    std::string compFolder() const { return m_services.programFolder + "/comp"; }
+    void keepChangedFile(const std::string& newFile);
+
+    CheckerServices m_services;
+    std::thread m_thread;
+    std::atomic<bool> m_closing{false};
+    WatchSettings m_item;
+    /// The armed item's due moment, readable by the busy test while the worker runs.
+    std::atomic<std::time_t> m_nextCheck{0};
+    std::chrono::milliseconds m_wait{0};
+    CheckReceiver* m_receiver = nullptr;
+    Event m_wakeEvent{false, false};
+    Event m_stopEvent{false, false};
+    Event m_doneEvent{true, true};
+    Event m_idleEvent{true, true};
+};
+
+} // namespace tw
