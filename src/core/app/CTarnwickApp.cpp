@@ -110,6 +110,9 @@ std::string CTarnwickApp::compFolder() const {
 
 bool CTarnwickApp::initInstance() {
     m_otherInstance = false;
+    if (!makePrivateFolder(m_paths.runtimeFolder)) {
+        return false;
+    }
     switch (m_instanceLock.acquire(kInstanceName, m_paths.runtimeFolder)) {
     case InstanceLock::Result::Acquired:
         break;

@@ -1,0 +1,222 @@
+#include "app/CTarnwickApp.h"
+#include "app/SettingsArchive.h"
+#include "support/FakePrompter.h"
+#include "support/TempFolder.h"
+#include "util/Cp932.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace tw {
+namespace {
+
+using test::TempFolder;
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string out;
+    for (const int value : values) {
+        out += static_cast<char>(value);
+    }
+    return out;
+}
+
+/// A schema 3 file written out by hand: all three string length forms appear.
+std::string schema3File() {
+    return bytes({3, 0, 0, 0}) +                               // application block schema
+           bytes({0}) +                                        // reserved text ""
+           bytes({1, 0, 0, 0}) +                               // linkDownloadOption 1
+           bytes({2}) + "mx" +                                 // mail server, 1-byte length
+           bytes({0x4B, 0x02, 0, 0}) +                         // mail port 587
+           bytes({0xFF, 0x2C, 0x01}) + std::string(300, 'a') + // account, 16-bit length
+           bytes({1, 0, 0, 0}) +                               // main window block schema
+           bytes({0xFF, 0xFF, 0xFF, 0x70, 0x11, 0x01, 0x00}) +
+           std::string(70000, 'f'); // link save folder, 32-bit length
+}
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    SettingsFileTest() : m_app(m_prompter, paths()) {}
+
+    AppPaths paths() const { return AppPaths{m_temp.path(), m_temp / "config", m_temp / "run"}; }
+    void writeSettings(const std::string& content) {
+        TempFolder::writeFile(m_app.settingsPath(), content);
+    }
+    void fillNonDefaults() {
+        m_app.mailServer = "old.example";
+        m_app.mailPort = 2525;
+        m_app.mailAccount = "old@example";
+        m_app.linkDownloadOption = 5;
+    }
+
+    TempFolder m_temp;
+    test::FakePrompter m_prompter;
+    CTarnwickApp m_app;
+};
+
+TEST(SettingsArchiveTest, LengthFormsChangeAtTheirBoundaries) {
+    const struct {
+        std::size_t length;
+        std::string prefix;
+    } cases[] = {
+        {0, bytes({0})},
+        {254, bytes({0xFE})},
+        {255, bytes({0xFF, 0xFF, 0x00})},
+        {65533, bytes({0xFF, 0xFD, 0xFF})},
+        {65534, bytes({0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00})},
+        {65535, bytes({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00})},
+    };
+    for (const auto& c : cases) {
+        SettingsArchive out;
+        out.writeString(std::string(c.length, 'x'));
+        EXPECT_EQ(out.bytes(), c.prefix + std::string(c.length, 'x')) << c.length;
+        SettingsArchive in(out.bytes());
+        std::string back;
+        EXPECT_TRUE(in.readString(back));
+        EXPECT_EQ(back.size(), c.length);
+        EXPECT_EQ(in.remaining(), 0u);
+    }
+    SettingsArchive ints;
+    ints.writeInt(-2);
+    ints.writeInt(0x12345678);
+    EXPECT_EQ(ints.bytes(), bytes({0xFE, 0xFF, 0xFF, 0xFF, 0x78, 0x56, 0x34, 0x12}));
+}
+
+TEST(SettingsArchiveTest, Utf16StringsAreReadIntoCodePage932) {
+    // "A" and HIRAGANA A, then a string after it that must still be in step.
+    SettingsArchive in(bytes({0xFF, 0xFE, 0xFF, 0x02, 0x41, 0x00, 0x42, 0x30}) + bytes({1}) + "z");
+    std::string text;
+    ASSERT_TRUE(in.readString(text));
+    EXPECT_EQ(text, "A" + jp("あ"));
+    ASSERT_TRUE(in.readString(text));
+    EXPECT_EQ(text, "z");
+}
+
+TEST_F(SettingsFileTest, FirstStartHasTheDefaults) {
+    EXPECT_FALSE(m_app.loadSettings());
+    EXPECT_EQ(m_app.mailServer, "");
+    EXPECT_EQ(m_app.mailPort, 25);
+    EXPECT_EQ(m_app.mailAccount, "");
+    EXPECT_EQ(m_app.linkDownloadOption, 0);
+    EXPECT_EQ(m_app.linkSaveFolder, "c:");
+}
+
+TEST_F(SettingsFileTest, Schema3IsReadAndWrittenByteForByte) {
+    writeSettings(schema3File());
+    ASSERT_TRUE(m_app.loadSettings());
+    EXPECT_EQ(m_app.linkDownloadOption, 1);
+    EXPECT_EQ(m_app.mailServer, "mx");
+    EXPECT_EQ(m_app.mailPort, 587);
+    EXPECT_EQ(m_app.mailAccount, std::string(300, 'a'));
+    EXPECT_EQ(m_app.linkSaveFolder, std::string(70000, 'f'));
+
+    std::filesystem::remove(m_app.settingsPath());
+    m_app.reservedText = "never written";
+    ASSERT_TRUE(m_app.saveSettings());
+    EXPECT_EQ(TempFolder::readFile(m_app.settingsPath()), schema3File());
+}
+
+TEST_F(SettingsFileTest, Schema2SkipsAValueAndResetsTheMailSettings) {
+    fillNonDefaults();
+    writeSettings(bytes({2, 0, 0, 0, 0, 7, 0, 0, 0, 0x2A, 0, 0, 0, 1, 0, 0, 0, 4}) + "/srv");
+    ASSERT_TRUE(m_app.loadSettings());
+    EXPECT_EQ(m_app.linkDownloadOption, 7);
+    EXPECT_EQ(m_app.mailServer, "");
+    EXPECT_EQ(m_app.mailPort, 25);
+    EXPECT_EQ(m_app.mailAccount, "");
+    EXPECT_EQ(m_app.linkSaveFolder, "/srv");
+}
+
+TEST_F(SettingsFileTest, Schema1ReadsOnlyTheReservedTextAndTheMainWindowBlock) {
+    fillNonDefaults();
+    writeSettings(bytes({1, 0, 0, 0, 3}) + "old" + bytes({1, 0, 0, 0, 4}) + "/srv");
+    ASSERT_TRUE(m_app.loadSettings());
+    EXPECT_EQ(m_app.reservedText, "old");
+    EXPECT_EQ(m_app.linkDownloadOption, 5);
+    EXPECT_EQ(m_app.mailServer, "");
+    EXPECT_EQ(m_app.mailPort, 25);
+    EXPECT_EQ(m_app.mailAccount, "");
+    EXPECT_EQ(m_app.linkSaveFolder, "/srv");
+}
+
+TEST_F(SettingsFileTest, TruncatedFilesKeepTheDefaultsFromTheBreakOn) {
+    const std::string whole = bytes({3, 0, 0, 0, 0, 1, 0, 0, 0, 2}) + "mx" +
+                              bytes({0x4B, 0x02, 0, 0, 0xFF, 0x2C, 0x01}) + std::string(300, 'a') +
+                              bytes({1, 0, 0, 0, 4}) + "/srv";
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        SettingsArchive archive(whole.substr(0, cut));
+        CTarnwickApp app(m_prompter, paths());
+        app.deserializeSettings(archive);
+        EXPECT_EQ(archive.failed(), true) << cut;
+        // Every field is either whole or at its default, and none after a default is set.
+        const bool fields[] = {app.linkDownloadOption == 1, app.mailServer == "mx",
+                               app.mailPort == 587, app.mailAccount == std::string(300, 'a'),
+                               app.linkSaveFolder == "/srv"};
+        const bool defaults[] = {app.linkDownloadOption == 0, app.mailServer.empty(),
+                                 app.mailPort == 25, app.mailAccount.empty(),
+                                 app.linkSaveFolder == "c:"};
+        bool broken = false;
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_TRUE(broken ? defaults[i] : fields[i] || defaults[i]) << cut << " " << i;
+            broken = broken || !fields[i];
+        }
+    }
+}
+
+TEST_F(SettingsFileTest, HostileLengthsEndReadingWithoutAllocating) {
+    const std::string hostile[] = {
+        // 32-bit length of four billion for the mail server.
+        bytes({3, 0, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF}) + "mx",
+        // UTF-16 string of two billion characters.
+        bytes({3, 0, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}),
+        // 16-bit length beyond the end.
+        bytes({3, 0, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0x00, 0x10}) + "mx",
+    };
+    for (const std::string& content : hostile) {
+        CTarnwickApp app(m_prompter, paths());
+        TempFolder::writeFile(app.settingsPath(), content);
+        EXPECT_FALSE(app.loadSettings());
+        EXPECT_EQ(app.linkDownloadOption, 1);
+        EXPECT_EQ(app.mailServer, "");
+        EXPECT_EQ(app.mailPort, 25);
+        EXPECT_EQ(app.mailAccount, "");
+        EXPECT_EQ(app.linkSaveFolder, "c:");
+    }
+}
+
+TEST_F(SettingsFileTest, DamagedFileIsKeptAsideBeforeTheNextSaveReplacesIt) {
+    const std::string damaged = bytes({3, 0, 0, 0, 0, 1, 0, 0, 0, 9}) + "mx";
+    writeSettings(damaged);
+    EXPECT_FALSE(m_app.loadSettings());
+    EXPECT_EQ(TempFolder::readFile(m_temp / "TARNWICK-damaged.INI"), damaged);
+    ASSERT_TRUE(m_app.saveSettings());
+    EXPECT_TRUE(m_app.loadSettings());
+    EXPECT_EQ(TempFolder::readFile(m_temp / "TARNWICK-damaged.INI"), damaged);
+}
+
+TEST_F(SettingsFileTest, SaveReplacesTheFileWholeOrNotAtAll) {
+    m_app.mailServer = "first";
+    ASSERT_TRUE(m_app.saveSettings());
+    const std::string first = TempFolder::readFile(m_app.settingsPath());
+
+    // When the new content cannot be written, the old file stays as it was.
+    const std::string temp = m_app.settingsPath() + ".tmp-" + std::to_string(::getpid());
+    std::filesystem::create_directory(temp);
+    m_app.mailServer = "second";
+    EXPECT_FALSE(m_app.saveSettings());
+    EXPECT_EQ(TempFolder::readFile(m_app.settingsPath()), first);
+    std::filesystem::remove(temp);
+
+    ASSERT_TRUE(m_app.saveSettings());
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_temp.path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 2); // config and TARNWICK.INI: no temporary file left
+    CTarnwickApp reader(m_prompter, paths());
+    ASSERT_TRUE(reader.loadSettings());
+    EXPECT_EQ(reader.mailServer, "second");
+}
+
+} // namespace
+} // namespace tw

@@ -1,0 +1,156 @@
+#include "app/CTarnwickApp.h"
+#include "platform/Event.h"
+#include "support/ChildProcess.h"
+#include "support/FakePrompter.h"
+#include "support/TempFolder.h"
+#include "util/Cp932.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace tw {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TempFolder;
+
+class PassThroughConverter : public CodeConverter {
+public:
+    bool convert(int from, int to, std::string_view in, std::string& out) override {
+        out.assign(in);
+        return from == to;
+    }
+};
+
+class TarnwickAppTest : public ::testing::Test {
+protected:
+    AppPaths paths(const std::string& program) const {
+        return AppPaths{program, m_temp / "config", m_temp / "run"};
+    }
+    AppPaths paths() const { return paths(m_temp / "home"); }
+    void SetUp() override { std::filesystem::create_directory(m_temp / "home"); }
+
+    std::string value(const std::string& key, const std::string& name) const {
+        const std::string file = m_temp / ("config/Orvane/" + key + "/" + name);
+        return std::filesystem::exists(file) ? TempFolder::readFile(file) : "<missing>";
+    }
+
+    TempFolder m_temp;
+    test::FakePrompter m_prompter;
+};
+
+TEST_F(TarnwickAppTest, TheFourKeysAreOpenedAndOnlyWritableOnesCreated) {
+    CTarnwickApp app(m_prompter, paths());
+    EXPECT_EQ(theApp(), &app);
+    EXPECT_TRUE(app.ownKey.opened());
+    EXPECT_TRUE(app.quaylinkKey.opened());
+    EXPECT_TRUE(app.locationKey.opened());
+    EXPECT_FALSE(app.brindleKey.opened());
+    EXPECT_TRUE(app.brindleKey.readOnly());
+    EXPECT_EQ(app.ownKey.folder(), m_temp / "config/Orvane/Tarnwick");
+    EXPECT_EQ(app.quaylinkKey.folder(), m_temp / "config/Orvane/brlHelper");
+    EXPECT_EQ(app.locationKey.folder(), m_temp / "config/Orvane/Location");
+    EXPECT_FALSE(std::filesystem::exists(m_temp / "config/Orvane/Brindle"));
+    EXPECT_TRUE(m_prompter.messages().empty());
+
+    app.setState("hide");
+    EXPECT_EQ(value("Tarnwick", "State"), "hide");
+}
+
+TEST_F(TarnwickAppTest, KeysThatCannotBeCreatedAreReportedAndLeftUnusable) {
+    TempFolder::writeFile(m_temp / "config", "not a folder");
+    {
+        CTarnwickApp app(m_prompter, paths());
+        EXPECT_FALSE(app.ownKey.opened());
+        EXPECT_FALSE(app.quaylinkKey.opened());
+        EXPECT_FALSE(app.locationKey.opened());
+        // One message per writable key; the read-only one fails silently.
+        EXPECT_EQ(m_prompter.messages().size(), 3u);
+        app.setState("opened");
+        EXPECT_EQ(app.ownKey.readString("State"), "");
+    }
+    EXPECT_EQ(theApp(), nullptr);
+}
+
+TEST_F(TarnwickAppTest, VersionNumbers) {
+    EXPECT_EQ(CTarnwickApp::versionNumber("1.20"), 120);
+    EXPECT_EQ(CTarnwickApp::versionNumber("1.5"), 15);
+    EXPECT_EQ(CTarnwickApp::versionNumber("1.2.3"), 12);
+    EXPECT_EQ(CTarnwickApp::versionNumber("120"), 0);
+    EXPECT_EQ(CTarnwickApp::versionNumber(""), 0);
+    CTarnwickApp app(m_prompter, paths());
+    EXPECT_EQ(app.ownVersionNumber(), 120);
+}
+
+TEST_F(TarnwickAppTest, StartUpMakesCompWritesPositionAndVersionAndShutdownSetsClosed) {
+    CTarnwickApp app(m_prompter, paths());
+    app.setConverterFactory([] { return std::make_unique<PassThroughConverter>(); });
+    bool ranWindow = false;
+    const int code = app.run([&] {
+        ranWindow = true;
+        EXPECT_TRUE(std::filesystem::is_directory(m_temp / "home/comp"));
+        EXPECT_EQ(value("Tarnwick", "Position"), m_temp / "home");
+        EXPECT_EQ(value("Tarnwick", "Version"), "1.20");
+        EXPECT_NE(app.codeConverter(), nullptr);
+        EXPECT_TRUE(app.messageBus().running());
+        app.setState("opened");
+        app.saveSettings();
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(ranWindow);
+    EXPECT_EQ(value("Tarnwick", "State"), "closed");
+    EXPECT_EQ(app.codeConverter(), nullptr);
+    EXPECT_FALSE(app.messageBus().running());
+    EXPECT_TRUE(m_prompter.messages().empty());
+}
+
+TEST_F(TarnwickAppTest, MissingConverterIsReportedAndStartUpGoesOn) {
+    CTarnwickApp app(m_prompter, paths());
+    app.setConverterFactory([] { return std::unique_ptr<CodeConverter>(); });
+    EXPECT_TRUE(app.initInstance());
+    EXPECT_EQ(app.codeConverter(), nullptr);
+    EXPECT_EQ(m_prompter.messages(),
+              std::vector<std::string>{jp("漢字処理ルーチンが初期化できませんでした。")});
+    app.exitInstance();
+}
+
+TEST_F(TarnwickAppTest, UnusableCompFolderEndsStartUpBeforeAnyValueIsWritten) {
+    TempFolder::writeFile(m_temp / "home/comp", "a file, not a folder");
+    CTarnwickApp app(m_prompter, paths());
+    EXPECT_EQ(app.run([] { ADD_FAILURE() << "the main window must not run"; }), 1);
+    EXPECT_FALSE(app.otherInstanceRunning());
+    EXPECT_EQ(m_prompter.messages(),
+              std::vector<std::string>{jp("Tarnwickが正しくインストールされていません")});
+    EXPECT_EQ(value("Tarnwick", "Position"), "<missing>");
+    EXPECT_EQ(value("Tarnwick", "State"), "<missing>");
+}
+
+TEST_F(TarnwickAppTest, SecondInstanceCallsTheFirstToTheFrontAndWritesNothing) {
+    CTarnwickApp app(m_prompter, paths());
+    Event shown;
+    app.messageBus().registerMessage(CTarnwickApp::kShowMessage,
+                                     [&](const std::string&) { shown.set(); });
+    ASSERT_TRUE(app.initInstance());
+    app.setState("opened");
+
+    std::filesystem::create_directory(m_temp / "second");
+    const AppPaths secondPaths = paths(m_temp / "second");
+    const int code = test::runInChild([&] {
+        test::FakePrompter prompter;
+        CTarnwickApp second(prompter, secondPaths);
+        const int exitCode = second.run([] {});
+        return exitCode == 0 && second.otherInstanceRunning() && prompter.messages().empty() ? 0
+                                                                                             : 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(shown.wait(10s));
+    EXPECT_EQ(value("Tarnwick", "Position"), m_temp / "home");
+    EXPECT_EQ(value("Tarnwick", "State"), "opened");
+    EXPECT_FALSE(std::filesystem::exists(m_temp / "second/comp"));
+    EXPECT_FALSE(std::filesystem::exists(m_temp / "second/TARNWICK.INI"));
+    app.exitInstance();
+}
+
+} // namespace
+} // namespace tw
