@@ -324,7 +324,10 @@ std::string jisTo932(std::string_view in, IcuSession& icu) {
             } else if (a == '$' && (b == '@' || b == 'B')) {
                 set = Set::Kanji;
                 i += 3;
-            } else if (a == '$' && b == '(' && (at(i + 3) == '@' || at(i + 3) == 'B')) {
+            } else if (a == '$' && b == '(' &&
+                       (at(i + 3) == '@' || at(i + 3) == 'B' || at(i + 3) == 'O' ||
+                        at(i + 3) == 'Q')) {
+                // JIS X 0213 plane 1 (O, Q) holds JIS X 0208 at the same places.
                 set = Set::Kanji;
                 i += 4;
             } else if (a == '$' && b == '(' && at(i + 3) == 'D') {

@@ -49,6 +49,8 @@ TEST_F(CodeConverterTest, JisPagesBecome932) {
     // JIS X 0208-1978 designation, JIS-Roman, NEC row 13.
     EXPECT_EQ(convert(50220, 932, "\x1b$@F|K\\\x1b(Jx\x1b$B-!-\"\x1b(B"),
               jp("日本") + "x" + jp("①②"));
+    // JIS X 0213 plane 1 carries JIS X 0208 unchanged.
+    EXPECT_EQ(convert(50220, 932, "\x1b$(QF|\x1b(B"), jp("日"));
     // Half-width katakana by ESC ( I, by SO/SI and as 8-bit bytes.
     EXPECT_EQ(convert(50220, 932,
                       "\x1b(I1\x1b(Ba\x0e\x32\x0f"
