@@ -1,0 +1,374 @@
+#include "platform/CodeConverter.h"
+#include "records/WatchSettings.h"
+#include "support/FakeClock.h"
+#include "support/FakeDesktop.h"
+#include "support/FakePrompter.h"
+#include "support/TempFolder.h"
+#include "watch/CReNew.h"
+#include "watch/CheckReceiver.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace tw;
+using namespace std::chrono_literals;
+
+namespace {
+
+/// A page server whose body and Last-Modified the test changes; counts GET and HEAD requests.
+class PageServer {
+public:
+    PageServer() {
+        m_server.Get("/page.html", [this](const httplib::Request&, httplib::Response& res) {
+            ++gets;
+            if (m_blockGet) {
+                std::unique_lock lock(m_mutex);
+                m_release.wait(lock, [this] { return !m_blockGet.load(); });
+            }
+            respond(res);
+        });
+        m_server.set_pre_routing_handler(
+            [this](const httplib::Request& req, httplib::Response& res) {
+                if (req.method == "HEAD") {
+                    ++heads;
+                    respond(res);
+                    return httplib::Server::HandlerResponse::Handled;
+                }
+                return httplib::Server::HandlerResponse::Unhandled;
+            });
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        while (!m_server.is_running()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ~PageServer() {
+        release();
+        m_server.stop();
+        m_thread.join();
+    }
+
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/page.html"; }
+    void setBody(const std::string& body) {
+        std::lock_guard lock(m_mutex);
+        m_body = body;
+    }
+    void setLastModified(const std::string& value) {
+        std::lock_guard lock(m_mutex);
+        m_lastModified = value;
+    }
+    void blockGets() { m_blockGet = true; }
+    void release() {
+        m_blockGet = false;
+        m_release.notify_all();
+    }
+
+    std::atomic<int> gets{0};
+    std::atomic<int> heads{0};
+
+private:
+    void respond(httplib::Response& res) {
+        std::lock_guard lock(m_mutex);
+        if (!m_lastModified.empty()) {
+            res.set_header("Last-Modified", m_lastModified);
+        }
+        res.set_content(m_body, "text/html");
+    }
+
+    httplib::Server m_server;
+    int m_port = 0;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_release;
+    std::atomic<bool> m_blockGet{false};
+    std::string m_body = "<html>one</html>";
+    std::string m_lastModified;
+};
+
+class Receiver : public CheckReceiver {
+public:
+    void checkDone(const WatchSettings& copy) override {
+        std::lock_guard lock(m_mutex);
+        m_reports.push_back(copy);
+        m_arrived.notify_all();
+    }
+    bool waitFor(std::size_t count, std::chrono::milliseconds limit = 10s) {
+        std::unique_lock lock(m_mutex);
+        return m_arrived.wait_for(lock, limit, [&] { return m_reports.size() >= count; });
+    }
+    std::vector<WatchSettings> reports() {
+        std::lock_guard lock(m_mutex);
+        return m_reports;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::vector<WatchSettings> m_reports;
+};
+
+class CheckerTest : public ::testing::Test {
+protected:
+    CheckerTest() : m_converter(createCodeConverter()) {
+        clock.set(1'800'000'000);
+        services.clock = &clock;
+        services.prompter = &prompter;
+        services.converter = m_converter.get();
+        services.programFolder = home.path();
+        services.actions.sound = &sound;
+        services.connectTimeoutSeconds = 5;
+        services.stallTimeoutSeconds = 5;
+    }
+
+    WatchSettings item(int downloadMode = 0) const {
+        WatchSettings w;
+        w.targetUrl = server.url();
+        w.downloadMode = downloadMode;
+        w.soundMode = 1;
+        w.popUp = 0;
+        return w;
+    }
+
+    /// Arms a fresh checker with the item due now and returns the reported copy.
+    WatchSettings checkOnce(const WatchSettings& w) {
+        CReNew checker(services);
+        Receiver receiver;
+        checker.setReceiver(&receiver);
+        checker.arm(w);
+        EXPECT_TRUE(receiver.waitFor(1));
+        checker.waitDone();
+        checker.setIdle();
+        const auto reports = receiver.reports();
+        return reports.empty() ? WatchSettings() : reports.front();
+    }
+
+    std::vector<std::string> filesIn(const std::string& folder) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    test::TempFolder home;
+    test::FakeClock clock;
+    test::FakePrompter prompter;
+    test::FakeSoundPlayer sound;
+    PageServer server;
+    CheckerServices services;
+
+private:
+    std::unique_ptr<CodeConverter> m_converter;
+};
+
+} // namespace
+
+TEST_F(CheckerTest, DueNowIsCheckedAtOnceAndReported) {
+    WatchSettings w = item();
+    w.lastModified = 0; // no shortcut: download and compare
+    const WatchSettings first = checkOnce(w);
+    EXPECT_EQ(first.lastResult, 2);
+    EXPECT_EQ(first.lastCheck, clock.now());
+    ASSERT_FALSE(first.compareFile.empty());
+    EXPECT_EQ(test::TempFolder::readFile(first.compareFile), "<html>one</html>");
+    EXPECT_EQ(sound.played(), std::vector<std::string>{"notify.wav"});
+
+    const WatchSettings second = checkOnce(first);
+    EXPECT_EQ(second.lastResult, 1);
+    EXPECT_EQ(second.compareFile, first.compareFile);
+    EXPECT_EQ(filesIn(home / "comp"), std::vector<std::string>{"temp.tmp"});
+
+    server.setBody("<html>two</html>");
+    const WatchSettings third = checkOnce(second);
+    EXPECT_EQ(third.lastResult, 2);
+    EXPECT_EQ(test::TempFolder::readFile(third.compareFile), "<html>two</html>");
+    EXPECT_EQ(filesIn(home / "comp"), std::vector<std::string>{"temp.tmp"});
+    EXPECT_EQ(sound.played().size(), 2u);
+}
+
+TEST_F(CheckerTest, FarDueItemWaitsAndStopEndsWithoutCheck) {
+    CReNew checker(services);
+    Receiver receiver;
+    checker.setReceiver(&receiver);
+    WatchSettings w = item();
+    w.nextCheck = clock.now() + 30 * 86400;
+    checker.arm(w);
+    EXPECT_EQ(checker.waitTime(), std::chrono::milliseconds(30LL * 86400 * 1000));
+    EXPECT_FALSE(checker.isBusy());
+    EXPECT_FALSE(receiver.waitFor(1, 100ms));
+    checker.stop();
+    EXPECT_TRUE(receiver.reports().empty());
+    EXPECT_EQ(server.gets + server.heads, 0);
+}
+
+TEST_F(CheckerTest, LastSecondBeforeACheckCountsAsBusy) {
+    CReNew checker(services);
+    WatchSettings w = item();
+    w.nextCheck = clock.now() + 1;
+    checker.arm(w);
+    EXPECT_TRUE(checker.isBusy());
+    checker.stop();
+}
+
+TEST_F(CheckerTest, ClosingDuringCheckReportsNothingAndRunsNoAction) {
+    CReNew checker(services);
+    Receiver receiver;
+    checker.setReceiver(&receiver);
+    server.blockGets();
+    WatchSettings w = item();
+    w.lastModified = 0;
+    checker.arm(w);
+    while (server.gets == 0) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_TRUE(checker.isBusy());
+    checker.setClosing();
+    server.release();
+    checker.waitDone();
+    EXPECT_TRUE(receiver.reports().empty());
+    EXPECT_TRUE(sound.played().empty());
+    EXPECT_FALSE(checker.isBusy());
+}
+
+TEST_F(CheckerTest, ReArmingStopsAPendingWait) {
+    // A waiting worker (the midnight item) must not survive a new arm and check the new copy.
+    CReNew checker(services);
+    Receiver receiver;
+    checker.setReceiver(&receiver);
+    WatchSettings midnight;
+    midnight.nextCheck = clock.now() + 3600;
+    checker.arm(midnight);
+    WatchSettings w = item();
+    w.lastModified = 0;
+    checker.arm(w);
+    ASSERT_TRUE(receiver.waitFor(1));
+    checker.waitDone();
+    EXPECT_EQ(receiver.reports().size(), 1u);
+    EXPECT_EQ(server.gets, 1);
+}
+
+TEST_F(CheckerTest, OverwriteModeKeepsDestFileUnlessChanged) {
+    const std::string dest = home / "keep/page.html";
+    fs::create_directories(home / "keep");
+    WatchSettings w = item(1);
+    w.destFile = dest;
+    w.lastModified = 0;
+    test::TempFolder::writeFile(dest, "<html>one</html>");
+    w.compareFile = dest;
+
+    const WatchSettings same = checkOnce(w);
+    EXPECT_EQ(same.lastResult, 1);
+    EXPECT_EQ(filesIn(home / "keep"), std::vector<std::string>{"page.html"});
+
+    server.setBody("<html>new</html>");
+    const WatchSettings changed = checkOnce(same);
+    EXPECT_EQ(changed.lastResult, 2);
+    EXPECT_EQ(test::TempFolder::readFile(dest), "<html>new</html>");
+    EXPECT_EQ(filesIn(home / "keep"), std::vector<std::string>{"page.html"});
+}
+
+TEST_F(CheckerTest, NumberedSeriesContinuesAfterTheNewest) {
+    fs::create_directories(home / "keep");
+    for (const char* name : {"page.html", "page_1.html", "page_2.html", "page_3.html"}) {
+        test::TempFolder::writeFile(home / (std::string("keep/") + name), "old");
+    }
+    WatchSettings w = item(2);
+    w.destFile = home / "keep/page_3.html";
+    w.compareFile = home / "keep/page_3.html";
+    w.lastModified = 0;
+    const WatchSettings changed = checkOnce(w);
+    EXPECT_EQ(changed.lastResult, 2);
+    EXPECT_EQ(changed.destFile, home / "keep/page_4.html");
+    EXPECT_EQ(test::TempFolder::readFile(changed.destFile), "<html>one</html>");
+    EXPECT_EQ(filesIn(home / "keep").size(), 5u);
+}
+
+TEST_F(CheckerTest, DestFileWithoutFolderDownloadsIntoComp) {
+    // A bare file name names a file in the current folder; the temporary download must not
+    // go to a folder that does not exist.
+    const fs::path savedCwd = fs::current_path();
+    fs::current_path(home.path());
+    WatchSettings w = item(1);
+    w.destFile = "page.html";
+    w.lastModified = 0;
+    test::TempFolder::writeFile(home / "page.html", "<html>one</html>");
+    const WatchSettings same = checkOnce(w);
+    EXPECT_EQ(same.lastResult, 1) << same.errorText;
+    EXPECT_TRUE(filesIn(home / "comp").empty());
+
+    server.setBody("<html>new</html>");
+    const WatchSettings changed = checkOnce(same);
+    EXPECT_EQ(changed.lastResult, 2) << changed.errorText;
+    EXPECT_EQ(test::TempFolder::readFile(home / "page.html"), "<html>new</html>");
+    EXPECT_TRUE(filesIn(home / "comp").empty());
+    fs::current_path(savedCwd);
+}
+
+TEST_F(CheckerTest, LastModifiedShortcut) {
+    server.setLastModified("Wed, 02 Dec 2026 10:00:00 GMT");
+    WatchSettings w = item(0); // lastModified -1: the query runs on the first check
+    const WatchSettings first = checkOnce(w);
+    EXPECT_EQ(first.lastResult, 2);
+    EXPECT_GT(first.lastModified, 0);
+    EXPECT_EQ(server.gets, 0); // decided by the time alone
+    EXPECT_EQ(server.heads, 1);
+
+    const WatchSettings second = checkOnce(first);
+    EXPECT_EQ(second.lastResult, 1);
+    EXPECT_EQ(server.gets, 0);
+
+    server.setLastModified("Thu, 03 Dec 2026 10:00:00 GMT");
+    const WatchSettings third = checkOnce(second);
+    EXPECT_EQ(third.lastResult, 2);
+    EXPECT_GT(third.lastModified, second.lastModified);
+}
+
+TEST_F(CheckerTest, ServerWithoutLastModifiedFallsBackToComparing) {
+    const WatchSettings first = checkOnce(item(0));
+    EXPECT_EQ(first.lastResult, 2);
+    EXPECT_EQ(first.lastModified, 0);
+    EXPECT_EQ(server.gets, 0);
+    const int headsAfterFirst = server.heads;
+
+    const WatchSettings second = checkOnce(first);
+    const WatchSettings third = checkOnce(second);
+    EXPECT_EQ(third.lastResult, 1);
+    EXPECT_EQ(server.heads, headsAfterFirst); // no more queries once the server sent none
+    EXPECT_EQ(server.gets, 2);
+}
+
+TEST_F(CheckerTest, KeywordAreaIsStoredWhenItChanges) {
+    server.setBody("<p>price: 100 yen</p>");
+    WatchSettings w = item(0);
+    w.lastModified = 0;
+    w.anchorKeyword = "price: ";
+    w.areaSize = 3;
+    const WatchSettings first = checkOnce(w);
+    EXPECT_EQ(first.lastResult, 2);
+    EXPECT_EQ(first.areaText, "100");
+    EXPECT_EQ(checkOnce(first).lastResult, 1);
+    server.setBody("<p>price: 120 yen</p>");
+    const WatchSettings changed = checkOnce(first);
+    EXPECT_EQ(changed.lastResult, 2);
+    EXPECT_EQ(changed.areaText, "120");
+}
+
+TEST_F(CheckerTest, FailedFetchKeepsStoredState) {
+    WatchSettings w = item(0);
+    w.targetUrl = server.url() + ".missing";
+    w.lastModified = 0;
+    w.compareFile = home / "stored.html";
+    const WatchSettings result = checkOnce(w);
+    EXPECT_EQ(result.lastResult, -1);
+    EXPECT_EQ(result.errorKind, 404);
+    EXPECT_EQ(result.compareFile, home / "stored.html");
+    EXPECT_TRUE(sound.played().empty());
+}
