@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 
 namespace tw {
 
@@ -49,7 +50,12 @@ void CHLPCall::display(const FetchSettings& record) {
             return;
         }
         if (!m_worker.joinable()) {
-            m_worker = std::thread(&CHLPCall::run, this);
+            try {
+                m_worker = std::thread(&CHLPCall::run, this);
+            } catch (const std::system_error&) {
+                // No thread to be had now: the record waits, the next display tries again.
+                return;
+            }
         }
     }
     m_workEvent.set();

@@ -7,7 +7,6 @@
 #include "platform/RegistryKey.h"
 #include "platform/SystemPath.h"
 #include "util/Cp932.h"
-#include "util/TextUtil.h"
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -59,16 +58,8 @@ Siblings::Siblings(SiblingKeys keys, Shell& shell, Prompter& prompter, std::stri
     : m_keys(keys), m_shell(shell), m_prompter(prompter), m_dataFolder(std::move(dataFolder)),
       m_busFolder(std::move(busFolder)), m_clock(clock) {}
 
-int Siblings::versionNumber(const std::string& text) {
-    std::string digits = text;
-    if (const auto dot = digits.find('.'); dot != std::string::npos) {
-        digits.erase(dot, 1);
-    }
-    return parseInt(digits);
-}
-
 int Siblings::quaylinkVersion() const {
-    return versionNumber(m_keys.quaylinkKey.readString(kVersion));
+    return CTarnwickApp::versionNumber(m_keys.quaylinkKey.readString(kVersion));
 }
 
 void Siblings::encodeIdTime(std::time_t moment, unsigned char bytes[4]) {

@@ -82,9 +82,8 @@ public:
     /// slot is occupied or cannot be written.
     int putLocationUrl(const std::string& address);
 
-    /// The version text as an integer: the first "." removed, the rest read as a decimal
-    /// number ("1.50" gives 150, "1.5" gives 15, "" gives 0).
-    static int versionNumber(const std::string& text);
+    /// The helper's "Version" as a number, by the application's version rule ("1.50" gives
+    /// 150, "1.5" gives 15, missing gives 0).
     int quaylinkVersion() const;
 
     /// IdTime's four little-endian bytes for a moment, and back.
