@@ -198,7 +198,9 @@ int CReNew::preCheck(FetchRequest& request) {
     if (modified == 0) {
         request.lastModified = 0;
     }
-    if (m_item.downloadMode == 0) {
+    // A new time settles a whole page alone; a check area must still be looked at, or any
+    // change elsewhere on the page would count.
+    if (m_item.downloadMode == 0 && m_item.anchorKeyword.empty()) {
         m_item.lastModified = modified;
         m_item.userName = request.userName;
         m_item.password = request.password;

@@ -372,3 +372,26 @@ TEST_F(CheckerTest, FailedFetchKeepsStoredState) {
     EXPECT_EQ(result.compareFile, home / "stored.html");
     EXPECT_TRUE(sound.played().empty());
 }
+
+TEST_F(CheckerTest, NewTimeDoesNotSettleACheckArea) {
+    // Only the area counts: a page whose time moved but whose area did not is unchanged.
+    server.setBody("<p>price: 100 yen</p><p>1</p>");
+    server.setLastModified("Wed, 02 Dec 2026 10:00:00 GMT");
+    WatchSettings w = item(0);
+    w.anchorKeyword = "price: ";
+    w.areaSize = 3;
+    const WatchSettings first = checkOnce(w);
+    EXPECT_EQ(first.lastResult, 2);
+    EXPECT_EQ(first.areaText, "100");
+    EXPECT_EQ(server.gets, 1);
+
+    server.setBody("<p>price: 100 yen</p><p>2</p>");
+    server.setLastModified("Thu, 03 Dec 2026 10:00:00 GMT");
+    const WatchSettings second = checkOnce(first);
+    EXPECT_EQ(second.lastResult, 1);
+    EXPECT_EQ(server.gets, 2);
+
+    // An unchanged time still spares the download.
+    EXPECT_EQ(checkOnce(second).lastResult, 1);
+    EXPECT_EQ(server.gets, 2);
+}

@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""End-to-end: tarnwick --headless --until-idle against a real nginx on 127.0.0.1.
+
+Pages change content and Last-Modified between rounds; each round checks the printed result
+lines, the saved WatchList.twl, the stored copies in comp and the kept downloads.
+"""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+TARNWICK = os.environ.get("TARNWICK_BINARY", "")
+NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def block(fetch, watch):
+    lines = ["\t//{{TOP-W", "\t//{{TOP"]
+    lines += [f"{k}: {v}" for k, v in fetch]
+    lines.append("\tEND}}//")
+    lines += [f"{k}: {v}" for k, v in watch]
+    lines.append("\tEND-W}}//")
+    return "".join(line + "\r\n" for line in lines)
+
+
+class HeadlessRounds(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not TARNWICK or not os.path.exists(TARNWICK):
+            raise unittest.SkipTest("tarnwick binary not given")
+        if not os.path.exists(NGINX):
+            raise unittest.SkipTest("nginx is not installed")
+        cls.root = tempfile.mkdtemp(prefix="tw-e2e-")
+        os.chmod(cls.root, 0o755)
+        cls.www = os.path.join(cls.root, "www")
+        os.makedirs(os.path.join(cls.www, "auth"))
+        cls.home = os.path.join(cls.root, "home")
+        cls.keep = os.path.join(cls.root, "keep")
+        for d in (cls.home, cls.keep, os.path.join(cls.root, "config"),
+                  os.path.join(cls.root, "run"), os.path.join(cls.root, "nginx")):
+            os.makedirs(d)
+        cls.port = free_port()
+        password = subprocess.run(["openssl", "passwd", "-apr1", "secret"], check=True,
+                                  capture_output=True, text=True).stdout.strip()
+        with open(os.path.join(cls.root, "htpasswd"), "w") as f:
+            f.write(f"user:{password}\n")
+        nginx_dir = os.path.join(cls.root, "nginx")
+        user = "user root root;\n" if os.geteuid() == 0 else ""
+        conf = f"""{user}worker_processes 1;
+pid {nginx_dir}/nginx.pid;
+error_log {nginx_dir}/error.log;
+events {{ worker_connections 64; }}
+http {{
+    access_log off;
+    client_body_temp_path {nginx_dir}/body;
+    proxy_temp_path {nginx_dir}/proxy;
+    fastcgi_temp_path {nginx_dir}/fastcgi;
+    uwsgi_temp_path {nginx_dir}/uwsgi;
+    scgi_temp_path {nginx_dir}/scgi;
+    types {{ text/html html; }}
+    server {{
+        listen 127.0.0.1:{cls.port};
+        root {cls.www};
+        location /auth/ {{
+            auth_basic "tw";
+            auth_basic_user_file {cls.root}/htpasswd;
+        }}
+    }}
+}}
+"""
+        conf_path = os.path.join(nginx_dir, "nginx.conf")
+        with open(conf_path, "w") as f:
+            f.write(conf)
+        cls.nginx = subprocess.Popen([NGINX, "-c", conf_path, "-p", nginx_dir,
+                                      "-g", "daemon off;"],
+                                     stderr=subprocess.PIPE)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", cls.port), timeout=0.2).close()
+                break
+            except OSError:
+                time.sleep(0.05)
+        else:
+            cls.nginx.kill()
+            raise RuntimeError("nginx did not start")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.nginx.send_signal(signal.SIGTERM)
+        cls.nginx.wait(timeout=10)
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def page(self, name, body, mtime):
+        path = os.path.join(self.www, name)
+        with open(path, "w") as f:
+            f.write(body)
+        os.utime(path, (mtime, mtime))
+
+    def url(self, name):
+        return f"http://127.0.0.1:{self.port}/{name}"
+
+    def run_round(self):
+        env = dict(os.environ, TARNWICK_HOME=self.home,
+                   XDG_CONFIG_HOME=os.path.join(self.root, "config"),
+                   XDG_RUNTIME_DIR=os.path.join(self.root, "run"),
+                   XDG_DATA_HOME=os.path.join(self.root, "data"),
+                   PATH="/nonexistent", TZ="UTC")
+        proc = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=env,
+                              capture_output=True, timeout=120)
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
+        rows = {}
+        for line in proc.stdout.decode("utf-8").splitlines():
+            parts = line.split("\t")
+            self.assertEqual(len(parts), 3, line)
+            self.assertRegex(parts[0], r"^\d\d:\d\d$")
+            rows[parts[1]] = parts[2]
+        return rows
+
+    def watch_list(self):
+        with open(os.path.join(self.home, "WatchList.twl"), "rb") as f:
+            return f.read()
+
+    def test_rounds(self):
+        day = 1_790_000_000
+        self.page("whole.html", "<html>whole one</html>", day)
+        self.page("area.html", "<p>price: 100 yen</p><p>clock 1</p>", day)
+        self.page("over.html", "<html>over one</html>", day)
+        self.page("series.html", "<html>series one</html>", day)
+        self.page("auth/secret.html", "<html>secret one</html>", day)
+        keep_over = os.path.join(self.keep, "over.html")
+        keep_series = os.path.join(self.keep, "series.html")
+        items = [
+            block([("Targ", self.url("whole.html")), ("Name", "whole")], []),
+            block([("Targ", self.url("area.html")), ("Name", "area")],
+                  [("Keyw", "price: "), ("CmpS", "3")]),
+            block([("Targ", self.url("over.html")), ("Name", "over"),
+                   ("Dest", keep_over)], [("Down", "1")]),
+            block([("Targ", self.url("series.html")), ("Name", "series"),
+                   ("Dest", keep_series)], [("Down", "2")]),
+            block([("Targ", self.url("missing.html")), ("Name", "missing"), ("Modi", "0")], []),
+            block([("Targ", self.url("auth/secret.html")), ("Name", "secret"),
+                   ("User", "user"), ("Pass", "secret"), ("Modi", "0")], []),
+        ]
+        with open(os.path.join(self.home, "WatchList.twl"), "wb") as f:
+            f.write("".join(items).encode("ascii"))
+
+        updated, same = "更新されています", "更新されていません"
+
+        # Round 1: everything is new.
+        rows = self.run_round()
+        self.assertEqual(rows, {"whole": updated, "area": updated, "over": updated,
+                                "series": updated, "missing": "エラー(status=404)",
+                                "secret": updated})
+        saved = self.watch_list()
+        self.assertIn(b"CmpD: 100\r\n", saved)
+        self.assertIn(b"Resu: -1\r\n", saved)
+        self.assertEqual(saved.count(b"\t//{{TOP-W\r\n"), 6)
+        with open(keep_over) as f:
+            self.assertEqual(f.read(), "<html>over one</html>")
+        self.assertTrue(os.path.exists(keep_series))
+        comp = os.path.join(self.home, "comp")
+        stored_before = sorted(os.listdir(comp))
+
+        # Round 2: only the clock on the area page moved; nothing counts as changed.
+        self.page("area.html", "<p>price: 100 yen</p><p>clock 2</p>", day + 60)
+        rows = self.run_round()
+        self.assertEqual(rows, {"whole": same, "area": same, "over": same, "series": same,
+                                "missing": "エラー(status=404)", "secret": same})
+        self.assertEqual(sorted(os.listdir(comp)), stored_before)
+
+        # Round 3: every page changes.
+        self.page("whole.html", "<html>whole two</html>", day + 3600)
+        self.page("area.html", "<p>price: 120 yen</p><p>clock 3</p>", day + 3600)
+        self.page("over.html", "<html>over two</html>", day + 3600)
+        self.page("series.html", "<html>series two</html>", day + 3600)
+        self.page("auth/secret.html", "<html>secret two</html>", day + 3600)
+        rows = self.run_round()
+        self.assertEqual(rows, {"whole": updated, "area": updated, "over": updated,
+                                "series": updated, "missing": "エラー(status=404)",
+                                "secret": updated})
+        saved = self.watch_list()
+        self.assertIn(b"CmpD: 120\r\n", saved)
+        with open(keep_over) as f:
+            self.assertEqual(f.read(), "<html>over two</html>")
+        with open(os.path.join(self.keep, "series_1.html")) as f:
+            self.assertEqual(f.read(), "<html>series two</html>")
+        self.assertIn(("Dest: " + os.path.join(self.keep, "series_1.html") + "\r\n").encode(),
+                      saved)
+        self.assertEqual(sorted(os.listdir(comp)), sorted(set(os.listdir(comp))))
+        for name in os.listdir(comp):
+            self.assertFalse(name.startswith("temp") and name.endswith(".tmp.part"), name)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
