@@ -33,7 +33,6 @@ public:
     static constexpr const char* kQuaylinkExecutable = "Quaylink";
     static constexpr const char* kBrindleExecutable = "Brindle";
 
-    static constexpr const char* kTarnwickToTarnwick = "Tarnwick->Tarnwick";
     static constexpr const char* kHelperToTarnwick = "brlHelper->Tarnwick";
     static constexpr const char* kTarnwickToHelper = "Tarnwick->brlHelper";
     static constexpr const char* kHelperToBrindle = "brlHelper->Brindle";
