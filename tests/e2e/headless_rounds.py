@@ -50,6 +50,13 @@ class HeadlessRounds(unittest.TestCase):
                   os.path.join(cls.root, "run"), os.path.join(cls.root, "nginx")):
             os.makedirs(d)
         cls.port = free_port()
+        # A stand-in for xdg-open records what the display path opens.
+        cls.bin = os.path.join(cls.root, "bin")
+        cls.opened = os.path.join(cls.root, "opened.txt")
+        os.makedirs(cls.bin)
+        with open(os.path.join(cls.bin, "xdg-open"), "w") as f:
+            f.write(f'#!/bin/sh\necho "$1" >> {cls.opened}\n')
+        os.chmod(os.path.join(cls.bin, "xdg-open"), 0o755)
         password = subprocess.run(["openssl", "passwd", "-apr1", "secret"], check=True,
                                   capture_output=True, text=True).stdout.strip()
         with open(os.path.join(cls.root, "htpasswd"), "w") as f:
@@ -115,7 +122,7 @@ http {{
                    XDG_CONFIG_HOME=os.path.join(self.root, "config"),
                    XDG_RUNTIME_DIR=os.path.join(self.root, "run"),
                    XDG_DATA_HOME=os.path.join(self.root, "data"),
-                   PATH="/nonexistent", TZ="UTC")
+                   PATH=self.bin, TZ="UTC")
         proc = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=env,
                               capture_output=True, timeout=120)
         self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
@@ -141,7 +148,7 @@ http {{
         keep_over = os.path.join(self.keep, "over.html")
         keep_series = os.path.join(self.keep, "series.html")
         items = [
-            block([("Targ", self.url("whole.html")), ("Name", "whole")], []),
+            block([("Targ", self.url("whole.html")), ("Name", "whole")], [("Show", "1")]),
             block([("Targ", self.url("area.html")), ("Name", "area")],
                   [("Keyw", "price: "), ("CmpS", "3")]),
             block([("Targ", self.url("over.html")), ("Name", "over"),
@@ -162,6 +169,13 @@ http {{
         self.assertEqual(rows, {"whole": updated, "area": updated, "over": updated,
                                 "series": updated, "missing": "エラー(status=404)",
                                 "secret": updated})
+        # The changed page shown in the last moments of the run is not lost at exit.
+        # (xdg-open runs detached: give it a moment to write.)
+        deadline = time.time() + 10
+        while not os.path.exists(self.opened) and time.time() < deadline:
+            time.sleep(0.05)
+        with open(self.opened) as f:
+            self.assertEqual(f.read().split(), [self.url("whole.html")])
         saved = self.watch_list()
         self.assertIn(b"CmpD: 100\r\n", saved)
         self.assertIn(b"Resu: -1\r\n", saved)

@@ -1,5 +1,6 @@
 #include "app/Headless.h"
 
+#include "app/CHLPCall.h"
 #include "app/CTarnwickApp.h"
 #include "app/MainLoop.h"
 #include "app/MainWindowPort.h"
@@ -48,12 +49,20 @@ public:
     }
 };
 
-/// There is no window to bring up; pages to show go to the display path.
+/// There is no window to bring up; pages to show go to the display bridge.
 class HeadlessWindowPort : public MainWindowPort {
 public:
+    explicit HeadlessWindowPort(CHLPCall& bridge) : m_bridge(bridge) {}
     void popUp() override {}
-    void showItem(const WatchSettings& item) override { printError(item.targetUrl); }
-    void showAddress(const std::string& address) override { printError(address); }
+    void showItem(const WatchSettings& item) override { m_bridge.display(item); }
+    void showAddress(const std::string& address) override {
+        FetchSettings record;
+        record.targetUrl = address;
+        m_bridge.display(record);
+    }
+
+private:
+    CHLPCall& m_bridge;
 };
 
 class LoopReceiver : public CheckReceiver {
@@ -119,7 +128,10 @@ void runCycle(CTarnwickApp& app, Prompter& prompter, const HeadlessOptions& opti
 
     DesktopShell shell;
     DesktopSoundPlayer sound(app.programFolder());
-    HeadlessWindowPort window;
+    // Declared before the checker: a worker may hand pages to it until the checker is gone,
+    // and what it still holds is handed over when it goes.
+    CHLPCall bridge(app, shell);
+    HeadlessWindowPort window(bridge);
     CollectingMailProgress mailProgress;
 
     CheckerServices services;
