@@ -86,6 +86,18 @@ int flagValue(const std::string& value) {
     return value == "0" ? 0 : 1;
 }
 
+void appendLine(std::string& text, const char* key, const std::string& value) {
+    text += key;
+    text += value;
+    text += '\n';
+}
+
+void appendLine(std::string& text, const char* key, long long value) {
+    text += key;
+    text += std::to_string(value);
+    text += '\n';
+}
+
 } // namespace record
 
 void FetchSettings::reset() {
@@ -191,14 +203,10 @@ std::string FetchSettings::toText() const {
     std::string text;
     text.reserve(512 + targetUrl.size() + formData.size() + extraHeaders.size() * 3);
     auto textLine = [&text](const char* key, const std::string& value) {
-        text += key;
-        text += oneLine(value);
-        text += '\n';
+        record::appendLine(text, key, oneLine(value));
     };
     auto numberLine = [&text](const char* key, long long value) {
-        text += key;
-        text += std::to_string(value);
-        text += '\n';
+        record::appendLine(text, key, value);
     };
     text += kOpenLine;
     textLine("Dest: ", destFile);
@@ -229,14 +237,7 @@ int FetchSettings::writeRecord(std::FILE* stream) const {
 }
 
 int FetchSettings::fromText(const std::string& text) {
-    std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
-    if (!stream) {
-        FetchSettings::reset();
-        return 0;
-    }
-    const int result = FetchSettings::readRecord(stream);
-    std::fclose(stream);
-    return result;
+    return record::readFromText(static_cast<FetchSettings&>(*this), text);
 }
 
 int FetchSettings::readFile(const std::string& path, const char* mode) {

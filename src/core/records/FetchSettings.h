@@ -78,6 +78,22 @@ std::string oneLine(const std::string& value);
 bool splitKeyLine(std::string& line, std::string& key, std::string& value);
 int keyPosition(const char* table, const std::string& key);
 int flagValue(const std::string& value);
+/// Appends a key line: the key, the value and a line feed.
+void appendLine(std::string& text, const char* key, const std::string& value);
+void appendLine(std::string& text, const char* key, long long value);
+
+/// Reads one block of `record` from text with its readRecord; 1 on success.
+template <typename Record>
+int readFromText(Record& record, const std::string& text) {
+    std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
+    if (!stream) {
+        record.reset();
+        return 0;
+    }
+    const int result = record.readRecord(stream);
+    std::fclose(stream);
+    return result;
+}
 
 } // namespace record
 

@@ -128,14 +128,10 @@ std::string WatchSettings::toText() const {
     std::string text;
     text.reserve(1024 + areaText.size() * 3 + mailBody.size() * 4);
     auto textLine = [&text](const char* key, const std::string& value) {
-        text += key;
-        text += value;
-        text += '\n';
+        record::appendLine(text, key, value);
     };
     auto numberLine = [&text](const char* key, long long value) {
-        text += key;
-        text += std::to_string(value);
-        text += '\n';
+        record::appendLine(text, key, value);
     };
     text += kOpenLine;
     text += FetchSettings::toText();
@@ -179,14 +175,7 @@ int WatchSettings::writeRecord(std::FILE* stream) const {
 }
 
 int WatchSettings::fromText(const std::string& text) {
-    std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
-    if (!stream) {
-        reset();
-        return 0;
-    }
-    const int result = readRecord(stream);
-    std::fclose(stream);
-    return result;
+    return record::readFromText(*this, text);
 }
 
 int WatchSettings::schedulePosition() const {

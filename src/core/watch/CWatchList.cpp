@@ -6,6 +6,7 @@
 #include "util/SafeFile.h"
 #include "util/TextUtil.h"
 #include "watch/ItemChecker.h"
+#include "watch/Schedule.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,17 +15,6 @@
 namespace tw {
 
 namespace {
-
-std::time_t nextLocalMidnight(const Clock& clock) {
-    const std::time_t now = clock.now();
-    std::tm date{};
-    localtime_r(&now, &date);
-    date.tm_hour = 24; // carried into the next day by the conversion
-    date.tm_min = 0;
-    date.tm_sec = 0;
-    date.tm_isdst = -1;
-    return std::mktime(&date);
-}
 
 bool onlyBlanksFollow(std::FILE* file) {
     int ch;
@@ -125,7 +115,7 @@ void CWatchList::reschedule() {
     m_current = pickNext();
     if (m_current == -1) {
         WatchSettings midnight;
-        midnight.nextCheck = nextLocalMidnight(m_clock);
+        midnight.nextCheck = nextMidnight(m_clock);
         m_checker.arm(midnight);
     } else {
         m_checker.arm(m_items[m_current]);

@@ -16,11 +16,12 @@ std::tm localDate(const Clock& clock) {
     return date;
 }
 
-std::time_t midnightOf(int year, int month, int day) {
+std::time_t midnightOf(int year, int month, int day, int hour = 0) {
     std::tm date{};
     date.tm_year = year;
     date.tm_mon = month;
     date.tm_mday = day;
+    date.tm_hour = hour; // 24 is carried into the next day by the conversion
     date.tm_isdst = -1;
     return std::mktime(&date);
 }
@@ -45,6 +46,11 @@ std::time_t nextWeekdayMidnight(int bits, const Clock& clock) {
         }
     }
     return midnight - 86400;
+}
+
+std::time_t nextMidnight(const Clock& clock) {
+    const std::tm today = localDate(clock);
+    return midnightOf(today.tm_year, today.tm_mon, today.tm_mday, 24);
 }
 
 std::time_t dayOfThisMonth(int day, const Clock& clock) {

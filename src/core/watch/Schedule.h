@@ -14,6 +14,8 @@ std::time_t todayMidnight(const Clock& clock);
 /// Midnight of the first day from today whose weekday bit (bit 0 Sunday .. bit 6 Saturday) is
 /// set; yesterday's midnight when no bit is set. Days are added as whole blocks of 86400 s.
 std::time_t nextWeekdayMidnight(int bits, const Clock& clock);
+/// The next local midnight (today's date at hour 24).
+std::time_t nextMidnight(const Clock& clock);
 /// The local midnight of `day` in this month; a day past the month's end carries over.
 std::time_t dayOfThisMonth(int day, const Clock& clock);
 

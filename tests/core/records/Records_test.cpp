@@ -9,18 +9,8 @@ using namespace tw;
 
 namespace {
 
-std::string written(const WatchSettings& item) {
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = open_memstream(&buffer, &size);
-    EXPECT_EQ(item.writeRecord(stream), 0);
-    std::fclose(stream);
-    std::string out(buffer, size);
-    std::free(buffer);
-    return out;
-}
-
-std::string written(const FetchSettings& record) {
+template <typename Record>
+std::string written(const Record& record) {
     char* buffer = nullptr;
     std::size_t size = 0;
     std::FILE* stream = open_memstream(&buffer, &size);

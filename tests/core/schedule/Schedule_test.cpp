@@ -1,6 +1,7 @@
 #include "records/WatchSettings.h"
 #include "support/FakeClock.h"
 #include "support/FakePrompter.h"
+#include "support/LocalTime.h"
 #include "util/Cp932.h"
 #include "watch/Schedule.h"
 
@@ -16,28 +17,13 @@ namespace {
 
 class ScheduleTest : public ::testing::Test {
 protected:
-    void SetUp() override { useZone("Asia/Tokyo"); }
-    void TearDown() override {
-        ::unsetenv("TZ");
-        ::tzset();
-    }
+    static void useZone(const char* zone) { test::ZoneGuard::use(zone); }
 
-    static void useZone(const char* zone) {
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
+    test::ZoneGuard zone{"Asia/Tokyo"};
 
     static std::time_t local(int year, int month, int day, int hour = 0, int minute = 0,
                              int second = 0) {
-        std::tm date{};
-        date.tm_year = year - 1900;
-        date.tm_mon = month - 1;
-        date.tm_mday = day;
-        date.tm_hour = hour;
-        date.tm_min = minute;
-        date.tm_sec = second;
-        date.tm_isdst = -1;
-        return std::mktime(&date);
+        return test::localTime(year, month, day, hour, minute, second);
     }
 
     static WatchSettings item(const char* schedule, const char* timing, std::time_t date = 0,

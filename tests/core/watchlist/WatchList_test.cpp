@@ -1,6 +1,7 @@
 #include "records/WatchSettings.h"
 #include "support/FakeClock.h"
 #include "support/FakePrompter.h"
+#include "support/LocalTime.h"
 #include "util/SafeFile.h"
 #include "watch/CWatchList.h"
 #include "watch/ItemChecker.h"
@@ -44,8 +45,6 @@ public:
 class WatchListTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("TZ", "Asia/Tokyo", 1);
-        ::tzset();
         char pattern[] = "/tmp/tw-list-XXXXXX";
         folder = ::mkdtemp(pattern);
         clock.set(local(2026, 12, 7, 9, 0));
@@ -56,15 +55,7 @@ protected:
     }
 
     static std::time_t local(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-        std::tm t{};
-        t.tm_year = y - 1900;
-        t.tm_mon = mo - 1;
-        t.tm_mday = d;
-        t.tm_hour = h;
-        t.tm_min = mi;
-        t.tm_sec = s;
-        t.tm_isdst = -1;
-        return std::mktime(&t);
+        return test::localTime(y, mo, d, h, mi, s);
     }
 
     static WatchSettings page(const std::string& url, const char* timing = "open", int time = 0) {
@@ -89,6 +80,7 @@ protected:
         return data;
     }
 
+    test::ZoneGuard zone{"Asia/Tokyo"};
     std::string folder;
     test::FakeClock clock;
     test::FakePrompter prompter;
