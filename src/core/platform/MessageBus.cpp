@@ -137,7 +137,11 @@ void MessageBus::receive() {
             }
         }
         if (handler) {
-            handler(name);
+            // Nothing a handler throws may end the receiver thread (and with it the process).
+            try {
+                handler(name);
+            } catch (...) {
+            }
         }
     }
 }

@@ -163,7 +163,7 @@ TEST_F(SettingsFileTest, TruncatedFilesKeepTheDefaultsFromTheBreakOn) {
     }
 }
 
-TEST_F(SettingsFileTest, HostileLengthsEndReadingWithoutAllocating) {
+TEST_F(SettingsFileTest, HostileLengthsEndReadingThere) {
     const std::string hostile[] = {
         // 32-bit length of four billion for the mail server.
         bytes({3, 0, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF}) + "mx",
