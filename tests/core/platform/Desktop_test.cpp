@@ -22,18 +22,20 @@ using namespace std::chrono_literals;
 using test::TempFolder;
 
 /// A stand-in program that writes its process id, parent, folder and arguments to <out>, then
-/// stays running until the file <out>.release appears (at most ten seconds).
+/// stays running while <out> exists (at most ten seconds); removing it, or the test's folder,
+/// ends the program.
 void writeRecorder(const std::string& path, const std::string& out) {
-    TempFolder::writeFile(
-        path, "#!/bin/sh\n"
-              "{ echo $$; echo $PPID; pwd; for a in \"$@\"; do echo \"$a\"; done; } > '" +
-                  out +
-                  ".part'\n"
-                  "mv '" +
-                  out + ".part' '" + out +
-                  "'\n"
-                  "i=0; while [ ! -e '" +
-                  out + ".release' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n");
+    std::string script =
+        "#!/bin/sh\n"
+        "OUT='" +
+        out +
+        "'\n"
+        "{ echo $$; echo $PPID; pwd; for a in \"$@\"; do echo \"$a\"; done; }"
+        " > \"$OUT.part\"\n"
+        "mv \"$OUT.part\" \"$OUT\"\n"
+        "i=0\n"
+        "while [ -e \"$OUT\" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
+    TempFolder::writeFile(path, script);
     ::chmod(path.c_str(), 0755);
 }
 
@@ -83,7 +85,7 @@ TEST_F(DesktopShellTest, OpenRunsXdgOpenDetachedInTheWorkingFolder) {
     EXPECT_EQ(lines[2], m_temp / "work");
     EXPECT_EQ(lines[3], "http://127.0.0.1/a b.html");
     EXPECT_TRUE(hasNoChildren());
-    TempFolder::writeFile(out + ".release", "");
+    std::filesystem::remove(out);
 }
 
 TEST_F(DesktopShellTest, LaunchFindsTheExecutableInTheWorkingFolderFirst) {
@@ -95,7 +97,7 @@ TEST_F(DesktopShellTest, LaunchFindsTheExecutableInTheWorkingFolderFirst) {
     EXPECT_EQ(lines[2], m_temp / "work");
     EXPECT_EQ(lines[3], "-x");
     EXPECT_EQ(lines[4], "two words");
-    TempFolder::writeFile(out + ".release", "");
+    std::filesystem::remove(out);
     EXPECT_TRUE(hasNoChildren());
 }
 
