@@ -79,6 +79,10 @@ void DesktopSoundPlayer::play(const std::string& file) {
     if (!m_context && !m_failed) {
         ca_context* context = nullptr;
         m_failed = ca_context_create(&context) != CA_SUCCESS;
+        if (!m_failed) {
+            // Named so that the desktop's mixer shows whose sound it is.
+            ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Tarnwick", nullptr);
+        }
         m_context = context;
     }
     if (!m_context) {
