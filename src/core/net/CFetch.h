@@ -1,0 +1,88 @@
+#pragma once
+
+#include "net/FetchRequest.h"
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+class HttpExchange;
+class Prompter;
+
+/// Retrieves one web page over HTTP or HTTPS for one FetchRequest, on the calling thread.
+///
+/// Requests carry "Accept: */*", the request's extra header lines, Content-Length for form data,
+/// User-Agent (the request's, else "Tarnwick1.20"), Referer, Cookie and Range as the request
+/// calls for; a header already present is never added twice. Form data makes the request a POST
+/// with that body (as application/x-www-form-urlencoded unless the extra headers name another
+/// Content-Type). Addresses may be http or https (certificates are verified; see
+/// FetchRequest::caFile); any other scheme gives errorKind 1. Redirects are not followed by the
+/// client: a 301, 302 or 303 is followed once by the engine when it keeps the file name or when
+/// allowRelocation is set. Nothing is cached. A proxy ("host:port") is used unless noProxyForLocal
+/// is set and the host is local (a name without a dot, or a loopback address). A 401 asks the user
+/// through Prompter::authenticate on the calling thread (closing by itself after 60 s) and resends
+/// with the given credentials; anything but true refuses ("認証が否定されました", errorKind 2).
+///
+/// Outcomes are written into the request (errorKind, errorText, lastModified, destFile,
+/// contentLength, expectedSize, bytesWritten, and userName/password after a prompt); no
+/// exception leaves the engine. Network failures give errorKind 2 with libcurl's message.
+/// One CFetch serves one call at a time; it may be reused for further requests.
+class CFetch {
+public:
+    /// Product name and version, sent as User-Agent when the request names none.
+    static constexpr const char* kAgentName = "Tarnwick1.20";
+    /// The authentication prompt closes by itself after this many seconds.
+    static constexpr int kAuthAutoCloseSeconds = 60;
+    /// Size of each block read from the response and written to the file.
+    static constexpr std::size_t kBlockSize = 2048;
+
+    /// Without a prompter every authentication demand is refused.
+    explicit CFetch(Prompter* prompter = nullptr);
+
+    /// Retrieves targetUrl (GET, or POST when formData is set) and saves the body. The save name
+    /// is destFile, given the content type as extension when it has none, counter-stripped and
+    /// made unique on a fresh download; errorText then names the file written. With startOffset
+    /// set the existing destFile is continued from that offset and the server must answer with
+    /// a Content-Range. Returns the final errorKind, 0 on success.
+    int fetchToFile(FetchRequest& request);
+
+    /// Sends a HEAD request and returns the page's Last-Modified time (also stored in
+    /// lastModified), or 0 when the request failed or the server sent none. errorKind is -1 on
+    /// entry, 0 after a connection was made, and tells what failed.
+    std::time_t queryLastModified(FetchRequest& request);
+
+    /// Content-Type of the last response saved by fetchToFile.
+    const std::string& contentType() const { return m_contentType; }
+
+    /// The proxy bypass rule for local addresses: a host name without a dot, or a loopback
+    /// address (127.0.0.0/8, ::1).
+    static bool isLocalHost(const std::string& host);
+    /// The part of a content type after its last "/", " " or ",": "html" for "text/html".
+    static std::string contentSubtype(const std::string& contentType);
+    /// A Last-Modified header value as the engine stores it: the date's calendar fields taken
+    /// as local time (mktime, daylight saving decided by the C library). 0 when unreadable.
+    /// Values are only ever compared with values made the same way.
+    static std::time_t lastModifiedTime(const std::string& headerValue);
+
+private:
+    enum class Verb { Download, Head };
+
+    void begin(FetchRequest& request);
+    long retrieve(Verb verb, HttpExchange& exchange);
+    long attempt(Verb verb, HttpExchange& exchange, std::string& address);
+    long relocate(long status, const HttpExchange& exchange, std::string& address);
+    std::vector<std::string> requestHeaders();
+    void bodyPhase(HttpExchange& exchange);
+    void writeBody(const std::string& path, HttpExchange& exchange);
+    void signalReady();
+
+    Prompter* m_prompter;
+    FetchRequest* m_request = nullptr;
+    std::string m_contentType;
+    bool m_readySignalled = false;
+};
+
+} // namespace tw

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "records/FetchSettings.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tw {
+
+/// One retrieval handed to CFetch: the page's FetchSettings plus the working fields of the call.
+/// The caller owns it; the engine writes its outcome into it and keeps no reference after the
+/// call returns.
+///
+/// Typical use by a checker:
+///
+///     std::atomic<bool> cancel{false};           // owned by the checker, outlives the call
+///     FetchRequest request(item);                // the item's FetchSettings fields
+///     request.destFile = newFile;
+///     request.cancelRequested = &cancel;         // another thread may store true at any time
+///     request.onReady = [&](const FetchRequest& r) { savedPath = r.errorText; };
+///     CFetch fetch(&prompter);
+///     if (fetch.fetchToFile(request) == 0) { /* request.errorText names the written file */ }
+class FetchRequest : public FetchSettings {
+public:
+    /// Called once on the fetching thread when the outcome of the request phase is known: on
+    /// every failure before the body, on a final status other than 200/206, and right before
+    /// the body is written, when errorText already holds the save path. A successful
+    /// queryLastModified does not call it. It must return quickly and must not call back into
+    /// the engine; it is the place to copy the save path or to signal an event that another
+    /// thread waits on.
+    using ReadyCallback = std::function<void(const FetchRequest&)>;
+
+    // Set by the engine.
+    /// Content-Length of the response, -1 when it has none (set only for a fresh download).
+    std::int64_t contentLength = -1;
+    /// Size of the save file after the last write.
+    std::int64_t bytesWritten = 0;
+    /// Failure text; after a successful fresh download the path actually written; the
+    /// relocation target for errorKind 3.
+    std::string errorText;
+    /// 0 success, 1 address unusable, 2 failure described by errorText, 3 moved to another file
+    /// (errorText holds the Location), -1 cancelled, authentication pending or resume refused;
+    /// any other value is the server's final HTTP status (for example 404).
+    int errorKind = 0;
+
+    // Set by the caller.
+    /// Byte offset at which a download resumes (with a Range header); 0 is a fresh download.
+    std::int64_t startOffset = 0;
+    /// Size at which writing stops, 0 for no limit. Set by the engine from Content-Length on a
+    /// fresh download; kept as the caller set it when resuming.
+    std::int64_t expectedSize = 0;
+    /// See ReadyCallback; may be empty.
+    ReadyCallback onReady;
+    /// Cancellation from another thread: point this at a flag the caller owns (it must outlive
+    /// the call) and store true to stop the call. The engine polls it while it waits for the
+    /// network (at least every 100 ms) and after every written block of the body, so a call
+    /// ends within about 100 ms. Seen before the body is written: errorKind -1 (or, when seen
+    /// at the relocation step, 2 with "ダウンロードがキャンセルされました"); seen while the body is
+    /// written: 2 with "強制終了しました", the partial file kept and bytesWritten its size. Null
+    /// means the call cannot be cancelled.
+    const std::atomic<bool>* cancelRequested = nullptr;
+    /// Gives up when no connection is made within this time (errorKind 2).
+    int connectTimeoutSeconds = 30;
+    /// Gives up when no byte has been received or sent for this long, counted from the start
+    /// of each request (errorKind 2).
+    int stallTimeoutSeconds = 60;
+    /// PEM file of the certificate authorities trusted for https addresses. Empty: the
+    /// environment variable TARNWICK_CA_FILE when set, else the system's store.
+    std::string caFile;
+
+    FetchRequest() = default;
+    explicit FetchRequest(const FetchSettings& settings) : FetchSettings(settings) {}
+
+    bool cancelled() const {
+        return cancelRequested && cancelRequested->load(std::memory_order_relaxed);
+    }
+};
+
+} // namespace tw

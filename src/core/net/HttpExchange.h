@@ -1,0 +1,102 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct curl_slist;
+
+namespace tw {
+
+/// One HTTP request at a time over one libcurl handle, driven step by step: send() returns once
+/// the final response headers are in, so that the caller can look at the status and headers
+/// before it reads the body block by block or abandons the response. Used by CFetch only.
+///
+/// Failures are thrown as CFetchException: kind 2 with libcurl's message for a network failure,
+/// kind -1 when the cancel flag was seen while waiting for the network.
+class HttpExchange {
+public:
+    struct Request {
+        std::string url;
+        /// "host:port"; empty for a direct connection.
+        std::string proxy;
+        /// HEAD instead of GET/POST; a body is still sent when there is one.
+        bool head = false;
+        /// Sent as the body (POST, or with HEAD) when present.
+        std::optional<std::string> body;
+        /// Complete header lines without line ends, in the order to send.
+        std::vector<std::string> headers;
+        /// Credentials for Basic authentication, sent unless a header line carries its own.
+        std::optional<std::pair<std::string, std::string>> credentials;
+        int connectTimeoutSeconds = 30;
+        int stallTimeoutSeconds = 60;
+        std::string caFile;
+    };
+
+    /// Scheme and host of an address; nothing when libcurl cannot parse it. The host of an IPv6
+    /// address comes without brackets.
+    struct Address {
+        std::string scheme;
+        std::string host;
+    };
+    static std::optional<Address> parseAddress(const std::string& url);
+    /// An HTTP date (RFC 1123, RFC 850 or asctime form) in seconds since 1970 UTC; nothing when
+    /// it cannot be read.
+    static std::optional<std::time_t> parseHttpDate(const std::string& text);
+
+    explicit HttpExchange(const std::atomic<bool>* cancel);
+    ~HttpExchange();
+    HttpExchange(const HttpExchange&) = delete;
+    HttpExchange& operator=(const HttpExchange&) = delete;
+
+    /// Abandons any earlier response, sends the request and waits for the final response's
+    /// headers. Returns the status code.
+    long send(const Request& request);
+    /// Header lines of the final response, CR LF separated, status line first.
+    const std::string& rawHeaders() const { return m_rawHeaders; }
+    /// The value of the first header of that name (case-insensitive), trimmed.
+    std::optional<std::string> header(std::string_view name) const;
+    /// Up to `size` bytes of the body; 0 at its end.
+    std::size_t read(char* buffer, std::size_t size);
+    /// Abandons the current response; the connection it used is dropped.
+    void close();
+
+private:
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
+    static int onProgress(void* self, std::int64_t, std::int64_t, std::int64_t,
+                          std::int64_t uploaded);
+    void configure(const Request& request);
+    /// Runs the transfer until `ready` holds or it ended; throws on cancel.
+    template <typename Ready>
+    void drive(Ready ready);
+    [[noreturn]] void throwFailure() const;
+    std::size_t buffered() const { return m_body.size() - m_bodyPos; }
+
+    const std::atomic<bool>* m_cancel;
+    void* m_easy = nullptr;
+    void* m_multi = nullptr;
+    curl_slist* m_headerList = nullptr;
+    bool m_active = false;
+    bool m_headersDone = false;
+    bool m_done = false;
+    bool m_paused = false;
+    int m_result = 0;
+    std::string m_rawHeaders;
+    std::string m_body;
+    std::size_t m_bodyPos = 0;
+    std::vector<char> m_errorBuffer;
+    /// Time of the last byte received or sent; the transfer fails when it lies too far back.
+    std::chrono::steady_clock::time_point m_lastActivity;
+    std::chrono::seconds m_stallLimit{60};
+    std::int64_t m_uploaded = 0;
+};
+
+} // namespace tw

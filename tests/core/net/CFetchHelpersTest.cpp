@@ -1,0 +1,90 @@
+#include "net/CFetch.h"
+#include "net/FetchRequest.h"
+#include "records/WatchSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace tw {
+namespace {
+
+TEST(CFetchLocalHost, NamesWithoutDotAndLoopbackAddressesAreLocal) {
+    EXPECT_TRUE(CFetch::isLocalHost("localhost"));
+    EXPECT_TRUE(CFetch::isLocalHost("intranet"));
+    EXPECT_TRUE(CFetch::isLocalHost("127.0.0.1"));
+    EXPECT_TRUE(CFetch::isLocalHost("127.45.6.7"));
+    EXPECT_TRUE(CFetch::isLocalHost("::1"));
+    EXPECT_TRUE(CFetch::isLocalHost("::ffff:127.0.0.1"));
+}
+
+TEST(CFetchLocalHost, DottedNamesAndOtherAddressesAreNotLocal) {
+    EXPECT_FALSE(CFetch::isLocalHost(""));
+    EXPECT_FALSE(CFetch::isLocalHost("www.example.com"));
+    EXPECT_FALSE(CFetch::isLocalHost("localhost.example"));
+    EXPECT_FALSE(CFetch::isLocalHost("10.0.0.1"));
+    EXPECT_FALSE(CFetch::isLocalHost("128.0.0.1"));
+    EXPECT_FALSE(CFetch::isLocalHost("2001:db8::1"));
+}
+
+TEST(CFetchContentSubtype, TakesTheTextAfterTheLastSlashBlankOrComma) {
+    EXPECT_EQ(CFetch::contentSubtype("text/html"), "html");
+    EXPECT_EQ(CFetch::contentSubtype("text/html; charset=UTF-8"), "charset=UTF-8");
+    EXPECT_EQ(CFetch::contentSubtype("image/png,image/gif"), "gif");
+    EXPECT_EQ(CFetch::contentSubtype("plain"), "plain");
+    EXPECT_EQ(CFetch::contentSubtype(""), "");
+}
+
+std::time_t localCalendar(int year, int month, int day, int hour, int minute, int second) {
+    std::tm fields{};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    fields.tm_isdst = -1;
+    return std::mktime(&fields);
+}
+
+TEST(CFetchLastModified, TakesTheDatesFieldsAsLocalTime) {
+    const std::time_t expected = localCalendar(2015, 10, 21, 7, 28, 0);
+    EXPECT_EQ(CFetch::lastModifiedTime("Wed, 21 Oct 2015 07:28:00 GMT"), expected);
+    EXPECT_EQ(CFetch::lastModifiedTime("Wednesday, 21-Oct-15 07:28:00 GMT"), expected);
+    EXPECT_EQ(CFetch::lastModifiedTime("Wed Oct 21 07:28:00 2015"), expected);
+}
+
+TEST(CFetchLastModified, UnreadableDatesGiveZero) {
+    EXPECT_EQ(CFetch::lastModifiedTime(""), 0);
+    EXPECT_EQ(CFetch::lastModifiedTime("yesterday-ish"), 0);
+}
+
+TEST(FetchRequestRecord, StartsFromTheSettingsWithEmptyWorkingFields) {
+    WatchSettings item;
+    item.targetUrl = "http://www.example.com/a.html";
+    item.userName = "u";
+    item.lastModified = 77;
+    const FetchRequest request(item);
+    EXPECT_EQ(request.targetUrl, item.targetUrl);
+    EXPECT_EQ(request.userName, "u");
+    EXPECT_EQ(request.lastModified, 77);
+    EXPECT_EQ(request.errorKind, 0);
+    EXPECT_TRUE(request.errorText.empty());
+    EXPECT_EQ(request.startOffset, 0);
+    EXPECT_EQ(request.contentLength, -1);
+    EXPECT_EQ(request.connectTimeoutSeconds, 30);
+    EXPECT_EQ(request.stallTimeoutSeconds, 60);
+    EXPECT_FALSE(request.cancelled());
+}
+
+TEST(FetchRequestRecord, CancelFlagIsReadThroughThePointer) {
+    std::atomic<bool> cancel{false};
+    FetchRequest request;
+    request.cancelRequested = &cancel;
+    EXPECT_FALSE(request.cancelled());
+    cancel = true;
+    EXPECT_TRUE(request.cancelled());
+}
+
+} // namespace
+} // namespace tw
