@@ -4,6 +4,7 @@
 #include "app/SettingsArchive.h"
 #include "platform/RuntimeFolder.h"
 #include "util/Cp932.h"
+#include "util/SafeFile.h"
 #include "util/TextUtil.h"
 
 #include <atomic>
@@ -18,61 +19,6 @@ namespace tw {
 namespace {
 
 std::atomic<CTarnwickApp*> g_app{nullptr};
-
-bool readWholeFile(const std::string& path, std::string& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        return false;
-    }
-    bytes.clear();
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes.append(chunk, got);
-    }
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
-}
-
-/// Replaces `path` by `bytes` so that a crash leaves either the old or the new file whole.
-bool writeFileSafely(const std::string& path, const std::string& bytes) {
-    const std::string temp = path + ".tmp-" + std::to_string(::getpid());
-    const int fd =
-        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = true;
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (ok && left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = written > 0;
-        if (ok) {
-            data += written;
-            left -= static_cast<std::size_t>(written);
-        }
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // The rename itself becomes durable with the folder.
-    const std::string folder = path.substr(0, path.rfind('/'));
-    if (const int dir =
-            ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -230,7 +176,7 @@ bool CTarnwickApp::loadSettings() {
     deserializeSettings(archive);
     if (archive.failed()) {
         const std::string aside = uniqueFileName(m_paths.programFolder + "/TARNWICK-damaged.INI");
-        writeFileSafely(aside, bytes);
+        replaceFileContents(aside, bytes, 0644);
         return false;
     }
     return true;
@@ -239,7 +185,7 @@ bool CTarnwickApp::loadSettings() {
 bool CTarnwickApp::saveSettings() {
     SettingsArchive archive;
     serializeSettings(archive);
-    return writeFileSafely(settingsPath(), archive.bytes());
+    return replaceFileContents(settingsPath(), archive.bytes(), 0644);
 }
 
 } // namespace tw

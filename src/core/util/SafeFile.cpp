@@ -10,7 +10,7 @@ namespace tw {
 
 bool replaceFileContents(const std::string& path, std::string_view data, mode_t mode) {
     std::string temp = path + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
@@ -35,8 +35,18 @@ bool replaceFileContents(const std::string& path, std::string_view data, mode_t 
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
         ::unlink(temp.c_str());
+        return false;
     }
-    return ok;
+    // The rename itself becomes durable with the folder.
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    if (const int dir =
+            ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 bool readWholeFile(const std::string& path, std::string& data) {

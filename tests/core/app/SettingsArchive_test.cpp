@@ -4,7 +4,11 @@
 #include "support/TempFolder.h"
 #include "util/Cp932.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -199,13 +203,23 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileWholeOrNotAtAll) {
     ASSERT_TRUE(m_app.saveSettings());
     const std::string first = TempFolder::readFile(m_app.settingsPath());
 
-    // When the new content cannot be written, the old file stays as it was.
-    const std::string temp = m_app.settingsPath() + ".tmp-" + std::to_string(::getpid());
-    std::filesystem::create_directory(temp);
-    m_app.mailServer = "second";
-    EXPECT_FALSE(m_app.saveSettings());
+    // When the new content cannot be written (a file-size limit fails the write part-way, as
+    // a full disk would, also for root), the old file stays as it was.
+    m_app.mailServer = std::string(4096, 's');
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{16, 16};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(m_app.saveSettings() ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save should have failed";
     EXPECT_EQ(TempFolder::readFile(m_app.settingsPath()), first);
-    std::filesystem::remove(temp);
+    m_app.mailServer = "second";
 
     ASSERT_TRUE(m_app.saveSettings());
     int files = 0;
