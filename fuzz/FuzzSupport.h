@@ -1,0 +1,34 @@
+#pragma once
+
+// Small helpers shared by the fuzz targets.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace tw::fuzz {
+
+/// Ends the run as a finding (libFuzzer saves the input) when a property does not hold.
+inline void require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "property failed: %s\n", what);
+        std::abort();
+    }
+}
+
+/// True when `bytes` hold a CR that does not end a line. Writing a record turns such a CR in a
+/// value into a blank, as every line break in a value; only the written form round-trips then.
+inline bool hasLoneCarriageReturn(const std::string& bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/// A private temporary folder for the whole run; removed by nobody but the system's tmp cleanup,
+/// so targets keep what they write there small and overwrite it each run.
+std::string temporaryFolder();
+
+} // namespace tw::fuzz
