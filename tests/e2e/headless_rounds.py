@@ -155,7 +155,7 @@ http {{
                    ("Dest", keep_over)], [("Down", "1")]),
             block([("Targ", self.url("series.html")), ("Name", "series"),
                    ("Dest", keep_series)], [("Down", "2")]),
-            block([("Targ", self.url("missing.html")), ("Name", "missing"), ("Modi", "0")], []),
+            block([("Targ", self.url("missing.html")), ("Name", "missing")], []),
             block([("Targ", self.url("auth/secret.html")), ("Name", "secret"),
                    ("User", "user"), ("Pass", "secret"), ("Modi", "0")], []),
         ]

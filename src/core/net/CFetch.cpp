@@ -111,6 +111,7 @@ std::time_t CFetch::lastModifiedTime(const std::string& headerValue) {
 void CFetch::begin(FetchRequest& request) {
     m_request = &request;
     m_readySignalled = false;
+    m_lastStatus = 0;
 }
 
 void CFetch::signalReady() {
@@ -128,6 +129,7 @@ int CFetch::fetchToFile(FetchRequest& request) {
     HttpExchange exchange(request.cancelRequested);
     try {
         const long result = retrieve(Verb::Download, exchange);
+        m_lastStatus = result > 1 ? result : 0;
         if (result == 200 || result == 206) {
             bodyPhase(exchange);
         } else if (result == 1) {
@@ -157,6 +159,7 @@ std::time_t CFetch::queryLastModified(FetchRequest& request) {
     HttpExchange exchange(request.cancelRequested);
     try {
         const long result = retrieve(Verb::Head, exchange);
+        m_lastStatus = result > 1 ? result : 0;
         if (result == 200 || result == 206) {
             request.errorKind = 0;
             const auto header = exchange.header("Last-Modified");

@@ -56,6 +56,8 @@ public:
 
     /// Content-Type of the last response saved by fetchToFile.
     const std::string& contentType() const { return m_contentType; }
+    /// Final HTTP status of the last call's response, 0 when no response came.
+    long lastStatus() const { return m_lastStatus; }
 
     /// The proxy bypass rule for local addresses: a host name without a dot, or a loopback
     /// address (127.0.0.0/8, ::1).
@@ -82,6 +84,7 @@ private:
     Prompter* m_prompter;
     FetchRequest* m_request = nullptr;
     std::string m_contentType;
+    long m_lastStatus = 0;
     bool m_readySignalled = false;
 };
 

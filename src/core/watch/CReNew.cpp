@@ -190,6 +190,11 @@ int CReNew::preCheck(FetchRequest& request) {
         request.errorText.clear();
         return 0;
     }
+    // A page the server does not deliver (404, 500, ...) has no time to judge by: the
+    // download that follows reports what the server said, rather than "updated".
+    if (fetch.lastStatus() != 200 && fetch.lastStatus() != 206) {
+        return 0;
+    }
     if (modified == m_item.lastModified) {
         m_item.userName = request.userName;
         m_item.password = request.password;

@@ -36,7 +36,7 @@ public:
         });
         m_server.set_pre_routing_handler(
             [this](const httplib::Request& req, httplib::Response& res) {
-                if (req.method == "HEAD") {
+                if (req.method == "HEAD" && req.path == "/page.html") {
                     ++heads;
                     respond(res);
                     return httplib::Server::HandlerResponse::Handled;
@@ -394,4 +394,14 @@ TEST_F(CheckerTest, NewTimeDoesNotSettleACheckArea) {
     // An unchanged time still spares the download.
     EXPECT_EQ(checkOnce(second).lastResult, 1);
     EXPECT_EQ(server.gets, 2);
+}
+
+TEST_F(CheckerTest, MissingPageIsAnErrorOnTheFirstCheckToo) {
+    // The first check of a new item asks for the time first; a 404 there is no update.
+    WatchSettings w = item(0);
+    w.targetUrl = server.url() + ".missing";
+    const WatchSettings result = checkOnce(w);
+    EXPECT_EQ(result.lastResult, -1);
+    EXPECT_EQ(result.errorKind, 404);
+    EXPECT_TRUE(sound.played().empty());
 }
