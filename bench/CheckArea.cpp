@@ -1,7 +1,8 @@
 // Whole-file comparison of two large equal files (with GNU cmp on the same files for scale), and
-// the check-area path on a multi-megabyte EUC-JP page: conversion to 932, then the cut.
+// the check-area path on a multi-megabyte EUC-JP page: conversion to 932, then the cut (with
+// iconv converting the same page alone for scale).
 //
-// TARNWICK_BENCH_FILE_MB (default 200) and TARNWICK_BENCH_PAGE_MB (default 4) set the sizes.
+// TARNWICK_BENCH_FILE_MB (default 200) and TARNWICK_BENCH_PAGE_MB (default 10) set the sizes.
 
 #include "watch/CheckArea.h"
 #include "platform/CodeConverter.h"
@@ -9,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -134,7 +136,7 @@ tw::CodeConverter& converter() {
 /// A generated EUC-JP page declaring its charset, with the keyword once near the end.
 const std::string& eucPage() {
     static const std::string path = [] {
-        const std::size_t size = sizeFromEnvironment("TARNWICK_BENCH_PAGE_MB", 4);
+        const std::size_t size = sizeFromEnvironment("TARNWICK_BENCH_PAGE_MB", 10);
         const std::string line =
             tw::jp("<p>本日の更新情報：新着記事、カタカナ、ひらがな、漢字と ASCII text ①②③ "
                    "の混在した一行です。</p>\r\n");
@@ -173,6 +175,34 @@ void BM_LoadConvertedAndExtractArea(benchmark::State& state) {
                             static_cast<std::int64_t>(fs::file_size(path)));
 }
 BENCHMARK(BM_LoadConvertedAndExtractArea)->Unit(benchmark::kMillisecond);
+
+/// iconv converting the same page to 932 into /dev/null, as a yardstick; skipped when iconv is
+/// not installed or refuses the page.
+void BM_IconvOnly(benchmark::State& state) {
+    const std::string& path = eucPage();
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    for (auto _ : state) {
+        pid_t pid = 0;
+        const char* argv[] = {"iconv", "-f", "EUC-JP", "-t", "CP932", path.c_str(), nullptr};
+        if (::posix_spawnp(&pid, "iconv", &actions, nullptr, const_cast<char* const*>(argv),
+                           environ) != 0) {
+            state.SkipWithError("iconv not found");
+            break;
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("iconv failed on the page");
+            break;
+        }
+    }
+    ::posix_spawn_file_actions_destroy(&actions);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(fs::file_size(path)));
+}
+BENCHMARK(BM_IconvOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 /// The cut alone on the converted page, searching to the keyword near its end.
 void BM_ExtractAreaOnly(benchmark::State& state) {

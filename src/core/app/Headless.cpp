@@ -17,6 +17,7 @@
 #include "watch/ResultText.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
@@ -99,6 +100,9 @@ public:
     explicit SignalWatcher(MainLoop& loop) : m_thread([this, &loop] { watch(loop); }) {}
     ~SignalWatcher() {
         m_stop = true;
+        // Wakes the wait at once instead of after its tick; the signal is taken by the
+        // watcher itself, and a quit of the loop is harmless now.
+        pthread_kill(m_thread.native_handle(), SIGTERM);
         m_thread.join();
     }
 
@@ -150,6 +154,11 @@ void runCycle(CTarnwickApp& app, Prompter& prompter, const HeadlessOptions& opti
     CReNew checker(services);
     CWatchList list(checker, clock, &prompter, app.programFolder());
     CWatchList* listRef = &list;
+    // Checks of unchanged pages follow each other within milliseconds; their results are
+    // saved together, each at most a fifth of a second after it came in, and at the end.
+    list.setSaveCoalescing(std::chrono::milliseconds(200), [&](std::chrono::milliseconds delay) {
+        loop.postAfter(delay, [&] { list.flushSave(); });
+    });
     std::function<void()> afterRound = [&] {
         if (!options.untilIdle) {
             return;

@@ -12,6 +12,14 @@ void MainLoop::post(std::function<void()> task) {
     m_wake.notify_one();
 }
 
+void MainLoop::postAfter(std::chrono::milliseconds delay, std::function<void()> task) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_timed.emplace(std::chrono::steady_clock::now() + delay, std::move(task));
+    }
+    m_wake.notify_one();
+}
+
 void MainLoop::send(const std::function<void()>& task) {
     auto done = std::make_shared<std::promise<void>>();
     auto finished = done->get_future();
@@ -43,8 +51,18 @@ bool MainLoop::quitting() const {
 void MainLoop::run() {
     std::unique_lock lock(m_mutex);
     while (!m_quit) {
+        // Timed tasks that are due queue up behind what is waiting, so neither kind starves.
+        const auto now = std::chrono::steady_clock::now();
+        while (!m_timed.empty() && m_timed.begin()->first <= now) {
+            m_tasks.push_back(std::move(m_timed.begin()->second));
+            m_timed.erase(m_timed.begin());
+        }
         if (m_tasks.empty()) {
-            m_wake.wait(lock);
+            if (m_timed.empty()) {
+                m_wake.wait(lock);
+            } else {
+                m_wake.wait_until(lock, m_timed.begin()->first);
+            }
             continue;
         }
         auto task = std::move(m_tasks.front());

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 
 namespace tw {
@@ -12,6 +14,9 @@ namespace tw {
 class MainLoop {
 public:
     void post(std::function<void()> task);
+    /// Posts the task to run once `delay` has passed, after the tasks waiting at that moment.
+    /// Dropped when the loop quits before.
+    void postAfter(std::chrono::milliseconds delay, std::function<void()> task);
     /// Posts the task and waits until it has run (a sent message). Must not be called from
     /// the loop's own thread.
     void send(const std::function<void()>& task);
@@ -23,6 +28,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_tasks;
+    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_timed;
     bool m_quit = false;
 };
 

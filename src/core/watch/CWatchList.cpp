@@ -32,6 +32,12 @@ CWatchList::CWatchList(ItemChecker& checker, const Clock& clock, Prompter* promp
                        std::string folder)
     : m_checker(checker), m_clock(clock), m_prompter(prompter), m_folder(std::move(folder)) {}
 
+CWatchList::~CWatchList() {
+    if (m_savePending) {
+        save();
+    }
+}
+
 void CWatchList::start(CheckReceiver* receiver) {
     m_checker.setReceiver(receiver);
     load();
@@ -85,6 +91,13 @@ bool CWatchList::keepDamagedFile() {
 }
 
 bool CWatchList::save() {
+    m_lastSave = std::chrono::steady_clock::now();
+    // A failed save stays owed: the next reschedule or the end tries again.
+    m_savePending = !writeFile();
+    return !m_savePending;
+}
+
+bool CWatchList::writeFile() {
     if (m_loadedDamaged) {
         if (!keepDamagedFile()) {
             return false; // never overwrite the only copy of the unread items
@@ -107,8 +120,36 @@ bool CWatchList::save() {
     return replaceFileContents(filePath(), onDisk, 0600);
 }
 
+void CWatchList::setSaveCoalescing(std::chrono::milliseconds delay, FlushRequest requestFlush) {
+    m_saveDelay = requestFlush ? delay : std::chrono::milliseconds(0);
+    m_requestFlush = std::move(requestFlush);
+}
+
+void CWatchList::flushSave() {
+    m_flushRequested = false;
+    if (m_savePending) {
+        save();
+    }
+}
+
+void CWatchList::saveOrDefer() {
+    // A round of quick checks would otherwise write the whole list, with its fsyncs, once per
+    // item: quadratic in the list's length. The first save after a quiet spell is made at once.
+    const auto now = std::chrono::steady_clock::now();
+    const auto since = now - m_lastSave;
+    if (m_saveDelay.count() <= 0 || since >= m_saveDelay) {
+        save();
+        return;
+    }
+    m_savePending = true;
+    if (!m_flushRequested) {
+        m_flushRequested = true;
+        m_requestFlush(std::chrono::ceil<std::chrono::milliseconds>(m_saveDelay - since));
+    }
+}
+
 void CWatchList::reschedule() {
-    save();
+    saveOrDefer();
     if (m_current != -1) {
         m_checker.stop();
     }

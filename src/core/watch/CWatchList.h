@@ -2,8 +2,10 @@
 
 #include "records/WatchSettings.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,10 +26,23 @@ public:
     CWatchList(ItemChecker& checker, const Clock& clock, Prompter* prompter, std::string folder);
     CWatchList(const CWatchList&) = delete;
     CWatchList& operator=(const CWatchList&) = delete;
+    /// A save still owed is made here.
+    ~CWatchList();
 
     void start(CheckReceiver* receiver);
     bool load();
+    /// Writes the file at once (crash-safe: the old or the new file is whole on disk).
     bool save();
+
+    /// Asks the owner to call flushSave() after the given time, on the list's thread.
+    using FlushRequest = std::function<void(std::chrono::milliseconds)>;
+    /// Saves by reschedule that come within `delay` of the last save are made once that time
+    /// has passed, through `requestFlush`, instead of one after another: each result still
+    /// reaches the disk, at most `delay` later. A zero delay (the default) saves every time.
+    void setSaveCoalescing(std::chrono::milliseconds delay, FlushRequest requestFlush);
+    /// Makes the save still owed, if any.
+    void flushSave();
+    bool savePending() const { return m_savePending; }
     void reschedule();
     int pickNext();
     bool isBusy() const;
@@ -59,6 +74,8 @@ private:
     void append(const WatchSettings& item);
     void erase(int position);
     bool keepDamagedFile();
+    bool writeFile();
+    void saveOrDefer();
 
     ItemChecker& m_checker;
     const Clock& m_clock;
@@ -72,6 +89,11 @@ private:
     std::deque<PendingEdit> m_pendingEdits;
     bool m_loadedDamaged = false;
     std::string m_damagedCopy;
+    std::chrono::milliseconds m_saveDelay{0};
+    FlushRequest m_requestFlush;
+    std::chrono::steady_clock::time_point m_lastSave{};
+    bool m_savePending = false;
+    bool m_flushRequested = false;
 };
 
 } // namespace tw

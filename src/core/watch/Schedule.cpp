@@ -5,6 +5,10 @@
 #include "records/WatchSettings.h"
 #include "util/Cp932.h"
 
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
 namespace tw {
 
 namespace {
@@ -29,8 +33,24 @@ std::time_t midnightOf(int year, int month, int day, int hour = 0) {
 } // namespace
 
 std::time_t todayMidnight(const Clock& clock) {
-    const std::tm today = localDate(clock);
-    return midnightOf(today.tm_year, today.tm_mon, today.tm_mday);
+    // The list computes every item's next moment after each check, and mktime looks at the
+    // zone file every time: the answer for the same second in the same zone is kept.
+    thread_local std::time_t cachedNow = -1;
+    thread_local std::string cachedZone;
+    thread_local std::time_t cachedMidnight = 0;
+    const std::time_t now = clock.now();
+    const char* zone = std::getenv("TZ");
+    // A leading NUL cannot come from the environment: it stands for "TZ not set".
+    const std::string_view zoneKey = zone ? std::string_view(zone) : std::string_view("\0", 1);
+    if (now == cachedNow && zoneKey == cachedZone) {
+        return cachedMidnight;
+    }
+    std::tm today{};
+    localtime_r(&now, &today);
+    cachedMidnight = midnightOf(today.tm_year, today.tm_mon, today.tm_mday);
+    cachedNow = now;
+    cachedZone = zoneKey;
+    return cachedMidnight;
 }
 
 std::time_t nextWeekdayMidnight(int bits, const Clock& clock) {
