@@ -27,8 +27,8 @@ inline bool hasLoneCarriageReturn(const std::string& bytes) {
     return false;
 }
 
-/// A private temporary folder for the whole run; removed by nobody but the system's tmp cleanup,
-/// so targets keep what they write there small and overwrite it each run.
+/// A private temporary folder for the whole run, removed when the process exits normally;
+/// targets keep what they write there small and overwrite it each run.
 std::string temporaryFolder();
 
 } // namespace tw::fuzz

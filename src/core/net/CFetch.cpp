@@ -259,6 +259,16 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
     return relocate(status, exchange, address);
 }
 
+std::string CFetch::relocationAddress(const std::string& address, const std::string& location) {
+    if (location.starts_with("http")) {
+        return location;
+    }
+    if (location.starts_with("/")) {
+        return schemeAndHost(address) + location;
+    }
+    return upToLast(address, '/') + location;
+}
+
 long CFetch::relocate(long status, const HttpExchange& exchange, std::string& address) {
     FetchRequest& request = *m_request;
     if (request.cancelled()) {
@@ -272,13 +282,7 @@ long CFetch::relocate(long status, const HttpExchange& exchange, std::string& ad
         throw CFetchException(2, jp("不正なＵＲＬへのリダイレクト"));
     }
     const bool sameName = afterLast(address, '/') == afterLast(*location, '/');
-    if (location->starts_with("http")) {
-        address = *location;
-    } else if (location->starts_with("/")) {
-        address = schemeAndHost(address) + *location;
-    } else {
-        address = upToLast(address, '/') + *location;
-    }
+    address = relocationAddress(address, *location);
     request.errorText = sameName ? std::string() : *location;
     return 1;
 }

@@ -68,6 +68,10 @@ public:
     /// as local time (mktime, daylight saving decided by the C library). 0 when unreadable.
     /// Values are only ever compared with values made the same way.
     static std::time_t lastModifiedTime(const std::string& headerValue);
+    /// The address a relocation leads to from `address` with the Location header value
+    /// `location` (not empty): an absolute "http://" or "https://" one as it is, one beginning
+    /// with "/" on the current server, any other relative to the current address's folder.
+    static std::string relocationAddress(const std::string& address, const std::string& location);
 
 private:
     enum class Verb { Download, Head };
