@@ -8,6 +8,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -260,13 +262,31 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
 }
 
 std::string CFetch::relocationAddress(const std::string& address, const std::string& location) {
-    if (location.starts_with("http")) {
+    // Only a scheme makes a Location absolute: a relative name may well begin with "http"
+    // ("http-notes.html").
+    std::string head = location.substr(0, 8);
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (head.starts_with("http://") || head.starts_with("https://")) {
         return location;
     }
-    if (location.starts_with("/")) {
-        return schemeAndHost(address) + location;
+    const auto scheme = address.find("://");
+    if (scheme == std::string::npos) {
+        return location.starts_with("/") ? location : upToLast(address, '/') + location;
     }
-    return upToLast(address, '/') + location;
+    // The server part ends where the path, the query or the fragment begins; the folder ends
+    // at the path's last "/", never at one inside the query. "http://host" and "http://host?q"
+    // have the root as their folder.
+    const auto pathStart = address.find_first_of("/?#", scheme + 3);
+    const std::string server = address.substr(0, pathStart);
+    if (location.starts_with("/")) {
+        return server + location;
+    }
+    if (pathStart == std::string::npos || address[pathStart] != '/') {
+        return server + "/" + location;
+    }
+    const std::string path = address.substr(0, address.find_first_of("?#", pathStart));
+    return upToLast(path, '/') + location;
 }
 
 long CFetch::relocate(long status, const HttpExchange& exchange, std::string& address) {
