@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev
   nginx-light tinyproxy python3-aiosmtpd openssl
   xvfb fonts-noto-cjk xdg-utils tzdata
+  # scripts/fuzz.sh: clang and its fuzzer and sanitizer runtimes (only recommended by clang-14)
+  clang libclang-rt-14-dev
 )
 
 missing=()
