@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 namespace tw {
 
@@ -24,6 +25,21 @@ bool onlyBlanksFollow(std::FILE* file) {
         }
     }
     return true;
+}
+
+/// A save cut off by a crash leaves its temporary file (with the passwords) behind; only one
+/// program writes the list, so any such file found at load is stale.
+void removeStaleTempFiles(const std::string& folder, const std::string& listName) {
+    const std::string prefix = listName + ".tmp-";
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+            std::error_code ignored;
+            std::filesystem::remove(it->path(), ignored);
+        }
+    }
 }
 
 } // namespace
@@ -48,6 +64,7 @@ bool CWatchList::load() {
     m_items.clear();
     m_ids.clear();
     m_loadedDamaged = false;
+    removeStaleTempFiles(m_folder, "WatchList.twl");
     std::FILE* file = std::fopen(filePath().c_str(), "rb");
     if (!file) {
         return false;

@@ -164,3 +164,18 @@ TEST_F(SaveCoalescingTest, FailedSaveStaysOwed) {
     EXPECT_FALSE(list.savePending());
     EXPECT_EQ(count(fileText(), "Targ: http://"), 3);
 }
+
+TEST_F(SaveCoalescingTest, TempFileOfACutSaveIsRemovedAtLoad) {
+    const std::string stale = folder + "/WatchList.twl.tmp-Ab12Cd";
+    const std::string other = folder + "/WatchList.twl.tmp-notours";
+    const std::string unrelated = folder + "/Other.twl.tmp-Ab12Cd";
+    for (const std::string& path : {stale, other, unrelated}) {
+        ASSERT_TRUE(replaceFileContents(path, "half a list"));
+    }
+    CWatchList list(checker, clock, nullptr, folder);
+    ASSERT_TRUE(list.load());
+    EXPECT_EQ(list.count(), 3);
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(other));
+    EXPECT_TRUE(fs::exists(unrelated));
+}

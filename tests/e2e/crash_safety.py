@@ -1,0 +1,233 @@
+#!/usr/bin/env python3
+"""End-to-end: tarnwick --headless is killed with SIGKILL at random moments while it checks a
+watch list of a few hundred pages served by nginx on 127.0.0.1 and saves its results.
+
+After every kill, WatchList.twl must read back whole: every item there once, in its order, each
+block complete, each with its old or a newer result (a check time never goes back), the file's
+mode unchanged, and no damaged copy made by the next start. A killed save may leave its
+temporary file behind; the next start clears it, so there is never more than one.
+"""
+import os
+import random
+import re
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+TARNWICK = os.environ.get("TARNWICK_BINARY", "")
+NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
+ITEMS = 300
+KILLS = 45
+BUDGET_SECONDS = 45  # the kills stop early rather than exceed this
+
+OPEN = b"\t//{{TOP-W\r\n"
+CLOSE = b"\tEND-W}}//\r\n"
+BLOCK = re.compile(rb"\t//\{\{TOP-W\r\n(.*?)\tEND-W\}\}//\r\n", re.S)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_lines(proc, wanted, deadline):
+    """Reads result lines until `wanted` came, the output ended or the deadline passed."""
+    fd = proc.stdout.fileno()
+    got = 0
+    while got < wanted:
+        left = deadline - time.time()
+        if left <= 0 or not select.select([fd], [], [], left)[0]:
+            return
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            return
+        got += chunk.count(b"\n")
+
+
+def wait_for_save(folder, deadline):
+    """Returns as soon as a save's temporary file is in the folder, or at the deadline."""
+    while time.time() < deadline:
+        if any(name.startswith("WatchList.twl.tmp-") for name in os.listdir(folder)):
+            return
+
+
+class CrashSafety(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not TARNWICK or not os.path.exists(TARNWICK):
+            raise unittest.SkipTest("tarnwick binary not given")
+        if not os.path.exists(NGINX):
+            raise unittest.SkipTest("nginx is not installed")
+        cls.root = tempfile.mkdtemp(prefix="tw-crash-")
+        os.chmod(cls.root, 0o755)
+        cls.www = os.path.join(cls.root, "www")
+        cls.home = os.path.join(cls.root, "home")
+        nginx_dir = os.path.join(cls.root, "nginx")
+        for d in (cls.www, cls.home, nginx_dir, os.path.join(cls.root, "config"),
+                  os.path.join(cls.root, "run"), os.path.join(cls.root, "bin")):
+            os.makedirs(d)
+        for i in range(ITEMS):
+            with open(os.path.join(cls.www, f"p{i}.html"), "w") as f:
+                f.write(f"<html><body>page {i} " + "text " * 400 + "</body></html>\n")
+        cls.port = free_port()
+        user = "user root root;\n" if os.geteuid() == 0 else ""
+        conf = f"""{user}worker_processes 1;
+pid {nginx_dir}/nginx.pid;
+error_log {nginx_dir}/error.log;
+events {{ worker_connections 256; }}
+http {{
+    access_log off;
+    client_body_temp_path {nginx_dir}/body;
+    proxy_temp_path {nginx_dir}/proxy;
+    fastcgi_temp_path {nginx_dir}/fastcgi;
+    uwsgi_temp_path {nginx_dir}/uwsgi;
+    scgi_temp_path {nginx_dir}/scgi;
+    types {{ text/html html; }}
+    server {{
+        listen 127.0.0.1:{cls.port};
+        root {cls.www};
+    }}
+}}
+"""
+        conf_path = os.path.join(nginx_dir, "nginx.conf")
+        with open(conf_path, "w") as f:
+            f.write(conf)
+        cls.nginx = subprocess.Popen([NGINX, "-c", conf_path, "-p", nginx_dir,
+                                      "-g", "daemon off;"], stderr=subprocess.PIPE)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", cls.port), timeout=0.2).close()
+                break
+            except OSError:
+                time.sleep(0.05)
+        else:
+            cls.nginx.kill()
+            raise RuntimeError("nginx did not start")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.nginx.send_signal(signal.SIGTERM)
+        cls.nginx.wait(timeout=10)
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def env(self):
+        # No desktop programs: nothing is opened or played outside the test.
+        return dict(os.environ, TARNWICK_HOME=self.home,
+                    XDG_CONFIG_HOME=os.path.join(self.root, "config"),
+                    XDG_RUNTIME_DIR=os.path.join(self.root, "run"),
+                    XDG_DATA_HOME=os.path.join(self.root, "data"),
+                    PATH=os.path.join(self.root, "bin"), TZ="UTC")
+
+    def list_path(self):
+        return os.path.join(self.home, "WatchList.twl")
+
+    def write_initial_list(self):
+        blocks = []
+        for i in range(ITEMS):
+            lines = ["\t//{{TOP-W", "\t//{{TOP",
+                     f"Targ: http://127.0.0.1:{self.port}/p{i}.html", f"Name: item{i}",
+                     "\tEND}}//", "Timi: open", "Last: 0", "Resu: 0", "\tEND-W}}//"]
+            blocks.append("".join(line + "\r\n" for line in lines))
+        with open(self.list_path(), "wb") as f:
+            f.write("".join(blocks).encode("ascii"))
+        os.chmod(self.list_path(), 0o600)
+
+    def read_items(self, context):
+        """Checks the file is whole; returns [(last check, result)] in list order."""
+        with open(self.list_path(), "rb") as f:
+            data = f.read()
+        self.assertTrue(data.endswith(CLOSE), f"{context}: file ends inside a block")
+        blocks = BLOCK.findall(data)
+        self.assertEqual(len(blocks), ITEMS, f"{context}: {len(blocks)} whole blocks")
+        self.assertEqual(data.count(OPEN), ITEMS, context)
+        self.assertEqual(len(data), sum(len(b) + len(OPEN) + len(CLOSE) for b in blocks),
+                         f"{context}: bytes outside the blocks")
+        items = []
+        for i, body in enumerate(blocks):
+            fields = dict(re.findall(rb"^(\w{4}): ?(.*?)\r$", body, re.M))
+            self.assertEqual(fields.get(b"Targ"),
+                             f"http://127.0.0.1:{self.port}/p{i}.html".encode(),
+                             f"{context}: item {i}")
+            self.assertEqual(fields.get(b"Name"), f"item{i}".encode(), context)
+            self.assertIn(fields.get(b"Resu", b"0"), (b"0", b"1", b"2"), f"{context}: item {i}")
+            items.append((int(fields.get(b"Last", b"0")), int(fields.get(b"Resu", b"0"))))
+        return items
+
+    def leftovers(self):
+        names = os.listdir(self.home)
+        temps = [n for n in names if n.startswith("WatchList.twl.tmp-")]
+        damaged = [n for n in names if n.startswith("WatchList.twl.damaged")]
+        return temps, damaged
+
+    def test_kills_during_saves_leave_a_whole_list(self):
+        self.write_initial_list()
+        rng = random.Random(int(os.environ.get("TW_CRASH_SEED", "0")) or None)
+        previous = self.read_items("initial list")
+        started = time.time()
+        kills = 0
+        saves_cut = 0
+        results_seen = 0
+        for round_number in range(KILLS):
+            if time.time() - started > BUDGET_SECONDS:
+                break
+            # Standard error goes to a file: a full pipe nobody reads would stall the program.
+            with open(os.path.join(self.root, "stderr.txt"), "wb") as errors:
+                proc = subprocess.Popen([TARNWICK, "--headless"], env=self.env(),
+                                        stdout=subprocess.PIPE, stderr=errors)
+            # A third of the kills come early (start-up load and first save), a third after
+            # some results have come in, and a third as soon as a save's temporary file shows.
+            mode = round_number % 3
+            if mode == 0:
+                time.sleep(rng.uniform(0.0, 0.15))
+            elif mode == 1:
+                wait_for_lines(proc, rng.randint(1, ITEMS // 2), time.time() + 5)
+                time.sleep(rng.uniform(0.0, 0.25))
+            else:
+                wait_for_lines(proc, rng.randint(1, ITEMS // 3), time.time() + 5)
+                wait_for_save(self.home, time.time() + 1)
+            proc.send_signal(signal.SIGKILL)
+            proc.wait(timeout=10)
+            proc.stdout.close()
+            with open(os.path.join(self.root, "stderr.txt"), "rb") as errors:
+                stderr = errors.read().decode("utf-8", "replace")[-2000:]
+            kills += 1
+            context = f"kill {kills}"
+            items = self.read_items(context)
+            for i, ((last, _), (before, _)) in enumerate(zip(items, previous)):
+                self.assertGreaterEqual(last, before, f"{context}: item {i} went back")
+            results_seen += sum(1 for (last, _), (before, _) in zip(items, previous)
+                                if last > before)
+            previous = items
+            self.assertEqual(os.stat(self.list_path()).st_mode & 0o777, 0o600, context)
+            temps, damaged = self.leftovers()
+            saves_cut += len(temps)
+            self.assertLessEqual(len(temps), 1, f"{context}: {temps}")
+            self.assertEqual(damaged, [], f"{context}: {stderr}")
+
+        print(f"\n{kills} kills in {time.time() - started:.1f} s, {saves_cut} inside a save, "
+              f"{results_seen} newer results found saved", file=sys.stderr)
+        self.assertGreaterEqual(kills, 10)
+        self.assertGreater(saves_cut, 0, "no kill came during a save")
+        # The kills did not all come before any result was saved.
+        self.assertGreater(results_seen, 0)
+
+        # A clean round after the kills: every item checked, the last temporary file gone.
+        proc = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=self.env(),
+                              capture_output=True, timeout=120)
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
+        self.assertEqual(len(proc.stdout.decode("utf-8").splitlines()), ITEMS)
+        items = self.read_items("clean round")
+        self.assertTrue(all(result in (1, 2) and last > 0 for last, result in items))
+        self.assertEqual(self.leftovers(), ([], []))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
