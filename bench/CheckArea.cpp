@@ -177,7 +177,8 @@ void BM_LoadConvertedAndExtractArea(benchmark::State& state) {
 BENCHMARK(BM_LoadConvertedAndExtractArea)->Unit(benchmark::kMillisecond);
 
 /// iconv converting the same page to 932 into /dev/null, as a yardstick; skipped when iconv is
-/// not installed or refuses the page.
+/// not installed or fails. The C library's EUC-JP lacks the NEC row 13 (circled digits), so
+/// iconv skips those (-c) and reports it by its exit code 1.
 void BM_IconvOnly(benchmark::State& state) {
     const std::string& path = eucPage();
     posix_spawn_file_actions_t actions;
@@ -185,7 +186,7 @@ void BM_IconvOnly(benchmark::State& state) {
     ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     for (auto _ : state) {
         pid_t pid = 0;
-        const char* argv[] = {"iconv", "-f", "EUC-JP", "-t", "CP932", path.c_str(), nullptr};
+        const char* argv[] = {"iconv", "-c", "-f", "EUC-JP", "-t", "CP932", path.c_str(), nullptr};
         if (::posix_spawnp(&pid, "iconv", &actions, nullptr, const_cast<char* const*>(argv),
                            environ) != 0) {
             state.SkipWithError("iconv not found");
@@ -193,7 +194,7 @@ void BM_IconvOnly(benchmark::State& state) {
         }
         int status = 0;
         ::waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) {
             state.SkipWithError("iconv failed on the page");
             break;
         }
