@@ -62,7 +62,8 @@ bool MessageBus::start() {
     const unsigned index = g_busCount++;
     std::string path = folder + "/" + std::to_string(::getpid());
     if (index > 0) {
-        path += "-" + std::to_string(index);
+        path += '-';
+        path += std::to_string(index);
     }
     sockaddr_un address{};
     if (!makeAddress(path, address)) {
