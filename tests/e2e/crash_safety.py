@@ -13,15 +13,16 @@ import re
 import select
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+from localweb import Nginx, available as nginx_available  # noqa: E402
+
 TARNWICK = os.environ.get("TARNWICK_BINARY", "")
-NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
 ITEMS = 300
 KILLS = 45
 BUDGET_SECONDS = 45  # the kills stop early rather than exceed this
@@ -29,12 +30,6 @@ BUDGET_SECONDS = 45  # the kills stop early rather than exceed this
 OPEN = b"\t//{{TOP-W\r\n"
 CLOSE = b"\tEND-W}}//\r\n"
 BLOCK = re.compile(rb"\t//\{\{TOP-W\r\n(.*?)\tEND-W\}\}//\r\n", re.S)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wait_for_lines(proc, wanted, deadline):
@@ -63,7 +58,7 @@ class CrashSafety(unittest.TestCase):
     def setUpClass(cls):
         if not TARNWICK or not os.path.exists(TARNWICK):
             raise unittest.SkipTest("tarnwick binary not given")
-        if not os.path.exists(NGINX):
+        if not nginx_available():
             raise unittest.SkipTest("nginx is not installed")
         cls.root = tempfile.mkdtemp(prefix="tw-crash-")
         os.chmod(cls.root, 0o755)
@@ -76,46 +71,12 @@ class CrashSafety(unittest.TestCase):
         for i in range(ITEMS):
             with open(os.path.join(cls.www, f"p{i}.html"), "w") as f:
                 f.write(f"<html><body>page {i} " + "text " * 400 + "</body></html>\n")
-        cls.port = free_port()
-        user = "user root root;\n" if os.geteuid() == 0 else ""
-        conf = f"""{user}worker_processes 1;
-pid {nginx_dir}/nginx.pid;
-error_log {nginx_dir}/error.log;
-events {{ worker_connections 256; }}
-http {{
-    access_log off;
-    client_body_temp_path {nginx_dir}/body;
-    proxy_temp_path {nginx_dir}/proxy;
-    fastcgi_temp_path {nginx_dir}/fastcgi;
-    uwsgi_temp_path {nginx_dir}/uwsgi;
-    scgi_temp_path {nginx_dir}/scgi;
-    types {{ text/html html; }}
-    server {{
-        listen 127.0.0.1:{cls.port};
-        root {cls.www};
-    }}
-}}
-"""
-        conf_path = os.path.join(nginx_dir, "nginx.conf")
-        with open(conf_path, "w") as f:
-            f.write(conf)
-        cls.nginx = subprocess.Popen([NGINX, "-c", conf_path, "-p", nginx_dir,
-                                      "-g", "daemon off;"], stderr=subprocess.PIPE)
-        deadline = time.time() + 10
-        while time.time() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", cls.port), timeout=0.2).close()
-                break
-            except OSError:
-                time.sleep(0.05)
-        else:
-            cls.nginx.kill()
-            raise RuntimeError("nginx did not start")
+        cls.nginx = Nginx(nginx_dir, cls.www)
+        cls.port = cls.nginx.port
 
     @classmethod
     def tearDownClass(cls):
-        cls.nginx.send_signal(signal.SIGTERM)
-        cls.nginx.wait(timeout=10)
+        cls.nginx.stop()
         shutil.rmtree(cls.root, ignore_errors=True)
 
     def env(self):

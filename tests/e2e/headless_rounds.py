@@ -6,22 +6,16 @@ lines, the saved WatchList.twl, the stored copies in comp and the kept downloads
 """
 import os
 import shutil
-import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+from localweb import Nginx, available as nginx_available  # noqa: E402
+
 TARNWICK = os.environ.get("TARNWICK_BINARY", "")
-NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def block(fetch, watch):
@@ -38,7 +32,7 @@ class HeadlessRounds(unittest.TestCase):
     def setUpClass(cls):
         if not TARNWICK or not os.path.exists(TARNWICK):
             raise unittest.SkipTest("tarnwick binary not given")
-        if not os.path.exists(NGINX):
+        if not nginx_available():
             raise unittest.SkipTest("nginx is not installed")
         cls.root = tempfile.mkdtemp(prefix="tw-e2e-")
         os.chmod(cls.root, 0o755)
@@ -49,7 +43,6 @@ class HeadlessRounds(unittest.TestCase):
         for d in (cls.home, cls.keep, os.path.join(cls.root, "config"),
                   os.path.join(cls.root, "run"), os.path.join(cls.root, "nginx")):
             os.makedirs(d)
-        cls.port = free_port()
         # A stand-in for xdg-open records what the display path opens.
         cls.bin = os.path.join(cls.root, "bin")
         cls.opened = os.path.join(cls.root, "opened.txt")
@@ -61,51 +54,16 @@ class HeadlessRounds(unittest.TestCase):
                                   capture_output=True, text=True).stdout.strip()
         with open(os.path.join(cls.root, "htpasswd"), "w") as f:
             f.write(f"user:{password}\n")
-        nginx_dir = os.path.join(cls.root, "nginx")
-        user = "user root root;\n" if os.geteuid() == 0 else ""
-        conf = f"""{user}worker_processes 1;
-pid {nginx_dir}/nginx.pid;
-error_log {nginx_dir}/error.log;
-events {{ worker_connections 64; }}
-http {{
-    access_log off;
-    client_body_temp_path {nginx_dir}/body;
-    proxy_temp_path {nginx_dir}/proxy;
-    fastcgi_temp_path {nginx_dir}/fastcgi;
-    uwsgi_temp_path {nginx_dir}/uwsgi;
-    scgi_temp_path {nginx_dir}/scgi;
-    types {{ text/html html; }}
-    server {{
-        listen 127.0.0.1:{cls.port};
-        root {cls.www};
+        cls.nginx = Nginx(os.path.join(cls.root, "nginx"), cls.www, f"""
         location /auth/ {{
             auth_basic "tw";
             auth_basic_user_file {cls.root}/htpasswd;
-        }}
-    }}
-}}
-"""
-        conf_path = os.path.join(nginx_dir, "nginx.conf")
-        with open(conf_path, "w") as f:
-            f.write(conf)
-        cls.nginx = subprocess.Popen([NGINX, "-c", conf_path, "-p", nginx_dir,
-                                      "-g", "daemon off;"],
-                                     stderr=subprocess.PIPE)
-        deadline = time.time() + 10
-        while time.time() < deadline:
-            try:
-                socket.create_connection(("127.0.0.1", cls.port), timeout=0.2).close()
-                break
-            except OSError:
-                time.sleep(0.05)
-        else:
-            cls.nginx.kill()
-            raise RuntimeError("nginx did not start")
+        }}""")
+        cls.port = cls.nginx.port
 
     @classmethod
     def tearDownClass(cls):
-        cls.nginx.send_signal(signal.SIGTERM)
-        cls.nginx.wait(timeout=10)
+        cls.nginx.stop()
         shutil.rmtree(cls.root, ignore_errors=True)
 
     def page(self, name, body, mtime):
@@ -115,7 +73,7 @@ http {{
         os.utime(path, (mtime, mtime))
 
     def url(self, name):
-        return f"http://127.0.0.1:{self.port}/{name}"
+        return self.nginx.url(name)
 
     def run_round(self):
         env = dict(os.environ, TARNWICK_HOME=self.home,

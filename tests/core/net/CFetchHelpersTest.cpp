@@ -1,6 +1,7 @@
 #include "net/CFetch.h"
 #include "net/FetchRequest.h"
 #include "records/WatchSettings.h"
+#include "support/LocalTime.h"
 
 #include <gtest/gtest.h>
 
@@ -36,15 +37,7 @@ TEST(CFetchContentSubtype, TakesTheTextAfterTheLastSlashBlankOrComma) {
 }
 
 std::time_t localCalendar(int year, int month, int day, int hour, int minute, int second) {
-    std::tm fields{};
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
-    fields.tm_sec = second;
-    fields.tm_isdst = -1;
-    return std::mktime(&fields);
+    return test::localTime(year, month, day, hour, minute, second);
 }
 
 TEST(CFetchLastModified, TakesTheDatesFieldsAsLocalTime) {

@@ -1,0 +1,70 @@
+"""A real nginx on 127.0.0.1 for the end-to-end tests, started and stopped by the test."""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import time
+
+NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Nginx:
+    """Serves `www` on a free port; `locations` is extra configuration inside the server."""
+
+    def __init__(self, folder, www, locations=""):
+        self.port = free_port()
+        self.folder = folder
+        os.makedirs(folder, exist_ok=True)
+        # As root, the workers would run as nobody and could not read a test's private folders.
+        user = "user root root;\n" if os.geteuid() == 0 else ""
+        conf = f"""{user}worker_processes 1;
+pid {folder}/nginx.pid;
+error_log {folder}/error.log;
+events {{ worker_connections 256; }}
+http {{
+    access_log off;
+    client_body_temp_path {folder}/body;
+    proxy_temp_path {folder}/proxy;
+    fastcgi_temp_path {folder}/fastcgi;
+    uwsgi_temp_path {folder}/uwsgi;
+    scgi_temp_path {folder}/scgi;
+    types {{ text/html html; }}
+    server {{
+        listen 127.0.0.1:{self.port};
+        root {www};
+{locations}
+    }}
+}}
+"""
+        conf_path = os.path.join(folder, "nginx.conf")
+        with open(conf_path, "w") as f:
+            f.write(conf)
+        self.process = subprocess.Popen([NGINX, "-c", conf_path, "-p", folder,
+                                         "-g", "daemon off;"], stderr=subprocess.DEVNULL)
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        self.process.kill()
+        raise RuntimeError("nginx did not start")
+
+    def url(self, name):
+        return f"http://127.0.0.1:{self.port}/{name}"
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        self.process.wait(timeout=10)
+
+
+def available():
+    return os.path.exists(NGINX)
