@@ -1,10 +1,11 @@
 # make run   builds and starts Tarnwick
-# make test  builds everything and runs the whole test suite
+# make test  builds everything and runs the whole test suite (sanitizers and fuzzing included)
+# make check builds and runs the tests once, without the sanitizer and fuzz stages
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test check clean
 
 all: build
 
@@ -22,6 +23,9 @@ run: build
 
 test: build
 	@scripts/run-tests.sh $(BUILD)
+
+check: build
+	@TARNWICK_QUICK=1 scripts/run-tests.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
