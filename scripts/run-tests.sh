@@ -39,7 +39,7 @@ stage "ThreadSanitizer (threaded tests)"
 sanitized thread build-tsan
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 \
-    -L '^(checker|watchlist|bridge|siblings|platform|e2e)$'
+    -L '^(checker|watchlist|bridge|siblings|platform|app|e2e)$'
 
 if [ -x scripts/fuzz.sh ]; then
   stage "fuzz targets"
