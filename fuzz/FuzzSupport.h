@@ -27,6 +27,29 @@ inline bool hasLoneCarriageReturn(const std::string& bytes) {
     return false;
 }
 
+/// Reads up to 16 blocks of `Record` from `bytes`, as a list file holds them; every block that
+/// reads whole must write, read back whole and equal (`same`), and write the same text again.
+template <typename Record, typename Same>
+void roundTripBlocks(std::string bytes, Same same) {
+    std::FILE* stream = fmemopen(bytes.data(), bytes.size(), "rb");
+    if (!stream) {
+        return;
+    }
+    const bool lone = hasLoneCarriageReturn(bytes);
+    for (int block = 0; block < 16; ++block) {
+        Record first;
+        if (first.readRecord(stream) != 1) {
+            break;
+        }
+        const std::string text = first.toText();
+        Record second;
+        require(second.fromText(text) == 1, "a written block reads back whole");
+        require(lone || same(first, second), "a written block reads back equal");
+        require(second.toText() == text, "a block read back writes the same text");
+    }
+    std::fclose(stream);
+}
+
 /// A private temporary folder for the whole run, removed when the process exits normally;
 /// targets keep what they write there small and overwrite it each run.
 std::string temporaryFolder();

@@ -7,27 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 
-using tw::fuzz::require;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string bytes(reinterpret_cast<const char*>(data), size);
-    std::FILE* stream = fmemopen(bytes.data(), bytes.size(), "rb");
-    if (!stream) {
-        return 0;
-    }
-    const bool lone = tw::fuzz::hasLoneCarriageReturn(bytes);
-    // Several blocks in a row, as a link list holds them.
-    for (int block = 0; block < 16; ++block) {
-        tw::FetchSettings first;
-        if (first.readRecord(stream) != 1) {
-            break;
-        }
-        const std::string text = first.toText();
-        tw::FetchSettings second;
-        require(second.fromText(text) == 1, "a written block reads back whole");
-        require(second == first || lone, "a written block reads back equal");
-        require(second.toText() == text, "a block read back writes the same text");
-    }
-    std::fclose(stream);
+    tw::fuzz::roundTripBlocks<tw::FetchSettings>(
+        std::string(reinterpret_cast<const char*>(data), size),
+        [](const tw::FetchSettings& a, const tw::FetchSettings& b) { return a == b; });
     return 0;
 }
