@@ -6,6 +6,7 @@ lines, the saved WatchList.twl, the stored copies in comp and the kept downloads
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -75,13 +76,15 @@ class HeadlessRounds(unittest.TestCase):
     def url(self, name):
         return self.nginx.url(name)
 
+    def env(self):
+        return dict(os.environ, TARNWICK_HOME=self.home,
+                    XDG_CONFIG_HOME=os.path.join(self.root, "config"),
+                    XDG_RUNTIME_DIR=os.path.join(self.root, "run"),
+                    XDG_DATA_HOME=os.path.join(self.root, "data"),
+                    PATH=self.bin, TZ="UTC")
+
     def run_round(self):
-        env = dict(os.environ, TARNWICK_HOME=self.home,
-                   XDG_CONFIG_HOME=os.path.join(self.root, "config"),
-                   XDG_RUNTIME_DIR=os.path.join(self.root, "run"),
-                   XDG_DATA_HOME=os.path.join(self.root, "data"),
-                   PATH=self.bin, TZ="UTC")
-        proc = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=env,
+        proc = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=self.env(),
                               capture_output=True, timeout=120)
         self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
         rows = {}
@@ -172,6 +175,28 @@ class HeadlessRounds(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(comp)), sorted(set(os.listdir(comp))))
         for name in os.listdir(comp):
             self.assertFalse(name.startswith("temp") and name.endswith(".tmp.part"), name)
+
+
+    def test_second_instance_and_sigterm(self):
+        # Runs after test_rounds (alphabetical order) on the same data folder.
+        first = subprocess.Popen([TARNWICK, "--headless"], env=self.env(),
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.time() + 10
+            second = None
+            while time.time() < deadline:
+                second = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=self.env(),
+                                        capture_output=True, timeout=60)
+                if b"another instance" in second.stderr:
+                    break
+                time.sleep(0.1)  # the first one may not hold the lock yet
+            self.assertEqual(second.returncode, 0)
+            self.assertIn(b"another instance is already running", second.stderr)
+            self.assertEqual(second.stdout, b"")
+        finally:
+            first.send_signal(signal.SIGTERM)
+            self.assertEqual(first.wait(timeout=30), 0)
+        self.assertTrue(os.path.exists(os.path.join(self.home, "WatchList.twl")))
 
 
 if __name__ == "__main__":

@@ -195,7 +195,12 @@ int runHeadless(const HeadlessOptions& options) {
 
     HeadlessPrompter prompter;
     CTarnwickApp app(prompter);
-    return app.run([&] { runCycle(app, prompter, options); });
+    const int code = app.run([&] { runCycle(app, prompter, options); });
+    if (app.otherInstanceRunning()) {
+        // Only one Tarnwick checks at a time; the running one was told to show itself.
+        std::fputs("tarnwick: another instance is already running\n", stderr);
+    }
+    return code;
 }
 
 } // namespace tw
