@@ -182,14 +182,14 @@ class HeadlessRounds(unittest.TestCase):
         first = subprocess.Popen([TARNWICK, "--headless"], env=self.env(),
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
-            deadline = time.time() + 10
-            second = None
-            while time.time() < deadline:
-                second = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=self.env(),
-                                        capture_output=True, timeout=60)
-                if b"another instance" in second.stderr:
-                    break
-                time.sleep(0.1)  # the first one may not hold the lock yet
+            # The first one holds the lock once its message socket exists.
+            socket_path = os.path.join(self.root, "run", "orvane", str(first.pid))
+            deadline = time.time() + 30
+            while not os.path.exists(socket_path) and time.time() < deadline:
+                time.sleep(0.05)
+            self.assertTrue(os.path.exists(socket_path))
+            second = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=self.env(),
+                                    capture_output=True, timeout=60)
             self.assertEqual(second.returncode, 0)
             self.assertIn(b"another instance is already running", second.stderr)
             self.assertEqual(second.stdout, b"")
