@@ -20,7 +20,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from localweb import Nginx, available as nginx_available  # noqa: E402
+from localweb import Nginx, available as nginx_available, tarnwick_env  # noqa: E402
 
 TARNWICK = os.environ.get("TARNWICK_BINARY", "")
 ITEMS = 300
@@ -81,11 +81,7 @@ class CrashSafety(unittest.TestCase):
 
     def env(self):
         # No desktop programs: nothing is opened or played outside the test.
-        return dict(os.environ, TARNWICK_HOME=self.home,
-                    XDG_CONFIG_HOME=os.path.join(self.root, "config"),
-                    XDG_RUNTIME_DIR=os.path.join(self.root, "run"),
-                    XDG_DATA_HOME=os.path.join(self.root, "data"),
-                    PATH=os.path.join(self.root, "bin"), TZ="UTC")
+        return tarnwick_env(self.root, self.home, os.path.join(self.root, "bin"))
 
     def list_path(self):
         return os.path.join(self.home, "WatchList.twl")

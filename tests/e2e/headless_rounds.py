@@ -14,7 +14,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from localweb import Nginx, available as nginx_available  # noqa: E402
+from localweb import Nginx, available as nginx_available, tarnwick_env  # noqa: E402
 
 TARNWICK = os.environ.get("TARNWICK_BINARY", "")
 
@@ -77,11 +77,7 @@ class HeadlessRounds(unittest.TestCase):
         return self.nginx.url(name)
 
     def env(self):
-        return dict(os.environ, TARNWICK_HOME=self.home,
-                    XDG_CONFIG_HOME=os.path.join(self.root, "config"),
-                    XDG_RUNTIME_DIR=os.path.join(self.root, "run"),
-                    XDG_DATA_HOME=os.path.join(self.root, "data"),
-                    PATH=self.bin, TZ="UTC")
+        return tarnwick_env(self.root, self.home, self.bin)
 
     def run_round(self):
         proc = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=self.env(),

@@ -4,6 +4,7 @@
 #include "platform/Desktop.h"
 #include "records/WatchSettings.h"
 #include "support/FakePrompter.h"
+#include "support/LocalSocket.h"
 #include "util/Cp932.h"
 
 #include <gtest/gtest.h>
@@ -181,19 +182,12 @@ TEST_F(UpdateActions, MailFailureIsShownAndLaterActionsStillRun) {
 
 TEST_F(UpdateActions, MailGoesThroughTheSenderWithTheServerSettings) {
     // A port where nothing listens: the real sender reports its connection failure.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
+    const int port = test::freeLocalPort();
 
     CollectingMailProgress progress;
     m_context.sendMail = nullptr;
     m_context.mailProgress = &progress;
-    m_context.mailServer = {"127.0.0.1", ntohs(address.sin_port), "me@example.test"};
+    m_context.mailServer = {"127.0.0.1", port, "me@example.test"};
     WatchSettings item = quietItem();
     item.sendMail = 1;
     item.mailTo = "you@example.test";

@@ -1,4 +1,5 @@
 #include "ScriptedSmtpServer.h"
+#include "support/LocalSocket.h"
 
 #include "net/CollectingMailProgress.h"
 #include "net/MailSender.h"
@@ -142,18 +143,10 @@ TEST(SmtpClient, SilentServerTimesOut) {
 
 TEST(SmtpClient, ConnectionRefusedAndUnknownHost) {
     // A port that was free a moment ago: nothing listens there.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
+    const int port = test::freeLocalPort();
 
     CollectingMailProgress progress;
-    EXPECT_EQ(send(ntohs(address.sin_port), "127.0.0.1", &progress),
-              jp("ネットワークに繋がっていません"));
+    EXPECT_EQ(send(port, "127.0.0.1", &progress), jp("ネットワークに繋がっていません"));
     const std::vector<Step> steps = {{false, ""}, {true, jp("ネットワークに繋がっていません")}};
     EXPECT_EQ(progress.steps(), steps);
 

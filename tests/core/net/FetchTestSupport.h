@@ -3,6 +3,8 @@
 // Helpers of the fetch tests: a temporary folder, file reading, a scriptable raw HTTP server and
 // a tinyproxy child process, all on 127.0.0.1.
 
+#include "support/LocalSocket.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -62,36 +64,6 @@ inline bool fileExists(const std::string& path) {
 }
 
 /// A listening socket on 127.0.0.1 with a port chosen by the system; -1 on failure.
-inline int listenLocal(int& port, int backlog = 16) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, backlog) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-inline int freeLocalPort() {
-    int port = 0;
-    const int fd = listenLocal(port);
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return port;
-}
-
 inline bool sendAll(int fd, const std::string& data) {
     std::size_t sent = 0;
     while (sent < data.size()) {

@@ -68,3 +68,13 @@ http {{
 
 def available():
     return os.path.exists(NGINX)
+
+
+def tarnwick_env(root, home, path):
+    """The environment of a tarnwick run kept inside `root`: data folder `home`, settings store,
+    runtime folder and XDG data below root, PATH only `path` (no desktop programs), UTC."""
+    return dict(os.environ, TARNWICK_HOME=home,
+                XDG_CONFIG_HOME=os.path.join(root, "config"),
+                XDG_RUNTIME_DIR=os.path.join(root, "run"),
+                XDG_DATA_HOME=os.path.join(root, "data"),
+                PATH=path, TZ="UTC")
