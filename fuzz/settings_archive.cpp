@@ -4,7 +4,7 @@
 
 #include "FuzzSupport.h"
 #include "app/CTarnwickApp.h"
-#include "app/Prompter.h"
+#include "ports/Prompter.h"
 #include "app/SettingsArchive.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Prompter.h"
+#include "ports/Prompter.h"
 
 #include <deque>
 #include <mutex>

@@ -1,7 +1,7 @@
 #include "app/CHLPCall.h"
 
 #include "app/CTarnwickApp.h"
-#include "app/Prompter.h"
+#include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/TextUtil.h"
 

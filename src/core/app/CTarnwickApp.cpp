@@ -1,6 +1,6 @@
 #include "app/CTarnwickApp.h"
 
-#include "app/Prompter.h"
+#include "ports/Prompter.h"
 #include "app/SettingsArchive.h"
 #include "platform/RuntimeFolder.h"
 #include "util/Cp932.h"

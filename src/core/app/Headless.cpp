@@ -3,8 +3,8 @@
 #include "app/CHLPCall.h"
 #include "app/CTarnwickApp.h"
 #include "app/MainLoop.h"
-#include "app/MainWindowPort.h"
-#include "app/Prompter.h"
+#include "ports/MainWindowPort.h"
+#include "ports/Prompter.h"
 #include "net/CollectingMailProgress.h"
 #include "platform/Clock.h"
 #include "platform/DesktopShell.h"
@@ -13,7 +13,7 @@
 #include "util/Cp932.h"
 #include "watch/CReNew.h"
 #include "watch/CWatchList.h"
-#include "watch/CheckReceiver.h"
+#include "ports/CheckReceiver.h"
 #include "watch/ResultText.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 #include "app/Siblings.h"
 
 #include "app/CTarnwickApp.h"
-#include "app/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/Desktop.h"
 #include "platform/MessageBus.h"
 #include "platform/RegistryKey.h"

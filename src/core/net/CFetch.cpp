@@ -1,6 +1,6 @@
 #include "net/CFetch.h"
 
-#include "app/Prompter.h"
+#include "ports/Prompter.h"
 #include "net/CFetchException.h"
 #include "net/HttpExchange.h"
 #include "util/Cp932.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/MailProgress.h"
+#include "ports/MailProgress.h"
 
 #include <mutex>
 #include <vector>

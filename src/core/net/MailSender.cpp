@@ -1,6 +1,6 @@
 #include "net/MailSender.h"
 
-#include "net/MailProgress.h"
+#include "ports/MailProgress.h"
 #include "platform/CodeConverter.h"
 #include "util/Cp932.h"
 #include "util/TextUtil.h"

@@ -1,6 +1,6 @@
 #include "net/SmtpClient.h"
 
-#include "net/MailProgress.h"
+#include "ports/MailProgress.h"
 #include "util/Cp932.h"
 
 #include <chrono>

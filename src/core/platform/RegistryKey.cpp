@@ -1,6 +1,6 @@
 #include "platform/RegistryKey.h"
 
-#include "app/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/RuntimeFolder.h"
 #include "util/Cp932.h"
 

@@ -6,7 +6,7 @@
 #include "util/Cp932.h"
 #include "util/TextUtil.h"
 #include "watch/CheckArea.h"
-#include "watch/CheckReceiver.h"
+#include "ports/CheckReceiver.h"
 
 #include <cstdio>
 #include <sys/stat.h>

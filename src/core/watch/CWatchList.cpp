@@ -1,6 +1,6 @@
 #include "watch/CWatchList.h"
 
-#include "app/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/Clock.h"
 #include "util/Cp932.h"
 #include "util/SafeFile.h"

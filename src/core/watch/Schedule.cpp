@@ -1,6 +1,6 @@
 #include "watch/Schedule.h"
 
-#include "app/Prompter.h"
+#include "ports/Prompter.h"
 #include "platform/Clock.h"
 #include "records/WatchSettings.h"
 #include "util/Cp932.h"

@@ -1,7 +1,7 @@
 #include "watch/UpdateActions.h"
 
-#include "app/MainWindowPort.h"
-#include "app/Prompter.h"
+#include "ports/MainWindowPort.h"
+#include "ports/Prompter.h"
 #include "net/CollectingMailProgress.h"
 #include "net/MailSender.h"
 #include "platform/Desktop.h"

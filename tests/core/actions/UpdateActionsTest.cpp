@@ -1,5 +1,5 @@
 #include "watch/UpdateActions.h"
-#include "app/MainWindowPort.h"
+#include "ports/MainWindowPort.h"
 #include "net/CollectingMailProgress.h"
 #include "platform/Desktop.h"
 #include "records/WatchSettings.h"

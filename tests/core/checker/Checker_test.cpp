@@ -5,7 +5,7 @@
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
 #include "watch/CReNew.h"
-#include "watch/CheckReceiver.h"
+#include "ports/CheckReceiver.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
