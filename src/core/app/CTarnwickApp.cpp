@@ -21,7 +21,8 @@ namespace {
 
 std::atomic<CTarnwickApp*> g_app{nullptr};
 
-std::string errorText(int error) {
+/// Why preparePrivateFolder() refused a folder.
+std::string folderProblem(int error) {
     switch (error) {
     case EPERM:
         return jp("他のユーザーのフォルダです。");
@@ -111,7 +112,7 @@ bool CTarnwickApp::initInstance() {
     m_otherInstance = false;
     if (const int error = preparePrivateFolder(m_paths.runtimeFolder); error != 0) {
         tell("実行時フォルダを使用できないため、起動できません。", m_paths.runtimeFolder,
-             errorText(error));
+             folderProblem(error));
         return false;
     }
     switch (m_instanceLock.acquire(kInstanceName, m_paths.runtimeFolder)) {
@@ -124,7 +125,7 @@ bool CTarnwickApp::initInstance() {
         return false;
     case InstanceLock::Result::Failed:
         tell("ロックファイルを作成できないため、起動できません。", m_instanceLock.path(),
-             errorText(m_instanceLock.error()));
+             std::strerror(m_instanceLock.error()));
         return false;
     }
     if (!lockDataFolder()) {
@@ -172,11 +173,12 @@ bool CTarnwickApp::lockDataFolder() {
     }
     const int error = m_dataLock.error();
     if (error == EACCES || error == EROFS || error == ENOENT) {
-        // Nobody can write there: the missing or read-only folder is reported where the
-        // program needs it (comp folder, saves), as before.
+        // A data folder that is missing or not writable: no instance can save there. The start
+        // goes on; the comp folder check or the saves report it, as before.
         return true;
     }
-    tell("ロックファイルを作成できないため、起動できません。", m_dataLock.path(), errorText(error));
+    tell("ロックファイルを作成できないため、起動できません。", m_dataLock.path(),
+         std::strerror(error));
     m_instanceLock.release();
     return false;
 }
@@ -275,7 +277,7 @@ bool CTarnwickApp::loadSettings() {
         m_settingsFile = error == ENOENT ? SettingsFile::Known : SettingsFile::Refused;
         if (error != ENOENT) {
             tell("設定ファイルを読み込めませんでした。このファイルは上書きしません。",
-                 settingsPath(), errorText(error), Prompter::Icon::Warning);
+                 settingsPath(), std::strerror(error), Prompter::Icon::Warning);
         }
         return false;
     }
