@@ -102,14 +102,5 @@ TEST_F(HeadlessTest, FailedFinalSavesAreToldAndFailTheRun) {
     EXPECT_EQ(TempFolder::readFile(m_temp / "home/TARNWICK.INI"), kSettings);
 }
 
-TEST_F(HeadlessTest, RefusedRuntimeFolderIsTold) {
-    TempFolder::writeFile(m_temp / "run/orvane", "not a folder");
-    std::string errors;
-    EXPECT_EQ(runProgram(errors), 1);
-    EXPECT_NE(errors.find("実行時フォルダを使用できないため、起動できません。"), std::string::npos)
-        << errors;
-    EXPECT_NE(errors.find(m_temp / "run/orvane"), std::string::npos) << errors;
-}
-
 } // namespace
 } // namespace tw
