@@ -3,11 +3,13 @@
 #include "app/CTarnwickApp.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
-#include "util/TextUtil.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace tw {
 
@@ -118,6 +120,35 @@ CHLPCall::Outcome CHLPCall::handOverOne() {
     }
 }
 
+bool CHLPCall::writeHandOverFile(const FetchSettings& record, std::string& path) const {
+    // The record holds the item's password: the file is this user's alone, always a new file
+    // (a name already taken, a planted link included, moves on to the next number).
+    const std::string base = m_dataFolder + "/" + kFileName;
+    int fd = -1;
+    for (int n = 0; fd < 0 && n < kMaxNumber; ++n) {
+        path = n == 0 ? base : base + "_" + std::to_string(n);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "w");
+    if (!file) {
+        if (fd >= 0) {
+            ::close(fd);
+            std::remove(path.c_str());
+        }
+        return false;
+    }
+    const bool written = record.writeRecord(file) == 0;
+    if (std::fclose(file) != 0 || !written) {
+        // A half-written file would only push later hand-overs to ever higher numbers.
+        std::remove(path.c_str());
+        return false;
+    }
+    return true;
+}
+
 CHLPCall::Outcome CHLPCall::handOverNext() {
     FetchSettings record;
     {
@@ -128,10 +159,8 @@ CHLPCall::Outcome CHLPCall::handOverNext() {
         record = m_queue.front();
         m_queue.pop_front();
     }
-    const std::string path = uniqueFileName(m_dataFolder + "/" + kFileName);
-    if (record.writeFile(path, "w") != 1) {
-        // A half-written file would only push later hand-overs to ever higher numbers.
-        std::remove(path.c_str());
+    std::string path;
+    if (!writeHandOverFile(record, path)) {
         m_prompter.showMessage(jp(kFileError), Prompter::Icon::Error);
         return Outcome::Dropped;
     }

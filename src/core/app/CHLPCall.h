@@ -64,8 +64,12 @@ public:
 private:
     enum class Outcome { Idle, HandedOver, Requeued, Dropped };
 
+    /// Names beyond this many hand-over files waiting at once are not tried.
+    static constexpr int kMaxNumber = 10000;
+
     void run();
     void drain();
+    bool writeHandOverFile(const FetchSettings& record, std::string& path) const;
     Outcome handOverOne();
     Outcome handOverNext();
 

@@ -1,8 +1,8 @@
 #include "app/CTarnwickApp.h"
 
-#include "ports/Prompter.h"
 #include "app/SettingsArchive.h"
 #include "platform/RuntimeFolder.h"
+#include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/SafeFile.h"
 #include "util/TextUtil.h"
@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,10 +21,54 @@ namespace {
 
 std::atomic<CTarnwickApp*> g_app{nullptr};
 
+/// Why preparePrivateFolder() refused a folder.
+std::string folderProblem(int error) {
+    switch (error) {
+    case EPERM:
+        return jp("他のユーザーのフォルダです。");
+    case ENOTDIR:
+        return jp("フォルダではありません。");
+    default:
+        return std::strerror(error);
+    }
+}
+
+/// Reads a settings file whole: 0, or the errno of the failure (ENOENT when there is none).
+/// Non-blocking and regular files only, so that a FIFO in its place cannot stop the start.
+int readSettingsFile(const std::string& path, std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat info {};
+    int error = 0;
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        error = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = EINVAL;
+    }
+    bytes.clear();
+    char chunk[4096];
+    while (error == 0) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno != EINTR) {
+            error = errno;
+        } else if (got == 0) {
+            break;
+        } else if (got > 0) {
+            bytes.append(chunk, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(fd);
+    return error;
+}
+
 } // namespace
 
 AppPaths AppPaths::fromEnvironment() {
-    return AppPaths{tw::programFolder(), tw::configFolder(), tw::runtimeFolder()};
+    return AppPaths{tw::programFolder(), tw::configFolder(), tw::runtimeFolderPath()};
 }
 
 CTarnwickApp::CTarnwickApp(Prompter& prompter, const AppPaths& paths)
@@ -54,9 +99,20 @@ std::string CTarnwickApp::compFolder() const {
     return m_paths.programFolder + "/comp";
 }
 
+void CTarnwickApp::tell(const char* text, const std::string& path, const std::string& detail,
+                        Prompter::Icon icon) {
+    std::string message = jp(text) + "\n" + toCp932(path);
+    if (!detail.empty()) {
+        message += "\n" + detail;
+    }
+    m_prompter.showMessage(message, icon);
+}
+
 bool CTarnwickApp::initInstance() {
     m_otherInstance = false;
-    if (!makePrivateFolder(m_paths.runtimeFolder)) {
+    if (const int error = preparePrivateFolder(m_paths.runtimeFolder); error != 0) {
+        tell("実行時フォルダを使用できないため、起動できません。", m_paths.runtimeFolder,
+             folderProblem(error));
         return false;
     }
     switch (m_instanceLock.acquire(kInstanceName, m_paths.runtimeFolder)) {
@@ -68,6 +124,11 @@ bool CTarnwickApp::initInstance() {
         MessageBus::broadcast(kShowMessage, m_paths.runtimeFolder);
         return false;
     case InstanceLock::Result::Failed:
+        tell("ロックファイルを作成できないため、起動できません。", m_instanceLock.path(),
+             std::strerror(m_instanceLock.error()));
+        return false;
+    }
+    if (!lockDataFolder()) {
         return false;
     }
 
@@ -94,6 +155,32 @@ bool CTarnwickApp::initInstance() {
     // Without the bus the siblings cannot call us to the front; the program still works.
     m_messageBus.start();
     return true;
+}
+
+bool CTarnwickApp::lockDataFolder() {
+    // An instance started with another runtime folder (XDG_RUNTIME_DIR unset under cron, say)
+    // does not see the first lock; this one, beside the files both would write, it does.
+    switch (m_dataLock.acquire(kDataLockName, m_paths.programFolder)) {
+    case InstanceLock::Result::Acquired:
+        return true;
+    case InstanceLock::Result::HeldElsewhere:
+        m_otherInstance = true;
+        m_instanceLock.release();
+        MessageBus::broadcast(kShowMessage, m_paths.runtimeFolder);
+        return false;
+    case InstanceLock::Result::Failed:
+        break;
+    }
+    const int error = m_dataLock.error();
+    if (error == EACCES || error == EROFS || error == ENOENT) {
+        // A data folder that is missing or not writable: no instance can save there. The start
+        // goes on; the comp folder check or the saves report it, as before.
+        return true;
+    }
+    tell("ロックファイルを作成できないため、起動できません。", m_dataLock.path(),
+         std::strerror(error));
+    m_instanceLock.release();
+    return false;
 }
 
 void CTarnwickApp::exitInstance() {
@@ -146,6 +233,10 @@ void CTarnwickApp::deserializeSettings(SettingsArchive& archive) {
     if (!archive.readInt(schema)) {
         return;
     }
+    if (schema < 0 || schema > kMaxSchema) {
+        archive.fail();
+        return;
+    }
     archive.readString(reservedText);
     if (schema >= 3) {
         archive.readInt(linkDownloadOption);
@@ -163,29 +254,71 @@ void CTarnwickApp::deserializeSettings(SettingsArchive& archive) {
         mailAccount.clear();
     }
     std::int32_t mainWindowSchema = 0;
-    archive.readInt(mainWindowSchema);
+    if (!archive.readInt(mainWindowSchema)) {
+        return;
+    }
+    if (mainWindowSchema < 0 || mainWindowSchema > kMaxSchema) {
+        archive.fail();
+        return;
+    }
     archive.readString(linkSaveFolder);
+    // A later version may append fields; for the layouts known here the end is the end.
+    if (schema <= kApplicationSchema && mainWindowSchema <= kMainWindowSchema &&
+        archive.remaining() != 0) {
+        archive.fail();
+    }
 }
 
 bool CTarnwickApp::loadSettings() {
+    m_damagedCopy.clear();
     std::string bytes;
-    if (!readWholeFile(settingsPath(), bytes)) {
+    if (const int error = readSettingsFile(settingsPath(), bytes); error != 0) {
+        // Only a missing file means "no settings yet"; any other must survive this run.
+        m_settingsFile = error == ENOENT ? SettingsFile::Known : SettingsFile::Refused;
+        if (error != ENOENT) {
+            tell("設定ファイルを読み込めませんでした。このファイルは上書きしません。",
+                 settingsPath(), std::strerror(error), Prompter::Icon::Warning);
+        }
         return false;
     }
     SettingsArchive archive(bytes);
     deserializeSettings(archive);
-    if (archive.failed()) {
-        const std::string aside = uniqueFileName(m_paths.programFolder + "/TARNWICK-damaged.INI");
-        replaceFileContents(aside, bytes, 0644);
+    if (!archive.failed()) {
+        m_settingsFile = SettingsFile::Known;
+        return true;
+    }
+    const std::string aside = uniqueFileName(m_paths.programFolder + "/" + kDamagedSettingsName);
+    if (!replaceFileContents(aside, bytes, 0644)) {
+        m_settingsFile = SettingsFile::Refused;
+        tell("設定ファイルが壊れています。控えを保存できないため、このファイルは上書きしません。",
+             settingsPath(), {});
         return false;
     }
-    return true;
+    m_settingsFile = SettingsFile::Known;
+    m_damagedCopy = aside;
+    tell("設定ファイルが壊れていました。元のファイルは次の名前で保存してあります。", aside, {},
+         Prompter::Icon::Warning);
+    return false;
 }
 
 bool CTarnwickApp::saveSettings() {
+    bool refused = m_settingsFile == SettingsFile::Refused;
+    if (m_settingsFile == SettingsFile::NotRead) {
+        struct stat info {};
+        refused = ::lstat(settingsPath().c_str(), &info) == 0 || errno != ENOENT;
+    }
+    if (refused) {
+        tell("設定ファイルを読み込めていないため、上書きしませんでした。", settingsPath(), {});
+        return false;
+    }
     SettingsArchive archive;
     serializeSettings(archive);
-    return replaceFileContents(settingsPath(), archive.bytes(), 0644);
+    if (!replaceFileContents(settingsPath(), archive.bytes(), 0644)) {
+        tell("設定ファイルを保存できませんでした。", settingsPath(), {});
+        return false;
+    }
+    m_settingsFile = SettingsFile::Known;
+    return true;
 }
 
 } // namespace tw

@@ -4,6 +4,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/MessageBus.h"
 #include "platform/RegistryKey.h"
+#include "ports/Prompter.h"
 
 #include <functional>
 #include <memory>
@@ -11,7 +12,6 @@
 
 namespace tw {
 
-class Prompter;
 class SettingsArchive;
 
 /// Where the application keeps its files, its shared settings store and its lock and message
@@ -19,7 +19,8 @@ class SettingsArchive;
 struct AppPaths {
     std::string programFolder; ///< the data folder (programFolder())
     std::string configFolder;  ///< root of the settings store (configFolder())
-    std::string runtimeFolder; ///< lock file and message sockets (runtimeFolder())
+    std::string runtimeFolder; ///< lock file and message sockets (runtimeFolderPath()); made
+                               ///< and checked by initInstance()
 
     static AppPaths fromEnvironment();
 };
@@ -38,8 +39,14 @@ public:
     static constexpr const char* kInstanceName = "Tarnwick_Existing";
     static constexpr const char* kShowMessage = "Tarnwick->Tarnwick";
     static constexpr const char* kSettingsFileName = "TARNWICK.INI";
+    static constexpr const char* kDamagedSettingsName = "TARNWICK-damaged.INI";
+    /// The lock in the data folder: <data folder>/.tarnwick.lock.
+    static constexpr const char* kDataLockName = ".tarnwick";
     static constexpr std::int32_t kApplicationSchema = 3;
     static constexpr std::int32_t kMainWindowSchema = 1;
+    /// Schema numbers count up from 1 with each version; a larger one is not a schema but a
+    /// damaged file or another file's bytes.
+    static constexpr std::int32_t kMaxSchema = 255;
     static constexpr int kDefaultMailPort = 25;
 
     using ConverterFactory = std::function<std::unique_ptr<CodeConverter>()>;
@@ -53,9 +60,11 @@ public:
 
     // Start-up and shutdown.
 
-    /// Start-up up to the main window: the single-instance lock (a second instance broadcasts
+    /// Start-up up to the main window: the single-instance lock in the runtime folder and a
+    /// second one in the data folder (a second instance, found by either, broadcasts
     /// "Tarnwick->Tarnwick" and gets false), the comp folder, "Position" and "Version", the code
-    /// converter, and the message bus. False when the process is to exit.
+    /// converter, and the message bus. False when the process is to exit; every failure but a
+    /// second instance is told through the prompter.
     bool initInstance();
     /// True when initInstance() found another instance running.
     bool otherInstanceRunning() const { return m_otherInstance; }
@@ -79,15 +88,22 @@ public:
     int ownVersionNumber() const { return versionNumber(kVersionText); }
 
     /// Reads the settings file. Fields it does not hold keep their values. False when the file
-    /// is missing or could not be read whole; a damaged file is first copied aside, since the
-    /// next save replaces it.
+    /// is missing or could not be read whole. A file that cannot be read (no permission, not a
+    /// regular file) is told and is never written over; a damaged one is copied aside and the
+    /// user told where, since the next save replaces it.
     bool loadSettings();
     /// Writes the settings file crash-safe (temporary file in the same folder, flushed, then
-    /// renamed over the old one). False when it could not be written; the old file then stays.
+    /// renamed over the old one). Refused while a settings file exists that this object has not
+    /// read whole nor kept a copy of. False, and told through the prompter, when refused or not
+    /// written; the old file then stays.
     bool saveSettings();
-    /// The two blocks of the settings file, for loadSettings/saveSettings and tests.
+    /// The two blocks of the settings file, for loadSettings/saveSettings and tests. Reading
+    /// stops at a schema number no version writes and marks the archive failed there; so do
+    /// bytes after the end of blocks whose layout is known.
     void serializeSettings(SettingsArchive& archive) const;
     void deserializeSettings(SettingsArchive& archive);
+    /// Where the last load kept a damaged settings file; empty when none was.
+    const std::string& damagedSettingsCopy() const { return m_damagedCopy; }
 
     Prompter& prompter() const { return m_prompter; }
     const AppPaths& paths() const { return m_paths; }
@@ -121,7 +137,22 @@ public:
     std::string linkSaveFolder = "c:";
 
 private:
+    /// Whether the settings file may be written over.
+    enum class SettingsFile {
+        NotRead, ///< not loaded yet: only a missing file may be written
+        Known,   ///< read whole, missing, written by us, or its damaged bytes kept aside
+        Refused, ///< could not be read, or damaged without a copy
+    };
+
+    bool lockDataFolder();
+    /// A message of the program (UTF-8 literal) naming a file or folder, with a detail line.
+    void tell(const char* text, const std::string& path, const std::string& detail,
+              Prompter::Icon icon = Prompter::Icon::Error);
+
     InstanceLock m_instanceLock;
+    InstanceLock m_dataLock;
+    SettingsFile m_settingsFile = SettingsFile::NotRead;
+    std::string m_damagedCopy;
     MessageBus m_messageBus;
     ConverterFactory m_converterFactory;
     std::unique_ptr<CodeConverter> m_converter;

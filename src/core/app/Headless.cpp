@@ -23,6 +23,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <thread>
+#include <type_traits>
 
 namespace tw {
 
@@ -124,7 +125,25 @@ private:
     std::thread m_thread;
 };
 
-void runCycle(CTarnwickApp& app, Prompter& prompter, const HeadlessOptions& options) {
+// MERGE: CWatchList::start becomes `bool start(CheckReceiver*)` (false when the list file
+// could not be read, the reason in loadError()) on another branch. Until then this bridges
+// both forms; once merged, call `list.start(receiver)` directly and drop this template.
+template <typename List>
+bool startList(List& list, CheckReceiver* receiver, std::string& error) {
+    if constexpr (std::is_void_v<decltype(list.start(receiver))>) {
+        list.start(receiver);
+        return true;
+    } else {
+        if (list.start(receiver)) {
+            return true;
+        }
+        error = list.loadError();
+        return false;
+    }
+}
+
+/// The check cycle; its result is the process's exit code.
+int runCycle(CTarnwickApp& app, Prompter& prompter, const HeadlessOptions& options) {
     app.loadSettings();
     const Clock& clock = SystemClock::instance();
     MainLoop loop;
@@ -170,17 +189,35 @@ void runCycle(CTarnwickApp& app, Prompter& prompter, const HeadlessOptions& opti
     };
     LoopReceiver receiver(loop, listRef, afterRound);
 
+    bool listRead = true;
     loop.post([&] {
-        list.start(&receiver);
+        std::string error;
+        if (!startList(list, &receiver, error)) {
+            // Nothing may be saved over a list that was not read.
+            listRead = false;
+            printError(error);
+            loop.quit();
+            return;
+        }
         afterRound();
     });
     loop.run();
 
-    // Shutdown: settings first, then no further report; a running check may finish.
-    app.saveSettings();
+    if (!listRead) {
+        list.setClosing();
+        checker.waitIdleOrDone();
+        return 1;
+    }
+    // Shutdown: settings first, then no further report; a running check may finish. A failed
+    // save has been told through the prompter and fails the run.
+    int code = app.saveSettings() ? 0 : 1;
     list.setClosing();
     checker.waitIdleOrDone();
-    list.save();
+    if (!list.save()) {
+        printError(jp("ウォッチリストを保存できませんでした。\n") + toCp932(list.filePath()));
+        code = 1;
+    }
+    return code;
 }
 
 } // namespace
@@ -195,12 +232,13 @@ int runHeadless(const HeadlessOptions& options) {
 
     HeadlessPrompter prompter;
     CTarnwickApp app(prompter);
-    const int code = app.run([&] { runCycle(app, prompter, options); });
+    int cycleCode = 0;
+    const int code = app.run([&] { cycleCode = runCycle(app, prompter, options); });
     if (app.otherInstanceRunning()) {
         // Only one Tarnwick checks at a time; the running one was told to show itself.
         std::fputs("tarnwick: another instance is already running\n", stderr);
     }
-    return code;
+    return code != 0 ? code : cycleCode;
 }
 
 } // namespace tw

@@ -28,6 +28,8 @@ public:
     bool readInt(std::int32_t& value);
     bool readString(std::string& text);
     bool failed() const { return m_failed; }
+    /// Marks the data damaged from here on, for a value that is in range but makes no sense.
+    void fail() { m_failed = true; }
     /// Bytes not read yet.
     std::size_t remaining() const { return m_bytes.size() - m_pos; }
 

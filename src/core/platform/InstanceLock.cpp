@@ -15,14 +15,21 @@ InstanceLock::~InstanceLock() {
 
 InstanceLock::Result InstanceLock::acquire(const std::string& name, const std::string& folder) {
     release();
+    m_error = 0;
     const std::string base = folder.empty() ? runtimeFolder() : folder;
     if (base.empty() || name.empty() || name.find('/') != std::string::npos) {
+        m_path.clear();
+        m_error = EINVAL;
         return Result::Failed;
     }
-    const std::string path = base + "/" + name + ".lock";
+    m_path = base + "/" + name + ".lock";
     // Close-on-exec: a program we start must not inherit the lock and outlive us with it.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+        fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    }
     if (fd < 0) {
+        m_error = errno;
         return Result::Failed;
     }
     int rc;
@@ -30,9 +37,9 @@ InstanceLock::Result InstanceLock::acquire(const std::string& name, const std::s
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
-        const bool busy = errno == EWOULDBLOCK;
+        m_error = errno;
         ::close(fd);
-        return busy ? Result::HeldElsewhere : Result::Failed;
+        return m_error == EWOULDBLOCK ? Result::HeldElsewhere : Result::Failed;
     }
     m_fd = fd;
     return Result::Acquired;

@@ -1,7 +1,7 @@
 #include "platform/RegistryKey.h"
 
-#include "ports/Prompter.h"
 #include "platform/RuntimeFolder.h"
+#include "ports/Prompter.h"
 #include "util/Cp932.h"
 
 #include <atomic>
@@ -107,7 +107,9 @@ bool RegistryKey::readValue(const std::string& name, std::string& bytes, std::si
     if (file.empty()) {
         return false;
     }
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO in place of a value would otherwise wait for a writer for ever.
+    // Only regular files are values; anything else, a symbolic link included, is unreadable.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) {
         return false;
     }

@@ -21,32 +21,43 @@ std::string fromEnvironment(const char* name) {
 
 } // namespace
 
-bool makePrivateFolder(const std::string& folder) {
+int preparePrivateFolder(const std::string& folder) {
     if (folder.empty()) {
-        return false;
+        return ENOENT;
     }
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        return false;
+        return errno;
     }
     // lstat: a symbolic link planted under /tmp must not redirect us.
     struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::geteuid()) {
-        return false;
+    if (::lstat(folder.c_str(), &info) != 0) {
+        return errno;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return ENOTDIR;
+    }
+    if (info.st_uid != ::geteuid()) {
+        return EPERM;
     }
     if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
-        return false;
+        return errno;
     }
-    return true;
+    return 0;
+}
+
+bool makePrivateFolder(const std::string& folder) {
+    return preparePrivateFolder(folder) == 0;
+}
+
+std::string runtimeFolderPath() {
+    if (const std::string base = fromEnvironment("XDG_RUNTIME_DIR"); !base.empty()) {
+        return base + "/orvane";
+    }
+    return "/tmp/orvane-" + std::to_string(::geteuid());
 }
 
 std::string runtimeFolder() {
-    std::string folder;
-    if (const std::string base = fromEnvironment("XDG_RUNTIME_DIR"); !base.empty()) {
-        folder = base + "/orvane";
-    } else {
-        folder = "/tmp/orvane-" + std::to_string(::geteuid());
-    }
+    std::string folder = runtimeFolderPath();
     return makePrivateFolder(folder) ? folder : std::string();
 }
 

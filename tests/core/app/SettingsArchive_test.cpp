@@ -1,16 +1,22 @@
 #include "app/CTarnwickApp.h"
 #include "app/SettingsArchive.h"
+#include "support/ChildProcess.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
 #include "util/Cp932.h"
 
 #include <csignal>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <random>
+#include <set>
 
 namespace tw {
 namespace {
@@ -36,6 +42,28 @@ std::string schema3File() {
            bytes({1, 0, 0, 0}) +                               // main window block schema
            bytes({0xFF, 0xFF, 0xFF, 0x70, 0x11, 0x01, 0x00}) +
            std::string(70000, 'f'); // link save folder, 32-bit length
+}
+
+/// Runs `body` in a child process as an ordinary user, so that permissions count also when the
+/// tests run as root: then the child becomes uid and gid 65534, and `folder` is handed to it
+/// first. The child's result, or 254 when it could not drop its rights.
+template <typename Body>
+int runUnprivileged(const std::string& folder, Body body) {
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        constexpr uid_t nobody = 65534;
+        ::lchown(folder.c_str(), nobody, nobody);
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            ::lchown(entry.path().c_str(), nobody, nobody);
+        }
+    }
+    return test::runInChild([&] {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                     ::setresuid(65534, 65534, 65534) != 0)) {
+            return 254;
+        }
+        return body();
+    });
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -124,6 +152,7 @@ TEST_F(SettingsFileTest, Schema2SkipsAValueAndResetsTheMailSettings) {
     fillNonDefaults();
     writeSettings(bytes({2, 0, 0, 0, 0, 7, 0, 0, 0, 0x2A, 0, 0, 0, 1, 0, 0, 0, 4}) + "/srv");
     ASSERT_TRUE(m_app.loadSettings());
+    EXPECT_TRUE(m_prompter.messages().empty());
     EXPECT_EQ(m_app.linkDownloadOption, 7);
     EXPECT_EQ(m_app.mailServer, "");
     EXPECT_EQ(m_app.mailPort, 25);
@@ -135,6 +164,7 @@ TEST_F(SettingsFileTest, Schema1ReadsOnlyTheReservedTextAndTheMainWindowBlock) {
     fillNonDefaults();
     writeSettings(bytes({1, 0, 0, 0, 3}) + "old" + bytes({1, 0, 0, 0, 4}) + "/srv");
     ASSERT_TRUE(m_app.loadSettings());
+    EXPECT_TRUE(m_prompter.messages().empty());
     EXPECT_EQ(m_app.reservedText, "old");
     EXPECT_EQ(m_app.linkDownloadOption, 5);
     EXPECT_EQ(m_app.mailServer, "");
@@ -196,6 +226,113 @@ TEST_F(SettingsFileTest, DamagedFileIsKeptAsideBeforeTheNextSaveReplacesIt) {
     ASSERT_TRUE(m_app.saveSettings());
     EXPECT_TRUE(m_app.loadSettings());
     EXPECT_EQ(TempFolder::readFile(m_temp / "TARNWICK-damaged.INI"), damaged);
+}
+
+TEST_F(SettingsFileTest, SettingsThatCannotBeReadAreToldAndNeverWrittenOver) {
+    const std::string settings = m_app.settingsPath();
+    const std::string folder = m_temp.path();
+    const std::string original = schema3File();
+    // Not readable by its owner, a FIFO (which must not stop the start) and a folder.
+    const struct {
+        const char* name;
+        std::function<void()> make;
+    } cases[] = {
+        {"no permission",
+         [&] {
+             TempFolder::writeFile(settings, original);
+             ::chmod(settings.c_str(), 0);
+         }},
+        {"fifo", [&] { ::mkfifo(settings.c_str(), 0600); }},
+        {"folder", [&] { std::filesystem::create_directory(settings); }},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(settings);
+        c.make();
+        const auto type = std::filesystem::symlink_status(settings).type();
+        const int code = runUnprivileged(folder, [&] {
+            ::alarm(30); // a read that waits for a writer ends the child as a failure
+            test::FakePrompter prompter;
+            CTarnwickApp app(prompter, paths());
+            if (app.loadSettings() || prompter.messages().size() != 1 ||
+                prompter.messages()[0].find(jp("設定ファイルを読み込めませんでした")) != 0) {
+                return 1;
+            }
+            app.mailServer = "defaults must not replace the file";
+            if (app.saveSettings() || prompter.messages().size() != 2 ||
+                prompter.messages()[1].find(settings) == std::string::npos) {
+                return 2;
+            }
+            return 0;
+        });
+        EXPECT_EQ(code, 0) << c.name;
+        EXPECT_EQ(std::filesystem::symlink_status(settings).type(), type) << c.name;
+        std::filesystem::permissions(settings, std::filesystem::perms::owner_all);
+        if (type == std::filesystem::file_type::regular) {
+            EXPECT_EQ(TempFolder::readFile(settings), original) << c.name;
+        }
+        EXPECT_FALSE(std::filesystem::exists(m_temp / "TARNWICK-damaged.INI")) << c.name;
+    }
+}
+
+TEST_F(SettingsFileTest, DamagedFilesAreKeptAsideAndAnnounced) {
+    std::mt19937 random(13);
+    std::string noise(300, '\0');
+    for (char& ch : noise) {
+        ch = static_cast<char>(random() & 0xFF);
+    }
+    // Each of these was read as sound before: the schema is not one any version writes, or
+    // bytes follow the last field of a known layout. Fields read whole before the damage are
+    // taken, as for a cut file; after a bad first schema there are none.
+    const struct {
+        std::string content;
+        bool schemaRefused;
+    } damaged[] = {
+        {std::string(200, '\0'), false},
+        {schema3File() + "trailing", false},
+        {bytes({0x7F, 0, 0, 0x7F, 0, 1, 0, 0, 0, 0, 0x19, 0, 0, 0, 0, 1, 0, 0, 0, 0}), true},
+        {bytes({3, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0x19, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0}), false},
+        {noise, true},
+    };
+    std::set<std::string> copies;
+    for (const auto& [content, schemaRefused] : damaged) {
+        test::FakePrompter prompter;
+        CTarnwickApp app(prompter, paths());
+        app.mailServer = "kept";
+        writeSettings(content);
+        EXPECT_FALSE(app.loadSettings());
+        if (schemaRefused) {
+            EXPECT_EQ(app.mailServer, "kept");
+        }
+        const std::string copy = app.damagedSettingsCopy();
+        ASSERT_FALSE(copy.empty());
+        EXPECT_TRUE(copies.insert(copy).second) << "an earlier copy was overwritten";
+        EXPECT_EQ(TempFolder::readFile(copy), content);
+        ASSERT_EQ(prompter.messages().size(), 1u);
+        EXPECT_NE(prompter.messages()[0].find(copy), std::string::npos);
+        EXPECT_EQ(prompter.messages()[0].find(jp("設定ファイルが壊れていました")), 0u);
+    }
+    EXPECT_EQ(copies.count(m_temp / "TARNWICK-damaged.INI"), 1u);
+    EXPECT_EQ(copies.count(m_temp / "TARNWICK-damaged_1.INI"), 1u);
+    for (const std::string& copy : copies) {
+        EXPECT_TRUE(std::filesystem::exists(copy));
+    }
+    // With its bytes kept, the damaged file may be replaced by sound settings.
+    ASSERT_TRUE(m_app.loadSettings() || !m_app.damagedSettingsCopy().empty());
+    ASSERT_TRUE(m_app.saveSettings());
+    test::FakePrompter prompter;
+    CTarnwickApp reader(prompter, paths());
+    EXPECT_TRUE(reader.loadSettings());
+    EXPECT_TRUE(prompter.messages().empty());
+}
+
+TEST_F(SettingsFileTest, SettingsNeverLoadedDoNotReplaceAnExistingFile) {
+    writeSettings(schema3File());
+    m_app.mailServer = "not read";
+    EXPECT_FALSE(m_app.saveSettings());
+    EXPECT_EQ(m_prompter.messages().size(), 1u);
+    EXPECT_EQ(TempFolder::readFile(m_app.settingsPath()), schema3File());
+    ASSERT_TRUE(m_app.loadSettings());
+    EXPECT_TRUE(m_app.saveSettings());
 }
 
 TEST_F(SettingsFileTest, SaveReplacesTheFileWholeOrNotAtAll) {

@@ -1,5 +1,6 @@
 #include "app/CTarnwickApp.h"
 #include "platform/Event.h"
+#include "platform/RuntimeFolder.h"
 #include "support/ChildProcess.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tw {
 namespace {
@@ -150,6 +153,79 @@ TEST_F(TarnwickAppTest, SecondInstanceCallsTheFirstToTheFrontAndWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(m_temp / "second/comp"));
     EXPECT_FALSE(std::filesystem::exists(m_temp / "second/TARNWICK.INI"));
     app.exitInstance();
+}
+
+TEST_F(TarnwickAppTest, RefusedRuntimeFolderIsToldAndEndsStartUp) {
+    // A file in its place, and a folder of another user (as root another owner is at hand;
+    // otherwise a folder that cannot be made stands in for it).
+    const bool root = ::geteuid() == 0;
+    const struct {
+        std::string folder;
+        std::string reason;
+    } cases[] = {
+        {m_temp / "run-file", jp("フォルダではありません。")},
+        {root ? m_temp / "run-other" : m_temp / "run-file/below",
+         root ? jp("他のユーザーのフォルダです。") : ""},
+    };
+    TempFolder::writeFile(m_temp / "run-file", "not a folder");
+    std::filesystem::create_directory(m_temp / "run-other");
+    ::chown((m_temp / "run-other").c_str(), 65534, 65534);
+    for (const auto& c : cases) {
+        test::FakePrompter prompter;
+        AppPaths refused = paths();
+        refused.runtimeFolder = c.folder;
+        CTarnwickApp app(prompter, refused);
+        EXPECT_EQ(app.run([] { ADD_FAILURE() << "the main window must not run"; }), 1);
+        ASSERT_EQ(prompter.messages().size(), 1u) << c.folder;
+        const std::string text = prompter.messages()[0];
+        EXPECT_EQ(text.find(jp("実行時フォルダを使用できないため、起動できません。")), 0u);
+        EXPECT_NE(text.find(c.folder), std::string::npos);
+        EXPECT_NE(text.find(c.reason), std::string::npos);
+        EXPECT_EQ(value("Tarnwick", "Position"), "<missing>");
+    }
+    EXPECT_EQ(preparePrivateFolder(m_temp / "run-file"), ENOTDIR);
+    EXPECT_EQ(preparePrivateFolder(m_temp / "run-new"), 0);
+}
+
+TEST_F(TarnwickAppTest, SecondInstanceWithAnotherRuntimeFolderIsStoppedByTheDataFolder) {
+    auto app = std::make_unique<CTarnwickApp>(m_prompter, paths());
+    ASSERT_TRUE(app->initInstance());
+    struct stat lock {};
+    ASSERT_EQ(::lstat((m_temp / "home/.tarnwick.lock").c_str(), &lock), 0);
+    EXPECT_EQ(lock.st_mode & 0777, 0600u);
+
+    // As under cron, where XDG_RUNTIME_DIR is unset: the second looks in a runtime folder of
+    // its own, and calls whoever listens there to the front.
+    AppPaths secondPaths = paths();
+    secondPaths.runtimeFolder = m_temp / "run-cron";
+    ASSERT_TRUE(makePrivateFolder(secondPaths.runtimeFolder));
+    MessageBus listener(secondPaths.runtimeFolder);
+    Event shown;
+    listener.registerMessage(CTarnwickApp::kShowMessage, [&](const std::string&) { shown.set(); });
+    ASSERT_TRUE(listener.start());
+    app->setState("opened");
+
+    const int code = test::runInChild([&] {
+        test::FakePrompter prompter;
+        CTarnwickApp second(prompter, secondPaths);
+        const int exitCode = second.run([] {});
+        return exitCode == 0 && second.otherInstanceRunning() && prompter.messages().empty() ? 0
+                                                                                             : 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(shown.wait(10s));
+    EXPECT_EQ(value("Tarnwick", "State"), "opened");
+    app->exitInstance();
+    app.reset();
+    listener.stop();
+
+    // Once the first is gone the data folder is free again.
+    EXPECT_EQ(test::runInChild([&] {
+                  test::FakePrompter prompter;
+                  CTarnwickApp second(prompter, secondPaths);
+                  return second.run([] {}) == 0 && !second.otherInstanceRunning() ? 0 : 1;
+              }),
+              0);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -165,6 +166,38 @@ TEST_F(BridgeTest, ExistingHandOverFileIsNotOverwritten) {
     std::string text;
     std::getline(kept, text);
     EXPECT_EQ(text, "not yet read");
+}
+
+TEST_F(BridgeTest, HandOverFileHoldingThePasswordIsPrivateAndNeverFollowsALink) {
+    // A link planted under the first name, pointing at a file not there yet: following it
+    // would create the file elsewhere with the password in it.
+    const std::string outside = m_data + "-outside";
+    fs::create_symlink(outside, m_data + "/WatchToHelp");
+    const mode_t oldMask = ::umask(022);
+    std::mutex mutex;
+    std::vector<std::pair<std::string, fs::perms>> offered;
+    CHLPCall bridge(
+        m_data,
+        [&](const std::string& path) {
+            std::lock_guard lock(mutex);
+            offered.emplace_back(path, fs::status(path).permissions());
+            std::remove(path.c_str());
+            return 0;
+        },
+        m_prompter);
+    FetchSettings record = page("http://example.test/private");
+    record.userName = "user";
+    record.password = "secret";
+    bridge.display(record);
+    bridge.stop();
+    ::umask(oldMask);
+
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_EQ(offered[0].first, m_data + "/WatchToHelp_1");
+    EXPECT_EQ(offered[0].second, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_TRUE(fs::is_symlink(m_data + "/WatchToHelp"));
 }
 
 TEST_F(BridgeTest, RefusedRecordIsDroppedAndItsFileDeleted) {

@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tw {
 namespace {
@@ -87,6 +89,29 @@ TEST_F(RegistryKeyTest, MissingAndOversizedValuesReadAsNothing) {
     EXPECT_EQ(key.writeString("../Escape", "x"), -1);
     EXPECT_EQ(key.writeString("", "x"), -1);
     EXPECT_FALSE(std::filesystem::exists(m_root / "Orvane/Escape"));
+}
+
+TEST_F(RegistryKeyTest, ValuesThatAreNoRegularFileReadAsNothingAndNeverHang) {
+    RegistryKey key("Software\\Orvane\\Brindle", false, nullptr, m_root.path());
+    ASSERT_TRUE(key.opened());
+    ASSERT_EQ(::mkfifo((key.folder() + "/State").c_str(), 0600), 0);
+    std::filesystem::create_directory(key.folder() + "/Position");
+    TempFolder::writeFile(m_root / "elsewhere", "closed");
+    std::filesystem::create_symlink(m_root / "elsewhere", key.folder() + "/Version");
+    // In a child with an alarm as a safety net: a read that waits for a writer kills it.
+    EXPECT_EQ(test::runInChild([&] {
+                  ::alarm(30);
+                  char buffer[16];
+                  const bool empty = key.readString("State").empty() &&
+                                     key.readBinary("State", buffer, sizeof buffer) == 0 &&
+                                     key.readString("Position").empty() &&
+                                     key.readString("Version").empty();
+                  return empty ? 0 : 1;
+              }),
+              0);
+    // Writing replaces the odd entry with a proper value.
+    EXPECT_EQ(key.writeString("State", "opened"), 0);
+    EXPECT_EQ(key.readString("State"), "opened");
 }
 
 TEST_F(RegistryKeyTest, ReadOnlyKeyIsNeverCreatedNorWritten) {
