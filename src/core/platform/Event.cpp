@@ -1,6 +1,9 @@
 #include "platform/Event.h"
 
+#include "platform/Clock.h"
+
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 
 namespace tw {
@@ -60,6 +63,30 @@ bool Event::isSet() const {
 bool Event::wait(std::chrono::milliseconds timeout) {
     Event* const self[] = {this};
     return waitAny(self, timeout) == 0;
+}
+
+bool Event::waitUntil(std::time_t moment, const Clock& clock, std::chrono::milliseconds slice) {
+    if (slice.count() <= 0) {
+        slice = std::chrono::milliseconds(1);
+    }
+    for (;;) {
+        const std::time_t now = clock.now();
+        if (now >= moment) {
+            // A set that came with the moment still counts, as in a timed wait.
+            return wait(std::chrono::milliseconds(-1));
+        }
+        // Compared before multiplying: a moment centuries away must not overflow.
+        std::time_t seconds;
+        if (__builtin_sub_overflow(moment, now, &seconds)) {
+            seconds = std::numeric_limits<std::time_t>::max();
+        }
+        const auto sliceSeconds = std::chrono::ceil<std::chrono::seconds>(slice).count();
+        const auto step =
+            seconds < sliceSeconds ? std::chrono::milliseconds(seconds * 1000) : slice;
+        if (wait(step)) {
+            return true;
+        }
+    }
 }
 
 int waitAny(std::span<Event* const> events, std::chrono::milliseconds timeout) {

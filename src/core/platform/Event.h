@@ -1,10 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <initializer_list>
 #include <span>
 
 namespace tw {
+
+class Clock;
 
 /// A signal that threads wait for, as the workers use it: auto-reset (a successful wait
 /// consumes the signal, so one waiter goes on per set) or manual-reset (stays set until reset,
@@ -23,6 +26,12 @@ public:
     /// True when the event was set within `timeout` (a negative one polls); an auto-reset event
     /// is reset by it.
     bool wait(std::chrono::milliseconds timeout = kInfinite);
+    /// True when the event was set before the wall-clock `moment` of `clock` came; false once
+    /// it has come. A monotonic wait stands still during a suspend and does not follow a clock
+    /// change, so the wait goes in slices of at most `slice` and looks at the clock after each:
+    /// a jump forward ends it within one slice, a jump backward makes it wait longer.
+    bool waitUntil(std::time_t moment, const Clock& clock,
+                   std::chrono::milliseconds slice = std::chrono::seconds(1));
     /// The current state, without consuming it.
     bool isSet() const;
     bool manualReset() const { return m_manualReset; }

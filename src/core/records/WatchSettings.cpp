@@ -2,7 +2,39 @@
 
 #include "util/TextUtil.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace tw {
+
+namespace {
+
+std::time_t storedMoment(const std::string& value) {
+    return std::clamp<std::time_t>(static_cast<std::time_t>(parseInt64(value)), 0,
+                                   WatchSettings::kLatestMoment);
+}
+
+bool isBlank(std::string_view line) {
+    return line.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
+}
+
+/// Four letters or digits and a colon, as every key of every block is written.
+bool isKeyLine(std::string_view line) {
+    const auto start = line.find_first_not_of(" \t\v\f");
+    if (start == std::string_view::npos || line.size() - start < 5) {
+        return false;
+    }
+    line.remove_prefix(start);
+    for (int i = 0; i < 4; ++i) {
+        const unsigned char ch = static_cast<unsigned char>(line[i]);
+        if (!std::isalnum(ch)) {
+            return false;
+        }
+    }
+    return line[4] == ':' && (line.size() == 5 || line[5] == ' ');
+}
+
+} // namespace
 
 void WatchSettings::reset() {
     *this = WatchSettings();
@@ -23,10 +55,10 @@ int WatchSettings::parseLine(std::string line) {
         timing = value;
         break;
     case 12:
-        dateValue = static_cast<std::time_t>(parseInt64(value));
+        dateValue = storedMoment(value);
         break;
     case 18:
-        timeValue = parseInt(value);
+        timeValue = std::max(parseInt(value), 0);
         break;
     case 24:
         downloadMode = parseInt(value);
@@ -35,7 +67,7 @@ int WatchSettings::parseLine(std::string line) {
         showInBrowser = parseInt(value);
         break;
     case 36:
-        lastCheck = static_cast<std::time_t>(parseInt64(value));
+        lastCheck = storedMoment(value);
         break;
     case 42:
         lastResult = parseInt(value);
@@ -176,6 +208,54 @@ int WatchSettings::writeRecord(std::FILE* stream) const {
 
 int WatchSettings::fromText(const std::string& text) {
     return record::readFromText(*this, text);
+}
+
+int WatchSettings::firstMisplacedLine(std::string_view fileText) {
+    enum class Place { Outside, WatchHead, Fetch, WatchTail };
+    // The framing lines without their line feed, in the order a block holds them.
+    const std::string_view watchOpen(kOpenLine, std::char_traits<char>::length(kOpenLine) - 1);
+    const std::string_view watchClose(kCloseLine, std::char_traits<char>::length(kCloseLine) - 1);
+    const std::string_view fetchOpen(FetchSettings::kOpenLine,
+                                     std::char_traits<char>::length(FetchSettings::kOpenLine) - 1);
+    const std::string_view fetchClose(
+        FetchSettings::kCloseLine, std::char_traits<char>::length(FetchSettings::kCloseLine) - 1);
+    Place place = Place::Outside;
+    int number = 0;
+    while (!fileText.empty()) {
+        ++number;
+        const auto end = fileText.find('\n');
+        std::string_view line = fileText.substr(0, end);
+        fileText.remove_prefix(end == std::string_view::npos ? fileText.size() : end + 1);
+        if (end == std::string_view::npos) {
+            break; // a last line without its line feed is the reader's cut block, or blanks
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (isBlank(line)) {
+            continue;
+        }
+        bool inOrder;
+        if (line == watchOpen) {
+            inOrder = place == Place::Outside;
+            place = Place::WatchHead;
+        } else if (line == fetchOpen) {
+            inOrder = place == Place::WatchHead;
+            place = Place::Fetch;
+        } else if (line == fetchClose) {
+            inOrder = place == Place::Fetch;
+            place = Place::WatchTail;
+        } else if (line == watchClose) {
+            inOrder = place == Place::WatchTail;
+            place = Place::Outside;
+        } else {
+            inOrder = (place == Place::Fetch || place == Place::WatchTail) && isKeyLine(line);
+        }
+        if (!inOrder) {
+            return number;
+        }
+    }
+    return 0;
 }
 
 int WatchSettings::schedulePosition() const {

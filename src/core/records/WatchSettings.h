@@ -2,6 +2,8 @@
 
 #include "records/FetchSettings.h"
 
+#include <string_view>
+
 namespace tw {
 
 class Clock;
@@ -21,6 +23,9 @@ public:
     static constexpr const char* kTimingColumns = "open    inter   defined ";
     /// Key position of the URL-encoded mail body line, which wins over "Honb".
     static constexpr int kMailBodyEncodedPos = 138;
+    /// Stored moments (Date, Last) are read into 0 .. the last second of the year 9999 UTC, and
+    /// Time into 0 .. INT_MAX: the schedule's sums then stay far from the limits of time_t.
+    static constexpr std::time_t kLatestMoment = 253402300799;
 
     std::string schedule = "daily";
     std::string timing = "open";
@@ -64,6 +69,14 @@ public:
 
     std::string toText() const;
     int fromText(const std::string& text);
+
+    /// The lenient reader passes over lines it does not know, so a damaged framing line loses or
+    /// merges items without a trace. This looks at a whole list file instead: the 1-based number
+    /// of the first line that is neither blank, nor a key line, nor the framing line expected
+    /// at its place (an opening line inside a block, a closing line outside its block, a key
+    /// line outside a block); 0 when every line is in order. A file cut inside its last block
+    /// is not reported here: the reader itself stops there.
+    static int firstMisplacedLine(std::string_view fileText);
 
     /// Position of `schedule` in kScheduleColumns, or -1 when not found.
     int schedulePosition() const;

@@ -73,7 +73,8 @@ bool CReNew::isBusy() const {
 }
 
 void CReNew::worker() {
-    m_wakeEvent.wait(m_wait);
+    // The due moment is a wall-clock one: a suspend or a clock change must not shift it.
+    m_wakeEvent.waitUntil(m_item.nextCheck, *m_services.clock);
     if (!m_stopEvent.wait(milliseconds(-1))) {
         run();
     }

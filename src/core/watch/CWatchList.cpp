@@ -1,7 +1,7 @@
 #include "watch/CWatchList.h"
 
-#include "ports/Prompter.h"
 #include "platform/Clock.h"
+#include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/SafeFile.h"
 #include "util/TextUtil.h"
@@ -10,8 +10,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tw {
 
@@ -42,6 +47,25 @@ void removeStaleTempFiles(const std::string& folder, const std::string& listName
     }
 }
 
+std::string reasonText(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return jp("アクセスが許可されていません");
+    case EISDIR:
+        return jp("通常のファイルではありません");
+    case ENOSPC:
+    case EDQUOT:
+        return jp("ディスクの空きがありません");
+    case EROFS:
+        return jp("読み取り専用のファイルシステムです");
+    case EIO:
+        return jp("入出力エラーが発生しました");
+    default:
+        return jp("エラー ") + std::to_string(error) + " (" + std::strerror(error) + ")";
+    }
+}
+
 } // namespace
 
 CWatchList::CWatchList(ItemChecker& checker, const Clock& clock, Prompter* prompter,
@@ -54,20 +78,79 @@ CWatchList::~CWatchList() {
     }
 }
 
-void CWatchList::start(CheckReceiver* receiver) {
+bool CWatchList::start(CheckReceiver* receiver) {
     m_checker.setReceiver(receiver);
     load();
+    if (!m_loadError.empty()) {
+        return false;
+    }
     reschedule();
+    return true;
+}
+
+bool CWatchList::readFile(std::string& data) {
+    // Only a missing file is an empty list. Anything else that keeps the file from being read
+    // must not turn into an empty list that the next save writes over the user's items. A
+    // FIFO or device in its place is refused instead of blocking the start.
+    int error = 0;
+    const int fd = ::open(filePath().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = errno;
+    } else {
+        struct stat info {};
+        if (::fstat(fd, &info) != 0) {
+            error = errno;
+        } else if (!S_ISREG(info.st_mode)) {
+            error = EISDIR;
+        } else {
+            char buffer[65536];
+            for (;;) {
+                const ssize_t got = ::read(fd, buffer, sizeof buffer);
+                if (got > 0) {
+                    data.append(buffer, static_cast<std::size_t>(got));
+                } else if (got == 0) {
+                    break;
+                } else if (errno != EINTR) {
+                    error = errno;
+                    break;
+                }
+            }
+        }
+        ::close(fd);
+    }
+    if (error == 0) {
+        return true;
+    }
+    data.clear();
+    if (error != ENOENT) {
+        m_loadError =
+            jp("ウォッチリストファイルを読み込めませんでした。\n") + filePath() + "\n" +
+            jp("理由: ") + reasonText(error) + "\n" +
+            jp("このファイルを上書きしないよう、ウォッチリストの保存とチェックを行いません。");
+    }
+    return false;
 }
 
 bool CWatchList::load() {
     m_items.clear();
     m_ids.clear();
     m_loadedDamaged = false;
+    m_loadedText.clear();
+    m_loadError.clear();
     removeStaleTempFiles(m_folder, "WatchList.twl");
-    std::FILE* file = std::fopen(filePath().c_str(), "rb");
-    if (!file) {
+    std::string data;
+    if (!readFile(data)) {
+        if (!m_loadError.empty() && m_prompter) {
+            m_prompter->showMessage(m_loadError, Prompter::Icon::Error);
+        }
         return false;
+    }
+    if (data.empty()) {
+        return true;
+    }
+    std::FILE* file = fmemopen(data.data(), data.size(), "rb");
+    if (!file) {
+        return true;
     }
     for (int n = 0;; ++n) {
         const long blockStart = std::ftell(file);
@@ -84,19 +167,25 @@ bool CWatchList::load() {
         append(item);
     }
     std::fclose(file);
+    // A damaged framing line in the middle drops or merges items while the reader goes on:
+    // the original is kept aside as for a cut file.
+    if (WatchSettings::firstMisplacedLine(data) != 0) {
+        m_loadedDamaged = true;
+    }
+    if (m_loadedDamaged) {
+        m_loadedText = std::move(data);
+    }
     return true;
 }
 
 bool CWatchList::keepDamagedFile() {
-    std::string data;
-    if (!readWholeFile(filePath(), data)) {
-        return false;
-    }
     const std::string copy = uniqueFileName(filePath() + ".damaged");
-    if (!replaceFileContents(copy, data)) {
+    if (!replaceFileContents(copy, m_loadedText)) {
         return false;
     }
     m_damagedCopy = copy;
+    m_loadedText.clear();
+    m_loadedText.shrink_to_fit();
     if (m_prompter) {
         m_prompter->showMessage(
             jp("ウォッチリストファイルの一部が壊れていたため、読み込めませんでした。\n"
@@ -109,9 +198,30 @@ bool CWatchList::keepDamagedFile() {
 
 bool CWatchList::save() {
     m_lastSave = std::chrono::steady_clock::now();
+    if (!m_loadError.empty()) {
+        m_savePending = false; // never owed: the unread file must stay as it is
+        return false;
+    }
+    errno = 0;
     // A failed save stays owed: the next reschedule or the end tries again.
     m_savePending = !writeFile();
-    return !m_savePending;
+    if (!m_savePending) {
+        m_saveFailing = false;
+        return true;
+    }
+    const int error = errno;
+    if (!m_saveFailing) {
+        m_saveFailing = true;
+        if (m_prompter) {
+            std::string text = jp("ウォッチリストファイルを保存できませんでした。\n") + filePath();
+            if (error != 0) {
+                text += "\n" + jp("理由: ") + reasonText(error);
+            }
+            text += "\n" + jp("ウォッチリストの内容は残してあり、次の保存で書き込み直します。");
+            m_prompter->showMessage(text, Prompter::Icon::Error);
+        }
+    }
+    return false;
 }
 
 bool CWatchList::writeFile() {
@@ -166,6 +276,9 @@ void CWatchList::saveOrDefer() {
 }
 
 void CWatchList::reschedule() {
+    if (!m_loadError.empty()) {
+        return; // the list in memory is not the user's: nothing is checked or saved
+    }
     saveOrDefer();
     if (m_current != -1) {
         m_checker.stop();
@@ -197,7 +310,7 @@ int CWatchList::pickNext() {
             continue;
         }
         if (item.nextCheck < now) {
-            if (item.timing != "inter" && now - item.nextCheck >= 60) {
+            if (item.timing != "inter" && secondsBetween(item.nextCheck, now) >= 60) {
                 continue;
             }
             item.nextCheck = 0;

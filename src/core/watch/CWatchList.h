@@ -29,9 +29,17 @@ public:
     /// A save still owed is made here.
     ~CWatchList();
 
-    void start(CheckReceiver* receiver);
+    /// Loads the list and arms the checker. False when the file exists but could not be read:
+    /// the user is told, nothing is armed and the list never saves over the file.
+    bool start(CheckReceiver* receiver);
+    /// True when a file was read (whole or damaged); false when there is none or it could not
+    /// be read (then loadError() says why).
     bool load();
-    /// Writes the file at once (crash-safe: the old or the new file is whole on disk).
+    /// Why the file could not be read (code page 932); empty when the load was fine.
+    const std::string& loadError() const { return m_loadError; }
+    /// Writes the file at once (crash-safe: the old or the new file is whole on disk). False
+    /// when it failed, or when the file could not be read at load and must not be replaced; a
+    /// failed save stays owed, and the user hears of it once until a save succeeds again.
     bool save();
 
     /// Asks the owner to call flushSave() after the given time, on the list's thread.
@@ -73,6 +81,7 @@ private:
 
     void append(const WatchSettings& item);
     void erase(int position);
+    bool readFile(std::string& data);
     bool keepDamagedFile();
     bool writeFile();
     void saveOrDefer();
@@ -88,7 +97,11 @@ private:
     std::vector<int> m_sorted;
     std::deque<PendingEdit> m_pendingEdits;
     bool m_loadedDamaged = false;
+    /// The file as loaded, kept while it is damaged: the copy set aside holds exactly these bytes.
+    std::string m_loadedText;
     std::string m_damagedCopy;
+    std::string m_loadError;
+    bool m_saveFailing = false;
     std::chrono::milliseconds m_saveDelay{0};
     FlushRequest m_requestFlush;
     std::chrono::steady_clock::time_point m_lastSave{};

@@ -1,11 +1,14 @@
 #include "watch/Schedule.h"
 
-#include "ports/Prompter.h"
 #include "platform/Clock.h"
+#include "ports/Prompter.h"
 #include "records/WatchSettings.h"
 #include "util/Cp932.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -78,6 +81,24 @@ std::time_t dayOfThisMonth(int day, const Clock& clock) {
     return midnightOf(today.tm_year, today.tm_mon, day);
 }
 
+std::time_t addSeconds(std::time_t moment, long long seconds) {
+    std::time_t sum;
+    if (__builtin_add_overflow(moment, seconds, &sum)) {
+        return seconds < 0 ? std::numeric_limits<std::time_t>::min()
+                           : std::numeric_limits<std::time_t>::max();
+    }
+    return sum;
+}
+
+std::time_t secondsBetween(std::time_t earlier, std::time_t later) {
+    std::time_t difference;
+    if (__builtin_sub_overflow(later, earlier, &difference)) {
+        return later < earlier ? std::numeric_limits<std::time_t>::min()
+                               : std::numeric_limits<std::time_t>::max();
+    }
+    return difference;
+}
+
 void WatchSettings::computeNextCheck(bool afterCheck, const Clock& clock, Prompter* prompter) {
     if (afterCheck && nextCheck == 0) {
         return; // already due, stays due
@@ -90,7 +111,9 @@ void WatchSettings::computeNextCheck(bool afterCheck, const Clock& clock, Prompt
         nextCheck = nextWeekdayMidnight(static_cast<int>(dateValue), clock);
         break;
     case 16:
-        nextCheck = dayOfThisMonth(static_cast<int>(dateValue), clock);
+        // A day far past the month's end would carry the year beyond what mktime can hold.
+        nextCheck =
+            dayOfThisMonth(static_cast<int>(std::clamp<std::time_t>(dateValue, -400, 400)), clock);
         break;
     case 24:
         nextCheck = dateValue;
@@ -118,7 +141,7 @@ void WatchSettings::computeNextCheck(bool afterCheck, const Clock& clock, Prompt
             }
         }
         if (afterCheck) {
-            nextCheck = lastCheck + timeValue;
+            nextCheck = addSeconds(lastCheck, timeValue);
             if (nextCheck < clock.now()) {
                 nextCheck = 0;
             }
@@ -127,10 +150,12 @@ void WatchSettings::computeNextCheck(bool afterCheck, const Clock& clock, Prompt
         }
         break;
     case 16:
-        nextCheck += timeValue;
+        nextCheck = addSeconds(nextCheck, timeValue);
         // A set time is served once: a check that began at or after it must not be followed
         // by a second one within the minute in which an overdue moment still counts as due.
-        if (lastCheck >= nextCheck && nextCheck > 0) {
+        // A moment of 0 (no date and time set) stands for "due now": after its one check it
+        // waits like any served moment instead of being due again at once.
+        if (lastCheck >= nextCheck && (nextCheck > 0 || afterCheck)) {
             nextCheck = -1;
         }
         break;

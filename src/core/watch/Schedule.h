@@ -19,4 +19,9 @@ std::time_t nextMidnight(const Clock& clock);
 /// The local midnight of `day` in this month; a day past the month's end carries over.
 std::time_t dayOfThisMonth(int day, const Clock& clock);
 
+/// `moment + seconds`, held at the limits of time_t instead of overflowing.
+std::time_t addSeconds(std::time_t moment, long long seconds);
+/// `later - earlier`, held at the limits of time_t instead of overflowing.
+std::time_t secondsBetween(std::time_t earlier, std::time_t later);
+
 } // namespace tw

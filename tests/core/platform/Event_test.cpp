@@ -1,8 +1,12 @@
 #include "platform/Event.h"
+#include "support/FakeClock.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <limits>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -118,6 +122,81 @@ TEST(EventTest, WaitAnyReturnsTheLowestSetEventAndConsumesOnlyIt) {
     waiter.join();
     EXPECT_EQ(index, 2);
     EXPECT_FALSE(third.isSet());
+}
+
+/// A fake wall clock that counts how often it was read, so that a test can tell that a waiter
+/// has looked at the clock again without guessing at times.
+class CountingClock : public Clock {
+public:
+    std::time_t now() const override {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_reads;
+        }
+        m_readCondition.notify_all();
+        return m_clock.now();
+    }
+    void set(std::time_t value) { m_clock.set(value); }
+    /// Blocks until the clock was read `count` more times than when called.
+    void awaitReads(int count) const {
+        std::unique_lock lock(m_mutex);
+        const long target = m_reads + count;
+        m_readCondition.wait(lock, [&] { return m_reads >= target; });
+    }
+
+private:
+    test::FakeClock m_clock;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_readCondition;
+    mutable long m_reads = 0;
+};
+
+/// Runs waitUntil on a thread; `result` is -1 while it waits, then 0 or 1.
+struct WallWaiter {
+    WallWaiter(Event& event, std::time_t moment, const Clock& clock) {
+        thread = std::thread([&, moment] { result = event.waitUntil(moment, clock, 2ms) ? 1 : 0; });
+    }
+    ~WallWaiter() { thread.join(); }
+    std::atomic<int> result{-1};
+    std::thread thread;
+};
+
+TEST(EventTest, WaitForAWallClockMomentFollowsJumpsOfTheClock) {
+    CountingClock clock;
+    clock.set(1000);
+    Event event;
+    {
+        // Forward: a suspend or a clock set past the moment ends the wait at once.
+        WallWaiter waiter(event, 1000 + 6 * 3600, clock);
+        clock.awaitReads(3);
+        EXPECT_EQ(waiter.result, -1);
+        clock.set(1000 + 7 * 3600);
+        EXPECT_TRUE(eventually([&] { return waiter.result == 0; }));
+    }
+    {
+        // Backward: the moment is measured from the clock again, so the wait goes on.
+        clock.set(5000);
+        WallWaiter waiter(event, 5060, clock);
+        clock.awaitReads(2);
+        clock.set(100);
+        clock.awaitReads(3);
+        clock.set(5059);
+        clock.awaitReads(3);
+        EXPECT_EQ(waiter.result, -1);
+        clock.set(5060);
+        EXPECT_TRUE(eventually([&] { return waiter.result == 0; }));
+    }
+    {
+        // A set wakes it long before the moment; a moment already past does not wait at all.
+        WallWaiter waiter(event, std::numeric_limits<std::time_t>::max(), clock);
+        clock.awaitReads(2);
+        event.set();
+        EXPECT_TRUE(eventually([&] { return waiter.result == 1; }));
+    }
+    EXPECT_FALSE(event.waitUntil(0, clock));
+    event.set();
+    EXPECT_TRUE(event.waitUntil(0, clock));
+    EXPECT_FALSE(event.isSet());
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -351,4 +352,34 @@ TEST(WatchSettings, TimesBeyond2038) {
     ASSERT_EQ(back.fromText(item.toText()), 1);
     EXPECT_EQ(back.lastCheck, 4102444800);
     EXPECT_EQ(back.dateValue, 4102444800);
+}
+
+TEST(WatchSettings, StoredMomentsAreHeldToASaneRange) {
+    // Values at the limits of their type made the schedule's sums overflow.
+    const std::string text = std::string(WatchSettings::kOpenLine) + FetchSettings::kOpenLine +
+                             FetchSettings::kCloseLine +
+                             "Date: -9223372036854775808\nTime: -2147483648\n"
+                             "Last: 99999999999999999999\n" +
+                             WatchSettings::kCloseLine;
+    WatchSettings item;
+    ASSERT_EQ(item.fromText(text), 1);
+    EXPECT_EQ(item.dateValue, 0);
+    EXPECT_EQ(item.timeValue, 0);
+    EXPECT_EQ(item.lastCheck, WatchSettings::kLatestMoment);
+    WatchSettings far;
+    far.dateValue = WatchSettings::kLatestMoment + 1;
+    far.timeValue = 2147483647;
+    ASSERT_EQ(item.fromText(far.toText()), 1);
+    EXPECT_EQ(item.dateValue, WatchSettings::kLatestMoment);
+    EXPECT_EQ(item.timeValue, 2147483647);
+}
+
+TEST(WatchSettings, MisplacedLinesOfAListFileAreFound) {
+    const std::string one = WatchSettings().toText();
+    const int lines = static_cast<int>(std::count(one.begin(), one.end(), '\n'));
+    EXPECT_EQ(WatchSettings::firstMisplacedLine(one + "\r\n  \n" + one), 0);
+    EXPECT_EQ(WatchSettings::firstMisplacedLine(one + one.substr(0, 30)), 0); // cut: the reader's
+    EXPECT_EQ(WatchSettings::firstMisplacedLine("\n" + one + "garbage\n" + one), lines + 2);
+    EXPECT_EQ(WatchSettings::firstMisplacedLine(one + "Targ: http://outside/\n"), lines + 1);
+    EXPECT_EQ(WatchSettings::firstMisplacedLine(std::string(WatchSettings::kOpenLine) + one), 2);
 }

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <string>
 
 using namespace tw;
@@ -205,4 +206,36 @@ TEST_F(ScheduleTest, DaylightSavingDayAndYearEnd) {
     WatchSettings monthly = item("monthly", "define", 32, 0);
     monthly.computeNextCheck(false, clock, &prompter);
     EXPECT_EQ(monthly.nextCheck, local(2027, 1, 1));
+}
+
+TEST_F(ScheduleTest, MomentsAtTheLimitsSaturateAndAOneOffWithoutMomentIsCheckedOnce) {
+    constexpr std::time_t kMax = std::numeric_limits<std::time_t>::max();
+    constexpr std::time_t kMin = std::numeric_limits<std::time_t>::min();
+    EXPECT_EQ(addSeconds(kMax - 5, 10), kMax);
+    EXPECT_EQ(addSeconds(kMin + 5, -10), kMin);
+    EXPECT_EQ(addSeconds(100, -30), 70);
+    EXPECT_EQ(secondsBetween(kMin + 1, 1000), kMax);
+    EXPECT_EQ(secondsBetween(1000, kMin + 1), kMin);
+    EXPECT_EQ(secondsBetween(1000, 1060), 60);
+
+    clock.set(local(2026, 12, 7, 9, 0));
+    WatchSettings far = item("once", "define", kMax - 10, 2147483647);
+    far.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(far.nextCheck, kMax);
+    WatchSettings interval = item("daily", "inter", 0, 2147483647);
+    interval.lastCheck = kMax - 1;
+    interval.nextCheck = -1;
+    interval.computeNextCheck(true, clock, &prompter);
+    EXPECT_EQ(interval.nextCheck, kMax);
+
+    // No date and no time: due at the start, once; after its check it waits.
+    WatchSettings none = item("once", "define");
+    none.computeNextCheck(false, clock, &prompter);
+    EXPECT_EQ(none.nextCheck, 0);
+    none.computeNextCheck(true, clock, &prompter); // another item's check: stays due
+    EXPECT_EQ(none.nextCheck, 0);
+    none.lastCheck = clock.now();
+    none.nextCheck = -1;
+    none.computeNextCheck(true, clock, &prompter);
+    EXPECT_EQ(none.nextCheck, -1);
 }
