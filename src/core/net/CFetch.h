@@ -1,15 +1,17 @@
 #pragma once
 
 #include "net/FetchRequest.h"
+#include "net/HttpExchange.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tw {
 
-class HttpExchange;
 class Prompter;
 
 /// Retrieves one web page over HTTP or HTTPS for one FetchRequest, on the calling thread.
@@ -80,7 +82,9 @@ private:
     long retrieve(Verb verb, HttpExchange& exchange);
     long attempt(Verb verb, HttpExchange& exchange, std::string& address);
     long relocate(long status, const HttpExchange& exchange, std::string& address);
-    std::vector<std::string> requestHeaders();
+    std::vector<std::string> requestHeaders(bool credentialOrigin, bool itemOrigin);
+    std::int64_t maxBodyBytes() const;
+    std::string tooLargeText() const;
     void bodyPhase(HttpExchange& exchange);
     void writeBody(const std::string& path, HttpExchange& exchange);
     void signalReady();
@@ -90,6 +94,9 @@ private:
     std::string m_contentType;
     long m_lastStatus = 0;
     bool m_readySignalled = false;
+    /// Where the item's cookie belongs, and where the credentials in use were given for.
+    std::optional<HttpExchange::Address> m_itemOrigin;
+    std::optional<HttpExchange::Address> m_credentialOrigin;
 };
 
 } // namespace tw
