@@ -27,6 +27,12 @@ class Prompter;
 /// is set and the host is local (a name without a dot, or a loopback address). A 401 asks the user
 /// through Prompter::authenticate on the calling thread (closing by itself after 60 s) and resends
 /// with the given credentials; anything but true refuses ("認証が否定されました", errorKind 2).
+/// Credentials go only to the origin (scheme, host, port) they were given for, the item's cookie
+/// only to the origin of targetUrl. A header value holding CR, LF or NUL is never sent: the call
+/// fails with errorKind 2 naming the field. A transfer slower than the request's low-speed
+/// limit or a body beyond maxBodyBytes fails with errorKind 2, and a fresh file that was not
+/// completed is removed unless keepPartial is set. New files are created exclusively, mode 0600,
+/// never through a symbolic link.
 ///
 /// Outcomes are written into the request (errorKind, errorText, lastModified, destFile,
 /// contentLength, expectedSize, bytesWritten, and userName/password after a prompt); no
