@@ -1,12 +1,15 @@
 #include "net/CFetch.h"
 
-#include "ports/Prompter.h"
 #include "net/CFetchException.h"
 #include "net/HttpExchange.h"
+#include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/TextUtil.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace tw {
 
@@ -66,6 +70,31 @@ bool isRelocation(long status) {
     return status == 301 || status == 302 || status == 303;
 }
 
+bool breaksHeaderLine(const std::string& value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+}
+
+/// A header value that would end its line early or be cut short is refused, never sent.
+void refuseLineBreak(const std::string& value, const char* field) {
+    if (breaksHeaderLine(value)) {
+        throw CFetchException(
+            2, jp(std::string(field) + "に改行またはNUL文字が含まれているため送信できません。"));
+    }
+}
+
+/// Limits that only tests shorten, so that a drip or an endless body ends in seconds:
+/// TARNWICK_TEST_LOW_SPEED_SECONDS and TARNWICK_TEST_LOW_SPEED_BYTES replace the low-speed
+/// window and rate, TARNWICK_TEST_MAX_BODY_BYTES lowers (never raises) the size limit.
+std::int64_t testLimit(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) {
+        return -1;
+    }
+    char* end = nullptr;
+    const long long number = std::strtoll(value, &end, 10);
+    return end && *end == '\0' && number > 0 ? number : -1;
+}
+
 } // namespace
 
 CFetch::CFetch(Prompter* prompter) : m_prompter(prompter) {}
@@ -114,6 +143,8 @@ void CFetch::begin(FetchRequest& request) {
     m_request = &request;
     m_readySignalled = false;
     m_lastStatus = 0;
+    m_itemOrigin = HttpExchange::parseAddress(request.targetUrl);
+    m_credentialOrigin = m_itemOrigin;
 }
 
 void CFetch::signalReady() {
@@ -222,18 +253,30 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
     if (!request.formData.empty()) {
         http.body = request.formData;
     }
-    if (!request.userName.empty()) {
+    // Credentials and the cookie stay with their origin; an https page's never travel over
+    // http, since the scheme is part of the origin.
+    const bool credentialOrigin = m_credentialOrigin && m_credentialOrigin->sameOrigin(*parsed);
+    const bool itemOrigin = m_itemOrigin && m_itemOrigin->sameOrigin(*parsed);
+    if (!request.userName.empty() && credentialOrigin) {
         http.credentials = {request.userName, request.password};
     }
     http.connectTimeoutSeconds = request.connectTimeoutSeconds;
     http.stallTimeoutSeconds = request.stallTimeoutSeconds;
+    http.lowSpeedBytesPerSecond = request.lowSpeedBytesPerSecond;
+    http.lowSpeedSeconds = request.lowSpeedSeconds;
+    if (const auto seconds = testLimit("TARNWICK_TEST_LOW_SPEED_SECONDS"); seconds > 0) {
+        http.lowSpeedSeconds = static_cast<int>(std::min<std::int64_t>(seconds, 3600));
+    }
+    if (const auto bytes = testLimit("TARNWICK_TEST_LOW_SPEED_BYTES"); bytes > 0) {
+        http.lowSpeedBytesPerSecond = bytes;
+    }
     http.caFile = request.caFile;
     if (http.caFile.empty()) {
         if (const char* env = std::getenv("TARNWICK_CA_FILE"); env && *env) {
             http.caFile = env;
         }
     }
-    http.headers = requestHeaders();
+    http.headers = requestHeaders(credentialOrigin, itemOrigin);
     const std::vector<std::string> baseHeaders = http.headers;
 
     long status = exchange.send(http);
@@ -252,6 +295,8 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
         request.errorKind = 0;
         request.password = password;
         request.userName = userName;
+        // The answer is for the server that asked.
+        m_credentialOrigin = parsed;
         // A repeated prompt replaces the credentials of the previous one; an Authorization line
         // among the extra headers still wins.
         http.headers = baseHeaders;
@@ -301,38 +346,68 @@ long CFetch::relocate(long status, const HttpExchange& exchange, std::string& ad
     if (!location || location->empty()) {
         throw CFetchException(2, jp("不正なＵＲＬへのリダイレクト"));
     }
+    if (std::any_of(location->begin(), location->end(),
+                    [](unsigned char c) { return c < 0x20 || c == 0x7f; })) {
+        throw CFetchException(2,
+                              jp("リダイレクト先のアドレスに改行などの制御文字が含まれています"));
+    }
+    // "file:", "ftp:" and the like would otherwise be taken as a relative name.
+    const auto colon = location->find(':');
+    if (colon != std::string::npos && colon > 0 && location->find_first_of("/?#") > colon &&
+        std::all_of(
+            location->begin(), location->begin() + static_cast<long>(colon),
+            [](unsigned char c) { return std::isalnum(c) || c == '+' || c == '-' || c == '.'; }) &&
+        std::isalpha(static_cast<unsigned char>(location->front()))) {
+        std::string scheme = location->substr(0, colon);
+        std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (scheme != "http" && scheme != "https") {
+            throw CFetchException(2,
+                                  jp("http・https 以外のアドレスへのリダイレクトには従いません"));
+        }
+    }
     const bool sameName = afterLast(address, '/') == afterLast(*location, '/');
     address = relocationAddress(address, *location);
     request.errorText = sameName ? std::string() : *location;
     return 1;
 }
 
-std::vector<std::string> CFetch::requestHeaders() {
+std::vector<std::string> CFetch::requestHeaders(bool credentialOrigin, bool itemOrigin) {
     FetchRequest& request = *m_request;
     std::vector<std::string> headers;
     addIfNew(headers, "Accept: */*");
     if (!request.extraHeaders.empty()) {
         std::string& extra = request.extraHeaders;
-        while (!extra.empty() && std::strchr(" \t\r\n\v\f", extra.back())) {
+        while (!extra.empty() &&
+               (extra.back() == '\0' || std::strchr(" \t\r\n\v\f", extra.back()))) {
             extra.pop_back();
         }
         extra += "\r\n";
+        // The lines are separated by CR LF; a CR, LF or NUL left inside a line is refused.
         std::size_t start = 0;
         while (start < extra.size()) {
-            auto end = extra.find('\n', start);
+            auto end = extra.find("\r\n", start);
             if (end == std::string::npos) {
                 end = extra.size();
             }
-            std::string line = extra.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
+            const std::string line = extra.substr(start, end - start);
+            refuseLineBreak(line, "追加ヘッダー");
             if (line.find(':') != std::string::npos && !headerName(line).empty()) {
-                addIfNew(headers, line);
+                const std::string name = headerName(line);
+                // The item's secrets go only to the origin they were given for.
+                const bool secret = sameHeaderName(name, "Authorization")
+                                        ? !credentialOrigin
+                                        : sameHeaderName(name, "Cookie") && !itemOrigin;
+                if (!secret) {
+                    addIfNew(headers, line);
+                }
             }
-            start = end + 1;
+            start = end + 2;
         }
     }
+    refuseLineBreak(request.userAgent, "ユーザーエージェント");
+    refuseLineBreak(request.referer, "リファラー");
+    refuseLineBreak(request.cookie, "クッキー");
     if (!request.formData.empty()) {
         addIfNew(headers, "Content-Length: " + std::to_string(request.formData.size()));
     }
@@ -342,7 +417,7 @@ std::vector<std::string> CFetch::requestHeaders() {
     if (!request.referer.empty()) {
         addIfNew(headers, "Referer: " + request.referer);
     }
-    if (!request.cookie.empty()) {
+    if (!request.cookie.empty() && itemOrigin) {
         addIfNew(headers, "Cookie: " + request.cookie);
     }
     if (request.startOffset != 0) {
@@ -378,6 +453,9 @@ void CFetch::bodyPhase(HttpExchange& exchange) {
         if (const auto length = exchange.header("Content-Length")) {
             request.contentLength = parseInt64(*length);
             request.expectedSize = request.contentLength;
+            if (request.contentLength > maxBodyBytes()) {
+                throw CFetchException(2, tooLargeText());
+            }
         } else {
             request.contentLength = -1;
             request.expectedSize = 0;
@@ -405,23 +483,64 @@ void CFetch::bodyPhase(HttpExchange& exchange) {
     writeBody(path, exchange);
 }
 
+std::int64_t CFetch::maxBodyBytes() const {
+    std::int64_t limit = m_request->maxBodyBytes > 0 ? m_request->maxBodyBytes : 0;
+    if (const auto test = testLimit("TARNWICK_TEST_MAX_BODY_BYTES"); test > 0) {
+        limit = limit > 0 ? std::min(limit, test) : test;
+    }
+    return limit > 0 ? limit : std::numeric_limits<std::int64_t>::max();
+}
+
+std::string CFetch::tooLargeText() const {
+    const std::int64_t limit = maxBodyBytes();
+    const std::string size = limit % (1 << 20) == 0 ? std::to_string(limit >> 20) + "MB"
+                                                    : std::to_string(limit) + "バイト";
+    return jp("ページが大きすぎるため中断しました（上限" + size + "）");
+}
+
 void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
     FetchRequest& request = *m_request;
-    std::FILE* file = std::fopen(path.c_str(), request.startOffset == 0 ? "wb" : "r+b");
-    if (!file) {
+    const bool fresh = request.startOffset == 0;
+    // A fresh file is always a new one of the program's own: never one that is already there,
+    // and never through a symbolic link planted in a shared folder. A resumed file must be the
+    // regular file the caller left.
+    const int fd =
+        fresh ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+              : ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        ::close(fd);
         request.errorText = jp("保存ファイルが作れません");
         request.errorKind = 2;
         return;
     }
-    if (request.startOffset != 0) {
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (!file) {
+        if (fd >= 0) {
+            ::close(fd);
+            if (fresh) {
+                ::unlink(path.c_str());
+            }
+        }
+        request.errorText = jp("保存ファイルが作れません");
+        request.errorKind = 2;
+        return;
+    }
+    if (!fresh) {
         fseeko(file, static_cast<off_t>(request.startOffset), SEEK_SET);
     }
+    const std::int64_t limit = maxBodyBytes();
     int result = 0;
     char block[kBlockSize];
     try {
         for (;;) {
             const std::size_t count = exchange.read(block, sizeof block);
             if (count == 0) {
+                break;
+            }
+            if (ftello(file) + static_cast<std::int64_t>(count) > limit) {
+                request.errorText = tooLargeText();
+                result = 2;
                 break;
             }
             if (std::fwrite(block, 1, count, file) != count) {
@@ -449,6 +568,12 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
     if (std::fclose(file) != 0 && result == 0) {
         request.errorText = std::strerror(errno);
         result = 2;
+    }
+    // A half page is worth nothing to the caller unless it will resume it; left behind, the
+    // parts pile up and fill the disk.
+    if (result != 0 && fresh && !request.keepPartial) {
+        ::unlink(path.c_str());
+        request.bytesWritten = 0;
     }
     if (result == 0 && path != request.destFile) {
         request.errorText = path;

@@ -1,15 +1,17 @@
 #pragma once
 
 #include "net/FetchRequest.h"
+#include "net/HttpExchange.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tw {
 
-class HttpExchange;
 class Prompter;
 
 /// Retrieves one web page over HTTP or HTTPS for one FetchRequest, on the calling thread.
@@ -25,6 +27,12 @@ class Prompter;
 /// is set and the host is local (a name without a dot, or a loopback address). A 401 asks the user
 /// through Prompter::authenticate on the calling thread (closing by itself after 60 s) and resends
 /// with the given credentials; anything but true refuses ("認証が否定されました", errorKind 2).
+/// Credentials go only to the origin (scheme, host, port) they were given for, the item's cookie
+/// only to the origin of targetUrl. A header value holding CR, LF or NUL is never sent: the call
+/// fails with errorKind 2 naming the field. A transfer slower than the request's low-speed
+/// limit or a body beyond maxBodyBytes fails with errorKind 2, and a fresh file that was not
+/// completed is removed unless keepPartial is set. New files are created exclusively, mode 0600,
+/// never through a symbolic link.
 ///
 /// Outcomes are written into the request (errorKind, errorText, lastModified, destFile,
 /// contentLength, expectedSize, bytesWritten, and userName/password after a prompt); no
@@ -80,7 +88,9 @@ private:
     long retrieve(Verb verb, HttpExchange& exchange);
     long attempt(Verb verb, HttpExchange& exchange, std::string& address);
     long relocate(long status, const HttpExchange& exchange, std::string& address);
-    std::vector<std::string> requestHeaders();
+    std::vector<std::string> requestHeaders(bool credentialOrigin, bool itemOrigin);
+    std::int64_t maxBodyBytes() const;
+    std::string tooLargeText() const;
     void bodyPhase(HttpExchange& exchange);
     void writeBody(const std::string& path, HttpExchange& exchange);
     void signalReady();
@@ -90,6 +100,9 @@ private:
     std::string m_contentType;
     long m_lastStatus = 0;
     bool m_readySignalled = false;
+    /// Where the item's cookie belongs, and where the credentials in use were given for.
+    std::optional<HttpExchange::Address> m_itemOrigin;
+    std::optional<HttpExchange::Address> m_credentialOrigin;
 };
 
 } // namespace tw

@@ -55,17 +55,30 @@ public:
     ReadyCallback onReady;
     /// Cancellation from another thread: point this at a flag the caller owns (it must outlive
     /// the call) and store true to stop the call. The engine polls it while it waits for the
-    /// network (at least every 100 ms) and after every written block of the body, so a call
-    /// ends within about 100 ms. Seen before the body is written: errorKind -1 (or, when seen
-    /// at the relocation step, 2 with "ダウンロードがキャンセルされました"); seen while the body is
-    /// written: 2 with "強制終了しました", the partial file kept and bytesWritten its size. Null
-    /// means the call cannot be cancelled.
+    /// network (at least every 100 ms), from libcurl's progress callback and after every written
+    /// block of the body, so a call ends within about 100 ms even while a server drips. Seen
+    /// before the body is written: errorKind -1 (or, when seen at the relocation step, 2 with
+    /// "ダウンロードがキャンセルされました"); seen while the body is written: 2 with
+    /// "強制終了しました" and the partial file removed (see keepPartial). Null means the call
+    /// cannot be cancelled.
     const std::atomic<bool>* cancelRequested = nullptr;
     /// Gives up when no connection is made within this time (errorKind 2).
     int connectTimeoutSeconds = 30;
     /// Gives up when no byte has been received or sent for this long, counted from the start
     /// of each request (errorKind 2).
     int stallTimeoutSeconds = 60;
+    /// Below this many bytes a second, averaged over lowSpeedSeconds, the transfer is given up
+    /// (errorKind 2): a server dripping a byte every few seconds would otherwise hold the check
+    /// for hours, each byte resetting the stall timeout.
+    std::int64_t lowSpeedBytesPerSecond = 1024;
+    int lowSpeedSeconds = 60;
+    /// Largest body written to a file (errorKind 2 beyond it, the partial file removed). Pages
+    /// that are compared by area are read whole into memory: callers set 64 MiB for them.
+    std::int64_t maxBodyBytes = std::int64_t{1} << 30;
+    /// Keeps the partly written file of a fresh download that fails, so that the caller can
+    /// resume it with startOffset = bytesWritten. A resumed file is never removed: it was the
+    /// caller's before the call.
+    bool keepPartial = false;
     /// PEM file of the certificate authorities trusted for https addresses. Empty: the
     /// environment variable TARNWICK_CA_FILE when set, else the system's store.
     std::string caFile;

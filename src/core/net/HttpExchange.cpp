@@ -1,6 +1,7 @@
 #include "net/HttpExchange.h"
 
 #include "net/CFetchException.h"
+#include "util/Cp932.h"
 
 #include <curl/curl.h>
 
@@ -50,6 +51,26 @@ std::string_view trim(std::string_view text) {
 
 } // namespace
 
+bool HttpExchange::Address::sameOrigin(const Address& other) const {
+    return sameNameIgnoringCase(scheme, other.scheme) && sameNameIgnoringCase(host, other.host) &&
+           port == other.port;
+}
+
+std::string HttpExchange::encodedAddress(const std::string& url) {
+    // Only blanks: libcurl's own encoding would also turn blanks in the query into "+" and
+    // re-encode bytes the server may expect as they are.
+    std::string encoded;
+    encoded.reserve(url.size());
+    for (const char c : url) {
+        if (c == ' ') {
+            encoded += "%20";
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
+}
+
 std::optional<HttpExchange::Address> HttpExchange::parseAddress(const std::string& url) {
     initCurl();
     CURLU* parsed = curl_url();
@@ -59,17 +80,20 @@ std::optional<HttpExchange::Address> HttpExchange::parseAddress(const std::strin
     std::optional<Address> result;
     char* scheme = nullptr;
     char* host = nullptr;
-    if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+    char* port = nullptr;
+    if (curl_url_set(parsed, CURLUPART_URL, encodedAddress(url).c_str(), 0) == CURLUE_OK &&
         curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
         std::string name = host;
         if (name.size() >= 2 && name.front() == '[' && name.back() == ']') {
             name = name.substr(1, name.size() - 2);
         }
-        result = Address{scheme, name};
+        result = Address{scheme, name, port};
     }
     curl_free(scheme);
     curl_free(host);
+    curl_free(port);
     curl_url_cleanup(parsed);
     return result;
 }
@@ -122,7 +146,7 @@ HttpExchange::~HttpExchange() {
 
 void HttpExchange::configure(const Request& request) {
     CURL* handle = easy(m_easy);
-    curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(handle, CURLOPT_URL, encodedAddress(request.url).c_str());
     curl_easy_setopt(handle, CURLOPT_PROXY, request.proxy.c_str());
 
     curl_slist_free_all(m_headerList);
@@ -162,6 +186,8 @@ void HttpExchange::configure(const Request& request) {
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT,
                      static_cast<long>(request.connectTimeoutSeconds));
     m_stallLimit = std::chrono::seconds(request.stallTimeoutSeconds);
+    m_lowSpeedBytes = request.lowSpeedBytesPerSecond;
+    m_lowSpeedTime = std::chrono::seconds(std::max(1, request.lowSpeedSeconds));
     if (!request.caFile.empty()) {
         // Only ever set: a null value would also drop the system's default bundle.
         curl_easy_setopt(handle, CURLOPT_CAINFO, request.caFile.c_str());
@@ -182,7 +208,10 @@ long HttpExchange::send(const Request& request) {
     m_result = CURLE_OK;
     m_errorBuffer[0] = '\0';
     m_uploaded = 0;
+    m_transferred = 0;
+    m_windowTransferred = 0;
     m_lastActivity = std::chrono::steady_clock::now();
+    m_windowStart = m_lastActivity;
 
     configure(request);
     if (curl_multi_add_handle(multi(m_multi), easy(m_easy)) != CURLM_OK) {
@@ -248,7 +277,7 @@ void HttpExchange::close() {
 template <typename Ready>
 void HttpExchange::drive(Ready ready) {
     for (;;) {
-        if (m_cancel && m_cancel->load(std::memory_order_relaxed)) {
+        if (cancelled()) {
             close();
             throw CFetchException(-1);
         }
@@ -269,11 +298,37 @@ void HttpExchange::drive(Ready ready) {
             throw CFetchException(2, "No data received for " +
                                          std::to_string(m_stallLimit.count()) + " seconds");
         }
+        checkLowSpeed();
         curl_multi_poll(multi(m_multi), nullptr, 0, kPollMs, nullptr);
     }
 }
 
+void HttpExchange::checkLowSpeed() {
+    if (m_lowSpeedBytes <= 0) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_windowStart < m_lowSpeedTime) {
+        return;
+    }
+    if (m_transferred - m_windowTransferred < m_lowSpeedBytes * m_lowSpeedTime.count()) {
+        close();
+        throw CFetchException(2, jp("通信速度が遅すぎるため中断しました（" +
+                                    std::to_string(m_lowSpeedTime.count()) + "秒間の平均が毎秒" +
+                                    std::to_string(m_lowSpeedBytes) + "バイト未満）"));
+    }
+    m_windowStart = now;
+    m_windowTransferred = m_transferred;
+}
+
 void HttpExchange::throwFailure() const {
+    if (cancelled()) {
+        throw CFetchException(-1);
+    }
+    // libcurl refuses a header line beyond its limit as if memory had run out.
+    if (m_result == CURLE_OUT_OF_MEMORY && !m_headersDone) {
+        throw CFetchException(2, jp("サーバーの応答ヘッダーが長すぎます"));
+    }
     std::string text = m_errorBuffer.data();
     if (text.empty()) {
         text = m_result != CURLE_OK ? curl_easy_strerror(static_cast<CURLcode>(m_result))
@@ -292,6 +347,7 @@ std::size_t HttpExchange::onHeader(char* data, std::size_t size, std::size_t cou
         exchange->m_rawHeaders.clear(); // a new response after an interim one
     }
     exchange->m_lastActivity = std::chrono::steady_clock::now();
+    exchange->m_transferred += static_cast<std::int64_t>(line.size());
     exchange->m_rawHeaders.append(line);
     if (line == "\r\n" || line == "\n") {
         long status = 0;
@@ -307,10 +363,12 @@ int HttpExchange::onProgress(void* self, std::int64_t, std::int64_t, std::int64_
                              std::int64_t uploaded) {
     auto* exchange = static_cast<HttpExchange*>(self);
     if (uploaded != exchange->m_uploaded) {
+        exchange->m_transferred += uploaded - exchange->m_uploaded;
         exchange->m_uploaded = uploaded;
         exchange->m_lastActivity = std::chrono::steady_clock::now();
     }
-    return 0;
+    // Aborts a transfer that libcurl is in the middle of; drive() sees the flag between calls.
+    return exchange->cancelled() ? 1 : 0;
 }
 
 std::size_t HttpExchange::onBody(char* data, std::size_t size, std::size_t count, void* self) {
@@ -320,6 +378,7 @@ std::size_t HttpExchange::onBody(char* data, std::size_t size, std::size_t count
         return CURL_WRITEFUNC_PAUSE;
     }
     exchange->m_lastActivity = std::chrono::steady_clock::now();
+    exchange->m_transferred += static_cast<std::int64_t>(size * count);
     exchange->m_body.append(data, size * count);
     return size * count;
 }

@@ -37,16 +37,27 @@ public:
         std::optional<std::pair<std::string, std::string>> credentials;
         int connectTimeoutSeconds = 30;
         int stallTimeoutSeconds = 60;
+        /// Fewer bytes than this a second (received and sent), averaged over lowSpeedSeconds,
+        /// fail the transfer; 0 turns the check off.
+        std::int64_t lowSpeedBytesPerSecond = 0;
+        int lowSpeedSeconds = 60;
         std::string caFile;
     };
 
-    /// Scheme and host of an address; nothing when libcurl cannot parse it. The host of an IPv6
-    /// address comes without brackets.
+    /// Scheme, host and port (the scheme's default when none is given) of an address; nothing
+    /// when libcurl cannot parse it. The host of an IPv6 address comes without brackets. Blanks
+    /// are taken as encodedAddress sends them.
     struct Address {
         std::string scheme;
         std::string host;
+        std::string port;
+        /// Scheme, host and port: what credentials are bound to.
+        bool sameOrigin(const Address& other) const;
     };
     static std::optional<Address> parseAddress(const std::string& url);
+    /// The address with each blank percent-encoded, as a browser sends an address pasted with
+    /// blanks; everything else is left as written.
+    static std::string encodedAddress(const std::string& url);
     /// An HTTP date (RFC 1123, RFC 850 or asctime form) in seconds since 1970 UTC; nothing when
     /// it cannot be read.
     static std::optional<std::time_t> parseHttpDate(const std::string& text);
@@ -78,6 +89,8 @@ private:
     template <typename Ready>
     void drive(Ready ready);
     [[noreturn]] void throwFailure() const;
+    bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
+    void checkLowSpeed();
     std::size_t buffered() const { return m_body.size() - m_bodyPos; }
 
     const std::atomic<bool>* m_cancel;
@@ -97,6 +110,13 @@ private:
     std::chrono::steady_clock::time_point m_lastActivity;
     std::chrono::seconds m_stallLimit{60};
     std::int64_t m_uploaded = 0;
+    /// Bytes received (headers and body) and sent since send().
+    std::int64_t m_transferred = 0;
+    std::int64_t m_lowSpeedBytes = 0;
+    std::chrono::seconds m_lowSpeedTime{60};
+    /// The low-speed check compares the bytes moved since the start of the current window.
+    std::chrono::steady_clock::time_point m_windowStart;
+    std::int64_t m_windowTransferred = 0;
 };
 
 } // namespace tw

@@ -1,7 +1,7 @@
 #include "net/MailSender.h"
 
-#include "ports/MailProgress.h"
 #include "platform/CodeConverter.h"
+#include "ports/MailProgress.h"
 #include "util/Cp932.h"
 #include "util/TextUtil.h"
 
@@ -18,6 +18,15 @@ bool hasHighByte(const std::string& text) {
 
 bool hasLineBreak(const std::string& text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+}
+
+/// An address goes between "<" and ">" in MAIL FROM and RCPT TO: anything that could close
+/// the brackets or add parameters there (NOTIFY=, ORCPT=) is refused.
+bool hasAddressBreaker(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '<' || c == '>' || c == ' ' || byte < 0x20 || byte == 0x7f;
+    });
 }
 
 /// Forwards the client's steps to the caller's progress and keeps the last text, which is the
@@ -71,6 +80,14 @@ std::string checkMailTexts(const std::string& server, const std::string& sender,
     }
     if (hasLineBreak(subject)) {
         return jp("件名に改行が含まれているため送信できません。");
+    }
+    if (hasAddressBreaker(sender)) {
+        return jp("差出人アドレスに使えない文字（<、>"
+                  "、空白、制御文字）が含まれているため送信できません。");
+    }
+    if (hasAddressBreaker(recipient)) {
+        return jp(
+            "宛先アドレスに使えない文字（<、>、空白、制御文字）が含まれているため送信できません。");
     }
     return std::string();
 }

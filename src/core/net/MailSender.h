@@ -28,7 +28,8 @@ std::string prepareHeaderText(const std::string& text, CodeConverter* converter)
 std::string prepareBody(const std::string& text, CodeConverter* converter);
 
 /// Empty when the texts can go into SMTP commands and header lines; otherwise the failure text
-/// naming the first one that holds a line break (CR or LF) or a zero byte.
+/// naming the first one that holds a line break (CR or LF) or a zero byte, or an address that
+/// holds "<", ">", a blank or another control character.
 std::string checkMailTexts(const std::string& server, const std::string& sender,
                            const std::string& recipient, const std::string& subject);
 

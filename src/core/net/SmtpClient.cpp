@@ -255,6 +255,9 @@ std::string CSmtpClient::transferBody(std::string_view body) {
     bool lineStart = true;
     for (std::size_t i = 0; i < body.size(); ++i) {
         const char c = body[i];
+        if (c == '\0') {
+            continue; // no mail system carries it; some end the message there
+        }
         if (c == '\r' || c == '\n') {
             if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n') {
                 ++i;

@@ -47,7 +47,7 @@ public:
     void onReply(bool error, const std::string& reply);
 
     /// The body as it goes on the wire: every line end CR LF (bare LF and bare CR included) and
-    /// a leading "." doubled, so that no body line can end the message early.
+    /// a leading "." doubled, so that no body line can end the message early; zero bytes dropped.
     static std::string transferBody(std::string_view body);
 
     /// Failure texts of the dialogue (code page 932).

@@ -106,6 +106,7 @@ int CReNew::check() {
     FetchRequest request(m_item);
     request.connectTimeoutSeconds = m_services.connectTimeoutSeconds;
     request.stallTimeoutSeconds = m_services.stallTimeoutSeconds;
+    request.maxBodyBytes = m_item.anchorKeyword.empty() ? request.maxBodyBytes : 64 << 20;
     const int shortcut = preCheck(request);
     if (shortcut != 0) {
         return shortcut;

@@ -183,7 +183,38 @@ TEST(SmtpClient, LineBreaksInAddressesOrSubjectAreRefusedBeforeConnecting) {
     EXPECT_FALSE(server.accepted());
 }
 
+TEST(SmtpClient, AddressesThatCouldAddParametersAreRefusedBeforeConnecting) {
+    ScriptedSmtpServer server(
+        {"220 ready\r\n", kOk, kOk, kOk, "354 go on\r\n", kOk, "221 bye\r\n"});
+    const std::string from = jp(
+        "差出人アドレスに使えない文字（<、>、空白、制御文字）が含まれているため送信できません。");
+    const std::string to =
+        jp("宛先アドレスに使えない文字（<、>、空白、制御文字）が含まれているため送信できません。");
+    const std::pair<std::string, std::string> cases[] = {
+        {"victim@example.test> NOTIFY=SUCCESS ORCPT=rfc822;evil@x", to},
+        {"a@b>", to},
+        {"<a@b", to},
+        {"a b@example.test", to},
+        {"a@b\tNOTIFY=NEVER", to},
+        {std::string("a@b\x1b"), to},
+    };
+    for (const auto& [recipient, text] : cases) {
+        CollectingMailProgress progress;
+        EXPECT_EQ(sendMail("127.0.0.1", server.port(), "me@example.test", recipient, "s", "Body",
+                           nullptr, progress),
+                  text)
+            << recipient;
+        EXPECT_TRUE(progress.steps().empty());
+    }
+    CollectingMailProgress progress;
+    EXPECT_EQ(sendMail("127.0.0.1", server.port(), "me@x> SIZE=1", "to@example.test", "s", "Body",
+                       nullptr, progress),
+              from);
+    EXPECT_FALSE(server.accepted());
+}
+
 TEST(SmtpClient, BodyLineEndsAndLeadingDots) {
+    EXPECT_EQ(CSmtpClient::transferBody(std::string("a\0b\n\0.c\0", 8)), "ab\r\n..c");
     EXPECT_EQ(CSmtpClient::transferBody("a\nb\r\nc\rd"), "a\r\nb\r\nc\r\nd");
     EXPECT_EQ(CSmtpClient::transferBody(".\n.."), "..\r\n...");
     EXPECT_EQ(CSmtpClient::transferBody("a.b\n\n.x\n"), "a.b\r\n\r\n..x\r\n");

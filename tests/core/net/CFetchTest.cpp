@@ -1,6 +1,7 @@
 #include "FetchTestSupport.h"
 
 #include "net/CFetch.h"
+#include "net/HttpExchange.h"
 #include "support/FakePrompter.h"
 #include "util/Cp932.h"
 #include "util/TextUtil.h"
@@ -8,7 +9,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <filesystem>
 #include <memory>
 
 namespace tw {
@@ -740,7 +744,7 @@ TEST_F(FetchTest, ACancelFromAnotherThreadEndsTheWaitForTheServer) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
-TEST_F(FetchTest, ACancelWhileWritingKeepsThePartialFile) {
+TEST_F(FetchTest, ACancelWhileWritingKeepsThePartialFileOnlyWhenAsked) {
     std::atomic<bool> cancel{false};
     std::atomic<bool> writing{false};
     RawHttpServer server([&](const std::string&, int socket) {
@@ -756,6 +760,7 @@ TEST_F(FetchTest, ACancelWhileWritingKeepsThePartialFile) {
     });
     FetchRequest r = request(server.url("/part.bin"), "part.bin");
     r.cancelRequested = &cancel;
+    r.keepPartial = true; // a caller that means to resume
     r.onReady = [&](const FetchRequest&) { writing = true; };
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(fetch.fetchToFile(r), 2);
@@ -777,7 +782,7 @@ TEST_F(FetchTest, ASilentServerTimesOut) {
     EXPECT_EQ(readyCalls, 1);
 }
 
-TEST_F(FetchTest, AServerThatStallsInTheBodyTimesOutAndKeepsThePart) {
+TEST_F(FetchTest, AServerThatStallsInTheBodyTimesOutAndTheHalfPageIsRemoved) {
     RawHttpServer server([&](const std::string&, int socket) {
         test::sendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789");
         server.pause(8000);
@@ -787,8 +792,8 @@ TEST_F(FetchTest, AServerThatStallsInTheBodyTimesOutAndKeepsThePart) {
     EXPECT_EQ(fetch.fetchToFile(r), 2);
     EXPECT_FALSE(r.errorText.empty());
     EXPECT_NE(r.errorText, dir.file("s.bin"));
-    EXPECT_EQ(readFile(dir.file("s.bin")), "0123456789");
-    EXPECT_EQ(r.bytesWritten, 10);
+    EXPECT_FALSE(fileExists(dir.file("s.bin")));
+    EXPECT_EQ(r.bytesWritten, 0);
 }
 
 TEST_F(FetchTest, AConnectionThatIsNeverAcceptedTimesOut) {
@@ -943,6 +948,291 @@ TEST_F(ProxyFetchTest, AnUnreachableProxyGivesKindTwo) {
     EXPECT_EQ(fetch.fetchToFile(r), 2);
     EXPECT_FALSE(r.errorText.empty());
     EXPECT_TRUE(server.seen().empty());
+}
+
+// ---- Hostile servers and unsafe input -----------------------------------------------------------
+
+/// Answers every request with `head` and then `drip` one byte at a time, `gapMs` apart, until
+/// the client goes away or the server stops.
+RawHttpServer::Handler dripping(const RawHttpServer& server, std::string head, std::size_t bytes,
+                                int gapMs) {
+    return [&server, head, bytes, gapMs](const std::string&, int socket) {
+        if (!test::sendAll(socket, head)) {
+            return;
+        }
+        for (std::size_t i = 0; i < bytes && !server.stopping(); ++i) {
+            if (!test::sendAll(socket, "x")) {
+                return;
+            }
+            server.pause(gapMs);
+        }
+    };
+}
+
+TEST_F(FetchTest, ADrippingBodyFallsBelowTheLowSpeedLimitAndIsRemoved) {
+    std::unique_ptr<RawHttpServer> server;
+    server = std::make_unique<RawHttpServer>([&](const std::string& req, int socket) {
+        dripping(*server, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n", 100000, 100)(req,
+                                                                                            socket);
+    });
+    FetchRequest r = request(server->url("/drip.bin"), "drip.bin");
+    r.lowSpeedSeconds = 1;
+    r.lowSpeedBytesPerSecond = 1000;
+    EXPECT_EQ(fetch.fetchToFile(r), 2);
+    EXPECT_NE(r.errorText.find(jp("通信速度が遅すぎるため中断しました")), std::string::npos)
+        << r.errorText;
+    EXPECT_FALSE(fileExists(dir.file("drip.bin")));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(FetchTest, ACancelReachesADripThatNeverStalls) {
+    std::atomic<bool> cancel{false};
+    RawHttpServer server([&](const std::string&, int socket) {
+        if (!test::sendAll(socket, "HTTP/1.1 200 OK\r\n\r\n")) {
+            return;
+        }
+        for (int i = 0; i < 100000 && !server.stopping(); ++i) {
+            if (i == 10) {
+                cancel = true;
+            }
+            if (!test::sendAll(socket, "x")) {
+                return;
+            }
+            server.pause(50);
+        }
+    });
+    FetchRequest r = request(server.url("/drip.bin"), "drip.bin");
+    r.cancelRequested = &cancel;
+    EXPECT_EQ(fetch.fetchToFile(r), 2);
+    EXPECT_EQ(r.errorText, jp("強制終了しました"));
+    EXPECT_FALSE(fileExists(dir.file("drip.bin")));
+}
+
+TEST_F(FetchTest, AnEndlessBodyStopsAtTheSizeLimitAndIsRemoved) {
+    RawHttpServer server([&](const std::string&, int socket) {
+        if (!test::sendAll(socket, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n")) {
+            return;
+        }
+        const std::string block(65536, 'e');
+        while (!server.stopping() && test::sendAll(socket, block)) {
+        }
+    });
+    FetchRequest r = request(server.url("/endless.txt"), "endless.txt");
+    r.maxBodyBytes = 1 << 20;
+    EXPECT_EQ(fetch.fetchToFile(r), 2);
+    EXPECT_EQ(r.errorText, jp("ページが大きすぎるため中断しました（上限1MB）"));
+    EXPECT_FALSE(fileExists(dir.file("endless.txt")));
+
+    // A Content-Length beyond the limit is refused before any file is made.
+    RawHttpServer announced([&](const std::string&, int socket) {
+        test::sendAll(socket, "HTTP/1.1 200 OK\r\nContent-Length: 5000000\r\n\r\nabc");
+    });
+    FetchRequest big = request(announced.url("/big.txt"), "big.txt");
+    big.maxBodyBytes = 1 << 20;
+    EXPECT_EQ(fetch.fetchToFile(big), 2);
+    EXPECT_EQ(big.errorText, jp("ページが大きすぎるため中断しました（上限1MB）"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(FetchTest, ABodyEndingBeforeItsContentLengthFailsAndIsRemoved) {
+    RawHttpServer server([&](const std::string&, int socket) {
+        test::sendAll(socket,
+                      "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(300, 'c'));
+    });
+    FetchRequest r = request(server.url("/cut.html"), "cut.html");
+    EXPECT_EQ(fetch.fetchToFile(r), 2);
+    EXPECT_FALSE(r.errorText.empty());
+    EXPECT_NE(r.errorText, dir.file("cut.html"));
+    EXPECT_FALSE(fileExists(dir.file("cut.html")));
+}
+
+TEST_F(FetchTest, MisleadingServerAnswersGetTheirOwnTexts) {
+    RawHttpServer server([&](const std::string& req, int socket) {
+        if (req.starts_with("GET /huge")) {
+            test::sendAll(socket, "HTTP/1.1 200 OK\r\nX-Huge: " + std::string(1 << 20, 'h') +
+                                      "\r\nContent-Length: 2\r\n\r\nok");
+        } else if (req.starts_with("GET /cr")) {
+            test::sendAll(socket, "HTTP/1.1 302 Found\r\nLocation: /x.html\rSet-Cookie: a=b\r\n"
+                                  "Content-Length: 0\r\n\r\n");
+        } else {
+            test::sendAll(socket, "HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\n"
+                                  "Content-Length: 0\r\n\r\n");
+        }
+    });
+    FetchRequest huge = request(server.url("/huge.html"), "huge.html");
+    EXPECT_EQ(fetch.fetchToFile(huge), 2);
+    EXPECT_EQ(huge.errorText, jp("サーバーの応答ヘッダーが長すぎます"));
+
+    FetchRequest cr = request(server.url("/cr.html"), "cr.html");
+    cr.allowRelocation = 1;
+    EXPECT_EQ(fetch.fetchToFile(cr), 2);
+    EXPECT_EQ(cr.errorText, jp("リダイレクト先のアドレスに改行などの制御文字が含まれています"));
+
+    FetchRequest file = request(server.url("/passwd"), "f.html");
+    file.allowRelocation = 1;
+    EXPECT_EQ(fetch.fetchToFile(file), 2);
+    EXPECT_EQ(file.errorText, jp("http・https 以外のアドレスへのリダイレクトには従いません"));
+    EXPECT_EQ(server.requests().size(), 3u);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(FetchTest, AnAddressWithBlanksIsSentPercentEncoded) {
+    HttpServer server;
+    serveText(server.routes(), "/my page.html", "blank");
+    server.start();
+    FetchRequest r = request(server.url("/my page.html"), "b.html");
+    EXPECT_EQ(fetch.fetchToFile(r), 0) << r.errorText;
+    EXPECT_EQ(readFile(dir.file("b.html")), "blank");
+    EXPECT_EQ(fetch.queryLastModified(r), 0);
+    EXPECT_EQ(r.errorKind, 0);
+}
+
+TEST_F(FetchTest, LineBreaksInHeaderValuesAreRefusedBeforeSending) {
+    RawHttpServer server(
+        [&](const std::string&, int socket) { test::sendAll(socket, rawResponse("", "")); });
+    struct Case {
+        std::string FetchRequest::*field;
+        std::string value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {&FetchRequest::userAgent, "UA\rX-Injected: 1",
+         "ユーザーエージェントに改行またはNUL文字が含まれているため送信できません。"},
+        {&FetchRequest::referer, "http://r/\nX-Injected: 1",
+         "リファラーに改行またはNUL文字が含まれているため送信できません。"},
+        {&FetchRequest::cookie, std::string("a=b\0X", 5),
+         "クッキーに改行またはNUL文字が含まれているため送信できません。"},
+        {&FetchRequest::extraHeaders, "X-A: 1\r\nX-B: 2\rX-Injected: 1",
+         "追加ヘッダーに改行またはNUL文字が含まれているため送信できません。"},
+        {&FetchRequest::extraHeaders, "X-A: 1\nX-Injected: 1",
+         "追加ヘッダーに改行またはNUL文字が含まれているため送信できません。"},
+    };
+    for (const Case& c : cases) {
+        FetchRequest r = request(server.url("/page.html"));
+        r.*c.field = c.value;
+        EXPECT_EQ(fetch.fetchToFile(r), 2) << c.value;
+        EXPECT_EQ(r.errorText, jp(c.text));
+        FetchRequest q = request(server.url("/page.html"));
+        q.*c.field = c.value;
+        EXPECT_EQ(fetch.queryLastModified(q), 0);
+        EXPECT_EQ(q.errorKind, 2);
+        EXPECT_EQ(q.errorText, jp(c.text));
+    }
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(FetchTest, CredentialsAndTheCookieStayWithTheirOrigin) {
+    HttpServer other;
+    serveText(other.routes(), "/a.html", "elsewhere");
+    other.start();
+    HttpServer origin;
+    redirect(origin.routes(), "/a.html", other.url("/a.html"));
+    redirect(origin.routes(), "/same/a.html", "/a2/a.html");
+    requireBasic(origin.routes(), "/a2/a.html", "alice", "pw");
+    origin.start();
+
+    for (const bool stored : {true, false}) {
+        FetchRequest r = request(origin.url("/a.html"), stored ? "s.html" : "p.html");
+        r.cookie = "session=secret";
+        r.referer = "http://referrer.test/";
+        r.userAgent = "Agent/1";
+        r.extraHeaders = "Authorization: Bearer token\r\nCookie: extra=1\r\nX-Keep: 1";
+        if (stored) {
+            r.userName = "alice";
+            r.password = "pw";
+        }
+        EXPECT_EQ(fetch.fetchToFile(r), 0) << r.errorText;
+    }
+    const auto seen = other.seen(2);
+    ASSERT_EQ(seen.size(), 2u);
+    for (const Seen& one : seen) {
+        EXPECT_FALSE(one.headers.count("Authorization"));
+        EXPECT_FALSE(one.headers.count("Cookie"));
+        EXPECT_EQ(one.headers.find("Referer")->second, "http://referrer.test/");
+        EXPECT_EQ(one.headers.find("User-Agent")->second, "Agent/1");
+        EXPECT_EQ(one.headers.find("X-Keep")->second, "1");
+    }
+
+    // On the same origin a relocation keeps them, and prompted credentials are answered there.
+    prompter.setNextCredentials({true, "alice", "pw"});
+    FetchRequest same = request(origin.url("/same/a.html"), "same.html");
+    same.cookie = "session=secret";
+    EXPECT_EQ(fetch.fetchToFile(same), 0) << same.errorText;
+    EXPECT_EQ(readFile(dir.file("same.html")), "secret:");
+    const auto mine = origin.seen(5);
+    EXPECT_EQ(mine.back().headers.find("Cookie")->second, "session=secret");
+}
+
+TEST_F(FetchTest, AnOriginIsSchemeHostAndPort) {
+    const auto origin = [](const std::string& url) { return *HttpExchange::parseAddress(url); };
+    EXPECT_TRUE(origin("http://Host.test/a").sameOrigin(origin("http://host.test:80/b")));
+    EXPECT_FALSE(origin("https://host.test/a").sameOrigin(origin("http://host.test:443/a")));
+    EXPECT_FALSE(origin("https://host.test/a").sameOrigin(origin("http://host.test/a")));
+    EXPECT_FALSE(origin("http://host.test/a").sameOrigin(origin("http://host.test:8080/a")));
+    EXPECT_FALSE(origin("http://host.test/a").sameOrigin(origin("http://other.test/a")));
+}
+
+TEST_F(FetchTest, TheQueryAnswersAnAuthenticationDemand) {
+    HttpServer server;
+    server.routes().Get("/secret.html", [](const httplib::Request& req, httplib::Response& res) {
+        if (req.get_header_value("Authorization") != "Basic " + base64Encode("alice:pw")) {
+            res.status = 401;
+            res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+            return;
+        }
+        res.set_header("Last-Modified", kModified);
+        res.set_content("secret", "text/html");
+    });
+    server.start();
+    prompter.setNextCredentials({true, "alice", "pw"});
+    FetchRequest q = request(server.url("/secret.html"));
+    EXPECT_EQ(fetch.queryLastModified(q), CFetch::lastModifiedTime(kModified));
+    EXPECT_EQ(q.errorKind, 0);
+    EXPECT_EQ(q.userName, "alice");
+    EXPECT_EQ(q.password, "pw");
+    const auto seen = server.seen(2);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].method, "HEAD");
+    EXPECT_EQ(seen[1].method, "HEAD");
+}
+
+TEST_F(FetchTest, TheSaveFileIsNewPrivateAndNeverFollowsALink) {
+    HttpServer server;
+    serveText(server.routes(), "/page.html", "mine");
+    server.start();
+
+    FetchRequest r = request(server.url("/page.html"));
+    EXPECT_EQ(fetch.fetchToFile(r), 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(dir.file("page.html").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // A dangling link planted under the free name is never written through.
+    TempDir elsewhere;
+    const std::string target = elsewhere.file("stolen.html");
+    std::filesystem::create_symlink(target, dir.file("link.html"));
+    FetchRequest linked = request(server.url("/page.html"), "link.html");
+    fetch.fetchToFile(linked);
+    EXPECT_FALSE(fileExists(target));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.html")));
+
+    // A resume goes only into the regular file the caller left: not through a link, and a
+    // FIFO in its place fails at once instead of blocking.
+    std::filesystem::create_symlink(dir.file("page.html"), dir.file("resume.html"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.html").c_str(), 0600), 0);
+    RawHttpServer ranged([&](const std::string&, int socket) {
+        test::sendAll(socket, "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 2-3/4\r\n"
+                              "Content-Length: 2\r\n\r\nzz");
+    });
+    for (const char* name : {"resume.html", "fifo.html"}) {
+        FetchRequest resume = request(ranged.url("/page.html"), name);
+        resume.startOffset = 2;
+        resume.expectedSize = 4;
+        EXPECT_EQ(fetch.fetchToFile(resume), 2) << name;
+        EXPECT_EQ(resume.errorText, jp("保存ファイルが作れません"));
+    }
+    EXPECT_EQ(readFile(dir.file("page.html")), "mine");
 }
 
 } // namespace

@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+"""End-to-end: tarnwick --headless --until-idle against misbehaving servers on 127.0.0.1.
+
+An endless body, a body dripping one byte every few seconds, a body cut before its
+Content-Length, a 1 MB header line, a redirect to another server with the item's credentials and
+cookie, a Location holding CR and a server refusing HEAD. Every run must end by itself with one
+clear result line per item, within bounded memory, leaving the watch list whole and no partial
+downloads behind. The limits are shortened for the run through TARNWICK_TEST_* variables that
+only tests set.
+"""
+import os
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+from hostile import HostileServer  # noqa: E402
+from localweb import tarnwick_env  # noqa: E402
+
+TARNWICK = os.environ.get("TARNWICK_BINARY", "")
+UPDATED = "更新されています"
+
+
+def block(fetch, watch):
+    lines = ["\t//{{TOP-W", "\t//{{TOP"]
+    lines += [f"{k}: {v}" for k, v in fetch]
+    lines.append("\tEND}}//")
+    lines += [f"{k}: {v}" for k, v in watch]
+    lines.append("\tEND-W}}//")
+    return "".join(line + "\r\n" for line in lines)
+
+
+class HostileServers(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not TARNWICK or not os.path.exists(TARNWICK):
+            raise RuntimeError("TARNWICK_BINARY does not name the built program")
+        cls.other = HostileServer()
+        cls.server = HostileServer(other=cls.other)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        cls.other.stop()
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="tw-hostile-")
+        self.home = os.path.join(self.root, "home")
+        for d in (self.home, os.path.join(self.root, "config"), os.path.join(self.root, "run")):
+            os.makedirs(d, mode=0o700)
+        self.bin = os.path.join(self.root, "bin")
+        os.makedirs(self.bin)
+
+    def tearDown(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def env(self, **limits):
+        return dict(tarnwick_env(self.root, self.home, self.bin), **limits)
+
+    def write_list(self, items):
+        self.list_path = os.path.join(self.home, "WatchList.twl")
+        with open(self.list_path, "wb") as f:
+            f.write("".join(items).encode("ascii"))
+
+    def leftovers(self):
+        """Downloads in the data folder that no item keeps as its stored copy."""
+        with open(self.list_path, "rb") as f:
+            kept = {line[len(b"Hidd: "):].decode() for line in f.read().split(b"\r\n")
+                    if line.startswith(b"Hidd: ")}
+        found = []
+        for folder, _, names in os.walk(self.home):
+            found += [os.path.join(folder, n) for n in names
+                      if n.startswith("temp") and os.path.join(folder, n) not in kept]
+        return found
+
+    def test_every_misbehaviour_ends_with_a_clear_result(self):
+        s = self.server
+        items = [
+            block([("Targ", s.url("endless.html")), ("Name", "endless"), ("Modi", "0")], [("Show", "0")]),
+            block([("Targ", s.url("drip.html")), ("Name", "drip"), ("Modi", "0")], [("Show", "0")]),
+            block([("Targ", s.url("cut.html")), ("Name", "cut"), ("Modi", "0")], [("Show", "0")]),
+            block([("Targ", s.url("huge.html")), ("Name", "huge"), ("Modi", "0")], [("Show", "0")]),
+            block([("Targ", s.url("away.html")), ("Name", "away"), ("User", "alice"),
+                   ("Pass", "secret"), ("Cook", "session=private"),
+                   ("Refe", "http://referrer.test/"), ("Modi", "0")], [("Show", "0")]),
+            block([("Targ", s.url("cr.html")), ("Name", "cr"), ("Modi", "0")], [("Show", "0")]),
+            block([("Targ", s.url("nohead.html")), ("Name", "nohead")], [("Show", "0")]),
+            block([("Targ", s.url("plain.html")), ("Name", "plain"), ("Modi", "0")], [("Show", "0")]),
+        ]
+        self.write_list(items)
+        # Modi 0 skips the Last-Modified query, which alone would settle a first check; the
+        # nohead item keeps it to show that a refused HEAD falls back to a download.
+        # A 2 s window at 1 KiB/s ends the drip (one byte every 2 s); 4 MiB ends the endless body.
+        env = self.env(TARNWICK_TEST_LOW_SPEED_SECONDS="2", TARNWICK_TEST_LOW_SPEED_BYTES="1024",
+                       TARNWICK_TEST_MAX_BODY_BYTES=str(4 << 20))
+        proc = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=env,
+                              capture_output=True, timeout=180)
+        peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        out = proc.stdout.decode("utf-8", errors="replace")
+        rows = {}
+        for line in out.splitlines():
+            parts = line.split("\t")
+            self.assertEqual(len(parts), 3, line)
+            rows[parts[1]] = parts[2]
+        print(out, proc.stderr.decode(errors="replace"), f"peak RSS {peak_kib} KiB",
+              file=sys.stderr)
+
+        self.assertEqual(sorted(rows), sorted(["endless", "drip", "cut", "huge", "away", "cr",
+                                               "nohead", "plain"]), out)
+        self.assertIn("ページが大きすぎるため中断しました", rows["endless"])
+        self.assertIn("通信速度が遅すぎるため中断しました", rows["drip"])
+        self.assertNotEqual(rows["cut"], UPDATED)
+        self.assertNotIn("status=", rows["cut"])
+        self.assertEqual(rows["huge"], "サーバーの応答ヘッダーが長すぎます")
+        self.assertEqual(rows["cr"], "リダイレクト先のアドレスに改行などの制御文字が含まれています")
+        # A HEAD that is refused falls back to a download.
+        self.assertEqual(rows["nohead"], UPDATED)
+        self.assertTrue(any(r[0] == "GET" for r in s.seen("/nohead.html")))
+        self.assertEqual(rows["plain"], UPDATED)
+
+        # The redirect to another server was followed without the item's secrets.
+        self.assertEqual(rows["away"], UPDATED)
+        self.assertTrue(any("authorization" in r[2] for r in s.seen("/away.html")))
+        landed = self.other.seen("/away.html")
+        self.assertTrue(landed)
+        for _, _, headers in landed:
+            self.assertNotIn("authorization", headers)
+            self.assertNotIn("cookie", headers)
+            self.assertEqual(headers.get("referer"), "http://referrer.test/")
+
+        # Memory stayed bounded although 4 MiB of endless body came in.
+        self.assertLess(peak_kib, 200 * 1024)
+        with open(self.list_path, "rb") as f:
+            saved = f.read()
+        self.assertEqual(saved.count(b"\t//{{TOP-W\r\n"), 8)
+        self.assertEqual(saved.count(b"\tEND-W}}//\r\n"), 8)
+        for name in rows:
+            self.assertIn(f"Name: {name}\r\n".encode(), saved)
+        self.assertIn(b"Pass: secret\r\n", saved)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_sigterm_reaches_a_dripping_download(self):
+        # No shortened limits: only the cancel can end this check before the 60 s window.
+        self.write_list([block([("Targ", self.server.url("drip.html")), ("Name", "drip"), ("Modi", "0")],
+                               [("Show", "0")])])
+        before = len(self.server.seen("/drip.html"))
+        proc = subprocess.Popen([TARNWICK, "--headless", "--until-idle"], env=self.env(),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            # Wait on the condition: the download has started when the server saw it.
+            tick = threading.Event()
+            while not tick.wait(0.05):
+                if len(self.server.seen("/drip.html")) > before or proc.poll() is not None:
+                    break
+            self.assertIsNone(proc.poll(), "ended before the download started")
+            proc.send_signal(signal.SIGTERM)
+            # Well below the 60 s low-speed window the drip would otherwise run into.
+            proc.wait(timeout=30)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        with open(self.list_path, "rb") as f:
+            saved = f.read()
+        self.assertEqual(saved.count(b"\t//{{TOP-W\r\n"), 1)
+        self.assertEqual(self.leftovers(), [])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
