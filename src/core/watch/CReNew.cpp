@@ -229,6 +229,8 @@ int CReNew::check() {
     m_item.password = request.password;
 
     const std::string reference = m_item.downloadMode != 0 ? dest : storedCopyPath();
+    // A check that fails after the comparison keeps the area of the last completed one.
+    const std::string previousArea = m_item.areaText;
     const int compared = compare(m_item, newFile, m_services.converter, reference);
     if (compared == 0) {
         std::remove(newFile.c_str());
@@ -242,11 +244,13 @@ int CReNew::check() {
     }
     if (m_cancel) {
         removeWork();
+        m_item.areaText = previousArea;
         return -1;
     }
     const std::string failure = keepChangedFile(newFile, dest);
     if (!failure.empty()) {
         removeWork();
+        m_item.areaText = previousArea;
         return fail(failure);
     }
     m_item.lastModified = request.lastModified;
@@ -258,7 +262,8 @@ std::string CReNew::keepChangedFile(const std::string& newFile, const std::strin
         if (target == newFile || moveIntoPlace(newFile, target)) {
             return std::string();
         }
-        return jp("ダウンロードしたファイルを保存できませんでした: ") + std::strerror(errno);
+        const std::string reason = std::strerror(errno);
+        return jp("ダウンロードしたファイルを保存できませんでした: ") + reason;
     };
     switch (m_item.downloadMode) {
     case 0: {

@@ -424,6 +424,15 @@ TEST_F(CheckerTest, AFileThatCannotBePutInPlaceIsAnError) {
     EXPECT_FALSE(result.errorText.empty());
     EXPECT_TRUE(filesIn(home / "keep").empty());
     EXPECT_TRUE(sound.played().empty());
+
+    // A changed area that could not be kept is not taken as the new area either.
+    w.anchorKeyword = "<html>";
+    w.areaSize = 3;
+    w.areaText = "old";
+    const WatchSettings area = checkOnce(w);
+    EXPECT_EQ(area.lastResult, -1);
+    EXPECT_EQ(area.areaText, "old");
+    EXPECT_TRUE(filesIn(home / "keep").empty());
 }
 
 TEST_F(CheckerTest, AFifoInPlaceOfTheKeptFileIsAnError) {
