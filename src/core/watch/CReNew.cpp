@@ -228,7 +228,14 @@ int CReNew::check() {
     m_item.userName = request.userName;
     m_item.password = request.password;
 
-    const std::string reference = m_item.downloadMode != 0 ? dest : storedCopyPath();
+    std::string reference = dest;
+    if (m_item.downloadMode == 0) {
+        reference = storedCopyPath();
+        // A copy left outside comp is still the last page seen until a new one is stored.
+        if (reference.empty() && !m_item.compareFile.empty() && m_item.compareFile.front() == '/') {
+            reference = m_item.compareFile;
+        }
+    }
     // A check that fails after the comparison keeps the area of the last completed one.
     const std::string previousArea = m_item.areaText;
     const int compared = compare(m_item, newFile, m_services.converter, reference);

@@ -402,8 +402,11 @@ TEST_F(CheckerTest, StoredCopyNeverLeavesComp) {
     ASSERT_EQ(::stat(climbed.compareFile.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 
-    // A copy left outside comp by a moved data folder is not written there again.
+    // A copy left outside comp by a moved data folder still counts, but is not written there
+    // again.
     w.compareFile = home / "moved.html";
+    test::TempFolder::writeFile(w.compareFile, "<html>one</html>");
+    EXPECT_EQ(checkOnce(w).lastResult, 1);
     test::TempFolder::writeFile(w.compareFile, "old");
     const WatchSettings moved = checkOnce(w);
     EXPECT_EQ(moved.lastResult, 2) << moved.errorText;

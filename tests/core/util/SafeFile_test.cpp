@@ -41,15 +41,6 @@ dev_t deviceOf(const std::string& path) {
 
 } // namespace
 
-TEST(SafeFile, MoveIntoPlaceReplacesInOneStep) {
-    TempFolder folder;
-    TempFolder::writeFile(folder / "new", "new page");
-    TempFolder::writeFile(folder / "kept", "old page");
-    ASSERT_TRUE(moveIntoPlace(folder / "new", folder / "kept"));
-    EXPECT_EQ(TempFolder::readFile(folder / "kept"), "new page");
-    EXPECT_FALSE(fs::exists(folder / "new"));
-}
-
 TEST(SafeFile, MoveIntoPlaceCopiesAcrossFileSystems) {
     TempFolder folder;
     OtherFileSystemFolder other;
