@@ -75,6 +75,11 @@ public:
             [this](const httplib::Request& req, httplib::Response& res) {
                 if (req.method == "HEAD" && req.path == "/page.html") {
                     ++heads;
+                    if (m_refuseHead) {
+                        res.status = 405;
+                        res.set_header("Last-Modified", "Wed, 02 Dec 2026 10:00:00 GMT");
+                        return httplib::Server::HandlerResponse::Handled;
+                    }
                     respond(res);
                     return httplib::Server::HandlerResponse::Handled;
                 }
@@ -114,6 +119,7 @@ public:
         m_release.wait(lock, [this] { return m_dripped >= 3; });
     }
     void stopDrip() { m_stopDrip = true; }
+    void refuseHead() { m_refuseHead = true; }
     std::string address(const std::string& path) const {
         return "http://127.0.0.1:" + std::to_string(m_port) + path;
     }
@@ -137,6 +143,7 @@ private:
     std::condition_variable m_release;
     std::atomic<bool> m_blockGet{false};
     std::atomic<bool> m_stopDrip{false};
+    std::atomic<bool> m_refuseHead{false};
     int m_dripped = 0;
     std::string m_body = "<html>one</html>";
     std::string m_lastModified;
@@ -576,6 +583,15 @@ TEST_F(CheckerTest, NewTimeDoesNotSettleACheckArea) {
     // An unchanged time still spares the download.
     EXPECT_EQ(checkOnce(second).lastResult, 1);
     EXPECT_EQ(server.gets, 2);
+}
+
+TEST_F(CheckerTest, RefusedHeadFallsBackToADownload) {
+    server.refuseHead();
+    const WatchSettings first = checkOnce(item(0)); // lastModified -1: the query runs
+    EXPECT_EQ(server.heads, 1);
+    EXPECT_EQ(server.gets, 1);
+    EXPECT_EQ(first.lastResult, 2);
+    EXPECT_EQ(test::TempFolder::readFile(first.compareFile), "<html>one</html>");
 }
 
 TEST_F(CheckerTest, MissingPageIsAnErrorOnTheFirstCheckToo) {
