@@ -49,6 +49,102 @@ bool replaceFileContents(const std::string& path, std::string_view data, mode_t 
     return true;
 }
 
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+void syncFolder(const std::string& path) {
+    if (const int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool copyAcross(const std::string& from, const std::string& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0) {
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(in, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int saved = S_ISREG(status.st_mode) ? errno : EINVAL;
+        ::close(in);
+        errno = saved;
+        return false;
+    }
+    std::string temp = to + ".tmp-XXXXXX";
+    const int out = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (out < 0) {
+        const int saved = errno;
+        ::close(in);
+        errno = saved;
+        return false;
+    }
+    bool ok = ::fchmod(out, status.st_mode & 0777) == 0;
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        ok = writeAll(out, buffer, static_cast<std::size_t>(n));
+    }
+    ok = ok && ::fsync(out) == 0;
+    int saved = errno;
+    ok = (::close(out) == 0) && ok;
+    ::close(in);
+    ok = ok && ::rename(temp.c_str(), to.c_str()) == 0;
+    if (!ok) {
+        saved = errno != 0 ? errno : saved;
+        ::unlink(temp.c_str());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool moveIntoPlace(const std::string& from, const std::string& to) {
+    errno = 0;
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        syncFolder(to);
+        return true;
+    }
+    if (errno != EXDEV || !copyAcross(from, to)) {
+        return false;
+    }
+    syncFolder(to);
+    ::unlink(from.c_str());
+    return true;
+}
+
 bool readWholeFile(const std::string& path, std::string& data) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {

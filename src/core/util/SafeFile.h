@@ -12,6 +12,12 @@ namespace tw {
 /// narrowed to `mode`. False, with the old file untouched, when anything fails.
 bool replaceFileContents(const std::string& path, std::string_view data, mode_t mode = 0600);
 
+/// Puts the file `from` in place of `to` so that `to` is never missing: one rename over it, or,
+/// when the two lie on different file systems, a copy into a new temporary file beside `to`
+/// (flushed to disk) renamed over it, after which `from` is removed. False, with errno set and
+/// `to` as it was, when any step fails; `from` is then left for the caller.
+bool moveIntoPlace(const std::string& from, const std::string& to);
+
 /// Reads a whole file; false when it cannot be opened or read.
 bool readWholeFile(const std::string& path, std::string& data);
 

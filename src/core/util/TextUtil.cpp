@@ -124,10 +124,13 @@ std::string changeExtension(const std::string& path, const std::string& ext) {
 }
 
 std::string stripCounter(const std::string& path) {
-    std::string folder = upToLast(path, '/');
+    // A bare name has no folder to put in front of it.
+    const bool hasFolder = path.find('/') != std::string::npos;
+    std::string folder = hasFolder ? upToLast(path, '/') : std::string();
     while (!folder.empty() && folder.back() == '/') {
         folder.pop_back();
     }
+    const std::string prefix = hasFolder ? folder + "/" : std::string();
     const std::string name = afterLast(path, '/');
     const auto dot = name.rfind('.');
     const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
@@ -139,10 +142,10 @@ std::string stripCounter(const std::string& path) {
             digits = digits && isDigit(stem[i]);
         }
         if (digits) {
-            return folder + "/" + stem.substr(0, underscore) + ext;
+            return prefix + stem.substr(0, underscore) + ext;
         }
     }
-    return folder + "/" + name;
+    return prefix + name;
 }
 
 std::string uniqueFileName(const std::string& path) {
@@ -154,11 +157,12 @@ std::string uniqueFileName(const std::string& path) {
 
     std::string candidate = path;
     for (int n = 1;; ++n) {
-        FILE* file = std::fopen(candidate.c_str(), "rb");
-        if (!file) {
+        // Any entry counts as taken, also a dangling symlink or a file nobody may read: writing
+        // to such a name would follow the link or fail.
+        struct stat status {};
+        if (::lstat(candidate.c_str(), &status) != 0) {
             return candidate;
         }
-        std::fclose(file);
         candidate = stem + "_" + std::to_string(n) + (ext.empty() ? "" : "." + ext);
     }
 }

@@ -3,12 +3,18 @@
 #include "net/CFetch.h"
 #include "net/FetchRequest.h"
 #include "platform/Clock.h"
+#include "ports/CheckReceiver.h"
 #include "util/Cp932.h"
 #include "util/TextUtil.h"
 #include "watch/CheckArea.h"
-#include "ports/CheckReceiver.h"
 
+#include "util/SafeFile.h"
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace tw {
@@ -16,10 +22,17 @@ namespace tw {
 namespace {
 
 using std::chrono::milliseconds;
+namespace fs = std::filesystem;
 
-void replaceFile(const std::string& from, const std::string& to) {
-    std::remove(to.c_str());
-    std::rename(from.c_str(), to.c_str());
+bool isInside(const fs::path& path, const fs::path& folder) {
+    const auto [folderEnd, pathAt] =
+        std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+    return folderEnd == folder.end() && pathAt != path.end();
+}
+
+/// Copies in comp/ may hold private pages.
+void makePrivate(const std::string& path) {
+    ::chmod(path.c_str(), 0600);
 }
 
 } // namespace
@@ -52,6 +65,7 @@ void CReNew::arm(const WatchSettings& item) {
     const std::time_t remaining =
         item.nextCheck == 0 ? 0 : item.nextCheck - m_services.clock->now();
     m_wait = milliseconds(remaining > 0 ? static_cast<long long>(remaining) * 1000 : 0);
+    m_cancel = m_closing.load();
     m_doneEvent.reset();
     m_stopEvent.reset();
     m_wakeEvent.reset();
@@ -60,8 +74,14 @@ void CReNew::arm(const WatchSettings& item) {
     m_thread = std::thread([this] { worker(); });
 }
 
+void CReNew::setClosing() {
+    m_closing = true;
+    m_cancel = true;
+}
+
 void CReNew::stop() {
     m_nextCheck = 0;
+    m_cancel = true;
     m_stopEvent.set();
     m_wakeEvent.set();
     m_doneEvent.wait();
@@ -85,7 +105,8 @@ void CReNew::run() {
     m_idleEvent.reset();
     m_item.lastCheck = m_services.clock->now();
     m_item.lastResult = check();
-    if (m_closing) {
+    // A cancelled check has no outcome: the list keeps the item's last completed state.
+    if (m_closing || m_cancel) {
         m_idleEvent.set();
         return;
     }
@@ -99,6 +120,44 @@ void CReNew::run() {
     m_receiver->checkDone(m_item);
 }
 
+std::string CReNew::destPath() const {
+    const std::string& dest = m_item.destFile;
+    if (dest.empty() || dest.front() == '/') {
+        return dest;
+    }
+    const fs::path data = fs::path(m_services.programFolder).lexically_normal();
+    const fs::path resolved = (data / dest).lexically_normal();
+    return isInside(resolved, data) ? resolved.string() : std::string();
+}
+
+std::string CReNew::storedCopyPath() const {
+    const std::string& stored = m_item.compareFile;
+    if (stored.empty()) {
+        return {};
+    }
+    const fs::path comp = fs::path(compFolder()).lexically_normal();
+    if (stored.front() == '/') {
+        // A copy outside comp (a data folder moved since) is replaced by a fresh one there.
+        const fs::path path = fs::path(stored).lexically_normal();
+        return isInside(path, comp) ? path.string() : std::string();
+    }
+    const fs::path resolved = (comp / stored).lexically_normal();
+    if (isInside(resolved, comp)) {
+        return resolved.string();
+    }
+    const fs::path name = fs::path(stored).filename();
+    if (name.empty() || name == ".." || name == ".") {
+        return {};
+    }
+    return (comp / name).string();
+}
+
+int CReNew::fail(const std::string& text) {
+    m_item.errorKind = 2;
+    m_item.errorText = text;
+    return -1;
+}
+
 int CReNew::check() {
     if (m_item.targetUrl.empty()) {
         return 1; // the empty midnight item only marks the start of a new day
@@ -107,70 +166,142 @@ int CReNew::check() {
     request.connectTimeoutSeconds = m_services.connectTimeoutSeconds;
     request.stallTimeoutSeconds = m_services.stallTimeoutSeconds;
     request.maxBodyBytes = m_item.anchorKeyword.empty() ? request.maxBodyBytes : 64 << 20;
+    request.cancelRequested = &m_cancel;
     const int shortcut = preCheck(request);
+    if (m_cancel) {
+        return -1;
+    }
     if (shortcut != 0) {
         return shortcut;
     }
 
+    // Relative names are taken in the data folder, where every other file of the program is,
+    // never in whatever folder the program was started from.
+    const std::string dest = destPath();
+    if (m_item.downloadMode != 0 && !m_item.destFile.empty() && dest.empty()) {
+        return fail(jp("保存先のファイル名がデータフォルダの外を指しています"));
+    }
     std::string folder;
-    if (m_item.downloadMode != 0 && m_item.destFile.find('/') != std::string::npos) {
-        folder = upToLast(m_item.destFile, '/');
+    if (m_item.downloadMode != 0 && !dest.empty()) {
+        folder = upToLast(dest, '/');
         folder.pop_back();
     }
-    // A destFile without a folder would give a temporary file in a folder that does not
-    // exist; the comp folder serves then.
     if (folder.empty()) {
         folder = compFolder();
         ::mkdir(folder.c_str(), 0700);
     }
     std::string newFile = uniqueFileName(folder + "/temp.tmp");
+    const bool inComp = folder == compFolder();
 
+    std::string written;
     request.destFile = newFile;
     request.startOffset = 0;
     request.allowRelocation = 1;
     request.useCache = 0;
+    request.onReady = [&written](const FetchRequest& r) {
+        if (r.errorKind == 0) {
+            written = r.errorText;
+        }
+    };
     CFetch fetch(m_services.prompter);
-    if (fetch.fetchToFile(request) != 0) {
+    const int fetched = fetch.fetchToFile(request);
+    // The checker's own work files never outlive a failed or cancelled check.
+    auto removeWork = [&] {
+        if (!written.empty()) {
+            std::remove(written.c_str());
+        }
+        if (written != newFile) {
+            std::remove(newFile.c_str());
+        }
+    };
+    if (fetched != 0 || m_cancel) {
+        removeWork();
         m_item.errorKind = request.errorKind;
         m_item.errorText = request.errorText;
         return -1;
     }
     if (!request.errorText.empty()) {
         newFile = request.errorText;
+        written = newFile;
+    }
+    if (inComp) {
+        makePrivate(newFile);
     }
     m_item.userName = request.userName;
     m_item.password = request.password;
 
-    if (compare(m_item, newFile, m_services.converter) == 0) {
+    std::string reference = dest;
+    if (m_item.downloadMode == 0) {
+        reference = storedCopyPath();
+        // A copy left outside comp is still the last page seen until a new one is stored.
+        if (reference.empty() && !m_item.compareFile.empty() && m_item.compareFile.front() == '/') {
+            reference = m_item.compareFile;
+        }
+    }
+    // A check that fails after the comparison keeps the area of the last completed one.
+    const std::string previousArea = m_item.areaText;
+    const int compared = compare(m_item, newFile, m_services.converter, reference);
+    if (compared == 0) {
         std::remove(newFile.c_str());
         return 1;
     }
+    if (compared == kPageTooLarge || compared == kReferenceNotRegular) {
+        removeWork();
+        return fail(compared == kPageTooLarge
+                        ? jp("ページが64MBを超えるため、チェック範囲を比較できません")
+                        : jp("比較用のファイルが通常のファイルではありません"));
+    }
+    if (m_cancel) {
+        removeWork();
+        m_item.areaText = previousArea;
+        return -1;
+    }
+    const std::string failure = keepChangedFile(newFile, dest);
+    if (!failure.empty()) {
+        removeWork();
+        m_item.areaText = previousArea;
+        return fail(failure);
+    }
     m_item.lastModified = request.lastModified;
-    keepChangedFile(newFile);
     return 2;
 }
 
-void CReNew::keepChangedFile(const std::string& newFile) {
+std::string CReNew::keepChangedFile(const std::string& newFile, const std::string& dest) {
+    auto moved = [&](const std::string& target) {
+        if (target == newFile || moveIntoPlace(newFile, target)) {
+            return std::string();
+        }
+        const std::string reason = std::strerror(errno);
+        return jp("ダウンロードしたファイルを保存できませんでした: ") + reason;
+    };
     switch (m_item.downloadMode) {
-    case 0:
-        if (m_item.compareFile.empty()) {
+    case 0: {
+        const std::string target = storedCopyPath();
+        if (target.empty()) {
             m_item.compareFile = newFile;
-        } else if (m_item.compareFile != newFile) {
-            replaceFile(newFile, m_item.compareFile);
+            return {};
         }
-        break;
+        std::string failure = moved(target);
+        if (failure.empty()) {
+            m_item.compareFile = target;
+        }
+        return failure;
+    }
     case 1:
-        if (m_item.destFile != newFile) {
-            replaceFile(newFile, m_item.destFile);
-        }
-        break;
+        return moved(dest);
     default: {
-        const bool hasFolder = m_item.destFile.find('/') != std::string::npos;
-        const std::string base = hasFolder ? stripCounter(m_item.destFile)
-                                           : stripCounter("./" + m_item.destFile).substr(2);
-        m_item.destFile = uniqueFileName(base);
-        std::rename(newFile.c_str(), m_item.destFile.c_str());
-        break;
+        const std::string next = uniqueFileName(stripCounter(dest));
+        std::string failure = moved(next);
+        if (failure.empty()) {
+            // A relative name stays relative, so that it follows the data folder.
+            const auto slash = m_item.destFile.rfind('/');
+            m_item.destFile =
+                m_item.destFile.front() == '/'
+                    ? next
+                    : m_item.destFile.substr(0, slash == std::string::npos ? 0 : slash + 1) +
+                          afterLast(next, '/');
+        }
+        return failure;
     }
     }
 }

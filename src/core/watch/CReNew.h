@@ -45,7 +45,8 @@ public:
     void arm(const WatchSettings& item) override;
     void stop() override;
     bool isBusy() const override;
-    void setClosing() override { m_closing = true; }
+    /// Also cancels a running transfer, so that a check in progress ends within about a second.
+    void setClosing() override;
     void setIdle() override { m_idleEvent.set(); }
 
     /// The checker's copy; read it only while no worker runs or after the report.
@@ -65,11 +66,19 @@ private:
     void run();
     int preCheck(FetchRequest& request);
     std::string compFolder() const { return m_services.programFolder + "/comp"; }
-    void keepChangedFile(const std::string& newFile);
+    /// Puts the changed newFile in place by the download mode; a failure text, empty on success.
+    std::string keepChangedFile(const std::string& newFile, const std::string& dest);
+    /// destFile resolved against the data folder; empty when a relative name leaves it.
+    std::string destPath() const;
+    /// Where the stored copy lives, always inside comp; empty when it needs a fresh name.
+    std::string storedCopyPath() const;
+    int fail(const std::string& text);
 
     CheckerServices m_services;
     std::thread m_thread;
     std::atomic<bool> m_closing{false};
+    /// Polled by the fetch engine; set by setClosing() and stop().
+    std::atomic<bool> m_cancel{false};
     WatchSettings m_item;
     /// The armed item's due moment, readable by the busy test while the worker runs.
     std::atomic<std::time_t> m_nextCheck{0};

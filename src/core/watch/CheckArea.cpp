@@ -23,14 +23,15 @@ namespace {
 class FileHandle {
 public:
     explicit FileHandle(const std::string& path) {
+        // Without O_NONBLOCK a FIFO in place of the file would block the open for good.
         do {
-            m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         } while (m_fd < 0 && errno == EINTR);
-        struct stat status {};
-        // A folder is no file to compare or convert, though Linux lets one open it.
-        if (m_fd >= 0 && (::fstat(m_fd, &status) != 0 || S_ISDIR(status.st_mode))) {
+        // Only a regular file is a page: a folder, FIFO or device is none to compare or convert.
+        if (m_fd >= 0 && (::fstat(m_fd, &m_status) != 0 || !S_ISREG(m_status.st_mode))) {
             ::close(m_fd);
             m_fd = -1;
+            m_notRegular = true;
         }
     }
     ~FileHandle() {
@@ -42,7 +43,10 @@ public:
     FileHandle& operator=(const FileHandle&) = delete;
 
     bool isOpen() const { return m_fd >= 0; }
+    /// True when something other than a regular file stands at the path.
+    bool notRegular() const { return m_notRegular; }
     int fd() const { return m_fd; }
+    long long size() const { return static_cast<long long>(m_status.st_size); }
 
     /// Fills `buffer` up to `size` bytes unless the file ends first; -1 on a read error.
     long long readBlock(char* buffer, std::size_t size) const {
@@ -65,6 +69,8 @@ public:
 
 private:
     int m_fd = -1;
+    bool m_notRegular = false;
+    struct stat m_status {};
 };
 
 bool isLead932(unsigned char c) {
@@ -75,17 +81,98 @@ char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+/// Where `needle` (lower case) next occurs in `text` from `from` on, letter case ignored.
+std::size_t findNoCase(std::string_view text, std::string_view needle, std::size_t from) {
+    const auto hit = std::search(
+        text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())), text.end(),
+        needle.begin(), needle.end(), [](char a, char b) { return lowerAscii(a) == b; });
+    return hit == text.end() ? std::string_view::npos
+                             : static_cast<std::size_t>(hit - text.begin());
+}
+
+/// The code page named by the value that follows a "charset" ending at `at`: blanks, "=" and
+/// quotes skipped, then the name. 0 when no known name stands there.
+int declaredCodePage(std::string_view text, std::size_t at) {
+    auto skipped = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '=' || c == '"' || c == '\'';
+    };
+    while (at < text.size() && skipped(text[at])) {
+        ++at;
+    }
+    std::string name;
+    while (at < text.size() && name.size() < 32) {
+        const char c = lowerAscii(text[at]);
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_')) {
+            break;
+        }
+        name += c;
+        ++at;
+    }
+    if (name == "euc-jp" || name == "x-euc-jp") {
+        return 51932;
+    }
+    if (name == "utf-8") {
+        return 65001;
+    }
+    if (name == "shift_jis" || name == "sjis" || name == "x-sjis" || name == "windows-31j" ||
+        name == "cp932") {
+        return 932;
+    }
+    return 0;
+}
+
+/// The end of the piece of `text` that starts at `start`, about 1 MiB long and cut where no
+/// character or shift state spans the cut: after an ASCII byte in EUC-JP and UTF-8, before an
+/// escape sequence in JIS.
+std::size_t pieceEnd(std::string_view text, std::size_t start, int codePage) {
+    constexpr std::size_t kPiece = 1 << 20;
+    if (text.size() - start <= kPiece) {
+        return text.size();
+    }
+    auto cutBefore = [&](std::size_t pos) {
+        const auto c = static_cast<unsigned char>(text[pos - 1]);
+        return codePage == 50220 ? text[pos] == '\x1b' : c < 0x80;
+    };
+    for (std::size_t pos = start + kPiece; pos > start + 1; --pos) {
+        if (cutBefore(pos)) {
+            return pos;
+        }
+    }
+    for (std::size_t pos = start + kPiece + 1; pos < text.size(); ++pos) {
+        if (cutBefore(pos)) {
+            return pos;
+        }
+    }
+    return text.size();
+}
+
 } // namespace
 
 int compare(WatchSettings& item, const std::string& newFile, CodeConverter* converter) {
-    const std::string& reference = item.downloadMode != 0 ? item.destFile : item.compareFile;
+    return compare(item, newFile, converter,
+                   item.downloadMode != 0 ? item.destFile : item.compareFile);
+}
+
+int compare(WatchSettings& item, const std::string& newFile, CodeConverter* converter,
+            const std::string& reference) {
     if (item.anchorKeyword.empty()) {
         if (reference == newFile) {
             return -1;
         }
-        return compareFiles(newFile, reference);
+        const int result = compareFiles(newFile, reference);
+        if (result == -2 && !reference.empty()) {
+            struct stat status {};
+            if (::stat(reference.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+                return kReferenceNotRegular;
+            }
+        }
+        return result;
     }
 
+    struct stat status {};
+    if (::stat(newFile.c_str(), &status) == 0 && status.st_size > kMaxAreaPageBytes) {
+        return kPageTooLarge;
+    }
     const std::optional<std::string> text = loadConverted(converter, newFile, item.japaneseCode);
     if (!text) {
         return 1;
@@ -205,16 +292,12 @@ std::optional<std::string> loadConverted(CodeConverter* converter, const std::st
     if (converter == nullptr) {
         return std::nullopt;
     }
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        return std::nullopt;
-    }
     const FileHandle file(path);
-    if (!file.isOpen()) {
+    if (!file.isOpen() || file.size() < 0) {
         return std::nullopt;
     }
     try {
-        std::string raw(static_cast<std::size_t>(status.st_size), '\0');
+        std::string raw(static_cast<std::size_t>(file.size()), '\0');
         if (file.readBlock(raw.data(), raw.size()) != static_cast<long long>(raw.size())) {
             return std::nullopt;
         }
@@ -243,9 +326,21 @@ std::optional<std::string> loadConverted(CodeConverter* converter, const std::st
         if (codePage == 932) {
             return raw;
         }
+        // Converted piece by piece into one buffer of the page's size (932 text is never longer
+        // than its source in these codes), so the page is held twice at most, not three times.
         std::string converted;
-        if (!converter->convert(codePage, 932, raw, converted)) {
-            return std::nullopt;
+        converted.reserve(raw.size());
+        std::string piece;
+        std::size_t start = 0;
+        while (start < raw.size()) {
+            const std::size_t end = pieceEnd(raw, start, codePage);
+            piece.clear();
+            if (!converter->convert(codePage, 932, std::string_view(raw).substr(start, end - start),
+                                    piece)) {
+                return std::nullopt;
+            }
+            converted += piece;
+            start = end;
         }
         return converted;
     } catch (const std::bad_alloc&) {
@@ -258,16 +353,21 @@ int detectCodePage(std::string_view text) {
         text.find("\x1b(") != std::string_view::npos) {
         return 50220;
     }
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), lowerAscii);
-    const std::size_t charset = lower.find("charset");
-    if (charset == std::string::npos) {
+    const std::size_t first = findNoCase(text, "charset", 0);
+    if (first == std::string_view::npos) {
         return 932;
     }
-    if (lower.find("euc-jp", charset) != std::string::npos) {
+    // The declared value decides; a later mention of another code in the page's text does not.
+    for (std::size_t at = first; at != std::string_view::npos;
+         at = findNoCase(text, "charset", at + 1)) {
+        if (const int declared = declaredCodePage(text, at + 7); declared != 0) {
+            return declared;
+        }
+    }
+    if (findNoCase(text, "euc-jp", first) != std::string_view::npos) {
         return 51932;
     }
-    if (lower.find("utf-8", charset) != std::string::npos) {
+    if (findNoCase(text, "utf-8", first) != std::string_view::npos) {
         return 65001;
     }
     return 932;

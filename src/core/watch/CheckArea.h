@@ -19,6 +19,18 @@ class WatchSettings;
 /// converted (no converter, unreadable file) counts as changed and keeps the stored area.
 int compare(WatchSettings& item, const std::string& newFile, CodeConverter* converter);
 
+/// Pages larger than this are not read for a check area.
+constexpr long long kMaxAreaPageBytes = 64LL * 1024 * 1024;
+/// compare(): a check area was asked of a page larger than kMaxAreaPageBytes.
+constexpr int kPageTooLarge = -3;
+/// compare(): something other than a regular file (a FIFO, a folder) stands at the reference.
+constexpr int kReferenceNotRegular = -4;
+
+/// compare() against `reference`, the stored copy the checker resolved, with two more outcomes
+/// that are errors rather than changes: kPageTooLarge and kReferenceNotRegular.
+int compare(WatchSettings& item, const std::string& newFile, CodeConverter* converter,
+            const std::string& reference);
+
 /// 0 identical, 1 different (or a read error), -1 pathA cannot be opened, -2 pathB cannot be
 /// opened. Reads both files block by block.
 int compareFiles(const std::string& pathA, const std::string& pathB);
@@ -37,8 +49,10 @@ std::string extractArea(std::string_view text, std::string_view keyword, int occ
 std::optional<std::string> loadConverted(CodeConverter* converter, const std::string& path,
                                          int japaneseCode);
 
-/// 50220 when the text holds both ESC "$" and ESC "("; else 51932 or 65001 when "euc-jp" or
-/// "utf-8" follows the first "charset" (letter case ignored); else 932.
+/// 50220 when the text holds both ESC "$" and ESC "("; else the code named right after a
+/// "charset" (blanks, "=" and quotes skipped; EUC-JP 51932, UTF-8 65001, Shift_JIS and its
+/// aliases 932), the first such name deciding; when none can be read, 51932 or 65001 when
+/// "euc-jp" or "utf-8" follows the first "charset"; else 932. Letter case is ignored.
 int detectCodePage(std::string_view text);
 
 } // namespace tw

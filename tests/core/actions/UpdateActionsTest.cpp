@@ -1,7 +1,8 @@
 #include "watch/UpdateActions.h"
-#include "ports/MainWindowPort.h"
+#include "core/mail/ScriptedSmtpServer.h"
 #include "net/CollectingMailProgress.h"
 #include "platform/Desktop.h"
+#include "ports/MainWindowPort.h"
 #include "records/WatchSettings.h"
 #include "support/FakePrompter.h"
 #include "support/LocalSocket.h"
@@ -195,6 +196,30 @@ TEST_F(UpdateActions, MailGoesThroughTheSenderWithTheServerSettings) {
     EXPECT_EQ(progress.startTexts().size(), 1u);
     EXPECT_EQ(m_prompter.messages(),
               std::vector<std::string>{jp("ネットワークに繋がっていません")});
+}
+
+TEST_F(UpdateActions, MailIsDeliveredFromTheAccountToTheItemsRecipient) {
+    const std::string ok = "250 ok\r\n";
+    test::ScriptedSmtpServer server(
+        {"220 ready\r\n", ok, ok, ok, "354 go on\r\n", ok, "221 bye\r\n"});
+    CollectingMailProgress progress;
+    m_context.sendMail = nullptr;
+    m_context.mailProgress = &progress;
+    m_context.mailServer = {"127.0.0.1", server.port(), "account@example.test"};
+    WatchSettings item = quietItem();
+    item.sendMail = 1;
+    item.mailTo = "recipient@example.test";
+    item.mailSubject = "Changed";
+    item.mailBody = "See the page.";
+    run(item);
+    const auto received = server.received();
+    ASSERT_GE(received.size(), 4u);
+    EXPECT_EQ(received[1], "MAIL FROM: <account@example.test>");
+    EXPECT_EQ(received[2], "RCPT TO: <recipient@example.test>");
+    EXPECT_NE(received[4].find("To : recipient@example.test\r\n"), std::string::npos);
+    EXPECT_NE(received[4].find("Subject: Changed\r\n"), std::string::npos);
+    EXPECT_NE(received[4].find("\r\nSee the page.\r\n.\r\n"), std::string::npos);
+    EXPECT_TRUE(m_prompter.messages().empty());
 }
 
 TEST_F(UpdateActions, MissingPortsSkipTheirActions) {

@@ -1,18 +1,22 @@
 #include "platform/CodeConverter.h"
+#include "ports/CheckReceiver.h"
 #include "records/WatchSettings.h"
 #include "support/FakeClock.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
+#include "util/Cp932.h"
 #include "watch/CReNew.h"
-#include "ports/CheckReceiver.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -34,10 +38,48 @@ public:
             }
             respond(res);
         });
+        // Declares more than it sends, then drops the connection.
+        m_server.Get("/cut.html", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(100000, "text/html",
+                                     [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                         sink.write(std::string(5000, 'c').data(), 5000);
+                                         return false;
+                                     });
+        });
+        // A block, then one byte at a time until the client goes or the test ends.
+        m_server.Get("/drip.html", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider(
+                "text/html", [this](std::size_t offset, httplib::DataSink& sink) {
+                    const std::string bytes = offset == 0 ? std::string(4096, 'd') : "d";
+                    if (m_stopDrip || !sink.write(bytes.data(), bytes.size())) {
+                        return false;
+                    }
+                    {
+                        std::lock_guard lock(m_mutex);
+                        ++m_dripped;
+                    }
+                    m_release.notify_all();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    return true;
+                });
+        });
+        m_server.Get("/private.html", [](const httplib::Request& req, httplib::Response& res) {
+            if (req.get_header_value("Authorization") != "Basic dXNlcjpzZWNyZXQ=") {
+                res.status = 401;
+                res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+                return;
+            }
+            res.set_content("<html>private</html>", "text/html");
+        });
         m_server.set_pre_routing_handler(
             [this](const httplib::Request& req, httplib::Response& res) {
                 if (req.method == "HEAD" && req.path == "/page.html") {
                     ++heads;
+                    if (m_refuseHead) {
+                        res.status = 405;
+                        res.set_header("Last-Modified", "Wed, 02 Dec 2026 10:00:00 GMT");
+                        return httplib::Server::HandlerResponse::Handled;
+                    }
                     respond(res);
                     return httplib::Server::HandlerResponse::Handled;
                 }
@@ -50,6 +92,7 @@ public:
         }
     }
     ~PageServer() {
+        m_stopDrip = true;
         release();
         m_server.stop();
         m_thread.join();
@@ -70,6 +113,17 @@ public:
         m_release.notify_all();
     }
 
+    /// Waits until the drip has sent a few pieces, so a transfer is running.
+    void waitDripping() {
+        std::unique_lock lock(m_mutex);
+        m_release.wait(lock, [this] { return m_dripped >= 3; });
+    }
+    void stopDrip() { m_stopDrip = true; }
+    void refuseHead() { m_refuseHead = true; }
+    std::string address(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    }
+
     std::atomic<int> gets{0};
     std::atomic<int> heads{0};
 
@@ -88,6 +142,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_release;
     std::atomic<bool> m_blockGet{false};
+    std::atomic<bool> m_stopDrip{false};
+    std::atomic<bool> m_refuseHead{false};
+    int m_dripped = 0;
     std::string m_body = "<html>one</html>";
     std::string m_lastModified;
 };
@@ -291,25 +348,157 @@ TEST_F(CheckerTest, NumberedSeriesContinuesAfterTheNewest) {
     EXPECT_EQ(filesIn(home / "keep").size(), 5u);
 }
 
-TEST_F(CheckerTest, DestFileWithoutFolderDownloadsIntoComp) {
-    // A bare file name names a file in the current folder; the temporary download must not
-    // go to a folder that does not exist.
+TEST_F(CheckerTest, RelativeDestinationsStayInTheDataFolder) {
+    // Started from another folder: a bare name and a relative path name files of the data
+    // folder, and a name that climbs out of it is refused before anything is written.
+    test::TempFolder elsewhere;
     const fs::path savedCwd = fs::current_path();
-    fs::current_path(home.path());
+    fs::current_path(elsewhere.path());
+    const std::string data = home / "data";
+    fs::create_directories(data + "/keep");
+    services.programFolder = data;
+
     WatchSettings w = item(1);
     w.destFile = "page.html";
     w.lastModified = 0;
-    test::TempFolder::writeFile(home / "page.html", "<html>one</html>");
+    test::TempFolder::writeFile(data + "/page.html", "<html>one</html>");
     const WatchSettings same = checkOnce(w);
     EXPECT_EQ(same.lastResult, 1) << same.errorText;
-    EXPECT_TRUE(filesIn(home / "comp").empty());
-
     server.setBody("<html>new</html>");
     const WatchSettings changed = checkOnce(same);
     EXPECT_EQ(changed.lastResult, 2) << changed.errorText;
-    EXPECT_EQ(test::TempFolder::readFile(home / "page.html"), "<html>new</html>");
-    EXPECT_TRUE(filesIn(home / "comp").empty());
+    EXPECT_EQ(test::TempFolder::readFile(data + "/page.html"), "<html>new</html>");
+
+    // A numbered series keeps a relative name relative.
+    w = item(2);
+    w.destFile = "keep/page.html";
+    w.lastModified = 0;
+    test::TempFolder::writeFile(data + "/keep/page.html", "old");
+    const WatchSettings series = checkOnce(w);
+    EXPECT_EQ(series.lastResult, 2) << series.errorText;
+    EXPECT_EQ(series.destFile, "keep/page_1.html");
+    EXPECT_EQ(test::TempFolder::readFile(data + "/keep/page_1.html"), "<html>new</html>");
+
+    w = item(1);
+    w.destFile = "keep/../../escape.html";
+    w.lastModified = 0;
+    const WatchSettings escaped = checkOnce(w);
+    EXPECT_EQ(escaped.lastResult, -1);
+    EXPECT_EQ(escaped.errorText, jp("保存先のファイル名がデータフォルダの外を指しています"));
+    EXPECT_FALSE(fs::exists(home / "escape.html"));
+
+    EXPECT_TRUE(filesIn(elsewhere.path()).empty());
     fs::current_path(savedCwd);
+}
+
+TEST_F(CheckerTest, StoredCopyNeverLeavesComp) {
+    const std::string data = home / "data";
+    fs::create_directories(data);
+    services.programFolder = data;
+
+    WatchSettings w = item(0);
+    w.lastModified = 0;
+    w.compareFile = "../../h.html";
+    const WatchSettings climbed = checkOnce(w);
+    EXPECT_EQ(climbed.lastResult, 2) << climbed.errorText;
+    EXPECT_EQ(climbed.compareFile, data + "/comp/h.html");
+    EXPECT_EQ(test::TempFolder::readFile(data + "/comp/h.html"), "<html>one</html>");
+    EXPECT_FALSE(fs::exists(home / "h.html"));
+    // Pages may be private: the stored copy is the user's alone.
+    struct stat status {};
+    ASSERT_EQ(::stat(climbed.compareFile.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    // A copy left outside comp by a moved data folder still counts, but is not written there
+    // again.
+    w.compareFile = home / "moved.html";
+    test::TempFolder::writeFile(w.compareFile, "<html>one</html>");
+    EXPECT_EQ(checkOnce(w).lastResult, 1);
+    test::TempFolder::writeFile(w.compareFile, "old");
+    const WatchSettings moved = checkOnce(w);
+    EXPECT_EQ(moved.lastResult, 2) << moved.errorText;
+    EXPECT_EQ(fs::path(moved.compareFile).parent_path(), fs::path(data + "/comp"));
+    EXPECT_EQ(test::TempFolder::readFile(moved.compareFile), "<html>one</html>");
+    EXPECT_EQ(test::TempFolder::readFile(home / "moved.html"), "old");
+    EXPECT_EQ(checkOnce(moved).lastResult, 1);
+}
+
+TEST_F(CheckerTest, AFileThatCannotBePutInPlaceIsAnError) {
+    fs::create_directories(home / "keep");
+    WatchSettings w = item(1);
+    w.lastModified = 0;
+    w.destFile = home / ("keep/" + std::string(5000, 'n') + ".html");
+    const WatchSettings result = checkOnce(w);
+    EXPECT_EQ(result.lastResult, -1);
+    EXPECT_EQ(result.errorKind, 2);
+    EXPECT_FALSE(result.errorText.empty());
+    EXPECT_TRUE(filesIn(home / "keep").empty());
+    EXPECT_TRUE(sound.played().empty());
+
+    // A changed area that could not be kept is not taken as the new area either.
+    w.anchorKeyword = "<html>";
+    w.areaSize = 3;
+    w.areaText = "old";
+    const WatchSettings area = checkOnce(w);
+    EXPECT_EQ(area.lastResult, -1);
+    EXPECT_EQ(area.areaText, "old");
+    EXPECT_TRUE(filesIn(home / "keep").empty());
+}
+
+TEST_F(CheckerTest, AFifoInPlaceOfTheKeptFileIsAnError) {
+    fs::create_directories(home / "keep");
+    const std::string dest = home / "keep/page.html";
+    ASSERT_EQ(::mkfifo(dest.c_str(), 0600), 0);
+    WatchSettings w = item(1);
+    w.lastModified = 0;
+    w.destFile = dest;
+    const WatchSettings result = checkOnce(w);
+    EXPECT_EQ(result.lastResult, -1);
+    EXPECT_EQ(result.errorText, jp("比較用のファイルが通常のファイルではありません"));
+    EXPECT_TRUE(fs::is_fifo(dest));
+    EXPECT_EQ(filesIn(home / "keep"), std::vector<std::string>{"page.html"});
+}
+
+TEST_F(CheckerTest, ACutDownloadLeavesNoWorkFile) {
+    WatchSettings w = item(0);
+    w.targetUrl = server.address("/cut.html");
+    w.lastModified = 0;
+    const WatchSettings result = checkOnce(w);
+    EXPECT_EQ(result.lastResult, -1);
+    EXPECT_TRUE(filesIn(home / "comp").empty());
+}
+
+TEST_F(CheckerTest, ClosingCancelsARunningTransfer) {
+    CReNew checker(services);
+    Receiver receiver;
+    checker.setReceiver(&receiver);
+    WatchSettings w = item(0);
+    w.targetUrl = server.address("/drip.html");
+    w.lastModified = 0;
+    checker.arm(w);
+    server.waitDripping();
+    checker.setClosing();
+    // The drip never ends by itself: only the cancel ends this check.
+    auto done = std::async(std::launch::async, [&] { checker.waitDone(); });
+    const bool ended = done.wait_for(60s) == std::future_status::ready;
+    server.stopDrip();
+    done.wait();
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(receiver.reports().empty());
+    EXPECT_TRUE(sound.played().empty());
+    EXPECT_TRUE(filesIn(home / "comp").empty());
+}
+
+TEST_F(CheckerTest, CredentialsFromThePromptReachTheFinishedCopy) {
+    prompter.setNextCredentials({true, "user", "secret"});
+    WatchSettings w = item(0);
+    w.targetUrl = server.address("/private.html");
+    w.lastModified = 0;
+    const WatchSettings result = checkOnce(w);
+    EXPECT_EQ(result.lastResult, 2) << result.errorText;
+    EXPECT_EQ(result.userName, "user");
+    EXPECT_EQ(result.password, "secret");
+    EXPECT_EQ(prompter.authAddresses().size(), 1u);
 }
 
 TEST_F(CheckerTest, LastModifiedShortcut) {
@@ -394,6 +583,15 @@ TEST_F(CheckerTest, NewTimeDoesNotSettleACheckArea) {
     // An unchanged time still spares the download.
     EXPECT_EQ(checkOnce(second).lastResult, 1);
     EXPECT_EQ(server.gets, 2);
+}
+
+TEST_F(CheckerTest, RefusedHeadFallsBackToADownload) {
+    server.refuseHead();
+    const WatchSettings first = checkOnce(item(0)); // lastModified -1: the query runs
+    EXPECT_EQ(server.heads, 1);
+    EXPECT_EQ(server.gets, 1);
+    EXPECT_EQ(first.lastResult, 2);
+    EXPECT_EQ(test::TempFolder::readFile(first.compareFile), "<html>one</html>");
 }
 
 TEST_F(CheckerTest, MissingPageIsAnErrorOnTheFirstCheckToo) {

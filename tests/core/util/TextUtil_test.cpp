@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -63,6 +66,10 @@ TEST(TextUtil, StripCounterRemovesOnlyNumericSuffix) {
     EXPECT_EQ(stripCounter("/d/page_.html"), "/d/page.html");
     EXPECT_EQ(stripCounter("/d/page_3"), "/d/page");
     EXPECT_EQ(stripCounter("/d/a_1.b_2.txt"), "/d/a_1.b.txt");
+    // A bare name stays a bare name.
+    EXPECT_EQ(stripCounter("page_2.html"), "page.html");
+    EXPECT_EQ(stripCounter("page.html"), "page.html");
+    EXPECT_EQ(stripCounter("sub/page_2.html"), "sub/page.html");
 }
 
 TEST(TextUtil, UniqueFileNameNumbersPastTakenNames) {
@@ -75,6 +82,13 @@ TEST(TextUtil, UniqueFileNameNumbersPastTakenNames) {
     dir.touch("noext");
     EXPECT_EQ(uniqueFileName(dir.path() + "/noext"), dir.path() + "/noext_1");
     EXPECT_EQ(uniqueFileName("/no/such/folder/x.txt"), "/no/such/folder/x.txt");
+
+    // A dangling symlink and a file nobody may read are taken names too.
+    const std::string page = dir.path() + "/page.html";
+    ASSERT_EQ(::symlink((dir.path() + "/elsewhere").c_str(), page.c_str()), 0);
+    dir.touch("page_1.html");
+    ::chmod((dir.path() + "/page_1.html").c_str(), 0);
+    EXPECT_EQ(uniqueFileName(page), dir.path() + "/page_2.html");
 }
 
 TEST(TextUtil, ValidateSaveFolderCodes) {
@@ -101,6 +115,38 @@ TEST(TextUtil, ValidateSaveFolderCodes) {
         EXPECT_EQ(validateSaveFolder(text), 4);
         ::chmod(dir.path().c_str(), 0700);
     }
+}
+
+TEST(TextUtil, ValidateSaveFolderRefusesAReadOnlyMount) {
+    // A read-only bind mount in a namespace of its own refuses writing to root as well. The
+    // child reports the code as its exit status.
+    TempDir dir;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const uid_t uid = ::geteuid();
+        const gid_t gid = ::getegid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+            ::_exit(100);
+        }
+        auto put = [](const char* file, const std::string& value) { std::ofstream(file) << value; };
+        put("/proc/self/setgroups", "deny");
+        put("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+        put("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+        const char* folder = dir.path().c_str();
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(folder, folder, nullptr, MS_BIND, nullptr) != 0 ||
+            ::mount(nullptr, folder, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+            ::_exit(101);
+        }
+        std::string text = dir.path();
+        const int code = validateSaveFolder(text);
+        ::_exit(code == 4 && text == jp("保存用のフォルダが読み取り専用です。") ? 4 : 102);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4) << "100: no namespace, 101: no mount, 102: wrong code";
 }
 
 TEST(TextUtil, UrlEncodingRoundTripsAndDecodesLeniently) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -59,12 +61,88 @@ TEST(DetectCodePage, EscapesWinOverCharset) {
 TEST(DetectCodePage, CharsetNamesAfterTheFirstCharset) {
     EXPECT_EQ(detectCodePage("<META content=\"text/html; CHARSET=EUC-JP\">"), 51932);
     EXPECT_EQ(detectCodePage("<meta charset=\"Utf-8\">"), 65001);
-    // euc-jp anywhere after "charset" wins over utf-8, whichever comes first.
-    EXPECT_EQ(detectCodePage("charset=utf-8 ... euc-jp"), 51932);
+    // With no readable name after "charset", euc-jp anywhere after it wins over utf-8.
+    EXPECT_EQ(detectCodePage("charset: see below, utf-8 ... euc-jp"), 51932);
     // Names before the first "charset" do not count.
     EXPECT_EQ(detectCodePage("utf-8 euc-jp <meta charset=shift_jis>"), 932);
     EXPECT_EQ(detectCodePage("no declaration, utf-8"), 932);
     EXPECT_EQ(detectCodePage(""), 932);
+}
+
+TEST(DetectCodePage, TheDeclaredValueDecides) {
+    // Pages that mention another code's name in their text after a right declaration.
+    EXPECT_EQ(detectCodePage("<meta http-equiv=\"Content-Type\" content=\"text/html; "
+                             "charset=Shift_JIS\"><p>Set AddDefaultCharset euc-jp or utf-8</p>"),
+              932);
+    EXPECT_EQ(detectCodePage("<meta charset=\"UTF-8\"><p>Old pages were Shift_JIS or EUC-JP</p>"),
+              65001);
+    EXPECT_EQ(detectCodePage("<meta charset = 'x-euc-jp'> utf-8"), 51932);
+    for (const char* name : {"sjis", "x-sjis", "Windows-31J", "CP932"}) {
+        EXPECT_EQ(detectCodePage(std::string("charset=") + name + " euc-jp utf-8"), 932) << name;
+    }
+    // A "charset" whose value is no known name does not decide; a later declaration does.
+    EXPECT_EQ(detectCodePage("a charset list: <meta charset=utf-8> euc-jp"), 65001);
+    EXPECT_EQ(detectCodePage("<meta charset=iso-8859-1> utf-8"), 65001);
+}
+
+TEST_F(CheckAreaTest, ShiftJisPageMentioningEucJpFindsItsKeyword) {
+    WatchSettings item;
+    item.anchorKeyword = jp("価格：");
+    item.areaSize = 4;
+    const std::string page = "<meta http-equiv=\"Content-Type\" content=\"text/html; "
+                             "charset=Shift_JIS\">" +
+                             jp("価格：") + "1200<p>AddDefaultCharset EUC-JP</p>";
+    EXPECT_EQ(compare(item, m_folder.file("temp.tmp", page), m_converter.get()), 1);
+    EXPECT_EQ(item.areaText, "1200");
+}
+
+TEST_F(CheckAreaTest, LargePagesConvertAsOneWhole) {
+    // Pages of several pieces convert to what converting them whole gives, in each code.
+    ASSERT_NE(m_converter, nullptr);
+    const std::string line = jp("日本語のページ、ｶﾀｶﾅも。") + " ascii text\n";
+    std::string sjis;
+    while (sjis.size() < 3 * 1024 * 1024) {
+        sjis += line;
+    }
+    for (const int code : {50220, 51932, 65001}) {
+        std::string page;
+        ASSERT_TRUE(m_converter->convert(932, code, sjis, page));
+        std::string whole;
+        ASSERT_TRUE(m_converter->convert(code, 932, page, whole));
+        const int japaneseCode = code == 50220 ? 1 : code == 51932 ? 2 : 3;
+        const auto loaded =
+            loadConverted(m_converter.get(), m_folder.file("big.html", page), japaneseCode);
+        ASSERT_TRUE(loaded.has_value());
+        EXPECT_TRUE(*loaded == whole) << "code " << code;
+    }
+}
+
+TEST_F(CheckAreaTest, NonRegularFilesAreRefusedWithoutWaiting) {
+    // A FIFO would block an ordinary open until a writer comes.
+    const std::string fifo = m_folder.path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string page = m_folder.file("temp.tmp", "page");
+    EXPECT_EQ(compareFiles(page, fifo), -2);
+    EXPECT_EQ(compareFiles(fifo, page), -1);
+    EXPECT_EQ(loadConverted(m_converter.get(), fifo, 0), std::nullopt);
+    WatchSettings item;
+    EXPECT_EQ(compare(item, page, m_converter.get(), fifo), kReferenceNotRegular);
+    EXPECT_EQ(compare(item, page, m_converter.get(), m_folder.path("")), kReferenceNotRegular);
+    EXPECT_EQ(compare(item, page, m_converter.get(), m_folder.path("missing")), -2);
+}
+
+TEST_F(CheckAreaTest, PagesOverTheLimitAreNotReadForAnArea) {
+    WatchSettings item;
+    item.anchorKeyword = "price";
+    item.areaSize = 4;
+    item.areaText = "kept";
+    const std::string big = m_folder.path("big.tmp");
+    std::ofstream(big).put('x');
+    fs::resize_file(big, static_cast<std::uintmax_t>(kMaxAreaPageBytes) + 1);
+    EXPECT_EQ(compare(item, big, m_converter.get(), ""), kPageTooLarge);
+    EXPECT_EQ(item.areaText, "kept");
+    fs::resize_file(big, static_cast<std::uintmax_t>(kMaxAreaPageBytes));
+    EXPECT_EQ(compare(item, big, m_converter.get(), ""), 1);
 }
 
 TEST_F(CheckAreaTest, CompareFilesResults) {
