@@ -1,13 +1,12 @@
 #include "app/CTarnwickApp.h"
 
-#include "ports/Prompter.h"
 #include "app/SettingsArchive.h"
 #include "platform/RuntimeFolder.h"
+#include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/SafeFile.h"
 #include "util/TextUtil.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -15,12 +14,6 @@
 #include <unistd.h>
 
 namespace tw {
-
-namespace {
-
-std::atomic<CTarnwickApp*> g_app{nullptr};
-
-} // namespace
 
 AppPaths AppPaths::fromEnvironment() {
     return AppPaths{tw::programFolder(), tw::configFolder(), tw::runtimeFolder()};
@@ -32,18 +25,10 @@ CTarnwickApp::CTarnwickApp(Prompter& prompter, const AppPaths& paths)
       quaylinkKey("Software\\Orvane\\brlHelper", false, &prompter, paths.configFolder),
       brindleKey("Software\\Orvane\\Brindle", true, &prompter, paths.configFolder),
       locationKey("Software\\Orvane\\Location", false, &prompter, paths.configFolder),
-      m_messageBus(paths.runtimeFolder), m_converterFactory([] { return createCodeConverter(); }) {
-    g_app = this;
-}
+      m_messageBus(paths.runtimeFolder), m_converterFactory([] { return createCodeConverter(); }) {}
 
 CTarnwickApp::~CTarnwickApp() {
     m_messageBus.stop();
-    CTarnwickApp* self = this;
-    g_app.compare_exchange_strong(self, nullptr);
-}
-
-CTarnwickApp* theApp() {
-    return g_app.load();
 }
 
 std::string CTarnwickApp::settingsPath() const {

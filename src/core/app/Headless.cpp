@@ -1,19 +1,12 @@
 #include "app/Headless.h"
 
-#include "app/CHLPCall.h"
 #include "app/CTarnwickApp.h"
+#include "app/CheckSession.h"
 #include "app/MainLoop.h"
-#include "ports/MainWindowPort.h"
-#include "ports/Prompter.h"
 #include "net/CollectingMailProgress.h"
-#include "platform/Clock.h"
-#include "platform/DesktopShell.h"
-#include "platform/DesktopSoundPlayer.h"
+#include "ports/Prompter.h"
 #include "records/WatchSettings.h"
 #include "util/Cp932.h"
-#include "watch/CReNew.h"
-#include "watch/CWatchList.h"
-#include "ports/CheckReceiver.h"
 #include "watch/ResultText.h"
 
 #include <atomic>
@@ -50,50 +43,6 @@ public:
     }
 };
 
-/// There is no window to bring up; pages to show go to the display bridge.
-class HeadlessWindowPort : public MainWindowPort {
-public:
-    explicit HeadlessWindowPort(CHLPCall& bridge) : m_bridge(bridge) {}
-    void popUp() override {}
-    void showItem(const WatchSettings& item) override { m_bridge.display(item); }
-    void showAddress(const std::string& address) override {
-        FetchSettings record;
-        record.targetUrl = address;
-        m_bridge.display(record);
-    }
-
-private:
-    CHLPCall& m_bridge;
-};
-
-class LoopReceiver : public CheckReceiver {
-public:
-    LoopReceiver(MainLoop& loop, CWatchList*& list, const std::function<void()>& afterRound)
-        : m_loop(loop), m_list(list), m_afterRound(afterRound) {}
-
-    void checkDone(const WatchSettings& finishedCopy) override {
-        // The copy stays unchanged until the checker is armed again, which only the list does
-        // after this task has run.
-        const WatchSettings* copy = &finishedCopy;
-        m_loop.post([this, copy] {
-            if (!copy->targetUrl.empty()) {
-                const ResultRow row = resultRow(*copy);
-                std::lock_guard lock(g_outputMutex);
-                std::printf("%s\t%s\t%s\n", row.time.c_str(), fromCp932(row.page).c_str(),
-                            fromCp932(row.result).c_str());
-                std::fflush(stdout);
-            }
-            m_list->checkFinished(*copy);
-            m_afterRound();
-        });
-    }
-
-private:
-    MainLoop& m_loop;
-    CWatchList*& m_list;
-    const std::function<void()>& m_afterRound;
-};
-
 /// Turns SIGINT and SIGTERM into a quit of the loop; they are blocked in every thread.
 class SignalWatcher {
 public:
@@ -124,63 +73,34 @@ private:
     std::thread m_thread;
 };
 
+void printRow(const WatchSettings& finished) {
+    if (finished.targetUrl.empty()) {
+        return;
+    }
+    const ResultRow row = resultRow(finished);
+    std::lock_guard lock(g_outputMutex);
+    std::printf("%s\t%s\t%s\n", row.time.c_str(), fromCp932(row.page).c_str(),
+                fromCp932(row.result).c_str());
+    std::fflush(stdout);
+}
+
 void runCycle(CTarnwickApp& app, Prompter& prompter, const HeadlessOptions& options) {
     app.loadSettings();
-    const Clock& clock = SystemClock::instance();
     MainLoop loop;
     SignalWatcher signals(loop);
-
-    DesktopShell shell;
-    DesktopSoundPlayer sound(app.programFolder());
-    // Declared before the checker: a worker may hand pages to it until the checker is gone,
-    // and what it still holds is handed over when it goes.
-    CHLPCall bridge(app, shell);
-    HeadlessWindowPort window(bridge);
     CollectingMailProgress mailProgress;
-
-    CheckerServices services;
-    services.clock = &clock;
-    services.prompter = &prompter;
-    services.converter = app.codeConverter();
-    services.programFolder = app.programFolder();
-    services.actions.sound = &sound;
-    services.actions.mainWindow = &window;
-    services.actions.shell = &shell;
-    services.actions.mailServer = {app.mailServer, app.mailPort, app.mailAccount};
-    services.actions.converter = app.codeConverter();
-    services.actions.mailProgress = &mailProgress;
-    services.actions.prompter = &prompter;
-
-    CReNew checker(services);
-    CWatchList list(checker, clock, &prompter, app.programFolder());
-    CWatchList* listRef = &list;
-    // Checks of unchanged pages follow each other within milliseconds; their results are
-    // saved together, each at most a fifth of a second after it came in, and at the end.
-    list.setSaveCoalescing(std::chrono::milliseconds(200), [&](std::chrono::milliseconds delay) {
-        loop.postAfter(delay, [&] { list.flushSave(); });
-    });
-    std::function<void()> afterRound = [&] {
-        if (!options.untilIdle) {
-            return;
-        }
-        const int current = list.current();
-        if (current == -1 || list.itemAt(current).nextCheck > clock.now()) {
+    CheckSession session(app, prompter, nullptr, loop, mailProgress,
+                         [](WatchSettings finished) { printRow(finished); });
+    session.setScheduledCallback([&] {
+        if (options.untilIdle && session.idle()) {
             loop.quit();
         }
-    };
-    LoopReceiver receiver(loop, listRef, afterRound);
-
-    loop.post([&] {
-        list.start(&receiver);
-        afterRound();
     });
-    loop.run();
 
-    // Shutdown: settings first, then no further report; a running check may finish.
-    app.saveSettings();
-    list.setClosing();
-    checker.waitIdleOrDone();
-    list.save();
+    // An unreadable watch list has been reported by the list itself; the round goes on empty.
+    loop.post([&] { (void)session.start(); });
+    loop.run();
+    session.stop();
 }
 
 } // namespace
