@@ -29,18 +29,48 @@ void printError(const std::string& cp932) {
     std::fflush(stderr);
 }
 
-/// Message boxes become lines on standard error; nobody is there to answer questions.
+/// Messages become lines on standard error. Nobody is there to answer questions: they are
+/// printed on the loop's thread like the dialog they stand for and answered "no".
 class HeadlessPrompter : public Prompter {
 public:
+    /// Questions go through `executor` from now on; null detaches it again.
+    void attach(Executor* executor) { m_executor = executor; }
+
     void showMessage(const std::string& text, Icon) override { printError(text); }
     bool ask(const std::string& text) override {
-        printError(text);
+        question(text);
         return false;
     }
     bool authenticate(std::string&, std::string&, const std::string& address, int) override {
-        printError(jp("認証が必要です: ") + address);
+        question(jp("認証が必要です: ") + address);
         return false;
     }
+
+private:
+    void question(const std::string& text) {
+        Executor* executor = m_executor;
+        // Refused while closing: the answer is "no" all the same, the line is still printed.
+        if (!executor || !executor->send([&] { printError(text); })) {
+            printError(text);
+        }
+    }
+
+    std::atomic<Executor*> m_executor{nullptr};
+};
+
+/// Detaches the prompter before the loop goes; made before the session, so it outlives the
+/// session's workers.
+class PrompterAttachment {
+public:
+    PrompterAttachment(HeadlessPrompter& prompter, Executor& executor) : m_prompter(prompter) {
+        m_prompter.attach(&executor);
+    }
+    ~PrompterAttachment() { m_prompter.attach(nullptr); }
+    PrompterAttachment(const PrompterAttachment&) = delete;
+    PrompterAttachment& operator=(const PrompterAttachment&) = delete;
+
+private:
+    HeadlessPrompter& m_prompter;
 };
 
 /// Turns SIGINT and SIGTERM into a quit of the loop; they are blocked in every thread.
@@ -84,10 +114,11 @@ void printRow(const WatchSettings& finished) {
     std::fflush(stdout);
 }
 
-void runCycle(CTarnwickApp& app, Prompter& prompter, const HeadlessOptions& options) {
+void runCycle(CTarnwickApp& app, HeadlessPrompter& prompter, const HeadlessOptions& options) {
     app.loadSettings();
     MainLoop loop;
     SignalWatcher signals(loop);
+    PrompterAttachment attachment(prompter, loop);
     CollectingMailProgress mailProgress;
     CheckSession session(app, prompter, nullptr, loop, mailProgress,
                          [](WatchSettings finished) { printRow(finished); });
