@@ -71,11 +71,25 @@ ConverterPtr openCp932(bool bestFit) {
     return U_FAILURE(status) ? nullptr : std::move(conv);
 }
 
-/// ICU converters must not be shared between threads: each thread opens its own, once.
-struct ThreadConverters {
-    ConverterPtr exact = openCp932(false);
-    ConverterPtr bestFit = openCp932(true);
-    ConverterPtr decoder = openCp932(false);
+/// ICU converters must not be shared between threads: each thread opens its own, once, and
+/// only those it uses (the checker runs each check on a thread of its own).
+class ThreadConverters {
+public:
+    UConverter* exact() { return get(m_exact, false); }
+    UConverter* bestFit() { return get(m_bestFit, true); }
+    UConverter* decoder() { return get(m_decoder, false); }
+
+private:
+    static UConverter* get(ConverterPtr& slot, bool bestFit) {
+        if (!slot) {
+            slot = openCp932(bestFit);
+        }
+        return slot.get();
+    }
+
+    ConverterPtr m_exact;
+    ConverterPtr m_bestFit;
+    ConverterPtr m_decoder;
 };
 
 ThreadConverters& converters() {
@@ -85,7 +99,7 @@ ThreadConverters& converters() {
 
 /// Converts into 932; `state` tells what was refused. Null when no converter could be opened.
 std::optional<std::string> into932(std::string_view utf8, FromUnicodeState& state) {
-    UConverter* conv = state.bestFit ? converters().bestFit.get() : converters().exact.get();
+    UConverter* conv = state.bestFit ? converters().bestFit() : converters().exact();
     if (!conv) {
         return std::nullopt;
     }
@@ -139,7 +153,7 @@ std::string toCp932BestFit(std::string_view utf8) {
 }
 
 std::string fromCp932(std::string_view cp932) {
-    UConverter* conv = converters().decoder.get();
+    UConverter* conv = converters().decoder();
     if (!conv) {
         return std::string(cp932);
     }
