@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
@@ -33,8 +34,13 @@ void printError(const std::string& cp932) {
 /// printed on the loop's thread like the dialog they stand for and answered "no".
 class HeadlessPrompter : public Prompter {
 public:
-    /// Questions go through `executor` from now on; null detaches it again.
-    void attach(Executor* executor) { m_executor = executor; }
+    /// Questions go through `executor` from now on; null detaches it again, once the questions
+    /// on their way through it have come back (the executor is closed by then, so they do soon).
+    void attach(Executor* executor) {
+        std::unique_lock lock(m_mutex);
+        m_executor = executor;
+        m_idle.wait(lock, [this] { return m_inFlight == 0; });
+    }
 
     void showMessage(const std::string& text, Icon) override { printError(text); }
     bool ask(const std::string& text) override {
@@ -48,14 +54,28 @@ public:
 
 private:
     void question(const std::string& text) {
-        Executor* executor = m_executor;
+        Executor* executor = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            executor = m_executor;
+            m_inFlight += executor ? 1 : 0;
+        }
         // Refused while closing: the answer is "no" all the same, the line is still printed.
-        if (!executor || !executor->send([&] { printError(text); })) {
+        const bool printed = executor && executor->send([&] { printError(text); });
+        if (!printed) {
             printError(text);
+        }
+        if (executor) {
+            std::lock_guard lock(m_mutex);
+            --m_inFlight;
+            m_idle.notify_all();
         }
     }
 
-    std::atomic<Executor*> m_executor{nullptr};
+    std::mutex m_mutex;
+    std::condition_variable m_idle;
+    Executor* m_executor = nullptr;
+    int m_inFlight = 0;
 };
 
 /// Detaches the prompter before the loop goes; made before the session, so it outlives the
