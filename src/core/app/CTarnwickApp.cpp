@@ -7,7 +7,6 @@
 #include "util/SafeFile.h"
 #include "util/TextUtil.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,8 +17,6 @@
 namespace tw {
 
 namespace {
-
-std::atomic<CTarnwickApp*> g_app{nullptr};
 
 /// Why preparePrivateFolder() refused a folder.
 std::string folderProblem(int error) {
@@ -77,18 +74,10 @@ CTarnwickApp::CTarnwickApp(Prompter& prompter, const AppPaths& paths)
       quaylinkKey("Software\\Orvane\\brlHelper", false, &prompter, paths.configFolder),
       brindleKey("Software\\Orvane\\Brindle", true, &prompter, paths.configFolder),
       locationKey("Software\\Orvane\\Location", false, &prompter, paths.configFolder),
-      m_messageBus(paths.runtimeFolder), m_converterFactory([] { return createCodeConverter(); }) {
-    g_app = this;
-}
+      m_messageBus(paths.runtimeFolder), m_converterFactory([] { return createCodeConverter(); }) {}
 
 CTarnwickApp::~CTarnwickApp() {
     m_messageBus.stop();
-    CTarnwickApp* self = this;
-    g_app.compare_exchange_strong(self, nullptr);
-}
-
-CTarnwickApp* theApp() {
-    return g_app.load();
 }
 
 std::string CTarnwickApp::settingsPath() const {

@@ -51,8 +51,7 @@ public:
 
     using ConverterFactory = std::function<std::unique_ptr<CodeConverter>()>;
 
-    /// Opens the four keys in order: ownKey, quaylinkKey, brindleKey, locationKey. Becomes the
-    /// object that theApp() returns until it is destroyed or another one is made.
+    /// Opens the four keys in order: ownKey, quaylinkKey, brindleKey, locationKey.
     explicit CTarnwickApp(Prompter& prompter, const AppPaths& paths = AppPaths::fromEnvironment());
     ~CTarnwickApp();
     CTarnwickApp(const CTarnwickApp&) = delete;
@@ -158,8 +157,5 @@ private:
     std::unique_ptr<CodeConverter> m_converter;
     bool m_otherInstance = false;
 };
-
-/// The application object of this process (the one made last and still alive), or null.
-CTarnwickApp* theApp();
 
 } // namespace tw

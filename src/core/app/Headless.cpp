@@ -1,23 +1,17 @@
 #include "app/Headless.h"
 
-#include "app/CHLPCall.h"
 #include "app/CTarnwickApp.h"
+#include "app/CheckSession.h"
 #include "app/MainLoop.h"
-#include "ports/MainWindowPort.h"
-#include "ports/Prompter.h"
 #include "net/CollectingMailProgress.h"
-#include "platform/Clock.h"
-#include "platform/DesktopShell.h"
-#include "platform/DesktopSoundPlayer.h"
+#include "ports/Prompter.h"
 #include "records/WatchSettings.h"
 #include "util/Cp932.h"
-#include "watch/CReNew.h"
-#include "watch/CWatchList.h"
-#include "ports/CheckReceiver.h"
 #include "watch/ResultText.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
@@ -37,62 +31,67 @@ void printError(const std::string& cp932) {
     std::fflush(stderr);
 }
 
-/// Message boxes become lines on standard error; nobody is there to answer questions.
+/// Messages become lines on standard error. Nobody is there to answer questions: they are
+/// printed on the loop's thread like the dialog they stand for and answered "no".
 class HeadlessPrompter : public Prompter {
 public:
+    /// Questions go through `executor` from now on; null detaches it again, once the questions
+    /// on their way through it have come back (the executor is closed by then, so they do soon).
+    void attach(Executor* executor) {
+        std::unique_lock lock(m_mutex);
+        m_executor = executor;
+        m_idle.wait(lock, [this] { return m_inFlight == 0; });
+    }
+
     void showMessage(const std::string& text, Icon) override { printError(text); }
     bool ask(const std::string& text) override {
-        printError(text);
+        question(text);
         return false;
     }
     bool authenticate(std::string&, std::string&, const std::string& address, int) override {
-        printError(jp("認証が必要です: ") + address);
+        question(jp("認証が必要です: ") + address);
         return false;
     }
-};
-
-/// There is no window to bring up; pages to show go to the display bridge.
-class HeadlessWindowPort : public MainWindowPort {
-public:
-    explicit HeadlessWindowPort(CHLPCall& bridge) : m_bridge(bridge) {}
-    void popUp() override {}
-    void showItem(const WatchSettings& item) override { m_bridge.display(item); }
-    void showAddress(const std::string& address) override {
-        FetchSettings record;
-        record.targetUrl = address;
-        m_bridge.display(record);
-    }
 
 private:
-    CHLPCall& m_bridge;
-};
-
-class LoopReceiver : public CheckReceiver {
-public:
-    LoopReceiver(MainLoop& loop, CWatchList*& list, const std::function<void()>& afterRound)
-        : m_loop(loop), m_list(list), m_afterRound(afterRound) {}
-
-    void checkDone(const WatchSettings& finishedCopy) override {
-        // The copy stays unchanged until the checker is armed again, which only the list does
-        // after this task has run.
-        const WatchSettings* copy = &finishedCopy;
-        m_loop.post([this, copy] {
-            if (!copy->targetUrl.empty()) {
-                const ResultRow row = resultRow(*copy);
-                std::lock_guard lock(g_outputMutex);
-                std::printf("%s\t%s\t%s\n", row.time.c_str(), fromCp932(row.page).c_str(),
-                            fromCp932(row.result).c_str());
-                std::fflush(stdout);
-            }
-            m_list->checkFinished(*copy);
-            m_afterRound();
-        });
+    void question(const std::string& text) {
+        Executor* executor = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            executor = m_executor;
+            m_inFlight += executor ? 1 : 0;
+        }
+        // Refused while closing: the answer is "no" all the same, the line is still printed.
+        const bool printed = executor && executor->send([&] { printError(text); });
+        if (!printed) {
+            printError(text);
+        }
+        if (executor) {
+            std::lock_guard lock(m_mutex);
+            --m_inFlight;
+            m_idle.notify_all();
+        }
     }
 
+    std::mutex m_mutex;
+    std::condition_variable m_idle;
+    Executor* m_executor = nullptr;
+    int m_inFlight = 0;
+};
+
+/// Detaches the prompter before the loop goes; made before the session, so it outlives the
+/// session's workers.
+class PrompterAttachment {
+public:
+    PrompterAttachment(HeadlessPrompter& prompter, Executor& executor) : m_prompter(prompter) {
+        m_prompter.attach(&executor);
+    }
+    ~PrompterAttachment() { m_prompter.attach(nullptr); }
+    PrompterAttachment(const PrompterAttachment&) = delete;
+    PrompterAttachment& operator=(const PrompterAttachment&) = delete;
+
 private:
-    MainLoop& m_loop;
-    CWatchList*& m_list;
-    const std::function<void()>& m_afterRound;
+    HeadlessPrompter& m_prompter;
 };
 
 /// Turns SIGINT and SIGTERM into a quit of the loop; they are blocked in every thread.
@@ -125,99 +124,52 @@ private:
     std::thread m_thread;
 };
 
-// MERGE: CWatchList::start becomes `bool start(CheckReceiver*)` (false when the list file
-// could not be read, the reason in loadError()) on another branch. Until then this bridges
-// both forms; once merged, call `list.start(receiver)` directly and drop this template.
-template <typename List>
-bool startList(List& list, CheckReceiver* receiver, std::string& error) {
-    if constexpr (std::is_void_v<decltype(list.start(receiver))>) {
-        list.start(receiver);
-        return true;
-    } else {
-        if (list.start(receiver)) {
-            return true;
-        }
-        error = list.loadError();
-        return false;
+void printRow(const WatchSettings& finished) {
+    if (finished.targetUrl.empty()) {
+        return;
     }
+    const ResultRow row = resultRow(finished);
+    std::lock_guard lock(g_outputMutex);
+    std::printf("%s\t%s\t%s\n", row.time.c_str(), fromCp932(row.page).c_str(),
+                fromCp932(row.result).c_str());
+    std::fflush(stdout);
 }
 
 /// The check cycle; its result is the process's exit code.
-int runCycle(CTarnwickApp& app, Prompter& prompter, const HeadlessOptions& options) {
+int runCycle(CTarnwickApp& app, HeadlessPrompter& prompter, const HeadlessOptions& options) {
     app.loadSettings();
-    const Clock& clock = SystemClock::instance();
     MainLoop loop;
     SignalWatcher signals(loop);
-
-    DesktopShell shell;
-    DesktopSoundPlayer sound(app.programFolder());
-    // Declared before the checker: a worker may hand pages to it until the checker is gone,
-    // and what it still holds is handed over when it goes.
-    CHLPCall bridge(app, shell);
-    HeadlessWindowPort window(bridge);
+    PrompterAttachment attachment(prompter, loop);
     CollectingMailProgress mailProgress;
-
-    CheckerServices services;
-    services.clock = &clock;
-    services.prompter = &prompter;
-    services.converter = app.codeConverter();
-    services.programFolder = app.programFolder();
-    services.actions.sound = &sound;
-    services.actions.mainWindow = &window;
-    services.actions.shell = &shell;
-    services.actions.mailServer = {app.mailServer, app.mailPort, app.mailAccount};
-    services.actions.converter = app.codeConverter();
-    services.actions.mailProgress = &mailProgress;
-    services.actions.prompter = &prompter;
-
-    CReNew checker(services);
-    CWatchList list(checker, clock, &prompter, app.programFolder());
-    CWatchList* listRef = &list;
-    // Checks of unchanged pages follow each other within milliseconds; their results are
-    // saved together, each at most a fifth of a second after it came in, and at the end.
-    list.setSaveCoalescing(std::chrono::milliseconds(200), [&](std::chrono::milliseconds delay) {
-        loop.postAfter(delay, [&] { list.flushSave(); });
-    });
-    std::function<void()> afterRound = [&] {
-        if (!options.untilIdle) {
-            return;
-        }
-        const int current = list.current();
-        if (current == -1 || list.itemAt(current).nextCheck > clock.now()) {
+    CheckSession session(app, prompter, nullptr, loop, mailProgress,
+                         [](WatchSettings finished) { printRow(finished); });
+    session.setScheduledCallback([&] {
+        if (options.untilIdle && session.idle()) {
             loop.quit();
         }
-    };
-    LoopReceiver receiver(loop, listRef, afterRound);
+    });
 
+    // An unreadable watch list has been told by the list itself; nothing is checked and
+    // nothing may be saved over it, and the run fails.
     bool listRead = true;
     loop.post([&] {
-        std::string error;
-        if (!startList(list, &receiver, error)) {
-            // Nothing may be saved over a list that was not read.
+        if (!session.start()) {
             listRead = false;
-            printError(error);
             loop.quit();
-            return;
         }
-        afterRound();
     });
     loop.run();
-
+    // A failed save has been told through the prompter and fails the run.
+    const bool saved = session.stop();
     if (!listRead) {
-        list.setClosing();
-        checker.waitIdleOrDone();
         return 1;
     }
-    // Shutdown: settings first, then no further report; a running check may finish. A failed
-    // save has been told through the prompter and fails the run.
-    int code = app.saveSettings() ? 0 : 1;
-    list.setClosing();
-    checker.waitIdleOrDone();
-    if (!list.save()) {
-        printError(jp("ウォッチリストを保存できませんでした。\n") + toCp932(list.filePath()));
-        code = 1;
+    if (!session.watchListSaved()) {
+        printError(jp("ウォッチリストを保存できませんでした。\n") +
+                   toCp932(session.watchList().filePath()));
     }
-    return code;
+    return saved ? 0 : 1;
 }
 
 } // namespace

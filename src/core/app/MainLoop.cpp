@@ -1,12 +1,17 @@
 #include "app/MainLoop.h"
 
-#include <future>
+#include <memory>
 
 namespace tw {
+
+MainLoop::MainLoop() : m_owner(std::this_thread::get_id()) {}
 
 void MainLoop::post(std::function<void()> task) {
     {
         std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            return;
+        }
         m_tasks.push_back(std::move(task));
     }
     m_wake.notify_one();
@@ -15,24 +20,77 @@ void MainLoop::post(std::function<void()> task) {
 void MainLoop::postAfter(std::chrono::milliseconds delay, std::function<void()> task) {
     {
         std::lock_guard lock(m_mutex);
+        if (m_closed) {
+            return;
+        }
         m_timed.emplace(std::chrono::steady_clock::now() + delay, std::move(task));
     }
     m_wake.notify_one();
 }
 
-void MainLoop::send(const std::function<void()>& task) {
-    auto done = std::make_shared<std::promise<void>>();
-    auto finished = done->get_future();
-    post([task, done] {
-        task();
-        done->set_value();
-    });
-    // A loop that quits without running the task must not strand the sender.
-    while (finished.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-        if (quitting()) {
-            return;
-        }
+bool MainLoop::send(const std::function<void()>& task) {
+    std::unique_lock lock(m_mutex);
+    if (m_closed) {
+        return false;
     }
+    if (std::this_thread::get_id() == m_owner) {
+        lock.unlock();
+        task();
+        return true;
+    }
+    // The queued entry reaches `task` only while this sender still waits for it: a refused
+    // send has returned, and the entry then does nothing.
+    auto state = std::make_shared<SendState>(SendState::Waiting);
+    m_tasks.push_back([this, state, &task] {
+        {
+            std::lock_guard guard(m_mutex);
+            if (*state != SendState::Waiting) {
+                return;
+            }
+            *state = SendState::Running;
+        }
+        struct Finish {
+            MainLoop& loop;
+            SendState& state;
+            ~Finish() {
+                {
+                    std::lock_guard guard(loop.m_mutex);
+                    state = SendState::Done;
+                }
+                loop.m_sendDone.notify_all();
+            }
+        } finish{*this, *state};
+        task();
+    });
+    m_wake.notify_one();
+    m_sendDone.wait(lock, [&] {
+        return *state == SendState::Done || (m_closed && *state == SendState::Waiting);
+    });
+    if (*state == SendState::Waiting) {
+        *state = SendState::Refused;
+        return false;
+    }
+    return true;
+}
+
+void MainLoop::close() {
+    std::deque<std::function<void()>> dropped;
+    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> droppedTimed;
+    {
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
+        m_quit = true;
+        dropped.swap(m_tasks);
+        droppedTimed.swap(m_timed);
+    }
+    m_wake.notify_all();
+    m_sendDone.notify_all();
+    // What the dropped tasks hold is released here, outside the lock.
+}
+
+bool MainLoop::closed() const {
+    std::lock_guard lock(m_mutex);
+    return m_closed;
 }
 
 void MainLoop::quit() {
@@ -50,6 +108,7 @@ bool MainLoop::quitting() const {
 
 void MainLoop::run() {
     std::unique_lock lock(m_mutex);
+    m_owner = std::this_thread::get_id();
     while (!m_quit) {
         // Timed tasks that are due queue up behind what is waiting, so neither kind starves.
         const auto now = std::chrono::steady_clock::now();
@@ -69,6 +128,8 @@ void MainLoop::run() {
         m_tasks.pop_front();
         lock.unlock();
         task();
+        // Destroyed outside the lock: what it holds may post.
+        task = nullptr;
         lock.lock();
     }
 }

@@ -3,7 +3,6 @@
 #include "util/Cp932.h"
 
 #include <unicode/ucnv.h>
-#include <unicode/ucnv_cb.h>
 
 #include <array>
 #include <cstdint>
@@ -70,38 +69,6 @@ struct ConverterCloser {
 };
 using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
 
-/// Characters that ICU's 932 table leaves out although 932 has their full-width twins; Windows
-/// maps them the same way.
-void fromUnicodeTo932(const void* context, UConverterFromUnicodeArgs* args, const UChar* units,
-                      int32_t length, UChar32 codePoint, UConverterCallbackReason reason,
-                      UErrorCode* status) {
-    if (reason == UCNV_UNASSIGNED) {
-        const char* twin = nullptr;
-        switch (codePoint) {
-        case 0x00A2: // cent sign
-            twin = "\x81\x91";
-            break;
-        case 0x00A3: // pound sign
-            twin = "\x81\x92";
-            break;
-        case 0x00AC: // not sign
-            twin = "\x81\xCA";
-            break;
-        case 0x00A6: // broken bar
-            twin = "\xFA\x55";
-            break;
-        default:
-            break;
-        }
-        if (twin != nullptr) {
-            *status = U_ZERO_ERROR;
-            ucnv_cbFromUWriteBytes(args, twin, 2, 0, status);
-            return;
-        }
-    }
-    UCNV_FROM_U_CALLBACK_SUBSTITUTE(context, args, units, length, codePoint, reason, status);
-}
-
 ConverterPtr openConverter(const char* name) {
     UErrorCode status = U_ZERO_ERROR;
     ConverterPtr conv(ucnv_open(name, &status));
@@ -109,20 +76,6 @@ ConverterPtr openConverter(const char* name) {
         return nullptr;
     }
     return conv;
-}
-
-/// A converter into 932 that substitutes "?" and uses ICU's fallback mappings (wave dash and
-/// the like), as Windows does.
-ConverterPtr open932Target() {
-    ConverterPtr conv = openConverter("windows-31j");
-    if (!conv) {
-        return nullptr;
-    }
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_setFallback(conv.get(), true);
-    ucnv_setSubstChars(conv.get(), &kSubstitute, 1, &status);
-    ucnv_setFromUCallBack(conv.get(), fromUnicodeTo932, nullptr, nullptr, nullptr, &status);
-    return U_FAILURE(status) ? nullptr : std::move(conv);
 }
 
 /// Converts `in` from `source` to `target` through UTF-16, in pieces, substituting what either
@@ -154,12 +107,6 @@ bool icuConvert(UConverter* target, UConverter* source, std::string_view in, std
 /// alone, so that conversions on several threads never share one.
 class IcuSession {
 public:
-    UConverter* to932() {
-        return get(m_to932, [] { return open932Target(); });
-    }
-    UConverter* from932() {
-        return get(m_from932, [] { return openConverter("windows-31j"); });
-    }
     UConverter* utf8() {
         return get(m_utf8, [] { return openConverter("UTF-8"); });
     }
@@ -170,11 +117,10 @@ public:
     /// A JIS X 0212 character (row and cell bytes 0x21..0x7E) in 932, or "?" when 932 lacks it.
     void appendJis0212(unsigned j1, unsigned j2, std::string& out) {
         const char euc[3] = {'\x8F', static_cast<char>(j1 | 0x80), static_cast<char>(j2 | 0x80)};
-        std::string converted;
-        if (eucJp() != nullptr && to932() != nullptr &&
-            icuConvert(to932(), eucJp(), std::string_view(euc, 3), converted) &&
-            !converted.empty()) {
-            out += converted;
+        std::string decoded;
+        if (eucJp() != nullptr && utf8() != nullptr &&
+            icuConvert(utf8(), eucJp(), std::string_view(euc, 3), decoded) && !decoded.empty()) {
+            out += toCp932BestFit(decoded);
         } else {
             out += kSubstitute;
         }
@@ -189,8 +135,6 @@ private:
         return slot.get();
     }
 
-    ConverterPtr m_to932;
-    ConverterPtr m_from932;
     ConverterPtr m_utf8;
     ConverterPtr m_eucJp;
 };
@@ -421,18 +365,6 @@ std::string eucJpTo932(std::string_view in, IcuSession& icu) {
     return out;
 }
 
-std::string utf8To932(std::string_view in, IcuSession& icu) {
-    std::string out;
-    UConverter* source = icu.utf8();
-    UConverter* target = icu.to932();
-    if (source == nullptr || target == nullptr) {
-        return std::string(in.size(), kSubstitute);
-    }
-    out.reserve(in.size());
-    icuConvert(target, source, in, out);
-    return out;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Out of 932
 
@@ -515,18 +447,6 @@ std::string cp932ToEucJp(std::string_view in) {
     return out;
 }
 
-std::string cp932ToUtf8(std::string_view in, IcuSession& icu) {
-    std::string out;
-    UConverter* source = icu.from932();
-    UConverter* target = icu.utf8();
-    if (source == nullptr || target == nullptr) {
-        return std::string(in.size(), kSubstitute);
-    }
-    out.reserve(in.size() + in.size() / 2);
-    icuConvert(target, source, in, out);
-    return out;
-}
-
 std::string to932(int fromCodePage, std::string_view in, IcuSession& icu) {
     switch (fromCodePage) {
     case 50220:
@@ -534,20 +454,20 @@ std::string to932(int fromCodePage, std::string_view in, IcuSession& icu) {
     case 51932:
         return eucJpTo932(in, icu);
     case 65001:
-        return utf8To932(in, icu);
+        return toCp932BestFit(in);
     default:
         return std::string(in);
     }
 }
 
-std::string from932(int toCodePage, std::string_view in, IcuSession& icu) {
+std::string from932(int toCodePage, std::string_view in) {
     switch (toCodePage) {
     case 50220:
         return cp932ToJis(in);
     case 51932:
         return cp932ToEucJp(in);
     case 65001:
-        return cp932ToUtf8(in, icu);
+        return fromCp932(in);
     default:
         return std::string(in);
     }
@@ -571,9 +491,9 @@ bool IcuCodeConverter::convert(int fromCodePage, int toCodePage, std::string_vie
         } else if (toCodePage == 932) {
             out = to932(fromCodePage, in, icu);
         } else if (fromCodePage == 932) {
-            out = from932(toCodePage, in, icu);
+            out = from932(toCodePage, in);
         } else {
-            out = from932(toCodePage, to932(fromCodePage, in, icu), icu);
+            out = from932(toCodePage, to932(fromCodePage, in, icu));
         }
         return true;
     } catch (const std::bad_alloc&) {

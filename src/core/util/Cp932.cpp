@@ -1,6 +1,7 @@
 #include "util/Cp932.h"
 
 #include <unicode/ucnv.h>
+#include <unicode/ucnv_cb.h>
 #include <unicode/unistr.h>
 
 #include <memory>
@@ -14,21 +15,108 @@ struct ConverterCloser {
 };
 using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
 
-ConverterPtr openCp932() {
+/// The 932 twins of characters that the 932 table leaves out; `bestFitOnly` ones are taken
+/// only when fitting web pages.
+struct Twin {
+    UChar32 codePoint;
+    const char* bytes;
+    bool bestFitOnly;
+};
+constexpr Twin kTwins[] = {
+    {0x301C, "\x81\x60", false}, // wave dash
+    {0x2016, "\x81\x61", false}, // double vertical line
+    {0x2212, "\x81\x7C", false}, // minus sign
+    {0x00A2, "\x81\x91", false}, // cent sign
+    {0x00A3, "\x81\x92", false}, // pound sign
+    {0x00AC, "\x81\xCA", false}, // not sign
+    {0x2014, "\x81\x5C", false}, // em dash
+    {0x00A6, "\xFA\x55", true},  // broken bar
+};
+
+/// What one conversion into 932 learns from the callback.
+struct FromUnicodeState {
+    bool bestFit = false;
+    bool refused = false;
+    UChar32 firstRefused = 0;
+};
+
+void fromUnicodeTo932(const void* context, UConverterFromUnicodeArgs* args, const UChar* units,
+                      int32_t length, UChar32 codePoint, UConverterCallbackReason reason,
+                      UErrorCode* status) {
+    auto* state = static_cast<FromUnicodeState*>(const_cast<void*>(context));
+    if (reason == UCNV_UNASSIGNED) {
+        for (const Twin& twin : kTwins) {
+            if (twin.codePoint == codePoint && (state->bestFit || !twin.bestFitOnly)) {
+                *status = U_ZERO_ERROR;
+                ucnv_cbFromUWriteBytes(args, twin.bytes, 2, 0, status);
+                return;
+            }
+        }
+    }
+    if (reason <= UCNV_IRREGULAR && !state->refused) {
+        state->refused = true;
+        state->firstRefused = codePoint;
+    }
+    UCNV_FROM_U_CALLBACK_SUBSTITUTE(nullptr, args, units, length, codePoint, reason, status);
+}
+
+ConverterPtr openCp932(bool bestFit) {
     UErrorCode status = U_ZERO_ERROR;
     ConverterPtr conv(ucnv_open("windows-31j", &status));
     if (U_FAILURE(status)) {
         return nullptr;
     }
-    return conv;
+    ucnv_setFallback(conv.get(), bestFit);
+    ucnv_setSubstChars(conv.get(), "?", 1, &status);
+    return U_FAILURE(status) ? nullptr : std::move(conv);
 }
 
-std::string fromUnicode(UConverter* conv, const icu::UnicodeString& text, UErrorCode& status) {
+/// ICU converters must not be shared between threads: each thread opens its own, once, and
+/// only those it uses (the checker runs each check on a thread of its own).
+class ThreadConverters {
+public:
+    UConverter* exact() { return get(m_exact, false); }
+    UConverter* bestFit() { return get(m_bestFit, true); }
+    UConverter* decoder() { return get(m_decoder, false); }
+
+private:
+    static UConverter* get(ConverterPtr& slot, bool bestFit) {
+        if (!slot) {
+            slot = openCp932(bestFit);
+        }
+        return slot.get();
+    }
+
+    ConverterPtr m_exact;
+    ConverterPtr m_bestFit;
+    ConverterPtr m_decoder;
+};
+
+ThreadConverters& converters() {
+    thread_local ThreadConverters perThread;
+    return perThread;
+}
+
+/// Converts into 932; `state` tells what was refused. Null when no converter could be opened.
+std::optional<std::string> into932(std::string_view utf8, FromUnicodeState& state) {
+    UConverter* conv = state.bestFit ? converters().bestFit() : converters().exact();
+    if (!conv) {
+        return std::nullopt;
+    }
+    const auto text = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(conv, fromUnicodeTo932, &state, nullptr, nullptr, &status);
+    // Each UTF-16 unit takes at most two bytes.
     std::string out(static_cast<std::size_t>(text.length()) * 2 + 1, '\0');
     const int32_t length = ucnv_fromUChars(conv, out.data(), static_cast<int32_t>(out.size()),
                                            text.getBuffer(), text.length(), &status);
+    // The converter outlives `state`: the callback must not keep pointing at it.
+    UErrorCode resetStatus = U_ZERO_ERROR;
+    ucnv_setFromUCallBack(conv, UCNV_FROM_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr,
+                          &resetStatus);
     if (U_FAILURE(status)) {
-        return {};
+        return std::nullopt;
     }
     out.resize(static_cast<std::size_t>(length));
     return out;
@@ -37,41 +125,41 @@ std::string fromUnicode(UConverter* conv, const icu::UnicodeString& text, UError
 } // namespace
 
 std::string toCp932(std::string_view utf8, bool* lossless) {
+    FromUnicodeState state;
+    std::optional<std::string> out = into932(utf8, state);
     if (lossless) {
-        *lossless = true;
+        *lossless = out && !state.refused;
     }
-    const auto text = icu::UnicodeString::fromUTF8(
-        icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
-    ConverterPtr conv = openCp932();
-    if (!conv) {
-        return std::string(utf8);
+    return out ? std::move(*out) : std::string(utf8);
+}
+
+std::optional<std::string> toCp932Exact(std::string_view utf8, char32_t* refused) {
+    FromUnicodeState state;
+    std::optional<std::string> out = into932(utf8, state);
+    if (!out || state.refused) {
+        if (refused) {
+            *refused = static_cast<char32_t>(state.firstRefused);
+        }
+        return std::nullopt;
     }
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
-                          &status);
-    std::string out = fromUnicode(conv.get(), text, status);
-    if (status == U_ZERO_ERROR || status == U_STRING_NOT_TERMINATED_WARNING) {
-        return out;
-    }
-    if (lossless) {
-        *lossless = false;
-    }
-    status = U_ZERO_ERROR;
-    ucnv_reset(conv.get());
-    ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_SUBSTITUTE, nullptr, nullptr, nullptr,
-                          &status);
-    ucnv_setSubstChars(conv.get(), "?", 1, &status);
-    return fromUnicode(conv.get(), text, status);
+    return out;
+}
+
+std::string toCp932BestFit(std::string_view utf8) {
+    FromUnicodeState state;
+    state.bestFit = true;
+    std::optional<std::string> out = into932(utf8, state);
+    return out ? std::move(*out) : std::string(utf8.size(), '?');
 }
 
 std::string fromCp932(std::string_view cp932) {
-    ConverterPtr conv = openCp932();
+    UConverter* conv = converters().decoder();
     if (!conv) {
         return std::string(cp932);
     }
+    ucnv_reset(conv);
     UErrorCode status = U_ZERO_ERROR;
-    const icu::UnicodeString text(cp932.data(), static_cast<int32_t>(cp932.size()), conv.get(),
-                                  status);
+    const icu::UnicodeString text(cp932.data(), static_cast<int32_t>(cp932.size()), conv, status);
     std::string out;
     text.toUTF8String(out);
     return out;

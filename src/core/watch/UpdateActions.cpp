@@ -1,11 +1,12 @@
 #include "watch/UpdateActions.h"
 
-#include "ports/MainWindowPort.h"
-#include "ports/Prompter.h"
 #include "net/CollectingMailProgress.h"
 #include "net/MailSender.h"
 #include "platform/Desktop.h"
+#include "ports/MainWindowPort.h"
+#include "ports/Prompter.h"
 #include "records/WatchSettings.h"
+#include "watch/MailSettingsStore.h"
 
 namespace tw {
 
@@ -59,16 +60,16 @@ void doActions(const WatchSettings& item, const UpdateActionContext& context) {
     }
 
     if (item.sendMail) {
+        const MailServerSettings server =
+            context.mailSettings ? context.mailSettings->snapshot() : context.mailServer;
         std::string failure;
         if (context.sendMail) {
-            failure =
-                context.sendMail(context.mailServer, item.mailTo, item.mailSubject, item.mailBody);
+            failure = context.sendMail(server, item.mailTo, item.mailSubject, item.mailBody);
         } else {
             CollectingMailProgress headless;
             MailProgress& progress = context.mailProgress ? *context.mailProgress : headless;
-            failure = sendMail(context.mailServer.server, context.mailServer.port,
-                               context.mailServer.account, item.mailTo, item.mailSubject,
-                               item.mailBody, context.converter, progress);
+            failure = sendMail(server.server, server.port, server.account, item.mailTo,
+                               item.mailSubject, item.mailBody, context.converter, progress);
         }
         if (!failure.empty() && context.prompter) {
             context.prompter->showMessage(failure, Prompter::Icon::Warning);

@@ -7,6 +7,7 @@ namespace tw {
 
 class CodeConverter;
 class MailProgress;
+class MailSettingsStore;
 class MainWindowPort;
 class Prompter;
 class Shell;
@@ -33,6 +34,8 @@ struct UpdateActionContext {
     MainWindowPort* mainWindow = nullptr;
     Shell* shell = nullptr;
     MailServerSettings mailServer;
+    /// When set, read at each mail instead of `mailServer`.
+    const MailSettingsStore* mailSettings = nullptr;
     /// Sends the update mail; when empty, sendMail() with `converter` and `mailProgress`.
     MailSendFunction sendMail;
     CodeConverter* converter = nullptr;

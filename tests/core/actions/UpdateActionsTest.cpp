@@ -7,8 +7,11 @@
 #include "support/FakePrompter.h"
 #include "support/LocalSocket.h"
 #include "util/Cp932.h"
+#include "watch/MailSettingsStore.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -123,6 +126,25 @@ TEST_F(UpdateActions, AllActionsRunInTheirOrder) {
 
     item.runOnUpdate = "http://other.example.test/";
     EXPECT_EQ(run(item).back(), "showAddress http://other.example.test/");
+}
+
+// The settings dialog stores new mail settings while the checker runs: the next mail must use
+// them, not the ones the checker was started with.
+TEST_F(UpdateActions, MailTakesTheStoredSettingsAtTheMomentItIsSent) {
+    MailSettingsStore store;
+    store.set({"old.example.test", 25, "old@example.test"});
+    m_context.mailSettings = &store;
+    WatchSettings item = quietItem();
+    item.sendMail = 1;
+    item.mailTo = "you@example.test";
+    item.mailSubject = "S";
+    item.mailBody = "B";
+    EXPECT_EQ(run(item).at(0),
+              "mail old.example.test:25 old@example.test -> you@example.test | S | B");
+    std::thread dialog([&] { store.set({"new.example.test", 465, "new@example.test"}); });
+    dialog.join();
+    EXPECT_EQ(run(item).at(0),
+              "mail new.example.test:465 new@example.test -> you@example.test | S | B");
 }
 
 TEST_F(UpdateActions, NothingHappensWithAllActionsOff) {

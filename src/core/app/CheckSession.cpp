@@ -1,0 +1,124 @@
+#include "app/CheckSession.h"
+
+#include "app/CTarnwickApp.h"
+#include "platform/Clock.h"
+#include "ports/Executor.h"
+#include "records/WatchSettings.h"
+
+#include <chrono>
+
+namespace tw {
+
+namespace {
+
+CheckerServices checkerServices(CTarnwickApp& app, Prompter& prompter, const Clock& clock,
+                                MainWindowPort& window, Shell& shell, SoundPlayer& sound,
+                                MailProgress& mailProgress, const MailSettingsStore& mail) {
+    CheckerServices services;
+    services.clock = &clock;
+    services.prompter = &prompter;
+    services.converter = app.codeConverter();
+    services.programFolder = app.programFolder();
+    services.actions.sound = &sound;
+    services.actions.mainWindow = &window;
+    services.actions.shell = &shell;
+    services.actions.mailSettings = &mail;
+    services.actions.converter = app.codeConverter();
+    services.actions.mailProgress = &mailProgress;
+    services.actions.prompter = &prompter;
+    return services;
+}
+
+} // namespace
+
+CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort* window,
+                           Executor& executor, MailProgress& mailProgress, ResultCallback onResult,
+                           const Clock* clock)
+    : m_app(app), m_executor(executor), m_clock(clock ? *clock : SystemClock::instance()),
+      m_onResult(std::move(onResult)), m_alive(std::make_shared<CheckSession*>(this)),
+      m_sound(app.programFolder()), m_bridge(app, m_shell), m_bridgeWindow(m_bridge),
+      m_checker(checkerServices(app, prompter, m_clock, window ? *window : m_bridgeWindow, m_shell,
+                                m_sound, mailProgress, m_mailSettings)),
+      m_list(m_checker, m_clock, &prompter, app.programFolder()), m_receiver(*this) {
+    m_mailSettings.set({app.mailServer, app.mailPort, app.mailAccount});
+    // Checks of unchanged pages follow each other within milliseconds; their results are
+    // saved together, each at most a fifth of a second after it came in, and at the end.
+    m_list.setSaveCoalescing(std::chrono::milliseconds(200),
+                             [this](std::chrono::milliseconds delay) {
+                                 std::weak_ptr<CheckSession*> alive = m_alive;
+                                 m_executor.postAfter(delay, [alive] {
+                                     if (const auto session = alive.lock()) {
+                                         (*session)->m_list.flushSave();
+                                     }
+                                 });
+                             });
+}
+
+CheckSession::~CheckSession() = default;
+
+bool CheckSession::start() {
+    const bool loaded = m_list.start(&m_receiver);
+    if (m_onScheduled) {
+        m_onScheduled();
+    }
+    return loaded;
+}
+
+bool CheckSession::stop() {
+    if (m_stopped) {
+        return m_stopResult;
+    }
+    m_stopped = true;
+    // Settings first, then no further report; a running check may finish.
+    const bool settingsSaved = m_app.saveSettings();
+    m_executor.close();
+    m_list.setClosing();
+    m_checker.waitIdleOrDone();
+    m_listSaved = m_list.save();
+    m_stopResult = settingsSaved && m_listSaved;
+    return m_stopResult;
+}
+
+bool CheckSession::idle() const {
+    const int current = m_list.current();
+    return current == -1 || m_list.itemAt(current).nextCheck > m_clock.now();
+}
+
+void CheckSession::setMailServer(const MailServerSettings& settings) {
+    m_app.mailServer = settings.server;
+    m_app.mailPort = settings.port;
+    m_app.mailAccount = settings.account;
+    m_mailSettings.set(settings);
+}
+
+void CheckSession::Receiver::checkDone(const WatchSettings& finishedCopy) {
+    // Copied here, on the worker: the task owns its item whatever the checker does next.
+    std::weak_ptr<CheckSession*> alive = m_session.m_alive;
+    m_session.m_executor.post([alive, copy = finishedCopy] {
+        if (const auto session = alive.lock()) {
+            (*session)->deliver(copy);
+        }
+    });
+}
+
+void CheckSession::deliver(const WatchSettings& finishedCopy) {
+    if (m_onResult) {
+        m_onResult(finishedCopy);
+    }
+    m_list.checkFinished(finishedCopy);
+    if (m_onScheduled) {
+        m_onScheduled();
+    }
+}
+
+void CheckSession::BridgeWindowPort::showItem(const WatchSettings& item) {
+    m_bridge.display(item);
+}
+
+void CheckSession::BridgeWindowPort::showAddress(const std::string& address) {
+    FetchSettings record;
+    record.targetUrl = address;
+    m_bridge.display(record);
+}
+
+} // namespace tw

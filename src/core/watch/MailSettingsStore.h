@@ -1,0 +1,27 @@
+#pragma once
+
+#include "watch/UpdateActions.h"
+
+#include <mutex>
+
+namespace tw {
+
+/// The mail server settings as the settings dialog last stored them. The checker takes a
+/// snapshot at the moment it sends, so a change reaches the next mail, not the next start.
+class MailSettingsStore {
+public:
+    void set(MailServerSettings settings) {
+        std::lock_guard lock(m_mutex);
+        m_settings = std::move(settings);
+    }
+    MailServerSettings snapshot() const {
+        std::lock_guard lock(m_mutex);
+        return m_settings;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    MailServerSettings m_settings;
+};
+
+} // namespace tw
