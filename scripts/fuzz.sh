@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan+UBSan, see fuzz/) in build-fuzz and runs each for
-# FUZZ_SECONDS (default 60) on a temporary copy of its seeds in tests/data/fuzz/<target>, so that
-# nothing new is written into the repository. Fails on any finding: crash, sanitizer report, leak,
-# time-out or a failed property. The input behind a finding is kept in FUZZ_ARTIFACTS (default
-# <build>/findings); reproduce with <build>/fuzz/fuzz_<target> <file>.
+# FUZZ_SECONDS (default 60) on a temporary copy of its corpus in tests/data/fuzz/<target>. Fails on
+# any finding: crash, sanitizer report, leak, time-out or a failed property. The input behind a
+# finding is kept in FUZZ_ARTIFACTS (default <build>/findings); reproduce with
+# <build>/fuzz/fuzz_<target> <file>.
 #   FUZZ_TARGETS="url_codec smtp_reply" limits the run to some targets.
+#   FUZZ_GROW=1 merges what a run found back into tests/data/fuzz (-merge=1 keeps only inputs that
+#   reach new coverage, so the checked-in corpus stays small); otherwise nothing is written there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${FUZZ_BUILD:-build-fuzz}
@@ -19,9 +21,13 @@ declare -A maxLen=(
 )
 targets=${FUZZ_TARGETS:-"fetch_record watch_record handover_file settings_archive url_codec location check_area smtp_reply"}
 
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DTARNWICK_GUI=OFF -DTARNWICK_TESTS=OFF \
   -DTARNWICK_WERROR=ON -DTARNWICK_FUZZ=ON -DTARNWICK_SANITIZE=address \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"
 
 mkdir -p "$artifacts"
@@ -53,6 +59,13 @@ for target in $targets; do
     failed+=("$target")
   else
     echo "fuzz_$target: ${seconds}s, ${runs:-?} runs (${time:-?}/s), no finding"
+    if [ "${FUZZ_GROW:-0}" = 1 ]; then
+      before=$(find "tests/data/fuzz/$target" -type f | wc -l)
+      "$binary" -merge=1 -max_len="${maxLen[$target]:-4096}" "tests/data/fuzz/$target" "$corpus" \
+        >"$log.merge" 2>&1 || { tail -n 20 "$log.merge"; failed+=("$target"); continue; }
+      after=$(find "tests/data/fuzz/$target" -type f | wc -l)
+      echo "fuzz_$target: corpus $before -> $after inputs"
+    fi
   fi
 done
 

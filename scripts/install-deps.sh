@@ -1,36 +1,69 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing Tarnwick need.
-# As root it uses apt-get; otherwise it names the missing packages and stops.
+# Installs the Debian 12 packages Tarnwick needs, in sets:
+#   scripts/install-deps.sh run    building and running (make run)
+#   scripts/install-deps.sh test   everything make test uses as well: test libraries, the servers
+#                                  the end-to-end tests start, the fuzzing compiler, the display
+#                                  tools for window screenshots
+#   scripts/install-deps.sh check  what make check needs; missing servers and tools are only
+#                                  named, since make check skips what needs them
+# As root it runs apt-get (with apt-get update first); otherwise it names the missing packages
+# and fails.
 set -euo pipefail
+set_name=${1:-test}
 
-packages=(
-  g++ cmake ninja-build pkg-config make
+run_packages=(
+  g++ cmake ninja-build pkg-config make ccache
   qt6-base-dev libcurl4-openssl-dev libicu-dev libcanberra-dev libssl-dev
-  libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev
-  nginx-light tinyproxy python3-aiosmtpd openssl
-  xvfb fonts-noto-cjk xdg-utils tzdata
-  # scripts/fuzz.sh: clang and its fuzzer and sanitizer runtimes (only recommended by clang-14)
-  clang libclang-rt-14-dev
+  fonts-noto-cjk xdg-utils tzdata
 )
+test_packages=(
+  libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev python3 openssl xvfb
+)
+# Servers the end-to-end tests start on 127.0.0.1.
+server_packages=(nginx-light tinyproxy python3-aiosmtpd)
+# scripts/fuzz.sh: clang and its fuzzer and sanitizer runtimes (only recommended by clang-14);
+# window screenshots: a window manager and panel on the virtual display, xwd and convert.
+tool_packages=(clang libclang-rt-14-dev openbox tint2 x11-apps imagemagick)
 
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
+case "$set_name" in
+  run) required=("${run_packages[@]}") optional=() ;;
+  test) required=("${run_packages[@]}" "${test_packages[@]}" "${server_packages[@]}"
+                  "${tool_packages[@]}") optional=() ;;
+  check) required=("${run_packages[@]}" "${test_packages[@]}")
+         optional=("${server_packages[@]}" "${tool_packages[@]}") ;;
+  *) echo "usage: $0 run|test|check" >&2; exit 2 ;;
+esac
+
+missingOf() {
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      echo "$p"
+    fi
+  done
+}
+mapfile -t missing < <(missingOf "${required[@]}")
+mapfile -t missingOptional < <(missingOf "${optional[@]}")
+
+if [ "$(id -u)" -eq 0 ]; then
+  # As root, make check gets the servers too: a run that skips nothing is worth more.
+  toInstall=("${missing[@]}" "${missingOptional[@]}")
+  if [ ${#toInstall[@]} -ne 0 ]; then
+    echo "installing: ${toInstall[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${toInstall[@]}" >/dev/null
   fi
-done
-
-if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "Tarnwick needs these Debian packages, which are not installed:" >&2
+if [ ${#missingOptional[@]} -ne 0 ]; then
+  echo "make check runs without these Debian packages and skips the tests that need them:" >&2
+  echo "  ${missingOptional[*]}" >&2
+fi
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "Tarnwick ($set_name) needs these Debian packages, which are not installed:" >&2
   echo "  ${missing[*]}" >&2
   echo "Install them as root:  apt-get install ${missing[*]}" >&2
   exit 1
 fi
-
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

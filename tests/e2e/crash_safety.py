@@ -6,6 +6,8 @@ After every kill, WatchList.twl must read back whole: every item there once, in 
 block complete, each with its old or a newer result (a check time never goes back), the file's
 mode unchanged, and no damaged copy made by the next start. A killed save may leave its
 temporary file behind; the next start clears it, so there is never more than one.
+
+The kill moments come from a seed, printed at the start; TARNWICK_SEED=<n> repeats a run.
 """
 import os
 import random
@@ -20,9 +22,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from localweb import Nginx, available as nginx_available, tarnwick_env  # noqa: E402
+from folderwatch import FolderWatch  # noqa: E402
+from localweb import Nginx, available as nginx_available, require, tarnwick_binary  # noqa: E402
+from localweb import tarnwick_env  # noqa: E402
 
-TARNWICK = os.environ.get("TARNWICK_BINARY", "")
 ITEMS = 300
 KILLS = 45
 BUDGET_SECONDS = 45  # the kills stop early rather than exceed this
@@ -48,18 +51,21 @@ def wait_for_lines(proc, wanted, deadline):
 
 def wait_for_save(folder, deadline):
     """Returns as soon as a save's temporary file is in the folder, or at the deadline."""
-    while time.time() < deadline:
-        if any(name.startswith("WatchList.twl.tmp-") for name in os.listdir(folder)):
-            return
+    with FolderWatch(folder) as watch:
+        watch.wait_for("WatchList.twl.tmp-", deadline)
+
+
+def seed():
+    """The seed of this run's kill moments: TARNWICK_SEED when given, otherwise a new one."""
+    given = os.environ.get("TARNWICK_SEED", "")
+    return int(given) if given else int.from_bytes(os.urandom(4), "big")
 
 
 class CrashSafety(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if not TARNWICK or not os.path.exists(TARNWICK):
-            raise unittest.SkipTest("tarnwick binary not given")
-        if not nginx_available():
-            raise unittest.SkipTest("nginx is not installed")
+        cls.tarnwick = tarnwick_binary()
+        require("nginx", nginx_available())
         cls.root = tempfile.mkdtemp(prefix="tw-crash-")
         os.chmod(cls.root, 0o755)
         cls.www = os.path.join(cls.root, "www")
@@ -126,7 +132,10 @@ class CrashSafety(unittest.TestCase):
 
     def test_kills_during_saves_leave_a_whole_list(self):
         self.write_initial_list()
-        rng = random.Random(int(os.environ.get("TW_CRASH_SEED", "0")) or None)
+        run_seed = seed()
+        print(f"\nseed {run_seed} (TARNWICK_SEED={run_seed} repeats these kill moments)",
+              file=sys.stderr, flush=True)
+        rng = random.Random(run_seed)
         previous = self.read_items("initial list")
         started = time.time()
         kills = 0
@@ -137,7 +146,7 @@ class CrashSafety(unittest.TestCase):
                 break
             # Standard error goes to a file: a full pipe nobody reads would stall the program.
             with open(os.path.join(self.root, "stderr.txt"), "wb") as errors:
-                proc = subprocess.Popen([TARNWICK, "--headless"], env=self.env(),
+                proc = subprocess.Popen([self.tarnwick, "--headless"], env=self.env(),
                                         stdout=subprocess.PIPE, stderr=errors)
             # A third of the kills come early (start-up load and first save), a third after
             # some results have come in, and a third as soon as a save's temporary file shows.
@@ -177,7 +186,7 @@ class CrashSafety(unittest.TestCase):
         self.assertGreater(results_seen, 0)
 
         # A clean round after the kills: every item checked, the last temporary file gone.
-        proc = subprocess.run([TARNWICK, "--headless", "--until-idle"], env=self.env(),
+        proc = subprocess.run([self.tarnwick, "--headless", "--until-idle"], env=self.env(),
                               capture_output=True, timeout=120)
         self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
         self.assertEqual(len(proc.stdout.decode("utf-8").splitlines()), ITEMS)

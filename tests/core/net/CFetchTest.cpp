@@ -3,6 +3,7 @@
 #include "net/CFetch.h"
 #include "net/HttpExchange.h"
 #include "support/FakePrompter.h"
+#include "support/MissingServer.h"
 #include "util/Cp932.h"
 #include "util/TextUtil.h"
 
@@ -885,9 +886,7 @@ TEST_F(HttpsFetchTest, TheEnvironmentCanNameTheTrustedCertificates) {
 class ProxyFetchTest : public FetchTest {
 protected:
     void SetUp() override {
-        if (!test::TinyProxy::available()) {
-            GTEST_SKIP() << "tinyproxy is not installed";
-        }
+        TW_REQUIRE_SERVER(test::TinyProxy::available(), "tinyproxy");
         proxy = std::make_unique<test::TinyProxy>(dir);
         ASSERT_TRUE(proxy->accepts()) << "tinyproxy did not start";
         serveText(server.routes(), "/page.html", "proxied");
