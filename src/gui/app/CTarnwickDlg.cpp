@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -327,10 +328,19 @@ void CTarnwickDlg::changeEvent(QEvent* event) {
 
 void CTarnwickDlg::addTrayIcon() {
     if (!m_tray) {
-        m_tray = new QSystemTrayIcon(QIcon(kTrayIcon), this);
+        QIcon icon(kTrayIcon);
+        if (icon.pixmap(32, 32).isNull()) {
+            // A tray entry without an image would be invisible, and the window lost with it.
+            icon = style()->standardIcon(QStyle::SP_ComputerIcon);
+        }
+        m_tray = new QSystemTrayIcon(icon, this);
         m_tray->setToolTip(QStringLiteral("Tarnwick"));
-        connect(m_tray, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) { trayActivated(reason); });
+        // Queued: the tray entry's own event handler is still running, and Exit from its
+        // menu removes the entry.
+        connect(
+            m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { trayActivated(reason); },
+            Qt::QueuedConnection);
     }
     m_tray->show();
 }
