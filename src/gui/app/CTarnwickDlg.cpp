@@ -24,6 +24,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -96,6 +97,9 @@ CTarnwickDlg::~CTarnwickDlg() {
 }
 
 void CTarnwickDlg::buildWidgets() {
+    m_trayClick = new QTimer(this);
+    m_trayClick->setSingleShot(true);
+    connect(m_trayClick, &QTimer::timeout, this, [this] { openTrayMenu(1); });
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     auto* layout = new QVBoxLayout(this);
@@ -316,13 +320,23 @@ void CTarnwickDlg::endSession() {
 
 void CTarnwickDlg::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || !isMinimized() || m_ended) {
+    // A hidden window can hear of a minimise it asked for before it hid: not the user's.
+    const auto userMinimised = [this] { return isMinimized() && isVisible() && !m_ended; };
+    if (event->type() != QEvent::WindowStateChange || !userMinimised()) {
         return;
     }
     // Without a tray the window stays on the task bar, the only way back to it.
     if (m_trayAvailable && m_trayAvailable()) {
-        m_inTray = false;
-        moveToTray();
+        // After the event: showMinimized() shows the window again once the state has changed.
+        QMetaObject::invokeMethod(
+            this,
+            [this, userMinimised] {
+                if (userMinimised()) {
+                    m_inTray = false;
+                    moveToTray();
+                }
+            },
+            Qt::QueuedConnection);
     }
 }
 
@@ -365,12 +379,15 @@ void CTarnwickDlg::trayActivated(int reason) {
     }
     switch (reason) {
     case QSystemTrayIcon::Trigger:
-        openTrayMenu(1);
+        // The first click of a double-click comes as a click too: its menu would take the
+        // second click away, so it waits for the double-click time.
+        m_trayClick->start(QApplication::doubleClickInterval());
         break;
     case QSystemTrayIcon::Context:
         openTrayMenu(0);
         break;
     case QSystemTrayIcon::DoubleClick:
+        m_trayClick->stop();
         showWindow();
         break;
     default:

@@ -11,6 +11,7 @@
 
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace tw {
 class CTarnwickApp;
@@ -118,6 +119,7 @@ private:
     GuiPrompter& m_prompter;
     CRenewCheckWnd* m_resultList = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
+    QTimer* m_trayClick = nullptr;
     std::function<bool()> m_trayAvailable;
     std::optional<FetchSettings> m_pendingNewSite;
     bool m_inTray = false;
