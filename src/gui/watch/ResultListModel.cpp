@@ -7,7 +7,20 @@ ResultListModel::ResultListModel(QObject* parent)
                                            QIcon(QStringLiteral(":/icons/state-updated.png")),
                                            QIcon(QStringLiteral(":/icons/state-error.png"))} {}
 
+QString ResultListModel::shared(const QString& text) {
+    const auto found = m_texts.constFind(text);
+    if (found != m_texts.cend()) {
+        return *found;
+    }
+    m_texts.insert(text);
+    return text;
+}
+
 void ResultListModel::prepend(Row row) {
+    // Rows repeat a few pages, results and minutes: each text is kept once.
+    row.time = shared(row.time);
+    row.page = shared(row.page);
+    row.result = shared(row.result);
     beginInsertRows({}, 0, 0);
     m_rows.prepend(std::move(row));
     endInsertRows();
@@ -16,6 +29,7 @@ void ResultListModel::prepend(Row row) {
 void ResultListModel::clear() {
     beginResetModel();
     m_rows.clear();
+    m_texts.clear();
     endResetModel();
 }
 

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 namespace tw::gui {
@@ -39,7 +40,10 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
+    QString shared(const QString& text);
+
     QList<Row> m_rows;
+    QSet<QString> m_texts;
     QIcon m_icons[3];
 };
 
