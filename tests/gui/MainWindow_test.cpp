@@ -3,9 +3,11 @@
 #include "app/CTarnwickDlg.h"
 #include "app/GuiPrompter.h"
 #include "app/QtExecutor.h"
+#include "app/Siblings.h"
 #include "app/WindowSession.h"
 #include "net/CollectingMailProgress.h"
 #include "platform/Clock.h"
+#include "platform/MessageBus.h"
 #include "records/WatchSettings.h"
 #include "support/FakeDesktop.h"
 #include "support/TempFolder.h"
@@ -172,6 +174,28 @@ private slots:
         QVERIFY(second.otherInstanceRunning());
         QTRY_VERIFY(window.isVisible());
         QCOMPARE(program.state(), std::string("opened"));
+    }
+
+    void theHelpersHandOverIsPickedUpOnItsMessage() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        window.showMinimized();
+        QTRY_VERIFY(window.inTray());
+
+        FetchSettings record;
+        record.targetUrl = "http://127.0.0.1/handed-over.html";
+        const std::string file = program.home / "FromHelper";
+        TempFolder::writeFile(file, record.toText());
+        QCOMPARE(program.app->quaylinkKey.writeString("Identifier", file), 0);
+        QVERIFY(MessageBus::broadcast(Siblings::kHelperToTarnwick, program.paths().runtimeFolder) >
+                0);
+
+        QTRY_VERIFY(window.pendingNewSite().has_value());
+        QCOMPARE(window.pendingNewSite()->targetUrl, record.targetUrl);
+        QVERIFY(window.isVisible());
+        QVERIFY(!std::filesystem::exists(file));
+        QCOMPARE(program.app->quaylinkKey.readString("Identifier"), std::string());
     }
 
     void imageCheckEscapesTheAddress() {
