@@ -1,0 +1,83 @@
+#include "watch/ResultListModel.h"
+
+namespace tw::gui {
+
+ResultListModel::ResultListModel(QObject* parent)
+    : QAbstractTableModel(parent), m_icons{QIcon(QStringLiteral(":/icons/state-unchanged.png")),
+                                           QIcon(QStringLiteral(":/icons/state-updated.png")),
+                                           QIcon(QStringLiteral(":/icons/state-error.png"))} {}
+
+QString ResultListModel::shared(const QString& text) {
+    const auto found = m_texts.constFind(text);
+    if (found != m_texts.cend()) {
+        return *found;
+    }
+    m_texts.insert(text);
+    return text;
+}
+
+void ResultListModel::prepend(Row row) {
+    // Rows repeat a few pages, results and minutes: each text is kept once.
+    row.time = shared(row.time);
+    row.page = shared(row.page);
+    row.result = shared(row.result);
+    beginInsertRows({}, 0, 0);
+    m_rows.prepend(std::move(row));
+    endInsertRows();
+}
+
+void ResultListModel::clear() {
+    beginResetModel();
+    m_rows.clear();
+    m_texts.clear();
+    endResetModel();
+}
+
+int ResultListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int ResultListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_rows.size()) {
+        return {};
+    }
+    const Row& row = m_rows.at(index.row());
+    if (role == Qt::DisplayRole) {
+        switch (index.column()) {
+        case TimeColumn:
+            return row.time;
+        case PageColumn:
+            return row.page;
+        case ResultColumn:
+            return row.result;
+        default:
+            return {};
+        }
+    }
+    if (role == Qt::DecorationRole && index.column() == TimeColumn) {
+        return m_icons[static_cast<int>(row.state)];
+    }
+    return {};
+}
+
+QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+        return {};
+    }
+    switch (section) {
+    case TimeColumn:
+        return tr("時刻");
+    case PageColumn:
+        return tr("ページ");
+    case ResultColumn:
+        return tr("結果");
+    default:
+        return QString();
+    }
+}
+
+} // namespace tw::gui

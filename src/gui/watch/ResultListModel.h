@@ -1,0 +1,50 @@
+#pragma once
+
+#include "watch/CWatchList.h"
+
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+namespace tw::gui {
+
+/// The rows of the result list, newest first. Each row keeps the id of the watch item it
+/// reports on, never its position: items move and go while rows stay.
+class ResultListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { TimeColumn, PageColumn, ResultColumn, SpareColumn, ColumnCount };
+    /// Image of a row: the page was not updated, was updated, or the check failed.
+    enum class State { Unchanged, Updated, Error };
+
+    struct Row {
+        QString time;
+        QString page;
+        QString result;
+        State state = State::Unchanged;
+        CWatchList::ItemId itemId = 0;
+    };
+
+    explicit ResultListModel(QObject* parent = nullptr);
+
+    /// Inserts `row` on top.
+    void prepend(Row row);
+    void clear();
+    const Row& rowAt(int row) const { return m_rows.at(row); }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    QString shared(const QString& text);
+
+    QList<Row> m_rows;
+    QSet<QString> m_texts;
+    QIcon m_icons[3];
+};
+
+} // namespace tw::gui
