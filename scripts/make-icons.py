@@ -8,6 +8,7 @@ assembles the animated GIFs. The generated files are committed, so a build needs
 
 import io
 import os
+import shutil
 import subprocess
 import sys
 
@@ -177,6 +178,11 @@ def main():
     for kind in ("updated", "unchanged", "error"):
         render(state_icon(kind), 16, 16).save(os.path.join(icons, f"state-{kind}.png"),
                                               optimize=True)
+    # The help page shows the icons it explains; it is opened as a plain file.
+    help_images = os.path.join(ROOT, "help", "images")
+    os.makedirs(help_images, exist_ok=True)
+    for name in ("tarnwick-48.png", "state-updated.png", "state-unchanged.png", "state-error.png"):
+        shutil.copyfile(os.path.join(icons, name), os.path.join(help_images, name))
     write_gif(searching_frames(), os.path.join(anim, "searching.gif"), 70)
     write_gif(downloading_frames(), os.path.join(anim, "downloading.gif"), 90)
     return 0
