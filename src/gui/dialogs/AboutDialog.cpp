@@ -17,7 +17,8 @@ AboutDialog::AboutDialog(QWidget* parent)
     bold.setBold(true);
     m_ui->versionLabel->setFont(bold);
     m_ui->platformLabel->setText(tr("Linux 版 (Qt %1)").arg(QString::fromLatin1(qVersion())));
-    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 

@@ -4,6 +4,7 @@
 #include "util/Cp932.h"
 
 #include <QFontMetrics>
+#include <QLayout>
 
 namespace tw::gui {
 
@@ -25,6 +26,9 @@ bool toRecord(const QString& text, std::string& cp932) {
 AuthDialog::AuthDialog(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::AuthDialog>()) {
     m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_autoClose.setSingleShot(true);
     // Behaves exactly like the user pressing Cancel.
     connect(&m_autoClose, &QTimer::timeout, this, &QDialog::reject);

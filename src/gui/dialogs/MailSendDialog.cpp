@@ -4,6 +4,7 @@
 #include "util/Cp932.h"
 
 #include <QCoreApplication>
+#include <QLayout>
 #include <QThread>
 
 #include <algorithm>
@@ -16,7 +17,8 @@ MailSendDialog::MailSendDialog(QWidget* parent)
     m_ui->progressBar->setRange(0, kSteps);
     setModal(true);
     // No close button either: the dialogue's end closes the dialog.
-    setWindowFlags(windowFlags() & ~Qt::WindowCloseButtonHint & ~Qt::WindowContextHelpButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 MailSendDialog::~MailSendDialog() = default;
