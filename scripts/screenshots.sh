@@ -43,7 +43,7 @@ out=$(cd "$out" && pwd)
 # --- packages -------------------------------------------------------------------------------
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for p in xvfb openbox tint2 imagemagick xdotool x11-utils fonts-noto-cjk; do
+for p in xvfb openbox tint2 imagemagick xdotool x11-utils x11-xserver-utils fonts-noto-cjk; do
   have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -81,7 +81,7 @@ poll() {
 
 # Xvfb picks a free display itself and writes its number into a file.
 Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
+pids+=("$!")
 poll 100 test -s "$work/display" || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 number=$(tr -d '[:space:]' <"$work/display")
 export DISPLAY=:$number
@@ -91,9 +91,10 @@ mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
 
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
+pids+=("$!")
 poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' ||
   { echo "openbox did not start" >&2; exit 1; }
+xsetroot -solid '#56677a'
 
 cat >"$work/tint2rc" <<'EOF'
 panel_items = TSC
@@ -122,7 +123,7 @@ clock_font_color = #ffffff 100
 clock_padding = 8 0
 EOF
 tint2 -c "$work/tint2rc" >"$work/tint2.log" 2>&1 &
-pids+=($!)
+pids+=("$!")
 # The tray is there once someone owns the system tray selection of screen 0.
 tray_owned() {
   python3 - <<'PY' 2>/dev/null
@@ -138,13 +139,14 @@ PY
 poll 100 tray_owned || { echo "tint2 did not provide a system tray" >&2; cat "$work/tint2.log" >&2; exit 1; }
 
 # --- the program ----------------------------------------------------------------------------
+# Fills TARNWICK_HOME (set here, not in a subshell, so that cleanup knows the server).
 sample_home() {
   local home=$work/home www=$work/www port
   mkdir -p "$home" "$www"
   printf '<html><body><h1>News</h1><p>2026-12-07</p></body></html>\n' >"$www/news.html"
   printf '<html><body><p>price: 1,980</p></body></html>\n' >"$www/price.html"
   python3 -m http.server --bind 127.0.0.1 0 --directory "$www" >"$work/http.log" 2>&1 &
-  pids+=($!)
+  pids+=("$!")
   poll 100 grep -q "Serving HTTP" "$work/http.log"
   port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/http.log" | head -1)
   python3 - "$home/WatchList.twl" "http://127.0.0.1:$port" <<'PY'
@@ -161,13 +163,12 @@ for name, page in items:
     text += "".join(line + "\r\n" for line in lines)
 open(path, "wb").write(text.encode("cp932"))
 PY
-  echo "$home"
+  export TARNWICK_HOME=$home
 }
 
 if [ $# -eq 0 ]; then
   [ -x "$root/build/src/tarnwick" ] || { echo "build/src/tarnwick is not built" >&2; exit 1; }
-  export TARNWICK_HOME
-  TARNWICK_HOME=$(sample_home)
+  sample_home
   mkdir -p "$work/bin"
   printf '#!/bin/sh\nexit 0\n' >"$work/bin/xdg-open" # nothing leaves the desktop
   chmod +x "$work/bin/xdg-open"
@@ -176,19 +177,23 @@ if [ $# -eq 0 ]; then
 fi
 "$@" >"$work/program.log" 2>&1 &
 program=$!
-pids+=($program)
+pids+=("$program")
 
 # --- helpers for the steps ------------------------------------------------------------------
 window_of() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }
+window_or_end() {
+  xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || ! kill -0 "$program" 2>/dev/null
+}
 wait_window() {
-  poll 300 sh -c "xdotool search --onlyvisible --name '^$1\$' >/dev/null 2>&1" || {
+  poll 300 window_or_end "$1"
+  window_of "$1" | grep -q . || {
     echo "no window titled '$1' appeared; the program said:" >&2
     cat "$work/program.log" >&2
     return 1
   }
 }
 settle() {
-  local last= now
+  local last="" now
   for ((n = 0; n < 50; n++)); do
     now=$(import -silent -window root rgb:- 2>/dev/null | md5sum)
     [ "$now" = "$last" ] && return 0
