@@ -6,6 +6,9 @@
 #include <QFontMetrics>
 #include <QLayout>
 
+#include <algorithm>
+#include <climits>
+
 namespace tw::gui {
 
 namespace {
@@ -46,7 +49,7 @@ bool AuthDialog::run(std::string& user, std::string& password, const std::string
     m_ui->userEdit->selectAll();
     m_ui->userEdit->setFocus();
     if (autoCloseSeconds > 0) {
-        m_autoClose.start(autoCloseSeconds * 1000);
+        m_autoClose.start(std::min(autoCloseSeconds, INT_MAX / 1000) * 1000);
     }
     if (exec() != QDialog::Accepted) {
         return false;
