@@ -6,7 +6,7 @@
 #
 #   -o DIR     where the pictures go (default: docs)
 #   -s WxH     screen size (default: 1024x700)
-#   -w TITLE   title of the window to wait for (default: Tarnwick)
+#   -w TITLE   title of the window to wait for (default: Tarnwick 1.20)
 #   -a FILE    bash file with the steps to take once the window is up (default: the main window,
 #              then the window minimised into the tray and both tray menus)
 #   -k         keep the desktop running until Enter is pressed (DISPLAY is printed)
@@ -22,7 +22,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=docs
 size=1024x700
-title=Tarnwick
+title="Tarnwick 1.20"
 actions=
 keep=0
 while getopts "o:s:w:a:kh" option; do
@@ -147,7 +147,7 @@ sample_home() {
   printf '<html><body><p>price: 1,980</p></body></html>\n' >"$www/price.html"
   python3 -m http.server --bind 127.0.0.1 0 --directory "$www" >"$work/http.log" 2>&1 &
   pids+=("$!")
-  poll 100 grep -q "Serving HTTP" "$work/http.log"
+  poll 100 grep -qs "Serving HTTP" "$work/http.log"
   port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/http.log" | head -1)
   python3 - "$home/WatchList.twl" "http://127.0.0.1:$port" <<'PY'
 import sys
@@ -185,7 +185,7 @@ window_or_end() {
   xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 || ! kill -0 "$program" 2>/dev/null
 }
 wait_window() {
-  poll 300 window_or_end "$1"
+  poll 300 window_or_end "$1" || true
   window_of "$1" | grep -q . || {
     echo "no window titled '$1' appeared; the program said:" >&2
     cat "$work/program.log" >&2
