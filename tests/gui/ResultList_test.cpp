@@ -73,6 +73,7 @@ private slots:
         tw::WatchSettings placeholder;
         placeholder.lastResult = 1;
         list.addResult(placeholder, 5);
+        list.model().flush();
 
         QCOMPARE(list.model().rowCount(), 4);
         const struct {
@@ -109,7 +110,36 @@ private slots:
         // A page without a name shows its address.
         tw::WatchSettings unnamed = finished("", 2);
         list.addResult(unnamed, 6);
+        list.model().flush();
         QCOMPARE(text(list, 0, 1), QStringLiteral("http://127.0.0.1/page.html"));
+    }
+
+    void rowsOfOneLoopTurnGoInTogetherNewestOnTop() {
+        CRenewCheckWnd list;
+        list.setUp(nullptr);
+        list.show();
+        ResultListModel& model = list.model();
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        list.addResult(finished("一", 1), 1);
+        QTRY_COMPARE(model.rowCount(), 1);
+        for (int id = 2; id <= 5; ++id) {
+            list.addResult(finished(std::to_string(id), 1), id);
+        }
+        QCOMPARE(model.rowCount(), 1);
+        QTRY_COMPARE(model.rowCount(), 5);
+        // One insertion for the burst, rows 0..3, the last report on top.
+        QCOMPARE(inserted.count(), 2);
+        QCOMPARE(inserted.at(1).at(1).toInt(), 0);
+        QCOMPARE(inserted.at(1).at(2).toInt(), 3);
+        for (int row = 0; row < 5; ++row) {
+            QCOMPARE(model.rowAt(row).itemId, tw::CWatchList::ItemId(5 - row));
+        }
+
+        // Clearing the log also drops rows still waiting for their turn.
+        list.addResult(finished("六", 1), 6);
+        list.clearRows();
+        QCoreApplication::processEvents();
+        QCOMPARE(model.rowCount(), 0);
     }
 
     void rowCommandsFollowTheItemAndIgnoreADeletedOne() {
@@ -128,6 +158,7 @@ private slots:
         list.setUp(&watchList);
         list.addResult(first, firstId);
         list.addResult(second, secondId);
+        list.model().flush();
         QSignalSpy show(&list, &CRenewCheckWnd::showSiteRequested);
         QSignalSpy file(&list, &CRenewCheckWnd::showAddressRequested);
         QSignalSpy image(&list, &CRenewCheckWnd::imageCheckRequested);

@@ -3,10 +3,12 @@
 #include "app/CTarnwickApp.h"
 #include "app/Foreground.h"
 #include "app/GuiPrompter.h"
-#include "app/PendingDialogs.h" // dialogs helper: becomes dialogs/AboutDialog.h, dialogs/HelpPage.h
 #include "app/QtText.h"
 #include "app/Siblings.h"
 #include "app/WindowSession.h"
+#include "dialogs/AboutDialog.h"
+#include "dialogs/HelpPage.h"
+#include "dialogs/ProgramIcon.h"
 #include "ports/Executor.h"
 #include "util/Cp932.h"
 #include "watch/CRenewCheckWnd.h"
@@ -35,8 +37,6 @@ namespace tw::gui {
 namespace {
 
 constexpr const char* kShowMessage = CTarnwickApp::kShowMessage;
-const QString kProgramIcon = QStringLiteral(":/icons/tarnwick.svg");
-const QString kTrayIcon = QStringLiteral(":/icons/tarnwick-32.png");
 
 /// The address goes into a quoted attribute: escaped, so that it cannot end the attribute or
 /// the tag; the browser reads the same address back.
@@ -107,7 +107,7 @@ void CTarnwickDlg::buildWidgets() {
 
     auto* top = new QHBoxLayout;
     auto* icon = new QLabel(this);
-    icon->setPixmap(QIcon(kProgramIcon).pixmap(32, 32));
+    icon->setPixmap(programIcon().pixmap(32, 32));
     icon->setFixedSize(32, 32);
     top->addWidget(icon);
     top->addStretch();
@@ -181,7 +181,7 @@ void CTarnwickDlg::initialise() {
     m_app.setState("opened");
     setWindowTitle(QStringLiteral("Tarnwick ") + QString::fromLatin1(CTarnwickApp::kVersionText));
     m_app.loadSettings();
-    setWindowIcon(QIcon(kProgramIcon));
+    setWindowIcon(programIcon());
     m_resultList->setUp(&m_session.watchList());
     m_session.setHooks({
         [this] { showWindow(); },
@@ -311,10 +311,9 @@ void CTarnwickDlg::endSession() {
         return;
     }
     m_sessionEnded = true;
-    // Workers waiting on this thread are released first, so that none of them holds up the
-    // wait for a running check.
-    m_executor.close();
-    m_app.saveSettings();
+    // The loop that queued messages would wait for is ending: a failed save says so at once.
+    // Workers waiting on this thread are let go before the session waits for a running check.
+    m_prompter.setQueued(false);
     m_session.shutdown();
 }
 
@@ -342,7 +341,7 @@ void CTarnwickDlg::changeEvent(QEvent* event) {
 
 void CTarnwickDlg::addTrayIcon() {
     if (!m_tray) {
-        QIcon icon(kTrayIcon);
+        QIcon icon = programIcon();
         if (icon.pixmap(32, 32).isNull()) {
             // A tray entry without an image would be invisible, and the window lost with it.
             icon = style()->standardIcon(QStyle::SP_ComputerIcon);
@@ -475,16 +474,12 @@ bool CTarnwickDlg::imageCheck(const std::string& address) {
 }
 
 void CTarnwickDlg::openHelp(const QString& section) {
-    const QString path = helpPagePath();
-    if (path.isEmpty() || !QFileInfo::exists(path)) {
-        notYet();
+    if (!QFileInfo::exists(helpPagePath())) {
+        m_prompter.showMessage(toCp932(tr("ヘルプファイルが見つかりません。")),
+                               Prompter::Icon::Warning);
         return;
     }
-    QUrl url = QUrl::fromLocalFile(path);
-    if (!section.isEmpty()) {
-        url.setFragment(section);
-    }
-    QDesktopServices::openUrl(url);
+    QDesktopServices::openUrl(helpPageUrl(section));
 }
 
 void CTarnwickDlg::notYet() {

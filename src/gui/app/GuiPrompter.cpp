@@ -1,7 +1,7 @@
 #include "app/GuiPrompter.h"
 
-#include "app/PendingDialogs.h" // dialogs helper: becomes dialogs/AuthDialog.h
 #include "app/QtText.h"
+#include "dialogs/AuthDialog.h"
 #include "ports/Executor.h"
 
 #include <QApplication>

@@ -3,9 +3,10 @@
 #include "app/CTarnwickApp.h"
 #include "app/CTarnwickDlg.h"
 #include "app/GuiPrompter.h"
-#include "app/PendingDialogs.h" // dialogs helper: becomes dialogs/MailSendDialog.h
 #include "app/QtExecutor.h"
 #include "app/WindowSession.h"
+#include "dialogs/MailSendDialog.h"
+#include "dialogs/ProgramIcon.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -94,7 +95,7 @@ int runWindow(int& argc, char** argv) {
     initResources();
     // The window hides into the tray; only Exit (or closing it before that) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tarnwick.svg")));
+    QApplication::setWindowIcon(programIcon());
 
     // The executor outlives the application object, whose message bus posts through it.
     QtExecutor executor;

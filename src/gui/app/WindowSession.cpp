@@ -1,16 +1,13 @@
 #include "app/WindowSession.h"
 
-#include "app/CHLPCall.h"
 #include "app/CTarnwickApp.h"
+#include "app/CheckSession.h"
 #include "app/Siblings.h"
-#include "platform/Clock.h"
 #include "platform/DesktopShell.h"
 #include "platform/DesktopSoundPlayer.h"
-#include "ports/CheckReceiver.h"
 #include "ports/Executor.h"
 #include "ports/MainWindowPort.h"
 #include "records/WatchSettings.h"
-#include "watch/CReNew.h"
 
 #include <optional>
 
@@ -18,12 +15,14 @@ namespace tw::gui {
 
 namespace {
 
-/// The checker's calls to the window, run on the GUI thread while the worker waits; refused
-/// (and skipped) once the window is closing.
+/// The checker's calls to the window. Bringing the window up runs on the GUI thread while the
+/// worker waits, and is skipped once the window is closing; pages go to the display bridge,
+/// which takes them from any thread.
 class SessionWindowPort : public MainWindowPort {
 public:
-    SessionWindowPort(Executor& executor, CHLPCall& bridge, const std::function<void()>& popUp)
-        : m_executor(executor), m_bridge(bridge), m_popUp(popUp) {}
+    SessionWindowPort(Executor& executor, const std::function<void()>& popUp,
+                      std::optional<CheckSession>& session)
+        : m_executor(executor), m_popUp(popUp), m_session(session) {}
 
     void popUp() override {
         (void)m_executor.send([this] {
@@ -32,29 +31,20 @@ public:
             }
         });
     }
-    void showItem(const WatchSettings& item) override {
-        (void)m_executor.send([&] { m_bridge.display(item); });
-    }
+    void showItem(const WatchSettings& item) override { bridge().display(item); }
     void showAddress(const std::string& address) override {
         FetchSettings record;
         record.targetUrl = address;
-        (void)m_executor.send([&] { m_bridge.display(record); });
+        bridge().display(record);
     }
 
 private:
+    // The checker that calls this exists only inside the session.
+    CHLPCall& bridge() { return m_session->bridge(); }
+
     Executor& m_executor;
-    CHLPCall& m_bridge;
     const std::function<void()>& m_popUp;
-};
-
-class SessionReceiver : public CheckReceiver {
-public:
-    explicit SessionReceiver(std::function<void(const WatchSettings*)> deliver)
-        : m_deliver(std::move(deliver)) {}
-    void checkDone(const WatchSettings& finishedCopy) override { m_deliver(&finishedCopy); }
-
-private:
-    std::function<void(const WatchSettings*)> m_deliver;
+    std::optional<CheckSession>& m_session;
 };
 
 } // namespace
@@ -66,52 +56,28 @@ struct WindowSession::Parts {
           ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
           ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
           shell(shell ? *shell : *ownShell), sound(sound ? *sound : *ownSound),
-          bridge(app, this->shell), siblings(app, this->shell),
-          windowPort(executor, bridge, hooks.popUp),
-          receiver([this](const WatchSettings* copy) { deliver(copy); }) {}
+          siblings(app, this->shell), windowPort(executor, hooks.popUp, session) {}
 
-    /// The checker takes the mail settings when it is made, so it is made on first use, after
-    /// the window has read the settings file.
-    void build() {
-        if (list) {
-            return;
+    /// The check session takes the mail settings when it is made, so it is made on first use,
+    /// after the window has read the settings file.
+    CheckSession& build() {
+        if (!session) {
+            session.emplace(
+                app, prompter, &windowPort, executor, mailProgress,
+                [this](const WatchSettings& finished) { report(finished); }, nullptr, &shell,
+                &sound);
         }
-        CheckerServices services;
-        services.clock = &SystemClock::instance();
-        services.prompter = &prompter;
-        services.converter = app.codeConverter();
-        services.programFolder = app.programFolder();
-        services.actions.sound = &this->sound;
-        services.actions.mainWindow = &windowPort;
-        services.actions.shell = &this->shell;
-        services.actions.mailServer = {app.mailServer, app.mailPort, app.mailAccount};
-        services.actions.converter = app.codeConverter();
-        services.actions.mailProgress = &mailProgress;
-        services.actions.prompter = &prompter;
-        checker.emplace(services);
-        list.emplace(*checker, SystemClock::instance(), &prompter, app.programFolder());
-        // Checks of unchanged pages follow each other within milliseconds; their results are
-        // saved together, each at most a fifth of a second after it came in.
-        list->setSaveCoalescing(std::chrono::milliseconds(200),
-                                [this](std::chrono::milliseconds delay) {
-                                    this->executor.postAfter(delay, [this] { list->flushSave(); });
-                                });
+        return *session;
     }
 
-    void deliver(const WatchSettings* copy) {
-        // The copy stays unchanged until the checker is armed again, which only the list does
-        // once this task has handed it back.
-        executor.post([this, copy] {
-            if (closed) {
-                return;
-            }
-            const int current = list->current();
-            const CWatchList::ItemId id = current >= 0 ? list->idAt(current) : 0;
-            if (hooks.checkDone) {
-                hooks.checkDone(*copy, id);
-            }
-            list->checkFinished(*copy);
-        });
+    void report(const WatchSettings& finished) {
+        if (!hooks.checkDone) {
+            return;
+        }
+        // Still the checked item: the list moves on only once it takes the copy back.
+        const CWatchList& list = session->watchList();
+        const int current = list.current();
+        hooks.checkDone(finished, current >= 0 ? list.idAt(current) : 0);
     }
 
     CTarnwickApp& app;
@@ -123,15 +89,13 @@ struct WindowSession::Parts {
     std::unique_ptr<SoundPlayer> ownSound;
     Shell& shell;
     SoundPlayer& sound;
-    // Declared before the checker: a worker may hand pages to it until the checker is gone.
-    CHLPCall bridge;
     Siblings siblings;
     SessionWindowPort windowPort;
-    SessionReceiver receiver;
-    std::optional<CReNew> checker;
-    std::optional<CWatchList> list;
+    // Last: its checker calls the port, and its bridge hands pages over until it is gone.
+    std::optional<CheckSession> session;
     bool started = false;
     bool closed = false;
+    bool stopResult = true;
 };
 
 WindowSession::WindowSession(CTarnwickApp& app, Executor& executor, Prompter& prompter,
@@ -147,33 +111,32 @@ void WindowSession::setHooks(Hooks hooks) {
 }
 
 void WindowSession::start() {
-    if (m_parts->started) {
+    if (m_parts->started || m_parts->closed) {
         return;
     }
     m_parts->started = true;
-    m_parts->build();
-    m_parts->list->start(&m_parts->receiver);
+    m_parts->build().start();
 }
 
-void WindowSession::shutdown() {
+bool WindowSession::shutdown() {
     Parts& parts = *m_parts;
     if (parts.closed) {
-        return;
+        return parts.stopResult;
     }
     parts.closed = true;
-    if (parts.list) {
-        parts.list->setClosing();
-        parts.checker->waitIdleOrDone();
-        if (parts.started) {
-            parts.list->save();
-        }
+    if (!parts.started) {
+        // Nothing was read, so nothing is written over; workers are let go all the same.
+        parts.executor.close();
+        return parts.stopResult;
     }
-    parts.bridge.stop();
+    parts.stopResult = parts.session->stop();
+    // Pages still queued go to the browser now, while no worker can wait on this thread.
+    parts.session->bridge().stop();
+    return parts.stopResult;
 }
 
 CWatchList& WindowSession::watchList() {
-    m_parts->build();
-    return *m_parts->list;
+    return m_parts->build().watchList();
 }
 
 Siblings& WindowSession::siblings() {
@@ -181,7 +144,11 @@ Siblings& WindowSession::siblings() {
 }
 
 void WindowSession::display(const FetchSettings& record) {
-    m_parts->bridge.display(record);
+    m_parts->build().bridge().display(record);
+}
+
+void WindowSession::setMailServer(const MailServerSettings& settings) {
+    m_parts->build().setMailServer(settings);
 }
 
 } // namespace tw::gui

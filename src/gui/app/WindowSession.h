@@ -6,6 +6,7 @@
 #include <memory>
 
 namespace tw {
+class CheckSession;
 class CTarnwickApp;
 class Executor;
 class FetchSettings;
@@ -15,13 +16,14 @@ class Shell;
 class Siblings;
 class SoundPlayer;
 class WatchSettings;
+struct MailServerSettings;
 } // namespace tw
 
 namespace tw::gui {
 
-/// The core behind the window: watch list, item checker, display bridge, update actions and
-/// the sibling protocol, wired to the window only through the executor, the prompter and the
-/// hooks below. Lives on the GUI thread.
+/// The window's side of the check session: the same wiring of the core as the headless mode,
+/// with the window as the checker's main window, plus the sibling programs the menus start.
+/// Lives on the GUI thread.
 class WindowSession {
 public:
     /// What the session asks of the window; both run on the executor's thread.
@@ -44,17 +46,19 @@ public:
     void setHooks(Hooks hooks);
     /// Loads the watch list and arms the checker; results arrive through Hooks::checkDone.
     void start();
-    /// No further result is reported; a running check may finish (its questions are refused
-    /// once the executor is closed, which the caller does first); the list is saved and the
-    /// pages still queued for the browser are handed over.
-    void shutdown();
+    /// The check session's stop: settings saved, executor closed (waiting workers let go), a
+    /// running check finished without a report, the watch list saved; then the pages still
+    /// queued for the browser are handed over. False when a save failed.
+    bool shutdown();
 
     /// The watch list; made (with the checker) on first use, so call it after the settings
-    /// file has been read.
+    /// file has been read: the checker takes the mail settings from there.
     CWatchList& watchList();
     Siblings& siblings();
     /// Shows a record in the browser through the display bridge.
     void display(const FetchSettings& record);
+    /// The mail server the next update mail goes through.
+    void setMailServer(const MailServerSettings& settings);
 
 private:
     struct Parts;

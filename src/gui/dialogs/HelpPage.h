@@ -10,7 +10,7 @@ namespace tw::gui {
 /// folder).
 QString helpPagePath();
 
-/// The help page as a file address, optionally at a section ("news", "support", "homepage").
+/// The help page as a file address, optionally at a section ("tray", "quaylink", "questions").
 QUrl helpPageUrl(const QString& section = QString());
 
 } // namespace tw::gui

@@ -5,7 +5,11 @@ namespace tw::gui {
 ResultListModel::ResultListModel(QObject* parent)
     : QAbstractTableModel(parent), m_icons{QIcon(QStringLiteral(":/icons/state-unchanged.png")),
                                            QIcon(QStringLiteral(":/icons/state-updated.png")),
-                                           QIcon(QStringLiteral(":/icons/state-error.png"))} {}
+                                           QIcon(QStringLiteral(":/icons/state-error.png"))} {
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(0);
+    connect(&m_flushTimer, &QTimer::timeout, this, &ResultListModel::flush);
+}
 
 QString ResultListModel::shared(const QString& text) {
     const auto found = m_texts.constFind(text);
@@ -21,13 +25,30 @@ void ResultListModel::prepend(Row row) {
     row.time = shared(row.time);
     row.page = shared(row.page);
     row.result = shared(row.result);
-    beginInsertRows({}, 0, 0);
-    m_rows.prepend(std::move(row));
+    m_pending.append(std::move(row));
+    if (!m_flushTimer.isActive()) {
+        m_flushTimer.start();
+    }
+}
+
+void ResultListModel::flush() {
+    m_flushTimer.stop();
+    if (m_pending.isEmpty()) {
+        return;
+    }
+    beginInsertRows({}, 0, static_cast<int>(m_pending.size()) - 1);
+    m_rows.reserve(m_rows.size() + m_pending.size());
+    for (Row& row : m_pending) {
+        m_rows.prepend(std::move(row));
+    }
+    m_pending.clear();
     endInsertRows();
 }
 
 void ResultListModel::clear() {
+    m_flushTimer.stop();
     beginResetModel();
+    m_pending.clear();
     m_rows.clear();
     m_texts.clear();
     endResetModel();

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 
 namespace tw::gui {
 
@@ -29,8 +30,12 @@ public:
 
     explicit ResultListModel(QObject* parent = nullptr);
 
-    /// Inserts `row` on top.
+    /// Puts `row` on top once the event loop turns: rows that come within one turn go in
+    /// together, so the view lays itself out once for them rather than once each.
     void prepend(Row row);
+    /// Puts the rows waiting for the loop's turn on top now.
+    void flush();
+    /// Removes all rows, waiting ones too.
     void clear();
     const Row& rowAt(int row) const { return m_rows.at(row); }
 
@@ -43,6 +48,9 @@ private:
     QString shared(const QString& text);
 
     QList<Row> m_rows;
+    /// Oldest first.
+    QList<Row> m_pending;
+    QTimer m_flushTimer;
     QSet<QString> m_texts;
     QIcon m_icons[3];
 };
