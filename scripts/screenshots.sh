@@ -8,7 +8,7 @@
 #   -s WxH     screen size (default: 1024x700)
 #   -w TITLE   title of the window to wait for (default: Tarnwick 1.20)
 #   -a FILE    bash file with the steps to take once the window is up (default: the main window,
-#              then the window minimised into the tray and both tray menus)
+#              the About box, then the window minimised into the tray and both tray menus)
 #   -k         keep the desktop running until Enter is pressed (DISPLAY is printed)
 #
 # Without a COMMAND it runs build/src/tarnwick with a temporary data folder holding a few watch
@@ -251,7 +251,15 @@ if [ -n "$actions" ]; then
   # shellcheck disable=SC1090
   source "$actions"
 else
+  sleep 2 # the first checks of the local pages report their rows
   shot main-window
+  # The About box from the help menu, by its mnemonics.
+  key alt+h
+  key a
+  wait_window "Tarnwickのﾊﾞｰｼﾞｮﾝ情報"
+  shot_window about-box
+  key Escape
+  poll 50 sh -c "! xdotool search --onlyvisible --name 'Tarnwickのﾊﾞｰｼﾞｮﾝ情報' >/dev/null 2>&1"
   minimize "$title"
   tray_click left
   shot tray-menu-left

@@ -206,6 +206,10 @@ private slots:
         emit list.doubleClicked(list.model().index(0, 1));
         QCOMPARE(show.count(), 1);
         QCOMPARE(show.at(0).at(0).toInt(), 0);
+        // So does Enter.
+        QTest::keyClick(&list, Qt::Key_Return);
+        QCOMPARE(show.count(), 2);
+        QCOMPARE(show.at(1).at(0).toInt(), 0);
     }
 };
 

@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -183,6 +184,14 @@ void CTarnwickDlg::initialise() {
     m_app.loadSettings();
     setWindowIcon(programIcon());
     m_resultList->setUp(&m_session.watchList());
+    // Wide enough that the time, page and result columns are not cut off at the start.
+    const QMargins margins = layout()->contentsMargins();
+    const int columns =
+        m_resultList->columnWidth(ResultListModel::TimeColumn) +
+        m_resultList->columnWidth(ResultListModel::PageColumn) +
+        m_resultList->columnWidth(ResultListModel::ResultColumn) + 2 * m_resultList->frameWidth() +
+        m_resultList->verticalScrollBar()->sizeHint().width() + margins.left() + margins.right();
+    resize(std::max(width(), columns), height());
     m_session.setHooks({
         [this] { showWindow(); },
         [this](const WatchSettings& finished, CWatchList::ItemId itemId) {

@@ -6,6 +6,7 @@
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 
 namespace tw::gui {
@@ -107,6 +108,17 @@ void CRenewCheckWnd::command(int id) {
     default:
         break;
     }
+}
+
+void CRenewCheckWnd::keyPressEvent(QKeyEvent* event) {
+    // Enter shows the page as a double-click does, and must not reach the dialog.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        command(ShowSite);
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
 }
 
 void CRenewCheckWnd::contextMenuEvent(QContextMenuEvent* event) {
