@@ -114,7 +114,7 @@ private slots:
         QCOMPARE(text(list, 0, 1), QStringLiteral("http://127.0.0.1/page.html"));
     }
 
-    void rowsOfOneLoopTurnGoInTogetherNewestOnTop() {
+    void rowsThatComeTogetherGoInTogetherNewestOnTop() {
         CRenewCheckWnd list;
         list.setUp(nullptr);
         list.show();

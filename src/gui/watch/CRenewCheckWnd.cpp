@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QStyleOptionHeader>
 
 namespace tw::gui {
 
@@ -24,9 +25,29 @@ ResultListModel::State stateOf(int lastResult) {
     }
 }
 
+/// Column titles measured in the list's own font. Qt measures them in bold, for a highlighted
+/// section this list never has, and would load the bold Japanese face for that alone.
+class PlainHeader : public QHeaderView {
+public:
+    explicit PlainHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+        setHighlightSections(false);
+    }
+
+protected:
+    QSize sectionSizeFromContents(int logicalIndex) const override {
+        QStyleOptionHeader option;
+        initStyleOption(&option);
+        option.section = logicalIndex;
+        option.text = model()->headerData(logicalIndex, orientation()).toString();
+        option.fontMetrics = fontMetrics();
+        return style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), this);
+    }
+};
+
 } // namespace
 
 CRenewCheckWnd::CRenewCheckWnd(QWidget* parent) : QTreeView(parent), m_model(this) {
+    setHeader(new PlainHeader(this));
     setModel(&m_model);
     setRootIsDecorated(false);
     setItemsExpandable(false);

@@ -1,5 +1,7 @@
 #include "watch/ResultListModel.h"
 
+#include <algorithm>
+
 namespace tw::gui {
 
 ResultListModel::ResultListModel(QObject* parent)
@@ -7,7 +9,6 @@ ResultListModel::ResultListModel(QObject* parent)
                                            QIcon(QStringLiteral(":/icons/state-updated.png")),
                                            QIcon(QStringLiteral(":/icons/state-error.png"))} {
     m_flushTimer.setSingleShot(true);
-    m_flushTimer.setInterval(0);
     connect(&m_flushTimer, &QTimer::timeout, this, &ResultListModel::flush);
 }
 
@@ -27,7 +28,9 @@ void ResultListModel::prepend(Row row) {
     row.result = shared(row.result);
     m_pending.append(std::move(row));
     if (!m_flushTimer.isActive()) {
-        m_flushTimer.start();
+        // A lone row shows at once; a flood of them only every so often.
+        const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : kFlushSpacing;
+        m_flushTimer.start(static_cast<int>(std::max<qint64>(0, kFlushSpacing - since)));
     }
 }
 
@@ -36,8 +39,8 @@ void ResultListModel::flush() {
     if (m_pending.isEmpty()) {
         return;
     }
+    m_sinceFlush.start();
     beginInsertRows({}, 0, static_cast<int>(m_pending.size()) - 1);
-    m_rows.reserve(m_rows.size() + m_pending.size());
     for (Row& row : m_pending) {
         m_rows.prepend(std::move(row));
     }

@@ -3,6 +3,7 @@
 #include "watch/CWatchList.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
 #include <QSet>
@@ -28,10 +29,13 @@ public:
         CWatchList::ItemId itemId = 0;
     };
 
+    static constexpr int kFlushSpacing = 100; // milliseconds
+
     explicit ResultListModel(QObject* parent = nullptr);
 
-    /// Puts `row` on top once the event loop turns: rows that come within one turn go in
-    /// together, so the view lays itself out once for them rather than once each.
+    /// Puts `row` on top once the event loop turns, and while rows keep coming at most every
+    /// kFlushSpacing: rows that come together go in together, so the view lays itself out
+    /// once for them rather than once each.
     void prepend(Row row);
     /// Puts the rows waiting for the loop's turn on top now.
     void flush();
@@ -51,6 +55,7 @@ private:
     /// Oldest first.
     QList<Row> m_pending;
     QTimer m_flushTimer;
+    QElapsedTimer m_sinceFlush;
     QSet<QString> m_texts;
     QIcon m_icons[3];
 };
