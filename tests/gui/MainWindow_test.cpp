@@ -114,6 +114,23 @@ private slots:
         QVERIFY(std::filesystem::exists(program.home / "WatchList.twl"));
     }
 
+    void aFailedFinalSaveIsToldBeforeTheProgramEnds() {
+        Program program;
+        QVERIFY(program.start());
+        // The list's file cannot be replaced: its place is taken by a folder.
+        const std::string listFile = program.home / "WatchList.twl";
+        std::filesystem::remove(listFile);
+        std::filesystem::create_directory(listFile);
+        BoxAnswerer answerer(QMessageBox::Ok);
+        QSignalSpy finished(program.window.get(), &QDialog::finished);
+        QTest::keyClick(program.window.get(), Qt::Key_Escape);
+        QCOMPARE(finished.count(), 1);
+        // Shown while the window ends, not queued to a loop that is closing.
+        QCOMPARE(answerer.texts.size(), 1);
+        QVERIFY(answerer.texts.front().startsWith(
+            QStringLiteral("ウォッチリストファイルを保存できませんでした。")));
+    }
+
     void cancelAfterAMinimiseOnlyHides() {
         Program program;
         QVERIFY(program.start());
