@@ -30,6 +30,9 @@ ResultListModel::State stateOf(int lastResult) {
 class PlainHeader : public QHeaderView {
 public:
     explicit PlainHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+        // As the tree view's own header.
+        setSectionsMovable(true);
+        setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         setHighlightSections(false);
     }
 
