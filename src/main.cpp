@@ -1,4 +1,8 @@
+#include "app/CTarnwickApp.h"
 #include "app/Headless.h"
+#ifdef TARNWICK_WITH_GUI
+#include "app/WindowMain.h"
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -6,12 +10,14 @@
 namespace {
 
 void printUsage() {
-    std::puts("Usage: tarnwick [--headless [--until-idle]]\n"
+    std::puts("Usage: tarnwick [--headless [--until-idle]] [--version]\n"
               "\n"
-              "Watches web pages and reports when one has changed.\n"
+              "Watches web pages and reports when one has changed. Without options it opens\n"
+              "its window, which hides in the system tray once minimised.\n"
               "  --headless     run the check cycle without a window until SIGINT or SIGTERM;\n"
               "                 each finished check prints a line: time, page, result\n"
               "  --until-idle   with --headless: end once no item is due any more\n"
+              "  --version      print the version and exit\n"
               "\n"
               "Files live in $TARNWICK_HOME, else $XDG_DATA_HOME/tarnwick.");
 }
@@ -26,6 +32,9 @@ int main(int argc, char** argv) {
             headless = true;
         } else if (std::strcmp(argv[i], "--until-idle") == 0) {
             options.untilIdle = true;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("Tarnwick %s\n", tw::CTarnwickApp::kVersionText);
+            return 0;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             printUsage();
             return 0;
@@ -35,9 +44,21 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+#ifdef TARNWICK_WITH_GUI
     if (!headless) {
-        // The window is not built yet: the check cycle runs in the terminal.
+        if (!tw::gui::displayAvailable()) {
+            std::fputs("tarnwick: no display to open the window on (DISPLAY is not set); "
+                       "use --headless to run without a window\n",
+                       stderr);
+            return 1;
+        }
+        return tw::gui::runWindow(argc, argv);
+    }
+#else
+    if (!headless) {
+        // Built without the window: the check cycle runs in the terminal.
         std::fputs("tarnwick: running the check cycle in this terminal (Ctrl-C ends it)\n", stderr);
     }
+#endif
     return tw::runHeadless(options);
 }

@@ -33,10 +33,13 @@ CheckerServices checkerServices(CTarnwickApp& app, Prompter& prompter, const Clo
 
 CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort* window,
                            Executor& executor, MailProgress& mailProgress, ResultCallback onResult,
-                           const Clock* clock)
+                           const Clock* clock, Shell* shell, SoundPlayer* sound)
     : m_app(app), m_executor(executor), m_clock(clock ? *clock : SystemClock::instance()),
       m_onResult(std::move(onResult)), m_alive(std::make_shared<CheckSession*>(this)),
-      m_sound(app.programFolder()), m_bridge(app, m_shell), m_bridgeWindow(m_bridge),
+      m_ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
+      m_ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
+      m_shell(shell ? *shell : *m_ownShell), m_sound(sound ? *sound : *m_ownSound),
+      m_bridge(app, m_shell), m_bridgeWindow(m_bridge),
       m_checker(checkerServices(app, prompter, m_clock, window ? *window : m_bridgeWindow, m_shell,
                                 m_sound, mailProgress, m_mailSettings)),
       m_list(m_checker, m_clock, &prompter, app.programFolder()), m_receiver(*this) {

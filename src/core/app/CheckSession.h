@@ -33,9 +33,11 @@ public:
 
     /// `window` null: pages to show go straight to the display bridge, nothing pops up (the
     /// headless mode). The mail settings are taken from `app` now; setMailServer() changes
-    /// them later. `clock` null: the system clock.
+    /// them later. `clock` null: the system clock; `shell` and `sound` null: the desktop's own
+    /// (xdg-open, libcanberra).
     CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort* window, Executor& executor,
-                 MailProgress& mailProgress, ResultCallback onResult, const Clock* clock = nullptr);
+                 MailProgress& mailProgress, ResultCallback onResult, const Clock* clock = nullptr,
+                 Shell* shell = nullptr, SoundPlayer* sound = nullptr);
     ~CheckSession();
     CheckSession(const CheckSession&) = delete;
     CheckSession& operator=(const CheckSession&) = delete;
@@ -65,6 +67,8 @@ public:
 
     CWatchList& watchList() { return m_list; }
     CHLPCall& bridge() { return m_bridge; }
+    /// The shell pages and programs are opened with, for the front end's own launches.
+    Shell& shell() { return m_shell; }
 
 private:
     /// Copies the finished item on the checker's worker and posts the copy to the owner.
@@ -100,8 +104,10 @@ private:
     std::shared_ptr<CheckSession*> m_alive;
     MailSettingsStore m_mailSettings;
 
-    DesktopShell m_shell;
-    DesktopSoundPlayer m_sound;
+    std::unique_ptr<DesktopShell> m_ownShell;
+    std::unique_ptr<DesktopSoundPlayer> m_ownSound;
+    Shell& m_shell;
+    SoundPlayer& m_sound;
     // Before the checker: a worker may hand pages to it until the checker is gone, and what it
     // still holds is handed over when it goes.
     CHLPCall m_bridge;

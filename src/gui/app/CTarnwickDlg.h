@@ -1,0 +1,130 @@
+#pragma once
+
+#include "records/FetchSettings.h"
+
+#include <QDialog>
+#include <QPointer>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QMenu;
+class QSystemTrayIcon;
+class QTimer;
+
+namespace tw {
+class CTarnwickApp;
+class Executor;
+} // namespace tw
+
+namespace tw::gui {
+
+class CRenewCheckWnd;
+class GuiPrompter;
+class WindowSession;
+
+/// The main window: the result list under three buttons, the menu bar, and the tray icon it
+/// hides into once minimised. Closing it while it has never been minimised ends the program;
+/// after that, closing only hides it and Exit ends.
+class CTarnwickDlg : public QDialog {
+    Q_OBJECT
+public:
+    /// Commands of the menu bar and the buttons.
+    struct MainMenu {
+        static constexpr int NewSite = 1003;
+        static constexpr int WatchList = 1004;
+        static constexpr int FolderUpdate = 1010;
+        static constexpr int ClearLog = 32782;
+        static constexpr int MailSettings = 32781;
+        static constexpr int Exit = 32771;
+        static constexpr int Brindle = 32775;
+        static constexpr int Quaylink = 32776;
+        static constexpr int Help = 57670;
+        static constexpr int QuaylinkPage = 32778;
+        static constexpr int BrindlePage = 32780;
+        static constexpr int QuestionsPage = 32779;
+        static constexpr int About = 32773;
+    };
+    /// Commands of the two tray pop-ups.
+    struct TrayMenu {
+        static constexpr int Open = 32800;
+        static constexpr int Exit = 32771;
+        static constexpr int Brindle = 32775;
+        static constexpr int Quaylink = 32776;
+        static constexpr int FolderUpdate = 1010;
+        static constexpr int NewSite = 1003;
+        static constexpr int WatchList = 1004;
+    };
+    /// Commands the window sends itself.
+    struct Internal {
+        static constexpr int PickUpHandOver = 32785;
+        static constexpr int MoveToTray = 1007;
+    };
+    /// What a display request carries.
+    enum class DisplayKind { Record = 0, Address = 1, ImageCheck = 2 };
+
+    static constexpr const char* kImageCheckFile = "imagetest.htm";
+
+    /// Builds the window and runs its initialisation: "State" opened, title, settings file,
+    /// result list, watch list start, and a queued hand-over pick-up that shows the window.
+    CTarnwickDlg(CTarnwickApp& app, WindowSession& session, Executor& executor,
+                 GuiPrompter& prompter, QWidget* parent = nullptr);
+    /// Ends the session if the window never ended its run.
+    ~CTarnwickDlg() override;
+
+    /// Runs a command of the menu bar, the buttons, the tray pop-ups or an internal one.
+    void command(int id);
+    /// Shows the window from the tray or wherever it is and brings it to the front.
+    void showWindow();
+    /// Minimise: hide into the tray; a second time (already in the tray) it means Exit.
+    void moveToTray();
+    /// Shows a record, an address or the image check page for an address.
+    void display(DisplayKind kind, const FetchSettings& record);
+    /// Writes imagetest.htm for `address` and shows it; false when it could not be written.
+    bool imageCheck(const std::string& address);
+
+    bool inTray() const { return m_inTray; }
+    CRenewCheckWnd& resultList() { return *m_resultList; }
+    /// Desktops without a tray minimise normally; tests decide for themselves.
+    void setTrayAvailable(std::function<bool()> available) {
+        m_trayAvailable = std::move(available);
+    }
+    /// The record the download helper handed over last, kept for the site editor.
+    const std::optional<FetchSettings>& pendingNewSite() const { return m_pendingNewSite; }
+
+    void reject() override;
+    void done(int result) override;
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    void buildWidgets();
+    void buildMenuBar();
+    void initialise();
+    void watchMessages();
+    void addTrayIcon();
+    void removeTrayIcon();
+    void trayActivated(int reason);
+    void openTrayMenu(int which);
+    void pickUpHandOver();
+    void openHelp(const QString& section);
+    void notYet();
+    void endSession();
+
+    CTarnwickApp& m_app;
+    WindowSession& m_session;
+    Executor& m_executor;
+    GuiPrompter& m_prompter;
+    CRenewCheckWnd* m_resultList = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    QTimer* m_trayClick = nullptr;
+    std::function<bool()> m_trayAvailable;
+    std::optional<FetchSettings> m_pendingNewSite;
+    bool m_inTray = false;
+    bool m_ended = false;
+    bool m_sessionEnded = false;
+};
+
+} // namespace tw::gui

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "watch/CWatchList.h"
+
+#include <functional>
+#include <memory>
+
+namespace tw {
+class CheckSession;
+class CTarnwickApp;
+class Executor;
+class FetchSettings;
+class MailProgress;
+class Prompter;
+class Shell;
+class Siblings;
+class SoundPlayer;
+class WatchSettings;
+struct MailServerSettings;
+} // namespace tw
+
+namespace tw::gui {
+
+/// The window's side of the check session: the same wiring of the core as the headless mode,
+/// with the window as the checker's main window, plus the sibling programs the menus start.
+/// Lives on the GUI thread.
+class WindowSession {
+public:
+    /// What the session asks of the window; both run on the executor's thread.
+    struct Hooks {
+        /// Bring the main window up (an item's pop-up action).
+        std::function<void()> popUp;
+        /// A finished check, before the watch list takes the copy back. `itemId` is the item
+        /// the check was about (0 when the list had no current item).
+        std::function<void(const WatchSettings& finished, CWatchList::ItemId itemId)> checkDone;
+    };
+
+    /// `shell` and `sound` may be null for the desktop's own (xdg-open, libcanberra).
+    WindowSession(CTarnwickApp& app, Executor& executor, Prompter& prompter,
+                  MailProgress& mailProgress, Shell* shell = nullptr, SoundPlayer* sound = nullptr);
+    /// Shuts down if that has not happened yet.
+    ~WindowSession();
+    WindowSession(const WindowSession&) = delete;
+    WindowSession& operator=(const WindowSession&) = delete;
+
+    void setHooks(Hooks hooks);
+    /// Loads the watch list and arms the checker; results arrive through Hooks::checkDone.
+    void start();
+    /// The check session's stop: settings saved, executor closed (waiting workers let go), a
+    /// running check finished without a report, the watch list saved; then the pages still
+    /// queued for the browser are handed over. False when a save failed.
+    bool shutdown();
+
+    /// The watch list; made (with the checker) on first use, so call it after the settings
+    /// file has been read: the checker takes the mail settings from there.
+    CWatchList& watchList();
+    Siblings& siblings();
+    /// Shows a record in the browser through the display bridge.
+    void display(const FetchSettings& record);
+    /// The mail server the next update mail goes through.
+    void setMailServer(const MailServerSettings& settings);
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> m_parts;
+};
+
+} // namespace tw::gui

@@ -1,0 +1,313 @@
+#include "NullChecker.h"
+#include "app/CTarnwickApp.h"
+#include "app/CTarnwickDlg.h"
+#include "app/GuiPrompter.h"
+#include "app/QtExecutor.h"
+#include "app/Siblings.h"
+#include "app/WindowSession.h"
+#include "net/CollectingMailProgress.h"
+#include "platform/Clock.h"
+#include "platform/MessageBus.h"
+#include "records/WatchSettings.h"
+#include "support/FakeDesktop.h"
+#include "support/TempFolder.h"
+#include "util/Cp932.h"
+#include "watch/CRenewCheckWnd.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <thread>
+
+using namespace tw;
+using namespace tw::gui;
+using tw::test::TempFolder;
+
+namespace {
+
+/// A program with its window on folders of its own; the desktop is faked.
+struct Program {
+    TempFolder home;
+    TempFolder config;
+    TempFolder runtime;
+    QtExecutor executor;
+    GuiPrompter prompter{executor};
+    test::FakeShell shell;
+    test::FakeSoundPlayer sound;
+    CollectingMailProgress mail;
+    std::unique_ptr<CTarnwickApp> app;
+    std::unique_ptr<WindowSession> session;
+    std::unique_ptr<CTarnwickDlg> window;
+
+    AppPaths paths() const { return {home.path(), config.path(), runtime.path() + "/bus"}; }
+
+    bool start() {
+        app = std::make_unique<CTarnwickApp>(prompter, paths());
+        if (!app->initInstance()) {
+            return false;
+        }
+        session = std::make_unique<WindowSession>(*app, executor, prompter, mail, &shell, &sound);
+        window = std::make_unique<CTarnwickDlg>(*app, *session, executor, prompter);
+        window->setTrayAvailable([] { return true; });
+        // The window shows itself once its loop runs, with the hand-over pick-up.
+        return QTest::qWaitFor([this] { return window->isVisible(); });
+    }
+    ~Program() {
+        window.reset();
+        session.reset();
+        if (app) {
+            app->exitInstance();
+        }
+    }
+    std::string state() const { return app->ownKey.readString("State"); }
+};
+
+/// Answers every message box that comes up with `button` and keeps its text.
+class BoxAnswerer : public QObject {
+public:
+    explicit BoxAnswerer(QMessageBox::StandardButton button) : m_button(button) {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts.append(box->text());
+                box->button(m_button)->click();
+            }
+        });
+        m_timer.start(10);
+    }
+    QStringList texts;
+
+private:
+    QMessageBox::StandardButton m_button;
+    QTimer m_timer;
+};
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void titleAndInitialState() {
+        Program program;
+        QVERIFY(program.start());
+        QCOMPARE(program.window->windowTitle(), QStringLiteral("Tarnwick 1.20"));
+        QCOMPARE(program.state(), std::string("opened"));
+        QCOMPARE(program.window->resultList().model().columnCount(), 4);
+    }
+
+    void cancelBeforeAMinimiseEndsAndSaves() {
+        Program program;
+        QVERIFY(program.start());
+        program.window->show();
+        QSignalSpy finished(program.window.get(), &QDialog::finished);
+        QTest::keyClick(program.window.get(), Qt::Key_Escape);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!program.window->isVisible());
+        QVERIFY(program.executor.closed());
+        QVERIFY(std::filesystem::exists(program.home / "TARNWICK.INI"));
+        QVERIFY(std::filesystem::exists(program.home / "WatchList.twl"));
+    }
+
+    void aFailedFinalSaveIsToldBeforeTheProgramEnds() {
+        Program program;
+        QVERIFY(program.start());
+        // The list's file cannot be replaced: its place is taken by a folder.
+        const std::string listFile = program.home / "WatchList.twl";
+        std::filesystem::remove(listFile);
+        std::filesystem::create_directory(listFile);
+        BoxAnswerer answerer(QMessageBox::Ok);
+        QSignalSpy finished(program.window.get(), &QDialog::finished);
+        QTest::keyClick(program.window.get(), Qt::Key_Escape);
+        QCOMPARE(finished.count(), 1);
+        // Shown while the window ends, not queued to a loop that is closing.
+        QCOMPARE(answerer.texts.size(), 1);
+        QVERIFY(answerer.texts.front().startsWith(
+            QStringLiteral("ウォッチリストファイルを保存できませんでした。")));
+    }
+
+    void cancelAfterAMinimiseOnlyHides() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        window.show();
+        QSignalSpy finished(&window, &QDialog::finished);
+        window.showMinimized();
+        QTRY_VERIFY(window.inTray());
+        QVERIFY(!window.isVisible());
+        QCOMPARE(program.state(), std::string("hide"));
+
+        window.command(CTarnwickDlg::TrayMenu::Open);
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.isMinimized());
+        QCOMPARE(program.state(), std::string("opened"));
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(!window.isVisible());
+        QCOMPARE(program.state(), std::string("hide"));
+        QCOMPARE(finished.count(), 0);
+
+        // Minimised again after Show, then Exit from the tray.
+        window.command(CTarnwickDlg::TrayMenu::Open);
+        window.showMinimized();
+        QTRY_VERIFY(!window.isVisible());
+        QVERIFY(window.inTray());
+        window.command(CTarnwickDlg::TrayMenu::Exit);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!window.inTray());
+    }
+
+    void withoutATrayMinimiseKeepsTheWindowAndCancelEnds() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        window.setTrayAvailable([] { return false; });
+        window.show();
+        QSignalSpy finished(&window, &QDialog::finished);
+        window.showMinimized();
+        QCoreApplication::processEvents();
+        QVERIFY(!window.inTray());
+        QVERIFY(window.isVisible());
+        window.reject();
+        QCOMPARE(finished.count(), 1);
+    }
+
+    void aSecondInstanceBringsTheFirstForward() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        window.show();
+        window.showMinimized();
+        QTRY_VERIFY(window.inTray());
+        QVERIFY(!window.isVisible());
+
+        GuiPrompter secondPrompter(program.executor);
+        CTarnwickApp second(secondPrompter, program.paths());
+        QCOMPARE(second.run([] { QFAIL("the second instance must not run a window"); }), 0);
+        QVERIFY(second.otherInstanceRunning());
+        QTRY_VERIFY(window.isVisible());
+        QCOMPARE(program.state(), std::string("opened"));
+    }
+
+    void theHelpersHandOverIsPickedUpOnItsMessage() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        window.showMinimized();
+        QTRY_VERIFY(window.inTray());
+
+        FetchSettings record;
+        record.targetUrl = "http://127.0.0.1/handed-over.html";
+        const std::string file = program.home / "FromHelper";
+        TempFolder::writeFile(file, record.toText());
+        QCOMPARE(program.app->quaylinkKey.writeString("Identifier", file), 0);
+        QVERIFY(MessageBus::broadcast(Siblings::kHelperToTarnwick, program.paths().runtimeFolder) >
+                0);
+
+        QTRY_VERIFY(window.pendingNewSite().has_value());
+        QCOMPARE(window.pendingNewSite()->targetUrl, record.targetUrl);
+        QVERIFY(window.isVisible());
+        QVERIFY(!std::filesystem::exists(file));
+        QCOMPARE(program.app->quaylinkKey.readString("Identifier"), std::string());
+    }
+
+    void imageCheckEscapesTheAddress() {
+        Program program;
+        QVERIFY(program.start());
+        program.shell.setLaunchResult(false);
+        const std::string address = "http://127.0.0.1/a\"b<c>.png?x=1&y=2\"><script>";
+        QVERIFY(program.window->imageCheck(address));
+        const std::string path = program.home / "imagetest.htm";
+        QCOMPARE(
+            TempFolder::readFile(path),
+            std::string("<html><body><img src=\"http://127.0.0.1/a&quot;b&lt;c&gt;.png?x=1&amp;"
+                        "y=2&quot;&gt;&lt;script&gt;\"></body></html>"));
+        // Without the download helper the page goes to the desktop's browser.
+        QTRY_VERIFY(!program.shell.opened().empty());
+        QCOMPARE(program.shell.opened().front().target, path);
+
+        // A file that cannot be written says so and shows nothing.
+        std::filesystem::remove(path);
+        std::filesystem::create_directory(path);
+        BoxAnswerer answerer(QMessageBox::Ok);
+        QVERIFY(!program.window->imageCheck(address));
+        QTRY_COMPARE(answerer.texts, QStringList{QStringLiteral("一時ファイルが作れません。")});
+        QCOMPARE(program.shell.opened().size(), std::size_t(1));
+    }
+
+    void aWorkerQuestionIsAnsweredOnTheWindowThread() {
+        Program program;
+        QVERIFY(program.start());
+        BoxAnswerer answerer(QMessageBox::Yes);
+        std::atomic<bool> answered{false};
+        bool answer = false;
+        std::thread worker([&] {
+            answer = program.prompter.ask(jp("続けますか？"));
+            answered = true;
+        });
+        QTRY_VERIFY(answered);
+        worker.join();
+        QVERIFY(answer);
+        QCOMPARE(answerer.texts, QStringList{QStringLiteral("続けますか？")});
+    }
+
+    void aQuestionWaitingWhileTheWindowClosesIsANo() {
+        Program program;
+        QVERIFY(program.start());
+        program.window->show();
+        bool answer = true;
+        std::thread worker([&] { answer = program.prompter.ask(jp("続けますか？")); });
+        while (program.executor.waitingSenders() == 0) {
+            std::this_thread::yield();
+        }
+        // Exit while the worker waits: it is released before the session waits for workers.
+        program.window->command(CTarnwickDlg::MainMenu::Exit);
+        worker.join();
+        QVERIFY(!answer);
+        QCoreApplication::processEvents();
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
+    void aFinishedCheckAddsItsRowAndGoesBackToTheList() {
+        httplib::Server server;
+        server.Get("/missing.html", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_content("gone", "text/html");
+        });
+        const int port = server.bind_to_any_port("127.0.0.1");
+        QVERIFY(port > 0);
+        std::thread serving([&] { server.listen_after_bind(); });
+
+        Program program;
+        {
+            test::NullChecker checker;
+            CWatchList list(checker, SystemClock::instance(), nullptr, program.home.path());
+            WatchSettings item;
+            item.name = jp("消えた頁");
+            item.targetUrl = "http://127.0.0.1:" + std::to_string(port) + "/missing.html";
+            item.soundMode = 0;
+            item.popUp = 0;
+            list.add(item);
+            QVERIFY(list.save());
+        }
+        QVERIFY(program.start());
+        ResultListModel& rows = program.window->resultList().model();
+        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 1, 30000);
+        QCOMPARE(rows.index(0, 1).data().toString(), QStringLiteral("消えた頁"));
+        QCOMPARE(rows.index(0, 2).data().toString(), QStringLiteral("エラー(status=404)"));
+        QCOMPARE(rows.rowAt(0).state, ResultListModel::State::Error);
+        CWatchList& list = program.session->watchList();
+        QCOMPARE(rows.rowAt(0).itemId, list.idAt(0));
+        QTRY_COMPARE(list.itemAt(0).lastResult, -1);
+
+        server.stop();
+        serving.join();
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindow_test.moc"
