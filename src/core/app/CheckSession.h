@@ -89,7 +89,7 @@ private:
         CHLPCall& m_bridge;
     };
 
-    void deliver(const WatchSettings& finishedCopy);
+    void deliver(WatchSettings finishedCopy);
 
     CTarnwickApp& m_app;
     Executor& m_executor;
