@@ -1,13 +1,11 @@
 #pragma once
 
+#include "records/CheckOutcome.h"
 #include "records/FetchSettings.h"
 
 #include <string_view>
 
 namespace tw {
-
-class Clock;
-class Prompter;
 
 /// One watch item: how the page is fetched plus when it is checked, which part of it is
 /// compared, what happens on a change and what the last check found.
@@ -34,6 +32,7 @@ public:
     int downloadMode = 0;
     int showInBrowser = 0;
     std::time_t lastCheck = 0;
+    /// A CheckOutcome as stored; read and set it through outcome() and setOutcome().
     int lastResult = 0;
     std::string compareFile;
     std::string runOnUpdate;
@@ -53,12 +52,18 @@ public:
 
     // Run-time only, never stored.
     std::time_t nextCheck = 0;
+    /// Of a failed check: kErrorWithText when errorText says why, else the server's status
+    /// or the fetch engine's error kind.
+    static constexpr int kErrorWithText = 2;
     int errorKind = 0;
     std::string errorText;
 
     WatchSettings() = default;
     WatchSettings(const WatchSettings&) = default;
     WatchSettings& operator=(const WatchSettings&) = default;
+
+    CheckOutcome outcome() const { return checkOutcomeFrom(lastResult); }
+    void setOutcome(CheckOutcome outcome) { lastResult = static_cast<int>(outcome); }
 
     void reset();
     int parseLine(std::string line);
@@ -82,9 +87,6 @@ public:
     int schedulePosition() const;
     /// Position of `timing` in kTimingColumns, or -1 when not found.
     int timingPosition() const;
-
-    /// Sets nextCheck; see the schedule. `afterCheck` true when called for an item just checked.
-    void computeNextCheck(bool afterCheck, const Clock& clock, Prompter* prompter);
 
     bool operator==(const WatchSettings&) const = default;
 

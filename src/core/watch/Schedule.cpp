@@ -99,41 +99,42 @@ std::time_t secondsBetween(std::time_t earlier, std::time_t later) {
     return difference;
 }
 
-void WatchSettings::computeNextCheck(bool afterCheck, const Clock& clock, Prompter* prompter) {
-    if (afterCheck && nextCheck == 0) {
+void computeNextCheck(WatchSettings& item, bool afterCheck, const Clock& clock,
+                      Prompter* prompter) {
+    if (afterCheck && item.nextCheck == 0) {
         return; // already due, stays due
     }
-    switch (schedulePosition()) {
+    switch (item.schedulePosition()) {
     case 0:
-        nextCheck = todayMidnight(clock);
+        item.nextCheck = todayMidnight(clock);
         break;
     case 8:
-        nextCheck = nextWeekdayMidnight(static_cast<int>(dateValue), clock);
+        item.nextCheck = nextWeekdayMidnight(static_cast<int>(item.dateValue), clock);
         break;
     case 16:
         // A day far past the month's end would carry the year beyond what mktime can hold.
-        nextCheck =
-            dayOfThisMonth(static_cast<int>(std::clamp<std::time_t>(dateValue, -400, 400)), clock);
+        item.nextCheck = dayOfThisMonth(
+            static_cast<int>(std::clamp<std::time_t>(item.dateValue, -400, 400)), clock);
         break;
     case 24:
-        nextCheck = dateValue;
+        item.nextCheck = item.dateValue;
         break;
     default:
         break;
     }
 
     const std::time_t midnight = todayMidnight(clock);
-    switch (timingPosition()) {
+    switch (item.timingPosition()) {
     case 0:
-        nextCheck = nextCheck == midnight ? (afterCheck ? -1 : 0) : -1;
+        item.nextCheck = item.nextCheck == midnight ? (afterCheck ? -1 : 0) : -1;
         break;
     case 8:
-        if (nextCheck != midnight) {
-            nextCheck = -1;
+        if (item.nextCheck != midnight) {
+            item.nextCheck = -1;
             break;
         }
-        if (timeValue < 10) {
-            timeValue = 60;
+        if (item.timeValue < 10) {
+            item.timeValue = 60;
             if (prompter) {
                 prompter->showMessage(jp("ウォッチ間隔が10秒以下のアイテムがあります。\n"
                                          "強制的に一分間隔に修正します。"),
@@ -141,22 +142,22 @@ void WatchSettings::computeNextCheck(bool afterCheck, const Clock& clock, Prompt
             }
         }
         if (afterCheck) {
-            nextCheck = addSeconds(lastCheck, timeValue);
-            if (nextCheck < clock.now()) {
-                nextCheck = 0;
+            item.nextCheck = addSeconds(item.lastCheck, item.timeValue);
+            if (item.nextCheck < clock.now()) {
+                item.nextCheck = 0;
             }
         } else {
-            nextCheck = 0;
+            item.nextCheck = 0;
         }
         break;
     case 16:
-        nextCheck = addSeconds(nextCheck, timeValue);
+        item.nextCheck = addSeconds(item.nextCheck, item.timeValue);
         // A set time is served once: a check that began at or after it must not be followed
         // by a second one within the minute in which an overdue moment still counts as due.
         // A moment of 0 (no date and time set) stands for "due now": after its one check it
         // waits like any served moment instead of being due again at once.
-        if (lastCheck >= nextCheck && (nextCheck > 0 || afterCheck)) {
-            nextCheck = -1;
+        if (item.lastCheck >= item.nextCheck && (item.nextCheck > 0 || afterCheck)) {
+            item.nextCheck = -1;
         }
         break;
     default:

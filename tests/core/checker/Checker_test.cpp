@@ -501,6 +501,18 @@ TEST_F(CheckerTest, CredentialsFromThePromptReachTheFinishedCopy) {
     EXPECT_EQ(prompter.authAddresses().size(), 1u);
 }
 
+TEST_F(CheckerTest, CredentialsRefusedAtTheTimeQueryEndTheCheck) {
+    prompter.setNextCredentials({false, "", ""});
+    WatchSettings w = item(0); // lastModified -1: the time query runs first
+    w.targetUrl = server.address("/private.html");
+    const WatchSettings result = checkOnce(w);
+    EXPECT_EQ(result.outcome(), CheckOutcome::Failed);
+    EXPECT_EQ(result.errorKind, WatchSettings::kErrorWithText);
+    EXPECT_EQ(result.errorText, jp("認証が否定されました"));
+    // Not asked a second time for a download.
+    EXPECT_EQ(prompter.authAddresses().size(), 1u);
+}
+
 TEST_F(CheckerTest, LastModifiedShortcut) {
     server.setLastModified("Wed, 02 Dec 2026 10:00:00 GMT");
     WatchSettings w = item(0); // lastModified -1: the query runs on the first check
