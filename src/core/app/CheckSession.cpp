@@ -91,10 +91,10 @@ void CheckSession::setMailServer(const MailServerSettings& settings) {
     m_mailSettings.set(settings);
 }
 
-void CheckSession::Receiver::checkDone(const WatchSettings& finishedCopy) {
-    // Copied here, on the worker: the task owns its item whatever the checker does next.
+void CheckSession::Receiver::checkDone(WatchSettings finishedCopy) {
+    // The task owns its item whatever the checker does next.
     std::weak_ptr<CheckSession*> alive = m_session.m_alive;
-    m_session.m_executor.post([alive, copy = finishedCopy]() mutable {
+    m_session.m_executor.post([alive, copy = std::move(finishedCopy)]() mutable {
         if (const auto session = alive.lock()) {
             (*session)->deliver(std::move(copy));
         }

@@ -67,11 +67,11 @@ public:
     CHLPCall& bridge() { return m_bridge; }
 
 private:
-    /// Copies the finished item on the checker's worker and posts the copy to the owner.
+    /// Posts the finished copy from the checker's worker to the owner's thread.
     class Receiver : public CheckReceiver {
     public:
         explicit Receiver(CheckSession& session) : m_session(session) {}
-        void checkDone(const WatchSettings& finishedCopy) override;
+        void checkDone(WatchSettings finishedCopy) override;
 
     private:
         CheckSession& m_session;

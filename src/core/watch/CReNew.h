@@ -50,8 +50,6 @@ public:
     void setClosing() override;
     void setIdle() override { m_idleEvent.set(); }
 
-    /// The checker's copy; read it only while no worker runs or after the report.
-    const WatchSettings& item() const { return m_item; }
     /// How long the armed worker waits before checking.
     std::chrono::milliseconds waitTime() const { return m_wait; }
     /// Blocks until the current worker has ended (for tests and shutdown).

@@ -151,9 +151,9 @@ private:
 
 class Receiver : public CheckReceiver {
 public:
-    void checkDone(const WatchSettings& copy) override {
+    void checkDone(WatchSettings copy) override {
         std::lock_guard lock(m_mutex);
-        m_reports.push_back(copy);
+        m_reports.push_back(std::move(copy));
         m_arrived.notify_all();
     }
     bool waitFor(std::size_t count, std::chrono::milliseconds limit = 10s) {
