@@ -51,7 +51,10 @@ public:
     std::string areaText;
 
     // Run-time only, never stored.
+    /// A moment, or one of the two states below.
     std::time_t nextCheck = 0;
+    static constexpr std::time_t kDueNow = 0;
+    static constexpr std::time_t kNotToday = -1;
     /// Of a failed check: kErrorWithText when errorText says why, else the server's status
     /// or the fetch engine's error kind.
     static constexpr int kErrorWithText = 2;
@@ -87,6 +90,14 @@ public:
     int schedulePosition() const;
     /// Position of `timing` in kTimingColumns, or -1 when not found.
     int timingPosition() const;
+
+    /// The words as the schedule reads them: a word is the column where it is first found in
+    /// kScheduleColumns or kTimingColumns ("defined" and "define" alike); Other when it starts
+    /// at no column.
+    enum class ScheduleKind { Daily, Weekly, Monthly, Once, Other };
+    enum class TimingKind { Open, Interval, SetTime, Other };
+    ScheduleKind scheduleKind() const;
+    TimingKind timingKind() const;
 
     bool operator==(const WatchSettings&) const = default;
 

@@ -64,7 +64,7 @@ void CReNew::arm(const WatchSettings& item) {
     m_item = item;
     m_nextCheck = item.nextCheck;
     const std::time_t remaining =
-        item.nextCheck == 0 ? 0 : item.nextCheck - m_services.clock->now();
+        item.nextCheck == WatchSettings::kDueNow ? 0 : item.nextCheck - m_services.clock->now();
     m_wait = milliseconds(remaining > 0 ? static_cast<long long>(remaining) * 1000 : 0);
     m_cancel = m_closing.load();
     m_doneEvent.reset();

@@ -315,17 +315,17 @@ int CWatchList::pickNext() {
     const std::time_t now = m_clock.now();
     for (const int position : m_sorted) {
         WatchSettings& item = m_items[position];
-        if (item.nextCheck == 0) {
+        if (item.nextCheck == WatchSettings::kDueNow) {
             return position;
         }
-        if (item.nextCheck == -1) {
+        if (item.nextCheck == WatchSettings::kNotToday) {
             continue;
         }
         if (item.nextCheck < now) {
             if (item.timing != "inter" && secondsBetween(item.nextCheck, now) >= 60) {
                 continue;
             }
-            item.nextCheck = 0;
+            item.nextCheck = WatchSettings::kDueNow;
         }
         return position;
     }
@@ -448,7 +448,7 @@ void CWatchList::checkFinished(WatchSettings finishedCopy) {
     const int position = positionOf(m_currentId);
     if (position >= 0) {
         m_items[position] = std::move(finishedCopy);
-        m_items[position].nextCheck = -1;
+        m_items[position].nextCheck = WatchSettings::kNotToday;
         if (m_observer) {
             m_observer->itemChecked(m_currentId);
         }

@@ -101,36 +101,37 @@ std::time_t secondsBetween(std::time_t earlier, std::time_t later) {
 
 void computeNextCheck(WatchSettings& item, bool afterCheck, const Clock& clock,
                       Prompter* prompter) {
-    if (afterCheck && item.nextCheck == 0) {
+    if (afterCheck && item.nextCheck == WatchSettings::kDueNow) {
         return; // already due, stays due
     }
-    switch (item.schedulePosition()) {
-    case 0:
+    switch (item.scheduleKind()) {
+    case WatchSettings::ScheduleKind::Daily:
         item.nextCheck = todayMidnight(clock);
         break;
-    case 8:
+    case WatchSettings::ScheduleKind::Weekly:
         item.nextCheck = nextWeekdayMidnight(static_cast<int>(item.dateValue), clock);
         break;
-    case 16:
+    case WatchSettings::ScheduleKind::Monthly:
         // A day far past the month's end would carry the year beyond what mktime can hold.
         item.nextCheck = dayOfThisMonth(
             static_cast<int>(std::clamp<std::time_t>(item.dateValue, -400, 400)), clock);
         break;
-    case 24:
+    case WatchSettings::ScheduleKind::Once:
         item.nextCheck = item.dateValue;
         break;
-    default:
+    case WatchSettings::ScheduleKind::Other:
         break;
     }
 
     const std::time_t midnight = todayMidnight(clock);
-    switch (item.timingPosition()) {
-    case 0:
-        item.nextCheck = item.nextCheck == midnight ? (afterCheck ? -1 : 0) : -1;
+    switch (item.timingKind()) {
+    case WatchSettings::TimingKind::Open:
+        item.nextCheck = item.nextCheck == midnight && !afterCheck ? WatchSettings::kDueNow
+                                                                   : WatchSettings::kNotToday;
         break;
-    case 8:
+    case WatchSettings::TimingKind::Interval:
         if (item.nextCheck != midnight) {
-            item.nextCheck = -1;
+            item.nextCheck = WatchSettings::kNotToday;
             break;
         }
         if (item.timeValue < 10) {
@@ -144,23 +145,23 @@ void computeNextCheck(WatchSettings& item, bool afterCheck, const Clock& clock,
         if (afterCheck) {
             item.nextCheck = addSeconds(item.lastCheck, item.timeValue);
             if (item.nextCheck < clock.now()) {
-                item.nextCheck = 0;
+                item.nextCheck = WatchSettings::kDueNow;
             }
         } else {
-            item.nextCheck = 0;
+            item.nextCheck = WatchSettings::kDueNow;
         }
         break;
-    case 16:
+    case WatchSettings::TimingKind::SetTime:
         item.nextCheck = addSeconds(item.nextCheck, item.timeValue);
         // A set time is served once: a check that began at or after it must not be followed
         // by a second one within the minute in which an overdue moment still counts as due.
         // A moment of 0 (no date and time set) stands for "due now": after its one check it
         // waits like any served moment instead of being due again at once.
         if (item.lastCheck >= item.nextCheck && (item.nextCheck > 0 || afterCheck)) {
-            item.nextCheck = -1;
+            item.nextCheck = WatchSettings::kNotToday;
         }
         break;
-    default:
+    case WatchSettings::TimingKind::Other:
         break;
     }
 }
