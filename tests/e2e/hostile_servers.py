@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
@@ -145,31 +146,47 @@ class HostileServers(unittest.TestCase):
         self.assertEqual(self.leftovers(), [])
 
     def test_sigterm_reaches_a_dripping_download(self):
-        # No shortened limits: only the cancel can end this check before the 60 s window.
-        self.write_list([block([("Targ", self.server.url("drip.html")), ("Name", "drip"), ("Modi", "0")],
-                               [("Show", "0")])])
-        before = len(self.server.seen("/drip.html"))
+        # One byte a second, and no shortened limits: only the cancel can end this check
+        # before the 60 s low-speed window.
+        slow = HostileServer(drip_gap=1.0)
+        self.addCleanup(slow.stop)
+        # The item's last completed check, which the cancelled one must leave as it was.
+        done = [("Last", "1796000000"), ("Resu", "1"), ("Show", "0")]
+        self.write_list([block([("Targ", slow.url("drip.html")), ("Name", "drip"), ("Modi", "0")],
+                               done)])
         proc = subprocess.Popen([TARNWICK, "--headless", "--until-idle"], env=self.env(),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
             # Wait on the condition: the download has started when the server saw it.
             tick = threading.Event()
             while not tick.wait(0.05):
-                if len(self.server.seen("/drip.html")) > before or proc.poll() is not None:
+                if slow.seen("/drip.html") or proc.poll() is not None:
                     break
             self.assertIsNone(proc.poll(), "ended before the download started")
+            started = time.monotonic()
             proc.send_signal(signal.SIGTERM)
-            # Well below the 60 s low-speed window the drip would otherwise run into.
-            proc.wait(timeout=30)
+            # A generous bound: the cancel takes well under a second; the drip alone would
+            # hold the check for a minute.
+            try:
+                proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.fail("the program did not end within 10 s of SIGTERM")
+            ended = time.monotonic() - started
+            print(f"\nSIGTERM during a one-byte-a-second download: ended after {ended:.2f} s",
+                  file=sys.stderr)
         finally:
             if proc.poll() is None:
                 proc.kill()
                 proc.wait()
+            proc.stdout.close()
+            proc.stderr.close()
+        self.assertEqual(proc.returncode, 0)
         with open(self.list_path, "rb") as f:
             saved = f.read()
         self.assertEqual(saved.count(b"\t//{{TOP-W\r\n"), 1)
+        for key, value in done:
+            self.assertIn(f"{key}: {value}\r\n".encode(), saved)
         self.assertEqual(self.leftovers(), [])
-
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

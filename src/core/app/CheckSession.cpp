@@ -94,21 +94,21 @@ void CheckSession::setMailServer(const MailServerSettings& settings) {
     m_mailSettings.set(settings);
 }
 
-void CheckSession::Receiver::checkDone(const WatchSettings& finishedCopy) {
-    // Copied here, on the worker: the task owns its item whatever the checker does next.
+void CheckSession::Receiver::checkDone(WatchSettings finishedCopy) {
+    // The task owns its item whatever the checker does next.
     std::weak_ptr<CheckSession*> alive = m_session.m_alive;
-    m_session.m_executor.post([alive, copy = finishedCopy] {
+    m_session.m_executor.post([alive, copy = std::move(finishedCopy)]() mutable {
         if (const auto session = alive.lock()) {
-            (*session)->deliver(copy);
+            (*session)->deliver(std::move(copy));
         }
     });
 }
 
-void CheckSession::deliver(const WatchSettings& finishedCopy) {
+void CheckSession::deliver(WatchSettings finishedCopy) {
     if (m_onResult) {
         m_onResult(finishedCopy);
     }
-    m_list.checkFinished(finishedCopy);
+    m_list.checkFinished(std::move(finishedCopy));
     if (m_onScheduled) {
         m_onScheduled();
     }

@@ -71,11 +71,11 @@ public:
     Shell& shell() { return m_shell; }
 
 private:
-    /// Copies the finished item on the checker's worker and posts the copy to the owner.
+    /// Posts the finished copy from the checker's worker to the owner's thread.
     class Receiver : public CheckReceiver {
     public:
         explicit Receiver(CheckSession& session) : m_session(session) {}
-        void checkDone(const WatchSettings& finishedCopy) override;
+        void checkDone(WatchSettings finishedCopy) override;
 
     private:
         CheckSession& m_session;
@@ -93,7 +93,7 @@ private:
         CHLPCall& m_bridge;
     };
 
-    void deliver(const WatchSettings& finishedCopy);
+    void deliver(WatchSettings finishedCopy);
 
     CTarnwickApp& m_app;
     Executor& m_executor;

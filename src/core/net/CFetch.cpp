@@ -25,19 +25,6 @@ namespace {
 
 constexpr std::size_t kMaxErrorText = 1024;
 
-bool sameHeaderName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string headerName(const std::string& line) {
     std::string name = line.substr(0, line.find(':'));
     while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) {
@@ -50,20 +37,11 @@ std::string headerName(const std::string& line) {
 void addIfNew(std::vector<std::string>& headers, const std::string& line) {
     const std::string name = headerName(line);
     for (const std::string& present : headers) {
-        if (sameHeaderName(headerName(present), name)) {
+        if (equalsIgnoringAsciiCase(headerName(present), name)) {
             return;
         }
     }
     headers.push_back(line);
-}
-
-std::string upper(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = char(c - 32);
-        }
-    }
-    return text;
 }
 
 bool isRelocation(long status) {
@@ -143,6 +121,8 @@ void CFetch::begin(FetchRequest& request) {
     m_request = &request;
     m_readySignalled = false;
     m_lastStatus = 0;
+    request.authenticationRefused = false;
+    request.savedPath.clear();
     m_itemOrigin = HttpExchange::parseAddress(request.targetUrl);
     m_credentialOrigin = m_itemOrigin;
 }
@@ -290,6 +270,7 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
         std::string password;
         if (!m_prompter || !m_prompter->authenticate(userName, password, request.targetUrl,
                                                      kAuthAutoCloseSeconds)) {
+            request.authenticationRefused = true;
             throw CFetchException(2, jp("認証が否定されました"));
         }
         request.errorKind = 0;
@@ -309,9 +290,7 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
 std::string CFetch::relocationAddress(const std::string& address, const std::string& location) {
     // Only a scheme makes a Location absolute: a relative name may well begin with "http"
     // ("http-notes.html").
-    std::string head = location.substr(0, 8);
-    std::transform(head.begin(), head.end(), head.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string head = asciiLower(location.substr(0, 8));
     if (head.starts_with("http://") || head.starts_with("https://")) {
         return location;
     }
@@ -358,9 +337,7 @@ long CFetch::relocate(long status, const HttpExchange& exchange, std::string& ad
             location->begin(), location->begin() + static_cast<long>(colon),
             [](unsigned char c) { return std::isalnum(c) || c == '+' || c == '-' || c == '.'; }) &&
         std::isalpha(static_cast<unsigned char>(location->front()))) {
-        std::string scheme = location->substr(0, colon);
-        std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const std::string scheme = asciiLower(location->substr(0, colon));
         if (scheme != "http" && scheme != "https") {
             throw CFetchException(2,
                                   jp("http・https 以外のアドレスへのリダイレクトには従いません"));
@@ -395,9 +372,9 @@ std::vector<std::string> CFetch::requestHeaders(bool credentialOrigin, bool item
             if (line.find(':') != std::string::npos && !headerName(line).empty()) {
                 const std::string name = headerName(line);
                 // The item's secrets go only to the origin they were given for.
-                const bool secret = sameHeaderName(name, "Authorization")
+                const bool secret = equalsIgnoringAsciiCase(name, "Authorization")
                                         ? !credentialOrigin
-                                        : sameHeaderName(name, "Cookie") && !itemOrigin;
+                                        : equalsIgnoringAsciiCase(name, "Cookie") && !itemOrigin;
                 if (!secret) {
                     addIfNew(headers, line);
                 }
@@ -440,7 +417,7 @@ void CFetch::bodyPhase(HttpExchange& exchange) {
     } else {
         const std::string addressExtension = extension(request.targetUrl);
         if (!addressExtension.empty() && (subtype == "html" || subtype == "htm") &&
-            upper(addressExtension) != upper(subtype)) {
+            !equalsIgnoringAsciiCase(addressExtension, subtype)) {
             if (request.allowRelocation == 0) {
                 throw CFetchException(2, jp("異なるファイルタイプが返されました"));
             }
@@ -478,6 +455,7 @@ void CFetch::bodyPhase(HttpExchange& exchange) {
     if (request.startOffset == 0) {
         path = uniqueFileName(stripCounter(request.destFile));
         request.errorText = path;
+        request.savedPath = path;
     }
     signalReady();
     writeBody(path, exchange);
@@ -577,6 +555,9 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
     }
     if (result == 0 && path != request.destFile) {
         request.errorText = path;
+    }
+    if (result != 0) {
+        request.savedPath.clear();
     }
     request.errorKind = result;
 }

@@ -44,6 +44,12 @@ public:
     /// (errorText holds the Location), -1 cancelled, authentication pending or resume refused;
     /// any other value is the server's final HTTP status (for example 404).
     int errorKind = 0;
+    /// The user refused or cancelled the credentials prompt (errorKind 2).
+    bool authenticationRefused = false;
+    /// The file the body of a fresh download is written to, from the moment onReady is called;
+    /// empty after a failure or when nothing was written. Callers take the path from here,
+    /// not from errorText.
+    std::string savedPath;
 
     // Set by the caller.
     /// Byte offset at which a download resumes (with a Range header); 0 is a fresh download.

@@ -2,6 +2,7 @@
 
 #include "net/CFetchException.h"
 #include "util/Cp932.h"
+#include "util/TextUtil.h"
 
 #include <curl/curl.h>
 
@@ -31,13 +32,6 @@ CURLM* multi(void* handle) {
     return static_cast<CURLM*>(handle);
 }
 
-bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
-               return lower(x) == lower(y);
-           });
-}
-
 std::string_view trim(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     while (!text.empty() && blank(text.front())) {
@@ -52,8 +46,8 @@ std::string_view trim(std::string_view text) {
 } // namespace
 
 bool HttpExchange::Address::sameOrigin(const Address& other) const {
-    return sameNameIgnoringCase(scheme, other.scheme) && sameNameIgnoringCase(host, other.host) &&
-           port == other.port;
+    return equalsIgnoringAsciiCase(scheme, other.scheme) &&
+           equalsIgnoringAsciiCase(host, other.host) && port == other.port;
 }
 
 std::string HttpExchange::encodedAddress(const std::string& url) {
@@ -234,7 +228,8 @@ std::optional<std::string> HttpExchange::header(std::string_view name) const {
         const std::string_view line = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         const auto colon = line.find(':');
-        if (colon != std::string_view::npos && sameNameIgnoringCase(line.substr(0, colon), name)) {
+        if (colon != std::string_view::npos &&
+            equalsIgnoringAsciiCase(line.substr(0, colon), name)) {
             return std::string(trim(line.substr(colon + 1)));
         }
     }

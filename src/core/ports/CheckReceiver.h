@@ -1,17 +1,17 @@
 #pragma once
 
+#include "records/WatchSettings.h"
+
 namespace tw {
 
-class WatchSettings;
-
-/// Receives the checker's finished item copy. Called on the checker's worker thread; the copy
-/// stays valid and unchanged until the checker is armed again, which happens only after the
-/// receiver's owner has handed it back to the watch list on the main thread. The GUI turns the
-/// call into a queued call to the result list; the headless mode posts it to its main loop.
+/// Receives the checker's finished item copy, by value: the receiver owns it, whatever the
+/// checker does next. Called on the checker's worker thread; the receiver hands the copy to its
+/// owner's thread (CheckSession posts it through the executor), where the watch list takes it
+/// back.
 class CheckReceiver {
 public:
     virtual ~CheckReceiver() = default;
-    virtual void checkDone(const WatchSettings& finishedCopy) = 0;
+    virtual void checkDone(WatchSettings finishedCopy) = 0;
 };
 
 } // namespace tw

@@ -268,4 +268,32 @@ int WatchSettings::timingPosition() const {
     return pos == std::string_view::npos ? -1 : static_cast<int>(pos);
 }
 
+WatchSettings::ScheduleKind WatchSettings::scheduleKind() const {
+    switch (schedulePosition()) {
+    case 0:
+        return ScheduleKind::Daily;
+    case 8:
+        return ScheduleKind::Weekly;
+    case 16:
+        return ScheduleKind::Monthly;
+    case 24:
+        return ScheduleKind::Once;
+    default:
+        return ScheduleKind::Other;
+    }
+}
+
+WatchSettings::TimingKind WatchSettings::timingKind() const {
+    switch (timingPosition()) {
+    case 0:
+        return TimingKind::Open;
+    case 8:
+        return TimingKind::Interval;
+    case 16:
+        return TimingKind::SetTime;
+    default:
+        return TimingKind::Other;
+    }
+}
+
 } // namespace tw

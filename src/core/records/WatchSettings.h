@@ -1,13 +1,11 @@
 #pragma once
 
+#include "records/CheckOutcome.h"
 #include "records/FetchSettings.h"
 
 #include <string_view>
 
 namespace tw {
-
-class Clock;
-class Prompter;
 
 /// One watch item: how the page is fetched plus when it is checked, which part of it is
 /// compared, what happens on a change and what the last check found.
@@ -34,6 +32,7 @@ public:
     int downloadMode = 0;
     int showInBrowser = 0;
     std::time_t lastCheck = 0;
+    /// A CheckOutcome as stored; read and set it through outcome() and setOutcome().
     int lastResult = 0;
     std::string compareFile;
     std::string runOnUpdate;
@@ -52,13 +51,22 @@ public:
     std::string areaText;
 
     // Run-time only, never stored.
+    /// A moment, or one of the two states below.
     std::time_t nextCheck = 0;
+    static constexpr std::time_t kDueNow = 0;
+    static constexpr std::time_t kNotToday = -1;
+    /// Of a failed check: kErrorWithText when errorText says why, else the server's status
+    /// or the fetch engine's error kind.
+    static constexpr int kErrorWithText = 2;
     int errorKind = 0;
     std::string errorText;
 
     WatchSettings() = default;
     WatchSettings(const WatchSettings&) = default;
     WatchSettings& operator=(const WatchSettings&) = default;
+
+    CheckOutcome outcome() const { return checkOutcomeFrom(lastResult); }
+    void setOutcome(CheckOutcome outcome) { lastResult = static_cast<int>(outcome); }
 
     void reset();
     int parseLine(std::string line);
@@ -83,8 +91,13 @@ public:
     /// Position of `timing` in kTimingColumns, or -1 when not found.
     int timingPosition() const;
 
-    /// Sets nextCheck; see the schedule. `afterCheck` true when called for an item just checked.
-    void computeNextCheck(bool afterCheck, const Clock& clock, Prompter* prompter);
+    /// The words as the schedule reads them: a word is the column where it is first found in
+    /// kScheduleColumns or kTimingColumns ("defined" and "define" alike); Other when it starts
+    /// at no column.
+    enum class ScheduleKind { Daily, Weekly, Monthly, Once, Other };
+    enum class TimingKind { Open, Interval, SetTime, Other };
+    ScheduleKind scheduleKind() const;
+    TimingKind timingKind() const;
 
     bool operator==(const WatchSettings&) const = default;
 

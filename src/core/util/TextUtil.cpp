@@ -2,6 +2,7 @@
 
 #include "util/Cp932.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -275,6 +276,24 @@ int parseInt(std::string_view text) {
 
 long long parseInt64(std::string_view text) {
     return parseSaturating<long long>(text, LLONG_MIN, LLONG_MAX);
+}
+
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string asciiLower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        c = asciiLower(c);
+    }
+    return lower;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return asciiLower(x) == asciiLower(y);
+           });
 }
 
 } // namespace tw

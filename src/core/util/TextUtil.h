@@ -28,6 +28,12 @@ std::string urlEncode(std::string_view text);
 std::string urlDecode(std::string_view text);
 std::string base64Encode(std::string_view text);
 
+/// Letter case of ASCII only: every other byte (code page 932 lead and trail bytes, UTF-8)
+/// stays as it is, whatever the C library's locale says.
+char asciiLower(char c);
+std::string asciiLower(std::string_view text);
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 /// C library atoi semantics without undefined behaviour: values beyond the 32-bit range saturate.
 int parseInt(std::string_view text);
 /// The same for 64-bit values (times).

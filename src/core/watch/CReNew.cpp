@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 
 namespace tw {
@@ -63,7 +64,7 @@ void CReNew::arm(const WatchSettings& item) {
     m_item = item;
     m_nextCheck = item.nextCheck;
     const std::time_t remaining =
-        item.nextCheck == 0 ? 0 : item.nextCheck - m_services.clock->now();
+        item.nextCheck == WatchSettings::kDueNow ? 0 : item.nextCheck - m_services.clock->now();
     m_wait = milliseconds(remaining > 0 ? static_cast<long long>(remaining) * 1000 : 0);
     m_cancel = m_closing.load();
     m_doneEvent.reset();
@@ -104,13 +105,13 @@ void CReNew::worker() {
 void CReNew::run() {
     m_idleEvent.reset();
     m_item.lastCheck = m_services.clock->now();
-    m_item.lastResult = check();
+    m_item.setOutcome(check());
     // A cancelled check has no outcome: the list keeps the item's last completed state.
     if (m_closing || m_cancel) {
         m_idleEvent.set();
         return;
     }
-    if (m_item.lastResult == 2) {
+    if (m_item.outcome() == CheckOutcome::Updated) {
         doActions(m_item, m_services.actions);
     }
     if (m_closing || !m_receiver) {
@@ -152,27 +153,27 @@ std::string CReNew::storedCopyPath() const {
     return (comp / name).string();
 }
 
-int CReNew::fail(const std::string& text) {
-    m_item.errorKind = 2;
+CheckOutcome CReNew::fail(const std::string& text) {
+    m_item.errorKind = WatchSettings::kErrorWithText;
     m_item.errorText = text;
-    return -1;
+    return CheckOutcome::Failed;
 }
 
-int CReNew::check() {
+CheckOutcome CReNew::check() {
     if (m_item.targetUrl.empty()) {
-        return 1; // the empty midnight item only marks the start of a new day
+        return CheckOutcome::NotUpdated; // the empty midnight item only marks a new day
     }
     FetchRequest request(m_item);
     request.connectTimeoutSeconds = m_services.connectTimeoutSeconds;
     request.stallTimeoutSeconds = m_services.stallTimeoutSeconds;
     request.maxBodyBytes = m_item.anchorKeyword.empty() ? request.maxBodyBytes : 64 << 20;
     request.cancelRequested = &m_cancel;
-    const int shortcut = preCheck(request);
+    const std::optional<CheckOutcome> shortcut = preCheck(request);
     if (m_cancel) {
-        return -1;
+        return CheckOutcome::Failed;
     }
-    if (shortcut != 0) {
-        return shortcut;
+    if (shortcut) {
+        return *shortcut;
     }
 
     // Relative names are taken in the data folder, where every other file of the program is,
@@ -200,7 +201,7 @@ int CReNew::check() {
     request.useCache = 0;
     request.onReady = [&written](const FetchRequest& r) {
         if (r.errorKind == 0) {
-            written = r.errorText;
+            written = r.savedPath;
         }
     };
     CFetch fetch(m_services.prompter);
@@ -218,10 +219,10 @@ int CReNew::check() {
         removeWork();
         m_item.errorKind = request.errorKind;
         m_item.errorText = request.errorText;
-        return -1;
+        return CheckOutcome::Failed;
     }
-    if (!request.errorText.empty()) {
-        newFile = request.errorText;
+    if (!request.savedPath.empty()) {
+        newFile = request.savedPath;
         written = newFile;
     }
     if (inComp) {
@@ -243,7 +244,7 @@ int CReNew::check() {
     const int compared = compare(m_item, newFile, m_services.converter, reference);
     if (compared == 0) {
         std::remove(newFile.c_str());
-        return 1;
+        return CheckOutcome::NotUpdated;
     }
     if (compared == kPageTooLarge || compared == kReferenceNotRegular) {
         removeWork();
@@ -254,7 +255,7 @@ int CReNew::check() {
     if (m_cancel) {
         removeWork();
         m_item.areaText = previousArea;
-        return -1;
+        return CheckOutcome::Failed;
     }
     const std::string failure = keepChangedFile(newFile, dest);
     if (!failure.empty()) {
@@ -263,7 +264,7 @@ int CReNew::check() {
         return fail(failure);
     }
     m_item.lastModified = request.lastModified;
-    return 2;
+    return CheckOutcome::Updated;
 }
 
 std::string CReNew::keepChangedFile(const std::string& newFile, const std::string& dest) {
@@ -306,32 +307,32 @@ std::string CReNew::keepChangedFile(const std::string& newFile, const std::strin
     }
 }
 
-int CReNew::preCheck(FetchRequest& request) {
+std::optional<CheckOutcome> CReNew::preCheck(FetchRequest& request) {
     if (request.lastModified == 0) {
-        return 0;
+        return std::nullopt;
     }
     CFetch fetch(m_services.prompter);
     const std::time_t modified = fetch.queryLastModified(request);
     if (request.errorKind != 0) {
         request.lastModified = 0;
-        if (request.errorKind == 2 && request.errorText == jp("認証が否定されました")) {
+        if (request.authenticationRefused) {
             m_item.errorKind = request.errorKind;
             m_item.errorText = request.errorText;
-            return -1;
+            return CheckOutcome::Failed;
         }
         request.errorKind = 0;
         request.errorText.clear();
-        return 0;
+        return std::nullopt;
     }
     // A page the server does not deliver (404, 500, ...) has no time to judge by: the
     // download that follows reports what the server said, rather than "updated".
     if (fetch.lastStatus() != 200 && fetch.lastStatus() != 206) {
-        return 0;
+        return std::nullopt;
     }
     if (modified == m_item.lastModified) {
         m_item.userName = request.userName;
         m_item.password = request.password;
-        return 1;
+        return CheckOutcome::NotUpdated;
     }
     if (modified == 0) {
         request.lastModified = 0;
@@ -342,10 +343,10 @@ int CReNew::preCheck(FetchRequest& request) {
         m_item.lastModified = modified;
         m_item.userName = request.userName;
         m_item.password = request.password;
-        return 2;
+        return CheckOutcome::Updated;
     }
     m_item.lastModified = modified;
-    return 0;
+    return std::nullopt;
 }
 
 } // namespace tw

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -49,8 +50,6 @@ public:
     void setClosing() override;
     void setIdle() override { m_idleEvent.set(); }
 
-    /// The checker's copy; read it only while no worker runs or after the report.
-    const WatchSettings& item() const { return m_item; }
     /// How long the armed worker waits before checking.
     std::chrono::milliseconds waitTime() const { return m_wait; }
     /// Blocks until the current worker has ended (for tests and shutdown).
@@ -58,13 +57,14 @@ public:
     /// Blocks while a check runs; returns at once when waiting or after a report.
     void waitIdleOrDone() { waitAny({&m_idleEvent, &m_doneEvent}); }
 
-    /// One check of the armed copy: 2 updated, 1 not updated, -1 failed.
-    int check();
+    /// One check of the armed copy.
+    CheckOutcome check();
 
 private:
     void worker();
     void run();
-    int preCheck(FetchRequest& request);
+    /// Settles the check from the page's time alone; none when the page must be read.
+    std::optional<CheckOutcome> preCheck(FetchRequest& request);
     std::string compFolder() const { return m_services.programFolder + "/comp"; }
     /// Puts the changed newFile in place by the download mode; a failure text, empty on success.
     std::string keepChangedFile(const std::string& newFile, const std::string& dest);
@@ -72,7 +72,7 @@ private:
     std::string destPath() const;
     /// Where the stored copy lives, always inside comp; empty when it needs a fresh name.
     std::string storedCopyPath() const;
-    int fail(const std::string& text);
+    CheckOutcome fail(const std::string& text);
 
     CheckerServices m_services;
     std::thread m_thread;

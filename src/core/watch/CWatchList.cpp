@@ -132,6 +132,14 @@ bool CWatchList::readFile(std::string& data) {
 }
 
 bool CWatchList::load() {
+    const bool loaded = loadFile();
+    if (m_observer) {
+        m_observer->listReset();
+    }
+    return loaded;
+}
+
+bool CWatchList::loadFile() {
     m_items.clear();
     m_ids.clear();
     m_loadedDamaged = false;
@@ -162,7 +170,7 @@ bool CWatchList::load() {
             m_loadedDamaged = !onlyBlanksFollow(file);
             break;
         }
-        item.computeNextCheck(false, m_clock, m_prompter);
+        computeNextCheck(item, false, m_clock, m_prompter);
         item.itemTag = "__Tarnwick_" + std::to_string(n) + "_";
         append(item);
     }
@@ -284,12 +292,16 @@ void CWatchList::reschedule() {
         m_checker.stop();
     }
     m_current = pickNext();
+    m_currentId = m_current == -1 ? 0 : m_ids[m_current];
     if (m_current == -1) {
         WatchSettings midnight;
         midnight.nextCheck = nextMidnight(m_clock);
         m_checker.arm(midnight);
     } else {
         m_checker.arm(m_items[m_current]);
+    }
+    if (m_observer) {
+        m_observer->scheduleChanged();
     }
 }
 
@@ -303,17 +315,17 @@ int CWatchList::pickNext() {
     const std::time_t now = m_clock.now();
     for (const int position : m_sorted) {
         WatchSettings& item = m_items[position];
-        if (item.nextCheck == 0) {
+        if (item.nextCheck == WatchSettings::kDueNow) {
             return position;
         }
-        if (item.nextCheck == -1) {
+        if (item.nextCheck == WatchSettings::kNotToday) {
             continue;
         }
         if (item.nextCheck < now) {
             if (item.timing != "inter" && secondsBetween(item.nextCheck, now) >= 60) {
                 continue;
             }
-            item.nextCheck = 0;
+            item.nextCheck = WatchSettings::kDueNow;
         }
         return position;
     }
@@ -325,72 +337,134 @@ bool CWatchList::isBusy() const {
 }
 
 void CWatchList::replace(int position, const WatchSettings& item) {
-    if (position < 0 || position >= count()) {
-        return;
+    if (position >= 0 && position < count()) {
+        replaceById(m_ids[position], item);
+    }
+}
+
+void CWatchList::remove(int position) {
+    if (position >= 0 && position < count()) {
+        removeById(m_ids[position]);
+    }
+}
+
+CWatchList::ItemId CWatchList::add(const WatchSettings& item) {
+    if (isBusy()) {
+        // The id is handed out now, so that the caller can edit the item before it arrives.
+        const ItemId id = m_nextId++;
+        m_pendingEdits.push_back({EditKind::Add, id, item});
+        return id;
+    }
+    const ItemId id = append(item);
+    if (m_observer) {
+        m_observer->itemAdded(id);
+    }
+    reschedule();
+    return id;
+}
+
+bool CWatchList::replaceById(ItemId id, const WatchSettings& item) {
+    if (!knownId(id)) {
+        return false;
     }
     if (isBusy()) {
-        m_pendingEdits.push_back({item, position, "replace"});
-        return;
+        m_pendingEdits.push_back({EditKind::Replace, id, item});
+        return true;
     }
+    const int position = positionOf(id);
     if (position == m_current) {
         m_checker.stop();
     }
     m_items[position] = item;
+    if (m_observer) {
+        m_observer->itemReplaced(id);
+    }
     reschedule();
+    return true;
 }
 
-void CWatchList::add(const WatchSettings& item) {
-    if (isBusy()) {
-        m_pendingEdits.push_back({item, -1, "add"});
-        return;
-    }
-    append(item);
-    reschedule();
-}
-
-void CWatchList::remove(int position) {
-    if (position < 0 || position >= count()) {
-        return;
+bool CWatchList::removeById(ItemId id) {
+    if (!knownId(id)) {
+        return false;
     }
     if (isBusy()) {
-        m_pendingEdits.push_back({WatchSettings(), position, "delete"});
-        return;
+        m_pendingEdits.push_back({EditKind::Remove, id, WatchSettings()});
+        return true;
     }
+    const int position = positionOf(id);
     if (position == m_current) {
         m_checker.stop();
         m_current = -1;
+        m_currentId = 0;
     }
     erase(position);
     if (position < m_current) {
         --m_current;
     }
+    if (m_observer) {
+        m_observer->itemRemoved(id, position);
+    }
     reschedule();
+    return true;
 }
 
-void CWatchList::checkFinished(const WatchSettings& finishedCopy) {
-    if (m_current >= 0 && m_current < count()) {
-        m_items[m_current] = finishedCopy;
-        m_items[m_current].nextCheck = -1;
+void CWatchList::applyEdit(PendingEdit& edit) {
+    const int position = positionOf(edit.id);
+    switch (edit.kind) {
+    case EditKind::Add:
+        append(edit.item, edit.id);
+        if (m_observer) {
+            m_observer->itemAdded(edit.id);
+        }
+        break;
+    case EditKind::Replace:
+        if (position >= 0) {
+            m_items[position] = std::move(edit.item);
+            if (m_observer) {
+                m_observer->itemReplaced(edit.id);
+            }
+        } else {
+            // Deleted by an edit queued before this one: the user's settings are not dropped.
+            const ItemId added = append(edit.item);
+            if (m_observer) {
+                m_observer->itemAdded(added);
+                m_observer->editedItemWasGone(edit.id, added);
+            }
+        }
+        break;
+    case EditKind::Remove:
+        if (position >= 0) {
+            erase(position);
+            if (m_observer) {
+                m_observer->itemRemoved(edit.id, position);
+            }
+        }
+        break;
+    }
+}
+
+void CWatchList::checkFinished(WatchSettings finishedCopy) {
+    // By id: the position armed may name another item once queued edits are applied.
+    const int position = positionOf(m_currentId);
+    if (position >= 0) {
+        m_items[position] = std::move(finishedCopy);
+        m_items[position].nextCheck = WatchSettings::kNotToday;
+        if (m_observer) {
+            m_observer->itemChecked(m_currentId);
+        }
     }
     while (!m_pendingEdits.empty()) {
         PendingEdit edit = std::move(m_pendingEdits.front());
         m_pendingEdits.pop_front();
-        if (edit.operation == "add") {
-            append(edit.item);
-        } else if (edit.position >= 0 && edit.position < count()) {
-            if (edit.operation == "replace") {
-                m_items[edit.position] = edit.item;
-            } else {
-                erase(edit.position);
-            }
-        }
+        applyEdit(edit);
     }
     for (WatchSettings& item : m_items) {
-        item.computeNextCheck(true, m_clock, m_prompter);
+        computeNextCheck(item, true, m_clock, m_prompter);
     }
     m_checker.setIdle();
-    // The position armed before the edits is stale now; reschedule must not stop by it.
+    // Nothing is armed any more; reschedule must not stop by the old position.
     m_current = -1;
+    m_currentId = 0;
     reschedule();
 }
 
@@ -403,9 +477,22 @@ int CWatchList::positionOf(ItemId id) const {
     return it == m_ids.end() ? -1 : static_cast<int>(it - m_ids.begin());
 }
 
-void CWatchList::append(const WatchSettings& item) {
+CWatchList::ItemId CWatchList::append(const WatchSettings& item, ItemId id) {
+    if (id == 0) {
+        id = m_nextId++;
+    }
     m_items.push_back(item);
-    m_ids.push_back(m_nextId++);
+    m_ids.push_back(id);
+    return id;
+}
+
+bool CWatchList::knownId(ItemId id) const {
+    if (positionOf(id) >= 0) {
+        return true;
+    }
+    return std::any_of(m_pendingEdits.begin(), m_pendingEdits.end(), [id](const PendingEdit& e) {
+        return e.kind == EditKind::Add && e.id == id;
+    });
 }
 
 void CWatchList::erase(int position) {

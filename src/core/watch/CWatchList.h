@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ports/WatchListObserver.h"
 #include "records/WatchSettings.h"
 
 #include <chrono>
@@ -17,11 +18,12 @@ class CheckReceiver;
 class Prompter;
 
 /// All watch items in list order, kept in WatchList.twl, driving the one item checker.
-/// Every operation runs on the main thread.
+/// Every operation runs on the main thread. Items are named by id: positions shift with every
+/// add and delete, ids never do.
 class CWatchList {
 public:
     /// Identity of a stored item that survives edits of other items; 0 is never used.
-    using ItemId = std::uint64_t;
+    using ItemId = WatchItemId;
 
     CWatchList(ItemChecker& checker, const Clock& clock, Prompter* prompter, std::string folder);
     CWatchList(const CWatchList&) = delete;
@@ -55,17 +57,36 @@ public:
     int pickNext();
     bool isBusy() const;
 
+    /// Told of every change after it is made; null for none. Not owned.
+    void setObserver(WatchListObserver* observer) { m_observer = observer; }
+
+    // Edits. While the checker holds an item (isBusy()) they are queued by id and applied, in
+    // the order made, when the check comes back; the list stays as it is until then.
+
+    /// Appends the item; returns its id, which names it at once even while queued.
+    ItemId add(const WatchSettings& item);
+    /// False when no such item is in the list (or queued to be added). A queued replace whose
+    /// item was deleted meanwhile adds the settings as a new item instead of losing them.
+    bool replaceById(ItemId id, const WatchSettings& item);
+    /// False when no such item is in the list (or queued to be added).
+    bool removeById(ItemId id);
+    /// The same by position in the list as it is now; out of range does nothing.
     void replace(int position, const WatchSettings& item);
-    void add(const WatchSettings& item);
     void remove(int position);
-    void checkFinished(const WatchSettings& finishedCopy);
+
+    /// Takes the checker's finished copy back (by value: the checker may be armed again).
+    void checkFinished(WatchSettings finishedCopy);
     void setClosing();
 
     int count() const { return static_cast<int>(m_items.size()); }
     WatchSettings itemAt(int position) const { return m_items.at(position); }
     ItemId idAt(int position) const { return m_ids.at(position); }
+    /// -1 when the id is not (or not yet) in the list.
     int positionOf(ItemId id) const;
+    /// The position of the item armed in the checker, -1 when none (the midnight wait).
     int current() const { return m_current; }
+    /// The id of the item armed in the checker, 0 when none.
+    ItemId currentId() const { return m_currentId; }
     std::size_t pendingEditCount() const { return m_pendingEdits.size(); }
 
     std::string filePath() const { return m_folder + "/WatchList.twl"; }
@@ -73,14 +94,18 @@ public:
     const std::string& damagedCopy() const { return m_damagedCopy; }
 
 private:
+    enum class EditKind { Add, Replace, Remove };
     struct PendingEdit {
+        EditKind kind;
+        ItemId id;
         WatchSettings item;
-        int position;
-        std::string operation;
     };
 
-    void append(const WatchSettings& item);
+    ItemId append(const WatchSettings& item, ItemId id = 0);
     void erase(int position);
+    bool knownId(ItemId id) const;
+    void applyEdit(PendingEdit& edit);
+    bool loadFile();
     bool readFile(std::string& data);
     bool keepDamagedFile();
     bool writeFile();
@@ -90,7 +115,9 @@ private:
     const Clock& m_clock;
     Prompter* m_prompter;
     std::string m_folder;
+    WatchListObserver* m_observer = nullptr;
     int m_current = -1;
+    ItemId m_currentId = 0;
     std::vector<WatchSettings> m_items;
     std::vector<ItemId> m_ids;
     ItemId m_nextId = 1;

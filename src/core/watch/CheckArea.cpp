@@ -2,6 +2,7 @@
 
 #include "platform/CodeConverter.h"
 #include "records/WatchSettings.h"
+#include "util/TextUtil.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -77,15 +78,11 @@ bool isLead932(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 /// Where `needle` (lower case) next occurs in `text` from `from` on, letter case ignored.
 std::size_t findNoCase(std::string_view text, std::string_view needle, std::size_t from) {
     const auto hit = std::search(
         text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())), text.end(),
-        needle.begin(), needle.end(), [](char a, char b) { return lowerAscii(a) == b; });
+        needle.begin(), needle.end(), [](char a, char b) { return asciiLower(a) == b; });
     return hit == text.end() ? std::string_view::npos
                              : static_cast<std::size_t>(hit - text.begin());
 }
@@ -101,7 +98,7 @@ int declaredCodePage(std::string_view text, std::size_t at) {
     }
     std::string name;
     while (at < text.size() && name.size() < 32) {
-        const char c = lowerAscii(text[at]);
+        const char c = asciiLower(text[at]);
         if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_')) {
             break;
         }

@@ -17,15 +17,16 @@ ResultRow resultRow(const WatchSettings& finished) {
     std::strftime(time, sizeof time, "%H:%M", &local);
     row.time = time;
     row.page = finished.name.empty() ? finished.targetUrl : finished.name;
-    switch (finished.lastResult) {
-    case 2:
+    switch (finished.outcome()) {
+    case CheckOutcome::Updated:
         row.result = jp("更新されています");
         break;
-    case 1:
+    case CheckOutcome::NotUpdated:
         row.result = jp("更新されていません");
         break;
-    default:
-        if (finished.errorKind == 2) {
+    case CheckOutcome::Failed:
+    case CheckOutcome::NeverChecked:
+        if (finished.errorKind == WatchSettings::kErrorWithText) {
             row.result = finished.errorText;
         } else {
             char text[64];

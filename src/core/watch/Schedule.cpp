@@ -99,41 +99,43 @@ std::time_t secondsBetween(std::time_t earlier, std::time_t later) {
     return difference;
 }
 
-void WatchSettings::computeNextCheck(bool afterCheck, const Clock& clock, Prompter* prompter) {
-    if (afterCheck && nextCheck == 0) {
+void computeNextCheck(WatchSettings& item, bool afterCheck, const Clock& clock,
+                      Prompter* prompter) {
+    if (afterCheck && item.nextCheck == WatchSettings::kDueNow) {
         return; // already due, stays due
     }
-    switch (schedulePosition()) {
-    case 0:
-        nextCheck = todayMidnight(clock);
+    switch (item.scheduleKind()) {
+    case WatchSettings::ScheduleKind::Daily:
+        item.nextCheck = todayMidnight(clock);
         break;
-    case 8:
-        nextCheck = nextWeekdayMidnight(static_cast<int>(dateValue), clock);
+    case WatchSettings::ScheduleKind::Weekly:
+        item.nextCheck = nextWeekdayMidnight(static_cast<int>(item.dateValue), clock);
         break;
-    case 16:
+    case WatchSettings::ScheduleKind::Monthly:
         // A day far past the month's end would carry the year beyond what mktime can hold.
-        nextCheck =
-            dayOfThisMonth(static_cast<int>(std::clamp<std::time_t>(dateValue, -400, 400)), clock);
+        item.nextCheck = dayOfThisMonth(
+            static_cast<int>(std::clamp<std::time_t>(item.dateValue, -400, 400)), clock);
         break;
-    case 24:
-        nextCheck = dateValue;
+    case WatchSettings::ScheduleKind::Once:
+        item.nextCheck = item.dateValue;
         break;
-    default:
+    case WatchSettings::ScheduleKind::Other:
         break;
     }
 
     const std::time_t midnight = todayMidnight(clock);
-    switch (timingPosition()) {
-    case 0:
-        nextCheck = nextCheck == midnight ? (afterCheck ? -1 : 0) : -1;
+    switch (item.timingKind()) {
+    case WatchSettings::TimingKind::Open:
+        item.nextCheck = item.nextCheck == midnight && !afterCheck ? WatchSettings::kDueNow
+                                                                   : WatchSettings::kNotToday;
         break;
-    case 8:
-        if (nextCheck != midnight) {
-            nextCheck = -1;
+    case WatchSettings::TimingKind::Interval:
+        if (item.nextCheck != midnight) {
+            item.nextCheck = WatchSettings::kNotToday;
             break;
         }
-        if (timeValue < 10) {
-            timeValue = 60;
+        if (item.timeValue < 10) {
+            item.timeValue = 60;
             if (prompter) {
                 prompter->showMessage(jp("ウォッチ間隔が10秒以下のアイテムがあります。\n"
                                          "強制的に一分間隔に修正します。"),
@@ -141,25 +143,25 @@ void WatchSettings::computeNextCheck(bool afterCheck, const Clock& clock, Prompt
             }
         }
         if (afterCheck) {
-            nextCheck = addSeconds(lastCheck, timeValue);
-            if (nextCheck < clock.now()) {
-                nextCheck = 0;
+            item.nextCheck = addSeconds(item.lastCheck, item.timeValue);
+            if (item.nextCheck < clock.now()) {
+                item.nextCheck = WatchSettings::kDueNow;
             }
         } else {
-            nextCheck = 0;
+            item.nextCheck = WatchSettings::kDueNow;
         }
         break;
-    case 16:
-        nextCheck = addSeconds(nextCheck, timeValue);
+    case WatchSettings::TimingKind::SetTime:
+        item.nextCheck = addSeconds(item.nextCheck, item.timeValue);
         // A set time is served once: a check that began at or after it must not be followed
         // by a second one within the minute in which an overdue moment still counts as due.
         // A moment of 0 (no date and time set) stands for "due now": after its one check it
         // waits like any served moment instead of being due again at once.
-        if (lastCheck >= nextCheck && (nextCheck > 0 || afterCheck)) {
-            nextCheck = -1;
+        if (item.lastCheck >= item.nextCheck && (item.nextCheck > 0 || afterCheck)) {
+            item.nextCheck = WatchSettings::kNotToday;
         }
         break;
-    default:
+    case WatchSettings::TimingKind::Other:
         break;
     }
 }

@@ -5,6 +5,14 @@
 namespace tw {
 
 class Clock;
+class Prompter;
+class WatchSettings;
+
+/// Sets the item's next due moment from its schedule and timing words and the clock: 0 due at
+/// once, -1 not today, else the moment. `afterCheck` is false at load, true after any item's
+/// check (a due item then stays due). An interval under 10 s is raised to 60 s, told once
+/// through `prompter` (may be null).
+void computeNextCheck(WatchSettings& item, bool afterCheck, const Clock& clock, Prompter* prompter);
 
 // Local-time helpers of the check schedule. Midnights come from the C library's local-time
 // conversion, with daylight saving decided by the library.

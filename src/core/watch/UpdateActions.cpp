@@ -6,6 +6,7 @@
 #include "ports/MainWindowPort.h"
 #include "ports/Prompter.h"
 #include "records/WatchSettings.h"
+#include "util/TextUtil.h"
 #include "watch/MailSettingsStore.h"
 
 namespace tw {
@@ -14,10 +15,6 @@ namespace {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 } // namespace
@@ -29,7 +26,7 @@ bool isWebAddress(const std::string& runOnUpdate) {
     }
     std::string head = runOnUpdate.substr(start, 4);
     for (char& c : head) {
-        c = lowerAscii(c);
+        c = asciiLower(c);
     }
     return head == "http";
 }

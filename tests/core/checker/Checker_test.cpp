@@ -151,9 +151,9 @@ private:
 
 class Receiver : public CheckReceiver {
 public:
-    void checkDone(const WatchSettings& copy) override {
+    void checkDone(WatchSettings copy) override {
         std::lock_guard lock(m_mutex);
-        m_reports.push_back(copy);
+        m_reports.push_back(std::move(copy));
         m_arrived.notify_all();
     }
     bool waitFor(std::size_t count, std::chrono::milliseconds limit = 10s) {
@@ -498,6 +498,18 @@ TEST_F(CheckerTest, CredentialsFromThePromptReachTheFinishedCopy) {
     EXPECT_EQ(result.lastResult, 2) << result.errorText;
     EXPECT_EQ(result.userName, "user");
     EXPECT_EQ(result.password, "secret");
+    EXPECT_EQ(prompter.authAddresses().size(), 1u);
+}
+
+TEST_F(CheckerTest, CredentialsRefusedAtTheTimeQueryEndTheCheck) {
+    prompter.setNextCredentials({false, "", ""});
+    WatchSettings w = item(0); // lastModified -1: the time query runs first
+    w.targetUrl = server.address("/private.html");
+    const WatchSettings result = checkOnce(w);
+    EXPECT_EQ(result.outcome(), CheckOutcome::Failed);
+    EXPECT_EQ(result.errorKind, WatchSettings::kErrorWithText);
+    EXPECT_EQ(result.errorText, jp("認証が否定されました"));
+    // Not asked a second time for a download.
     EXPECT_EQ(prompter.authAddresses().size(), 1u);
 }
 

@@ -219,3 +219,15 @@ TEST(Cp932, ConvertsBothWaysAndReportsLoss) {
     toCp932("한", &lossless);
     EXPECT_FALSE(lossless);
 }
+
+TEST(AsciiCase, FoldsOnlyAsciiLetters) {
+    // Code page 932 trail bytes and UTF-8 bytes above 0x7F stay as they are.
+    const std::string mixed = "HTTP://\x83\x41\x8A\xBF/\xC3\x80Z";
+    EXPECT_EQ(asciiLower(mixed), "http://\x83\x61\x8A\xBF/\xC3\x80z");
+    EXPECT_EQ(asciiLower('@'), '@');
+    EXPECT_EQ(asciiLower('['), '[');
+    EXPECT_TRUE(equalsIgnoringAsciiCase("Content-Length", "content-LENGTH"));
+    EXPECT_FALSE(equalsIgnoringAsciiCase("\xC3\x80", "\xC3\xA0"));
+    EXPECT_FALSE(equalsIgnoringAsciiCase("abc", "abcd"));
+    EXPECT_FALSE(equalsIgnoringAsciiCase("a@", "a`"));
+}

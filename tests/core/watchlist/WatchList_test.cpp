@@ -174,6 +174,113 @@ TEST_F(WatchListTest, EditsWhileBusyWaitForTheCheck) {
     EXPECT_NE(saved.find("http://b2/"), std::string::npos);
 }
 
+namespace {
+
+/// Every observer call as one line, in order.
+class RecordingObserver : public WatchListObserver {
+public:
+    void listReset() override { calls.push_back("reset"); }
+    void itemAdded(WatchItemId id) override { calls.push_back("added " + std::to_string(id)); }
+    void itemReplaced(WatchItemId id) override {
+        calls.push_back("replaced " + std::to_string(id));
+    }
+    void itemRemoved(WatchItemId id, int at) override {
+        calls.push_back("removed " + std::to_string(id) + " at " + std::to_string(at));
+    }
+    void itemChecked(WatchItemId id) override { calls.push_back("checked " + std::to_string(id)); }
+    void editedItemWasGone(WatchItemId gone, WatchItemId added) override {
+        calls.push_back("gone " + std::to_string(gone) + " as " + std::to_string(added));
+    }
+
+    std::vector<std::string> calls;
+};
+
+std::string n(WatchItemId id) {
+    return std::to_string(id);
+}
+
+} // namespace
+
+TEST_F(WatchListTest, QueuedEditsFollowTheirItemWhenEarlierOnesAreDeleted) {
+    writeList({page("http://a/"), page("http://b/", "define", 20 * 3600),
+               page("http://c/", "define", 21 * 3600)});
+    CWatchList list(checker, clock, &prompter, folder);
+    RecordingObserver observer;
+    list.setObserver(&observer);
+    list.start(nullptr);
+    ASSERT_EQ(list.current(), 0);
+    const WatchItemId a = list.idAt(0), b = list.idAt(1), c = list.idAt(2);
+    checker.busy = true;
+    observer.calls.clear();
+    // The user deletes the first row, then edits the second row as still shown: b.
+    list.remove(0);
+    list.replace(1, page("http://b2/", "define", 20 * 3600));
+    // Edits the item being checked, and one queued to be added.
+    const WatchItemId added = list.add(page("http://new/"));
+    EXPECT_TRUE(list.replaceById(added, page("http://new2/")));
+    EXPECT_FALSE(list.replaceById(9999, page("http://nowhere/")));
+    EXPECT_EQ(list.positionOf(added), -1);
+    EXPECT_TRUE(observer.calls.empty());
+
+    WatchSettings finished = list.itemAt(0);
+    finished.lastResult = 1;
+    checker.busy = false;
+    list.checkFinished(finished);
+    ASSERT_EQ(list.count(), 3);
+    EXPECT_EQ(list.itemAt(0).targetUrl, "http://b2/");
+    EXPECT_EQ(list.itemAt(1).targetUrl, "http://c/");
+    EXPECT_EQ(list.itemAt(2).targetUrl, "http://new2/");
+    EXPECT_EQ(list.idAt(0), b);
+    EXPECT_EQ(list.idAt(1), c);
+    EXPECT_EQ(list.idAt(2), added);
+    const std::vector<std::string> expected = {"checked " + n(a), "removed " + n(a) + " at 0",
+                                               "replaced " + n(b), "added " + n(added),
+                                               "replaced " + n(added)};
+    EXPECT_EQ(observer.calls, expected);
+}
+
+TEST_F(WatchListTest, QueuedEditOfADeletedItemAddsItAgain) {
+    writeList({page("http://a/"), page("http://b/", "define", 20 * 3600)});
+    CWatchList list(checker, clock, &prompter, folder);
+    RecordingObserver observer;
+    list.setObserver(&observer);
+    list.start(nullptr);
+    const WatchItemId a = list.idAt(0), b = list.idAt(1);
+    checker.busy = true;
+    // Deleted from one window, edited from another before the check came back.
+    EXPECT_TRUE(list.removeById(b));
+    EXPECT_TRUE(list.replaceById(b, page("http://b2/")));
+    observer.calls.clear();
+    checker.busy = false;
+    list.checkFinished(list.itemAt(0));
+    ASSERT_EQ(list.count(), 2);
+    EXPECT_EQ(list.itemAt(1).targetUrl, "http://b2/");
+    const WatchItemId again = list.idAt(1);
+    EXPECT_NE(again, b);
+    const std::vector<std::string> expected = {"checked " + n(a), "removed " + n(b) + " at 1",
+                                               "added " + n(again),
+                                               "gone " + n(b) + " as " + n(again)};
+    EXPECT_EQ(observer.calls, expected);
+}
+
+TEST_F(WatchListTest, ObserverHearsDirectEditsAndReloads) {
+    CWatchList list(checker, clock, &prompter, folder);
+    RecordingObserver observer;
+    list.setObserver(&observer);
+    list.start(nullptr);
+    const WatchItemId a = list.add(page("http://a/", "define", 20 * 3600));
+    const WatchItemId b = list.add(page("http://b/", "define", 21 * 3600));
+    EXPECT_TRUE(list.replaceById(b, page("http://b2/", "define", 21 * 3600)));
+    EXPECT_TRUE(list.removeById(a));
+    EXPECT_FALSE(list.removeById(a));
+    EXPECT_EQ(list.positionOf(b), 0);
+    list.load();
+    const std::vector<std::string> expected = {
+        "reset", "added " + n(a), "added " + n(b), "replaced " + n(b), "removed " + n(a) + " at 0",
+        "reset"};
+    EXPECT_EQ(observer.calls, expected);
+}
+
 TEST_F(WatchListTest, FinishedCopyIsStoredAndNotDueAgainToday) {
     writeList({page("http://a/")});
     CWatchList list(checker, clock, &prompter, folder);
