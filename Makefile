@@ -14,7 +14,9 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 600
 
-# ccache when it is installed.
+# ccache when it is installed; paths below the checkout count relative to it, so that another
+# clone of the same sources (CI's) reuses what this one compiled.
+export CCACHE_BASEDIR := $(CURDIR)
 LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 export JOBS
 

@@ -23,6 +23,7 @@ targets=${FUZZ_TARGETS:-"fetch_record watch_record handover_file settings_archiv
 
 launcher=()
 if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DTARNWICK_GUI=OFF -DTARNWICK_TESTS=OFF \

@@ -13,6 +13,7 @@ export QT_QPA_PLATFORM=offscreen
 jobs=${JOBS:-2}
 launcher=()
 if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
