@@ -91,7 +91,14 @@ export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$wor
 mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
+# Its usual theme without the resize handle along the bottom edge of each frame, which in a
+# picture looks like a strip of the window itself.
+theme=$XDG_DATA_HOME/themes/Clearlooks-flat
+mkdir -p "$theme"
+cp -r /usr/share/themes/Clearlooks/openbox-3 "$theme/"
+sed -i 's/^window\.handle\.width:.*/window.handle.width: 0/' "$theme/openbox-3/themerc"
+sed 's|<name>Clearlooks</name>|<name>Clearlooks-flat</name>|' /etc/xdg/openbox/rc.xml >"$work/rc.xml"
+openbox --sm-disable --config-file "$work/rc.xml" >"$work/openbox.log" 2>&1 &
 pids+=("$!")
 poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' ||
   { echo "openbox did not start" >&2; exit 1; }
