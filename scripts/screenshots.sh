@@ -16,7 +16,8 @@
 #
 # Steps in an actions file may use: shot NAME (whole screen), shot_window NAME (the active
 # window with its frame), wait_window TITLE, window_of TITLE, minimize TITLE, tray_click
-# left|right|double, key KEYS..., settle (waits until the screen stops changing).
+# left|right|double, popup STEP... (runs a step and waits for the pop-up it opens), key KEYS...,
+# settle (waits until the screen stops changing).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -90,7 +91,14 @@ export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$wor
 mkdir -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
 
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
+# Its usual theme without the resize handle along the bottom edge of each frame, which in a
+# picture looks like a strip of the window itself.
+theme=$XDG_DATA_HOME/themes/Clearlooks-flat
+mkdir -p "$theme"
+cp -r /usr/share/themes/Clearlooks/openbox-3 "$theme/"
+sed -i 's/^window\.handle\.width:.*/window.handle.width: 0/' "$theme/openbox-3/themerc"
+sed 's|<name>Clearlooks</name>|<name>Clearlooks-flat</name>|' /etc/xdg/openbox/rc.xml >"$work/rc.xml"
+openbox --sm-disable --config-file "$work/rc.xml" >"$work/openbox.log" 2>&1 &
 pids+=("$!")
 poll 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' ||
   { echo "openbox did not start" >&2; exit 1; }
@@ -244,6 +252,16 @@ tray_click() {
   esac
 }
 key() { xdotool key "$@"; }
+# Visible windows right below the root; a pop-up menu is one of its own.
+top_windows() { xdotool search --onlyvisible --maxdepth 1 --name '' 2>/dev/null | sort; }
+new_top_window() { top_windows | comm -13 "$work/before" - | grep -q .; }
+# Runs a step (e.g. tray_click left) and waits until it has mapped a new top window such as a
+# pop-up menu: the left click's menu comes only after the double-click time.
+popup() {
+  top_windows >"$work/before"
+  "$@"
+  poll 50 new_top_window || { echo "no pop-up appeared after: $*" >&2; return 1; }
+}
 
 # --- steps ----------------------------------------------------------------------------------
 wait_window "$title"
@@ -261,10 +279,10 @@ else
   key Escape
   poll 50 sh -c "! xdotool search --onlyvisible --name 'Tarnwickのﾊﾞｰｼﾞｮﾝ情報' >/dev/null 2>&1"
   minimize "$title"
-  tray_click left
+  popup tray_click left
   shot tray-menu-left
   key Escape
-  tray_click right
+  popup tray_click right
   shot tray-menu-right
   key Escape
 fi

@@ -218,14 +218,19 @@ bool CWatchList::save() {
         return true;
     }
     const int error = errno;
-    if (!m_saveFailing) {
-        m_saveFailing = true;
+    // The last save is told even within a streak: the retry promised before will not come.
+    const bool tell = !m_saveFailing || (m_closing && !m_closingTold);
+    m_saveFailing = true;
+    if (tell) {
+        m_closingTold = m_closing;
         if (m_prompter) {
             std::string text = jp("ウォッチリストファイルを保存できませんでした。\n") + filePath();
             if (error != 0) {
                 text += "\n" + jp("理由: ") + reasonText(error);
             }
-            text += "\n" + jp("ウォッチリストの内容は残してあり、次の保存で書き込み直します。");
+            if (!m_closing) {
+                text += "\n" + jp("ウォッチリストの内容は残してあり、次の保存で書き込み直します。");
+            }
             m_prompter->showMessage(text, Prompter::Icon::Error);
         }
     }
@@ -469,6 +474,7 @@ void CWatchList::checkFinished(WatchSettings finishedCopy) {
 }
 
 void CWatchList::setClosing() {
+    m_closing = true;
     m_checker.setClosing();
 }
 

@@ -41,7 +41,8 @@ public:
     const std::string& loadError() const { return m_loadError; }
     /// Writes the file at once (crash-safe: the old or the new file is whole on disk). False
     /// when it failed, or when the file could not be read at load and must not be replaced; a
-    /// failed save stays owed, and the user hears of it once until a save succeeds again.
+    /// failed save stays owed, and the user hears of it once until a save succeeds again, and
+    /// once more at the first failed save after setClosing(), without the promise of a retry.
     bool save();
 
     /// Asks the owner to call flushSave() after the given time, on the list's thread.
@@ -129,6 +130,8 @@ private:
     std::string m_damagedCopy;
     std::string m_loadError;
     bool m_saveFailing = false;
+    bool m_closing = false;
+    bool m_closingTold = false;
     std::chrono::milliseconds m_saveDelay{0};
     FlushRequest m_requestFlush;
     std::chrono::steady_clock::time_point m_lastSave{};

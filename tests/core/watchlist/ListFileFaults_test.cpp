@@ -198,6 +198,17 @@ TEST_F(ListFileFaultsTest, FailedSaveIsReportedOncePerStreakAndRetried) {
     fs::create_directory(path);
     EXPECT_FALSE(list.save());
     EXPECT_EQ(prompter.messages().size(), 2u); // a new streak is told again
+    const std::string retry = jp("次の保存で書き込み直します");
+    EXPECT_NE(prompter.messages()[1].find(retry), std::string::npos);
+
+    // The last save is told although the streak was, and promises no save that will not come.
+    list.setClosing();
+    EXPECT_FALSE(list.save());
+    ASSERT_EQ(prompter.messages().size(), 3u);
+    EXPECT_NE(prompter.messages()[2].find(path), std::string::npos);
+    EXPECT_EQ(prompter.messages()[2].find(retry), std::string::npos);
+    EXPECT_FALSE(list.save());
+    EXPECT_EQ(prompter.messages().size(), 3u);
     fs::remove_all(path);
 }
 
