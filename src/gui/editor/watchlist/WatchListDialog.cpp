@@ -1,0 +1,72 @@
+#include "editor/watchlist/WatchListDialog.h"
+
+#include "editor/watchlist/WatchListModel.h"
+#include "ui_WatchListDialog.h"
+#include "watch/CWatchList.h"
+
+#include <QHeaderView>
+
+#include <algorithm>
+
+namespace tw::gui {
+
+WatchListDialog::WatchListDialog(CWatchList& list, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::WatchListDialog>()), m_list(list),
+      m_model(new WatchListModel(list, this)) {
+    m_ui->setupUi(this);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    QTableView* view = m_ui->itemView;
+    view->setModel(m_model);
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->setColumnWidth(WatchListModel::ScheduleColumn, 140);
+    view->setColumnWidth(WatchListModel::NameColumn, 140);
+    view->setColumnWidth(WatchListModel::AddressColumn, 380);
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+
+    connect(m_ui->closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_ui->editButton, &QPushButton::clicked, this, &WatchListDialog::editSelected);
+    connect(m_ui->newButton, &QPushButton::clicked, this, &WatchListDialog::newItem);
+    connect(m_ui->deleteButton, &QPushButton::clicked, this, &WatchListDialog::deleteSelected);
+    // The row under the pointer is meant, whatever else a modifier key kept selected.
+    connect(view, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { editRow(index.row()); });
+}
+
+WatchListDialog::~WatchListDialog() = default;
+
+void WatchListDialog::editSelected() {
+    const QModelIndexList rows = m_ui->itemView->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return;
+    const auto top =
+        std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
+            return a.row() < b.row();
+        });
+    editRow(top->row());
+}
+
+void WatchListDialog::editRow(int row) {
+    const WatchItemId id = m_model->idAt(row);
+    if (id == 0)
+        return;
+    reject();
+    emit editRequested(id);
+}
+
+void WatchListDialog::newItem() {
+    reject();
+    emit newRequested();
+}
+
+void WatchListDialog::deleteSelected() {
+    // Ids first: each removal shifts the rows below it.
+    QList<WatchItemId> ids;
+    for (const QModelIndex& index : m_ui->itemView->selectionModel()->selectedRows())
+        ids.append(m_model->idAt(index.row()));
+    for (const WatchItemId id : ids)
+        m_list.removeById(id);
+}
+
+} // namespace tw::gui

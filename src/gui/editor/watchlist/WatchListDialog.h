@@ -1,0 +1,53 @@
+#pragma once
+
+#include "ports/WatchListObserver.h"
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class WatchListDialog;
+}
+
+namespace tw {
+class CWatchList;
+}
+
+namespace tw::gui {
+
+class WatchListModel;
+
+/// "ウォッチリスト": every watch item with its schedule, name and address, from which items are
+/// edited, created and deleted. Edit and New close the dialog first and then ask for the sheet
+/// by signal, so that the sheet opens only once the list has gone (a receiver that opens it
+/// from inside the signal should queue that, to let exec() return first).
+class WatchListDialog : public QDialog {
+    Q_OBJECT
+public:
+    /// `list` must outlive the dialog; while the dialog lives it is the list's observer.
+    explicit WatchListDialog(CWatchList& list, QWidget* parent = nullptr);
+    ~WatchListDialog() override;
+
+    WatchListModel& model() const { return *m_model; }
+
+    /// The item of the topmost selected row, with the dialog closed first; nothing without one.
+    void editSelected();
+    /// Closes the dialog and asks for a new item.
+    void newItem();
+    /// Removes every selected item from the list, without a question.
+    void deleteSelected();
+
+signals:
+    void editRequested(tw::WatchItemId id);
+    void newRequested();
+
+private:
+    void editRow(int row);
+
+    std::unique_ptr<Ui::WatchListDialog> m_ui;
+    CWatchList& m_list;
+    WatchListModel* m_model;
+};
+
+} // namespace tw::gui
