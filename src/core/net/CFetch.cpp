@@ -4,6 +4,7 @@
 #include "net/HttpExchange.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
+#include "util/FieldRules.h"
 #include "util/TextUtil.h"
 
 #include <arpa/inet.h>
@@ -46,10 +47,6 @@ void addIfNew(std::vector<std::string>& headers, const std::string& line) {
 
 bool isRelocation(long status) {
     return status == 301 || status == 302 || status == 303;
-}
-
-bool breaksHeaderLine(const std::string& value) {
-    return value.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
 }
 
 /// A header value that would end its line early or be cut short is refused, never sent.

@@ -3,6 +3,7 @@
 #include "platform/CodeConverter.h"
 #include "ports/MailProgress.h"
 #include "util/Cp932.h"
+#include "util/FieldRules.h"
 #include "util/TextUtil.h"
 
 #include <algorithm>
@@ -14,19 +15,6 @@ namespace {
 bool hasHighByte(const std::string& text) {
     return std::any_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) >= 128; });
-}
-
-bool hasLineBreak(const std::string& text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
-}
-
-/// An address goes between "<" and ">" in MAIL FROM and RCPT TO: anything that could close
-/// the brackets or add parameters there (NOTIFY=, ORCPT=) is refused.
-bool hasAddressBreaker(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return c == '<' || c == '>' || c == ' ' || byte < 0x20 || byte == 0x7f;
-    });
 }
 
 /// Forwards the client's steps to the caller's progress and keeps the last text, which is the
@@ -69,23 +57,23 @@ std::string prepareBody(const std::string& text, CodeConverter* converter) {
 
 std::string checkMailTexts(const std::string& server, const std::string& sender,
                            const std::string& recipient, const std::string& subject) {
-    if (hasLineBreak(server)) {
+    if (breaksHeaderLine(server)) {
         return jp("サーバー名に改行が含まれているため送信できません。");
     }
-    if (hasLineBreak(sender)) {
+    if (breaksHeaderLine(sender)) {
         return jp("差出人アドレスに改行が含まれているため送信できません。");
     }
-    if (hasLineBreak(recipient)) {
+    if (breaksHeaderLine(recipient)) {
         return jp("宛先アドレスに改行が含まれているため送信できません。");
     }
-    if (hasLineBreak(subject)) {
+    if (breaksHeaderLine(subject)) {
         return jp("件名に改行が含まれているため送信できません。");
     }
-    if (hasAddressBreaker(sender)) {
+    if (breaksMailAddress(sender)) {
         return jp("差出人アドレスに使えない文字（<、>"
                   "、空白、制御文字）が含まれているため送信できません。");
     }
-    if (hasAddressBreaker(recipient)) {
+    if (breaksMailAddress(recipient)) {
         return jp(
             "宛先アドレスに使えない文字（<、>、空白、制御文字）が含まれているため送信できません。");
     }

@@ -1,0 +1,71 @@
+#include "editor/CFolder.h"
+
+#include "app/QtText.h"
+#include "util/TextUtil.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStyle>
+
+namespace tw::gui {
+
+namespace {
+
+QString chooseWithDialog(QWidget* owner, const QString& start) {
+    // Qt's own dialog, so that a sub-folder can be made from inside it on every desktop.
+    return QFileDialog::getExistingDirectory(
+        owner, QStringLiteral("どのフォルダを選びますか？"), start,
+        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+}
+
+} // namespace
+
+CFolder::CFolder(QWidget* parent)
+    : QLineEdit(parent), m_chooser(chooseWithDialog),
+      m_browse(
+          addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition)) {
+    m_browse->setToolTip(QStringLiteral("フォルダを選ぶ"));
+    connect(m_browse, &QAction::triggered, this, [this] { browse(); });
+}
+
+void CFolder::setFolder(const QString& folder) {
+    m_folder = folder;
+    setText(folder);
+}
+
+int CFolder::browse() {
+    m_folder = text();
+    const QString chosen = m_chooser(window(), m_folder);
+    if (chosen.isEmpty()) {
+        return -1;
+    }
+    setText(chosen);
+    return 0;
+}
+
+int CFolder::commit(bool& changed) {
+    QString name = text();
+    while (!name.isEmpty() && name.back().isSpace()) {
+        name.chop(1);
+    }
+    // The root folder keeps its only "/".
+    while (name.size() > 1 && name.back() == u'/') {
+        name.chop(1);
+    }
+    if (name == m_folder) {
+        changed = false;
+        return 0;
+    }
+    changed = true;
+    std::string checked = toCp932(name);
+    const int result = validateSaveFolder(checked);
+    if (result != 0) {
+        QMessageBox::warning(this, QString(), fromCp932(checked));
+        return result;
+    }
+    m_folder = name;
+    return 0;
+}
+
+} // namespace tw::gui
