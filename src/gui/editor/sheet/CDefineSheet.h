@@ -1,0 +1,91 @@
+#pragma once
+
+#include "ports/WatchListObserver.h"
+#include "records/WatchSettings.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+class QDialogButtonBox;
+class QTabWidget;
+
+namespace tw::gui {
+
+class SheetPage;
+
+/// "サイトの定義": the six pages that edit one watch item, over a private working copy. The
+/// sheet is made once and shown modally for each opening; when it closes with a confirmed
+/// result, siteDefined() hands the working copy over (before exec() returns), addressed by
+/// the id of the list item it was taken from, or 0 for a new item.
+class CDefineSheet : public QDialog {
+    Q_OBJECT
+public:
+    enum Tab { PageTab, TimingTab, UpdateOptionTab, CheckOptionTab, FormDataTab, ConnectionTab };
+    enum class Message { Tell, Ask };
+    /// Shows a message (Tell) or a Yes/No question (Ask, true for Yes).
+    using Messenger = std::function<bool(Message kind, const QString& text)>;
+
+    explicit CDefineSheet(QWidget* parent = nullptr);
+    ~CDefineSheet() override;
+
+    /// Starts an opening: the working item becomes a copy of `item`, every page forgets what it
+    /// showed before, the first tab is current and the result is not confirmed.
+    void loadItem(const WatchSettings& item, WatchItemId id);
+
+    WatchSettings& workingItem() { return m_item; }
+    WatchItemId itemId() const { return m_itemId; }
+    bool confirmed() const { return m_confirmed; }
+    void setConfirmed() { m_confirmed = true; }
+
+    int pageCount() const { return static_cast<int>(m_pages.size()); }
+    SheetPage* page(int tab) const { return m_pages.at(tab); }
+    template <typename Page>
+    Page* page() const {
+        for (SheetPage* candidate : m_pages) {
+            if (auto* found = qobject_cast<Page*>(candidate)) {
+                return found;
+            }
+        }
+        return nullptr;
+    }
+    SheetPage* currentPage() const;
+    /// Makes `page` the current tab when the current one lets the user go.
+    bool showPage(SheetPage* page);
+
+    void tell(const QString& text);
+    bool ask(const QString& text);
+    /// Replaces the message boxes (tests answer in advance).
+    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
+
+    /// OK: the current page must let the user go, then every page shown in this opening
+    /// stores its controls; a page that cannot store a field keeps the sheet open on itself.
+    void accept() override;
+    void done(int result) override;
+
+signals:
+    /// The confirmed working item, on closing; `id` 0 means a new item.
+    void siteDefined(const tw::WatchSettings& item, tw::WatchItemId id);
+    /// A page asks the window to show a page the way the item fetches it.
+    void displayRecordRequested(const tw::FetchSettings& record);
+    /// A page asks the window to show an address with default fetch settings.
+    void displayAddressRequested(const QString& address);
+
+private:
+    void tabChanged(int index);
+
+    QTabWidget* m_tabs;
+    QDialogButtonBox* m_buttons;
+    std::vector<SheetPage*> m_pages;
+    WatchSettings m_item;
+    WatchItemId m_itemId = 0;
+    bool m_confirmed = false;
+    bool m_open = false;
+    int m_current = -1;
+    bool m_switchingBack = false;
+    Messenger m_messenger;
+};
+
+} // namespace tw::gui
