@@ -2,6 +2,7 @@
 
 #include "ports/WatchListObserver.h"
 #include "records/WatchSettings.h"
+#include "watch/UpdateActions.h"
 
 #include <QDialog>
 #include <QString>
@@ -11,6 +12,11 @@
 
 class QDialogButtonBox;
 class QTabWidget;
+
+namespace tw {
+class CodeConverter;
+class Prompter;
+} // namespace tw
 
 namespace tw::gui {
 
@@ -28,6 +34,17 @@ public:
     /// Shows a message (Tell) or a Yes/No question (Ask, true for Yes).
     using Messenger = std::function<bool(Message kind, const QString& text)>;
 
+    /// What pages need from the program around them; every member may be left empty.
+    struct Context {
+        /// The stored mail server settings (the test mail of the update option page).
+        std::function<MailServerSettings()> mailServer;
+        /// Credentials prompts of a fetch made from a page.
+        Prompter* prompter = nullptr;
+        CodeConverter* converter = nullptr;
+        /// The data folder, where relative file names of an item are found.
+        std::string programFolder;
+    };
+
     explicit CDefineSheet(QWidget* parent = nullptr);
     ~CDefineSheet() override;
 
@@ -42,6 +59,9 @@ public:
 
     int pageCount() const { return static_cast<int>(m_pages.size()); }
     SheetPage* page(int tab) const { return m_pages.at(tab); }
+    void setContext(Context context) { m_context = std::move(context); }
+    const Context& context() const { return m_context; }
+
     template <typename Page>
     Page* page() const {
         for (SheetPage* candidate : m_pages) {
@@ -86,6 +106,7 @@ private:
     int m_current = -1;
     bool m_switchingBack = false;
     Messenger m_messenger;
+    Context m_context;
 };
 
 } // namespace tw::gui
