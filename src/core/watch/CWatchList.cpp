@@ -133,9 +133,7 @@ bool CWatchList::readFile(std::string& data) {
 
 bool CWatchList::load() {
     const bool loaded = loadFile();
-    if (m_observer) {
-        m_observer->listReset();
-    }
+    notify([&](WatchListObserver& o) { o.listReset(); });
     return loaded;
 }
 
@@ -305,9 +303,7 @@ void CWatchList::reschedule() {
     } else {
         m_checker.arm(m_items[m_current]);
     }
-    if (m_observer) {
-        m_observer->scheduleChanged();
-    }
+    notify([&](WatchListObserver& o) { o.scheduleChanged(); });
 }
 
 int CWatchList::pickNext() {
@@ -361,9 +357,7 @@ CWatchList::ItemId CWatchList::add(const WatchSettings& item) {
         return id;
     }
     const ItemId id = append(item);
-    if (m_observer) {
-        m_observer->itemAdded(id);
-    }
+    notify([&](WatchListObserver& o) { o.itemAdded(id); });
     reschedule();
     return id;
 }
@@ -381,9 +375,7 @@ bool CWatchList::replaceById(ItemId id, const WatchSettings& item) {
         m_checker.stop();
     }
     m_items[position] = item;
-    if (m_observer) {
-        m_observer->itemReplaced(id);
-    }
+    notify([&](WatchListObserver& o) { o.itemReplaced(id); });
     reschedule();
     return true;
 }
@@ -406,9 +398,7 @@ bool CWatchList::removeById(ItemId id) {
     if (position < m_current) {
         --m_current;
     }
-    if (m_observer) {
-        m_observer->itemRemoved(id, position);
-    }
+    notify([&](WatchListObserver& o) { o.itemRemoved(id, position); });
     reschedule();
     return true;
 }
@@ -418,31 +408,25 @@ void CWatchList::applyEdit(PendingEdit& edit) {
     switch (edit.kind) {
     case EditKind::Add:
         append(edit.item, edit.id);
-        if (m_observer) {
-            m_observer->itemAdded(edit.id);
-        }
+        notify([&](WatchListObserver& o) { o.itemAdded(edit.id); });
         break;
     case EditKind::Replace:
         if (position >= 0) {
             m_items[position] = std::move(edit.item);
-            if (m_observer) {
-                m_observer->itemReplaced(edit.id);
-            }
+            notify([&](WatchListObserver& o) { o.itemReplaced(edit.id); });
         } else {
             // Deleted by an edit queued before this one: the user's settings are not dropped.
             const ItemId added = append(edit.item);
-            if (m_observer) {
-                m_observer->itemAdded(added);
-                m_observer->editedItemWasGone(edit.id, added);
-            }
+            notify([&](WatchListObserver& o) {
+                o.itemAdded(added);
+                o.editedItemWasGone(edit.id, added);
+            });
         }
         break;
     case EditKind::Remove:
         if (position >= 0) {
             erase(position);
-            if (m_observer) {
-                m_observer->itemRemoved(edit.id, position);
-            }
+            notify([&](WatchListObserver& o) { o.itemRemoved(edit.id, position); });
         }
         break;
     }
@@ -454,9 +438,7 @@ void CWatchList::checkFinished(WatchSettings finishedCopy) {
     if (position >= 0) {
         m_items[position] = std::move(finishedCopy);
         m_items[position].nextCheck = WatchSettings::kNotToday;
-        if (m_observer) {
-            m_observer->itemChecked(m_currentId);
-        }
+        notify([&](WatchListObserver& o) { o.itemChecked(m_currentId); });
     }
     while (!m_pendingEdits.empty()) {
         PendingEdit edit = std::move(m_pendingEdits.front());
@@ -504,6 +486,31 @@ bool CWatchList::knownId(ItemId id) const {
 void CWatchList::erase(int position) {
     m_items.erase(m_items.begin() + position);
     m_ids.erase(m_ids.begin() + position);
+}
+
+} // namespace tw
+
+namespace tw {
+
+void CWatchList::addObserver(WatchListObserver* observer) {
+    if (observer &&
+        std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end()) {
+        m_observers.push_back(observer);
+    }
+}
+
+void CWatchList::removeObserver(WatchListObserver* observer) {
+    std::erase(m_observers, observer);
+}
+
+void CWatchList::notify(const std::function<void(WatchListObserver&)>& call) {
+    // A copy: an observer may come or go while it hears of a change.
+    const std::vector<WatchListObserver*> observers = m_observers;
+    for (WatchListObserver* observer : observers) {
+        if (std::find(m_observers.begin(), m_observers.end(), observer) != m_observers.end()) {
+            call(*observer);
+        }
+    }
 }
 
 } // namespace tw

@@ -58,8 +58,10 @@ public:
     int pickNext();
     bool isBusy() const;
 
-    /// Told of every change after it is made; null for none. Not owned.
-    void setObserver(WatchListObserver* observer) { m_observer = observer; }
+    /// Told of every change after it is made, in the order they were added. Not owned: an
+    /// observer removes itself before it goes.
+    void addObserver(WatchListObserver* observer);
+    void removeObserver(WatchListObserver* observer);
 
     // Edits. While the checker holds an item (isBusy()) they are queued by id and applied, in
     // the order made, when the check comes back; the list stays as it is until then.
@@ -111,12 +113,13 @@ private:
     bool keepDamagedFile();
     bool writeFile();
     void saveOrDefer();
+    void notify(const std::function<void(WatchListObserver&)>& call);
 
     ItemChecker& m_checker;
     const Clock& m_clock;
     Prompter* m_prompter;
     std::string m_folder;
-    WatchListObserver* m_observer = nullptr;
+    std::vector<WatchListObserver*> m_observers;
     int m_current = -1;
     ItemId m_currentId = 0;
     std::vector<WatchSettings> m_items;

@@ -206,7 +206,7 @@ TEST_F(WatchListTest, QueuedEditsFollowTheirItemWhenEarlierOnesAreDeleted) {
                page("http://c/", "define", 21 * 3600)});
     CWatchList list(checker, clock, &prompter, folder);
     RecordingObserver observer;
-    list.setObserver(&observer);
+    list.addObserver(&observer);
     list.start(nullptr);
     ASSERT_EQ(list.current(), 0);
     const WatchItemId a = list.idAt(0), b = list.idAt(1), c = list.idAt(2);
@@ -243,7 +243,7 @@ TEST_F(WatchListTest, QueuedEditOfADeletedItemAddsItAgain) {
     writeList({page("http://a/"), page("http://b/", "define", 20 * 3600)});
     CWatchList list(checker, clock, &prompter, folder);
     RecordingObserver observer;
-    list.setObserver(&observer);
+    list.addObserver(&observer);
     list.start(nullptr);
     const WatchItemId a = list.idAt(0), b = list.idAt(1);
     checker.busy = true;
@@ -266,7 +266,7 @@ TEST_F(WatchListTest, QueuedEditOfADeletedItemAddsItAgain) {
 TEST_F(WatchListTest, ObserverHearsDirectEditsAndReloads) {
     CWatchList list(checker, clock, &prompter, folder);
     RecordingObserver observer;
-    list.setObserver(&observer);
+    list.addObserver(&observer);
     list.start(nullptr);
     const WatchItemId a = list.add(page("http://a/", "define", 20 * 3600));
     const WatchItemId b = list.add(page("http://b/", "define", 21 * 3600));

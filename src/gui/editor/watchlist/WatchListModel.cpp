@@ -9,11 +9,11 @@ namespace tw::gui {
 WatchListModel::WatchListModel(CWatchList& list, QObject* parent)
     : QAbstractTableModel(parent), m_list(list) {
     listReset();
-    m_list.setObserver(this);
+    m_list.addObserver(this);
 }
 
 WatchListModel::~WatchListModel() {
-    m_list.setObserver(nullptr);
+    m_list.removeObserver(this);
 }
 
 WatchItemId WatchListModel::idAt(int row) const {
