@@ -1,10 +1,12 @@
 #include "NullChecker.h"
+#include "ProgramFixture.h"
 #include "app/CTarnwickApp.h"
 #include "app/CTarnwickDlg.h"
 #include "app/GuiPrompter.h"
 #include "app/QtExecutor.h"
 #include "app/Siblings.h"
 #include "app/WindowSession.h"
+#include "editor/sheet/CDefineSheet.h"
 #include "net/CollectingMailProgress.h"
 #include "platform/Clock.h"
 #include "platform/MessageBus.h"
@@ -30,65 +32,8 @@ using namespace tw;
 using namespace tw::gui;
 using tw::test::TempFolder;
 
-namespace {
-
-/// A program with its window on folders of its own; the desktop is faked.
-struct Program {
-    TempFolder home;
-    TempFolder config;
-    TempFolder runtime;
-    QtExecutor executor;
-    GuiPrompter prompter{executor};
-    test::FakeShell shell;
-    test::FakeSoundPlayer sound;
-    CollectingMailProgress mail;
-    std::unique_ptr<CTarnwickApp> app;
-    std::unique_ptr<WindowSession> session;
-    std::unique_ptr<CTarnwickDlg> window;
-
-    AppPaths paths() const { return {home.path(), config.path(), runtime.path() + "/bus"}; }
-
-    bool start() {
-        app = std::make_unique<CTarnwickApp>(prompter, paths());
-        if (!app->initInstance()) {
-            return false;
-        }
-        session = std::make_unique<WindowSession>(*app, executor, prompter, mail, &shell, &sound);
-        window = std::make_unique<CTarnwickDlg>(*app, *session, executor, prompter);
-        window->setTrayAvailable([] { return true; });
-        // The window shows itself once its loop runs, with the hand-over pick-up.
-        return QTest::qWaitFor([this] { return window->isVisible(); });
-    }
-    ~Program() {
-        window.reset();
-        session.reset();
-        if (app) {
-            app->exitInstance();
-        }
-    }
-    std::string state() const { return app->ownKey.readString("State"); }
-};
-
-/// Answers every message box that comes up with `button` and keeps its text.
-class BoxAnswerer : public QObject {
-public:
-    explicit BoxAnswerer(QMessageBox::StandardButton button) : m_button(button) {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                texts.append(box->text());
-                box->button(m_button)->click();
-            }
-        });
-        m_timer.start(10);
-    }
-    QStringList texts;
-
-private:
-    QMessageBox::StandardButton m_button;
-    QTimer m_timer;
-};
-
-} // namespace
+using tw::test::BoxAnswerer;
+using tw::test::Program;
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -208,9 +153,17 @@ private slots:
         QVERIFY(MessageBus::broadcast(Siblings::kHelperToTarnwick, program.paths().runtimeFolder) >
                 0);
 
-        QTRY_VERIFY(window.pendingNewSite().has_value());
+        // The new-site sheet opens on the record; the window has come up behind it.
+        std::string loaded;
+        bool visible = false;
+        const auto sheet = test::whenModal<CDefineSheet>([&](CDefineSheet& open) {
+            loaded = open.workingItem().targetUrl;
+            visible = window.isVisible();
+            open.reject();
+        });
+        QTRY_COMPARE(loaded, record.targetUrl);
+        QVERIFY(visible);
         QCOMPARE(window.pendingNewSite()->targetUrl, record.targetUrl);
-        QVERIFY(window.isVisible());
         QVERIFY(!std::filesystem::exists(file));
         QCOMPARE(program.app->quaylinkKey.readString("Identifier"), std::string());
     }

@@ -9,9 +9,14 @@
 #include "dialogs/AboutDialog.h"
 #include "dialogs/HelpPage.h"
 #include "dialogs/ProgramIcon.h"
+#include "editor/sheet/CDefineSheet.h"
+#include "editor/watchlist/WatchListDialog.h"
+#include "platform/Clock.h"
 #include "ports/Executor.h"
 #include "util/Cp932.h"
 #include "watch/CRenewCheckWnd.h"
+#include "watch/CWatchList.h"
+#include "watch/Schedule.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -81,6 +86,24 @@ QString sectionOf(int id) {
 
 } // namespace
 
+/// Hears of an edit the watch list could not apply to its item because the item had been
+/// deleted while a check held it: the edit was kept as a new item, and the user is told.
+class CTarnwickDlg::ListWatcher : public WatchListObserver {
+public:
+    explicit ListWatcher(GuiPrompter& prompter) : m_prompter(prompter) {}
+    void editedItemWasGone(WatchItemId, WatchItemId) override { tellEditKeptAsNew(m_prompter); }
+
+    static void tellEditKeptAsNew(GuiPrompter& prompter) {
+        prompter.showMessage(
+            jp("編集したアイテムは、その間にウォッチリストから削除されていました。\n"
+               "編集した内容は新しいアイテムとして追加しました。"),
+            Prompter::Icon::Warning);
+    }
+
+private:
+    GuiPrompter& m_prompter;
+};
+
 CTarnwickDlg::CTarnwickDlg(CTarnwickApp& app, WindowSession& session, Executor& executor,
                            GuiPrompter& prompter, QWidget* parent)
     : QDialog(parent), m_app(app), m_session(session), m_executor(executor), m_prompter(prompter),
@@ -94,6 +117,9 @@ CTarnwickDlg::~CTarnwickDlg() {
     m_app.messageBus().registerMessage(kShowMessage, {});
     m_app.messageBus().registerMessage(Siblings::kHelperToTarnwick, {});
     endSession();
+    if (m_listWatcher) {
+        m_session.watchList().removeObserver(m_listWatcher.get());
+    }
     m_prompter.setParentWindow(nullptr);
 }
 
@@ -143,7 +169,18 @@ void CTarnwickDlg::buildWidgets() {
                 record.targetUrl = address;
                 display(DisplayKind::ImageCheck, record);
             });
-    connect(m_resultList, &CRenewCheckWnd::editRequested, this, [this](int) { notYet(); });
+    connect(m_resultList, &CRenewCheckWnd::editRequested, this,
+            [this](int position) { editItem(m_session.watchList().idAt(position)); });
+
+    m_sheet = new CDefineSheet(this);
+    connect(m_sheet, &CDefineSheet::siteDefined, this, &CTarnwickDlg::siteDefined);
+    connect(m_sheet, &CDefineSheet::displayRecordRequested, this,
+            [this](const FetchSettings& record) { display(DisplayKind::Record, record); });
+    connect(m_sheet, &CDefineSheet::displayAddressRequested, this, [this](const QString& address) {
+        FetchSettings record;
+        record.targetUrl = toCp932(address);
+        display(DisplayKind::Address, record);
+    });
 
     // The proportions of a 275 by 191 unit dialog in this font.
     const QFontMetrics metrics(font());
@@ -184,6 +221,16 @@ void CTarnwickDlg::initialise() {
     m_app.loadSettings();
     setWindowIcon(programIcon());
     m_resultList->setUp(&m_session.watchList());
+    m_listWatcher = std::make_unique<ListWatcher>(m_prompter);
+    m_session.watchList().addObserver(m_listWatcher.get());
+    m_sheet->setContext({
+        [this] {
+            return MailServerSettings{m_app.mailServer, m_app.mailPort, m_app.mailAccount};
+        },
+        &m_prompter,
+        m_app.codeConverter(),
+        m_app.programFolder(),
+    });
     // Wide enough that the time, page and result columns are not cut off at the start.
     const QMargins margins = layout()->contentsMargins();
     const int columns =
@@ -229,7 +276,11 @@ void CTarnwickDlg::watchMessages() {
 void CTarnwickDlg::command(int id) {
     switch (id) {
     case MainMenu::NewSite:
+        newSite();
+        break;
     case MainMenu::WatchList:
+        openWatchList();
+        break;
     case MainMenu::FolderUpdate:
     case MainMenu::MailSettings:
         notYet();
@@ -438,11 +489,100 @@ void CTarnwickDlg::pickUpHandOver() {
     std::optional<FetchSettings> record = m_session.siblings().pickUpHandOver();
     showWindow();
     if (record) {
-        // The new-site sheet takes it once the site editor exists; until then it is kept.
-        std::fprintf(stderr, "tarnwick: the download helper handed over %s\n",
-                     tw::fromCp932(record->targetUrl).c_str());
         m_pendingNewSite = std::move(record);
+        newSite(&*m_pendingNewSite);
     }
+}
+
+void CTarnwickDlg::newSite(const FetchSettings* record) {
+    WatchSettings item;
+    if (record) {
+        static_cast<FetchSettings&>(item) = *record;
+    }
+    openSheet(item, 0);
+}
+
+void CTarnwickDlg::editItem(WatchItemId id) {
+    const int position = m_session.watchList().positionOf(id);
+    if (position < 0) {
+        if (m_sheetOpen) {
+            // It may still arrive (an item added during a check): look again when it is time.
+            m_heldSheetRequests.push_back([this, id] { editItem(id); });
+        }
+        return;
+    }
+    openSheet(m_session.watchList().itemAt(position), id);
+}
+
+void CTarnwickDlg::openSheet(const WatchSettings& item, WatchItemId id) {
+    if (m_ended) {
+        return;
+    }
+    if (m_sheetOpen) {
+        // Loading it now would throw away what the user is typing in the open sheet.
+        m_heldSheetRequests.push_back([this, item, id] {
+            if (id == 0 || m_session.watchList().positionOf(id) >= 0) {
+                openSheet(id == 0
+                              ? item
+                              : m_session.watchList().itemAt(m_session.watchList().positionOf(id)),
+                          id);
+            }
+        });
+        return;
+    }
+    m_sheetOpen = true;
+    m_sheet->loadItem(item, id);
+    m_sheet->exec();
+    m_sheetOpen = false;
+    if (!m_heldSheetRequests.empty()) {
+        // After this opening has fully ended, from the loop.
+        m_executor.post([self = QPointer<CTarnwickDlg>(this)] {
+            if (self) {
+                self->runHeldSheetRequest();
+            }
+        });
+    }
+}
+
+void CTarnwickDlg::runHeldSheetRequest() {
+    if (m_sheetOpen || m_heldSheetRequests.empty()) {
+        return;
+    }
+    std::function<void()> request = std::move(m_heldSheetRequests.front());
+    m_heldSheetRequests.pop_front();
+    request();
+}
+
+void CTarnwickDlg::siteDefined(const WatchSettings& item, WatchItemId id) {
+    if (item.targetUrl.empty()) {
+        return;
+    }
+    WatchSettings prepared = item;
+    computeNextCheck(prepared, false, SystemClock::instance(), &m_prompter);
+    CWatchList& list = m_session.watchList();
+    if (id == 0) {
+        list.add(prepared);
+    } else if (!list.replaceById(id, prepared)) {
+        list.add(prepared);
+        ListWatcher::tellEditKeptAsNew(m_prompter);
+    }
+}
+
+void CTarnwickDlg::openWatchList() {
+    if (m_watchListDialog) {
+        bringToForeground(m_watchListDialog);
+        return;
+    }
+    WatchListDialog dialog(m_session.watchList(), this);
+    m_watchListDialog = &dialog;
+    // Queued: the sheet opens once the list dialog has gone.
+    connect(
+        &dialog, &WatchListDialog::editRequested, this, [this](WatchItemId id) { editItem(id); },
+        Qt::QueuedConnection);
+    connect(
+        &dialog, &WatchListDialog::newRequested, this, [this] { newSite(); }, Qt::QueuedConnection);
+    dialog.exec();
+    m_watchListDialog = nullptr;
 }
 
 void CTarnwickDlg::display(DisplayKind kind, const FetchSettings& record) {

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "ports/WatchListObserver.h"
 #include "records/FetchSettings.h"
 
 #include <QDialog>
 #include <QPointer>
 
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,12 +19,15 @@ class QTimer;
 namespace tw {
 class CTarnwickApp;
 class Executor;
+class WatchSettings;
 } // namespace tw
 
 namespace tw::gui {
 
+class CDefineSheet;
 class CRenewCheckWnd;
 class GuiPrompter;
+class WatchListDialog;
 class WindowSession;
 
 /// The main window: the result list under three buttons, the menu bar, and the tray icon it
@@ -90,7 +96,18 @@ public:
     void setTrayAvailable(std::function<bool()> available) {
         m_trayAvailable = std::move(available);
     }
-    /// The record the download helper handed over last, kept for the site editor.
+    /// Opens the site definition sheet on a new item; with a record, the item fetches as the
+    /// record says. While the sheet is open, the request waits until it has closed.
+    void newSite(const FetchSettings* record = nullptr);
+    /// Opens the sheet on the watch list's item `id` (held as newSite() is).
+    void editItem(WatchItemId id);
+    /// Takes the sheet's confirmed item into the watch list: a new one is appended, an edited
+    /// one replaces its item, found by id; an item without an address is dropped.
+    void siteDefined(const WatchSettings& item, WatchItemId id);
+    CDefineSheet& defineSheet() const { return *m_sheet; }
+    /// The watch list dialog while it is open, else null.
+    WatchListDialog* watchListDialog() const { return m_watchListDialog; }
+    /// The record the download helper handed over last (the new-site sheet opens on it).
     const std::optional<FetchSettings>& pendingNewSite() const { return m_pendingNewSite; }
 
     void reject() override;
@@ -112,6 +129,9 @@ private:
     void openHelp(const QString& section);
     void notYet();
     void endSession();
+    void openWatchList();
+    void openSheet(const WatchSettings& item, WatchItemId id);
+    void runHeldSheetRequest();
 
     CTarnwickApp& m_app;
     WindowSession& m_session;
@@ -122,6 +142,13 @@ private:
     QTimer* m_trayClick = nullptr;
     std::function<bool()> m_trayAvailable;
     std::optional<FetchSettings> m_pendingNewSite;
+    CDefineSheet* m_sheet = nullptr;
+    WatchListDialog* m_watchListDialog = nullptr;
+    /// Sheet openings asked for while it was open, in the order asked.
+    std::deque<std::function<void()>> m_heldSheetRequests;
+    bool m_sheetOpen = false;
+    class ListWatcher;
+    std::unique_ptr<ListWatcher> m_listWatcher;
     bool m_inTray = false;
     bool m_ended = false;
     bool m_sessionEnded = false;
