@@ -388,3 +388,30 @@ TEST_F(WatchListTest, WriteFailureMidwayLeavesOldFileWhole) {
             << "temporary file left behind";
     }
 }
+
+TEST_F(WatchListTest, EveryObserverHearsAndOneMayLeaveWhileHearing) {
+    writeList({page("http://a/")});
+    CWatchList list(checker, clock, &prompter, folder);
+    RecordingObserver first, second;
+    // Leaves at its first call, as a dialog closing on a change would.
+    struct Leaving : RecordingObserver {
+        CWatchList* list = nullptr;
+        void itemAdded(WatchItemId id) override {
+            RecordingObserver::itemAdded(id);
+            list->removeObserver(this);
+        }
+    } leaving;
+    leaving.list = &list;
+    list.addObserver(&first);
+    list.addObserver(&leaving);
+    list.addObserver(&second);
+    list.addObserver(&first); // once only
+    list.start(nullptr);
+    const WatchItemId added = list.add(page("http://b/"));
+    list.removeById(added);
+    const std::vector<std::string> all = {"reset", "added " + n(added),
+                                          "removed " + n(added) + " at 1"};
+    EXPECT_EQ(first.calls, all);
+    EXPECT_EQ(second.calls, all);
+    EXPECT_EQ(leaving.calls, (std::vector<std::string>{"reset", "added " + n(added)}));
+}
