@@ -17,6 +17,8 @@ WatchListDialog::WatchListDialog(CWatchList& list, QWidget* parent)
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     QTableView* view = m_ui->itemView;
     view->setModel(m_model);
+    // Tab leaves the list for the buttons instead of walking its cells.
+    view->setTabKeyNavigation(false);
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     view->horizontalHeader()->setStretchLastSection(true);
     view->setColumnWidth(WatchListModel::ScheduleColumn, 140);
