@@ -10,8 +10,8 @@ class QPushButton;
 namespace tw::gui {
 
 /// "ページデータ": which page the item fetches (name, URL, referer) and the credentials for
-/// the web server. The five fields are taken at loading, not at the first showing, so that an
-/// OK from another tab still stores them as loaded.
+/// the web server. The five fields are taken into the page's own texts when the item is loaded;
+/// the controls show them on the first activation.
 class CPagePage : public SheetPage {
     Q_OBJECT
 public:
