@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
-#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -31,19 +30,6 @@ const char* const kMsie = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; Q3
 const char* const kNetscape =
     "Mozilla/5.0 (Windows; U; Windows NT 5.0; ja-JP; rv:0.9.4) Gecko/20011128 Netscape6/6.2.1";
 
-/// ASCII as key presses, anything else committed as an input method does.
-void typeText(QWidget* widget, const QString& text) {
-    for (const QChar character : text) {
-        if (character.unicode() < 0x80) {
-            QTest::keyClick(widget, character.toLatin1());
-        } else {
-            QInputMethodEvent commit;
-            commit.setCommitString(QString(character));
-            QApplication::sendEvent(widget, &commit);
-        }
-    }
-}
-
 } // namespace
 
 /// A real sheet on screen, its questions answered in advance, driven with clicks and keys.
@@ -60,6 +46,9 @@ class SheetPagesTest : public QObject {
         m_sheet->loadItem(item, 0);
         m_sheet->show();
         QVERIFY(QTest::qWaitForWindowActive(m_sheet.get()));
+        clickTab(tab);
+    }
+    void clickTab(int tab) {
         QTabBar* bar = m_sheet->findChild<QTabWidget*>()->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(tab).center());
     }
@@ -74,7 +63,7 @@ class SheetPagesTest : public QObject {
     }
     void retype(const char* edit, const QString& text) {
         find(edit)->clear();
-        typeText(find(edit), text);
+        QTest::keyClicks(find(edit), text);
     }
 
     QTreeWidget* list() { return find<QTreeWidget>("formList"); }
@@ -99,8 +88,7 @@ class SheetPagesTest : public QObject {
         QTimer::singleShot(0, this, [&] {
             if (auto* dialog = qobject_cast<CFormDataDlg*>(QApplication::activeModalWidget())) {
                 opened = true;
-                dialog->nameEdit()->clear();
-                typeText(dialog->nameEdit(), name);
+                dialog->nameEdit()->setText(name);
                 dialog->valueEdit()->setPlainText(value);
                 QTest::keyClick(dialog->nameEdit(), Qt::Key_Return);
                 if (dialog->isVisible()) { // OK was refused
@@ -155,7 +143,6 @@ private slots:
                 open(item, CDefineSheet::FormDataTab);
                 QCOMPARE(rows(), example.shown);
                 clickOk();
-                QCOMPARE(m_handedOver.size(), std::size_t(2 * (&example - cases) + opening + 1));
                 item = m_handedOver.back();
                 QCOMPARE(item.formData, std::string(example.stored));
             }
@@ -230,24 +217,21 @@ private slots:
 
         // Leaving the page puts the URL typed into the item, for the pages that fetch it.
         retype("urlEdit", u"http://127.0.0.1/typed"_s);
-        QTabBar* bar = m_sheet->findChild<QTabWidget*>()->tabBar();
-        QTest::mouseClick(bar, Qt::LeftButton, {},
-                          bar->tabRect(CDefineSheet::CheckOptionTab).center());
+        clickTab(CDefineSheet::CheckOptionTab);
         QCOMPARE(m_sheet->workingItem().targetUrl, std::string("http://127.0.0.1/typed"));
 
         // A character 932 cannot hold: OK from another tab comes back to the page and stays.
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(CDefineSheet::PageTab).center());
+        clickTab(CDefineSheet::PageTab);
         find("nameEdit")->setText(u"名😀"_s);
         retype("userEdit", u"someone"_s);
-        QTest::mouseClick(bar, Qt::LeftButton, {},
-                          bar->tabRect(CDefineSheet::ConnectionTab).center());
+        clickTab(CDefineSheet::ConnectionTab);
         clickOk();
         QVERIFY(m_sheet->isVisible());
         QCOMPARE(currentTab(), int(CDefineSheet::PageTab));
         QVERIFY(find("nameEdit")->hasFocus());
         QVERIFY(m_told.size() == 1 && m_told.front().contains(u"😀"_s));
         // So does a referer that would end its header line.
-        retype("nameEdit", u"名前"_s);
+        find("nameEdit")->setText(u"名前"_s);
         find("refererEdit")->setText(u"http://127.0.0.1/\r\nX-Injected: 1"_s);
         clickOk();
         QVERIFY(m_sheet->isVisible() && find("refererEdit")->hasFocus());
