@@ -1,10 +1,19 @@
 #pragma once
 
 #include "editor/sheet/SheetPage.h"
+#include "util/FormData.h"
+
+#include <optional>
+
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace tw::gui {
 
-/// "フォーム送信データ" (not yet editable).
+/// "フォーム送信データ": the form data sent with the request, as a list of name and value
+/// pairs. The rows hold the record's code page 932 bytes and show them as text; only a pair
+/// the user edits is converted back. The page does not confirm the sheet by itself: the page
+/// data page, always shown first, does.
 class CPGDetail : public SheetPage {
     Q_OBJECT
 public:
@@ -13,6 +22,18 @@ public:
 
 protected:
     void showItem() override;
+
+private:
+    void editRow();
+    void deleteRows();
+    void insertRow();
+    /// Runs the pair dialog, filled from `shown` when given; nothing when it is cancelled.
+    std::optional<FormField> askPair(const FormField* shown);
+
+    static FormField rowField(const QTreeWidgetItem* row);
+    static void setRowField(QTreeWidgetItem* row, const FormField& field);
+
+    QTreeWidget* m_list;
 };
 
 } // namespace tw::gui
