@@ -5,6 +5,7 @@
 #include "util/Cp932.h"
 #include "watch/CWatchList.h"
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -22,6 +23,15 @@ WatchSettings item(const std::string& name) {
     settings.name = name;
     settings.targetUrl = "http://127.0.0.1/" + name + ".html";
     return settings;
+}
+
+/// Replaces the text of the sheet's edit `name` as a user would.
+void typeInto(CDefineSheet& sheet, const char* name, const QString& text) {
+    auto* edit = sheet.findChild<QLineEdit*>(QString::fromLatin1(name));
+    QVERIFY(edit);
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
 }
 
 } // namespace
@@ -43,8 +53,7 @@ private slots:
         const auto sheet = whenModal<CDefineSheet>([&](CDefineSheet& open) {
             opened = open.itemId();
             list.removeById(a);
-            open.workingItem().name = "b2";
-            open.setConfirmed();
+            typeInto(open, "nameEdit", QStringLiteral("b2"));
             open.accept();
         });
         program.window->editItem(b);
@@ -59,8 +68,7 @@ private slots:
         BoxAnswerer boxes(QMessageBox::Ok);
         const auto again = whenModal<CDefineSheet>([&](CDefineSheet& open) {
             list.removeById(c);
-            open.workingItem().name = "c2";
-            open.setConfirmed();
+            typeInto(open, "nameEdit", QStringLiteral("c2"));
             open.accept();
         });
         program.window->editItem(c);
@@ -77,13 +85,17 @@ private slots:
         CWatchList& list = program.session->watchList();
         const auto confirmWith = [](const std::string& url, bool ok) {
             return whenModal<CDefineSheet>([url, ok](CDefineSheet& open) {
-                open.workingItem().targetUrl = url;
-                open.setConfirmed();
+                typeInto(open, "urlEdit", QString::fromStdString(url));
                 ok ? open.accept() : open.reject();
             });
         };
         {
             const auto sheet = confirmWith("", true);
+            program.window->command(CTarnwickDlg::MainMenu::NewSite);
+        }
+        QCOMPARE(list.count(), 0);
+        {
+            const auto sheet = confirmWith("http://127.0.0.1/cancelled.html", false);
             program.window->command(CTarnwickDlg::MainMenu::NewSite);
         }
         QCOMPARE(list.count(), 0);
@@ -106,12 +118,12 @@ private slots:
 
         std::string typedStillThere;
         const auto first = whenModal<CDefineSheet>([&](CDefineSheet& open) {
-            open.workingItem().name = "typed";
+            typeInto(open, "nameEdit", QStringLiteral("typed"));
             // What a sibling's hand-over does while the user edits.
             program.window->newSite(&handedOver);
-            typedStillThere = open.workingItem().name;
+            typedStillThere =
+                open.findChild<QLineEdit*>(QStringLiteral("nameEdit"))->text().toStdString();
             QCOMPARE(open.itemId(), a);
-            open.setConfirmed();
             open.accept();
         });
         program.window->editItem(a);
