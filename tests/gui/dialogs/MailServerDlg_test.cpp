@@ -65,8 +65,8 @@ struct OpenDialog {
     QStringList messages;
 };
 
-/// A listening socket on 127.0.0.1 that greets only when let go, so a test can act while a
-/// mail dialogue waits for the server.
+/// A server on 127.0.0.1 that refuses with its greeting, but only when let go, so a test can act
+/// while a mail dialogue waits for it.
 class HeldServer {
 public:
     HeldServer() {
@@ -197,18 +197,6 @@ private slots:
         QCOMPARE(open.dialog.values().server, stored.server);
         QCOMPARE(open.dialog.values().port, stored.port);
         QCOMPARE(open.dialog.values().account, stored.account);
-    }
-
-    void failedTestShowsTheSendersTextAndStaysOpen() {
-        HeldServer held;
-        OpenDialog open({});
-        open.type("hostEdit", QStringLiteral("127.0.0.1"));
-        open.type("portEdit", QString::number(held.port()));
-        open.type("accountEdit", QStringLiteral("me@example.test"));
-        held.letGo();
-        open.click("testButton");
-        QCOMPARE(open.messages, QStringList{QStringLiteral("接続できませんでした。")});
-        QVERIFY(open.dialog.isVisible());
     }
 
     void windowClosedWhileTheTestRunsDoesNotHangOrCrash() {
