@@ -113,6 +113,7 @@ private slots:
         item.soundMode = 2;
         item.soundFile = "chime.wav";
         item.sendMail = 1;
+        item.downloadMode = 7; // no choice of the list: kept, not stored as "none selected"
         OpenSheet open(item);
         auto* soundList = open.find<QComboBox>("soundList");
         QLineEdit* soundFile = open.edit("soundFileEdit");
@@ -143,6 +144,7 @@ private slots:
         open.pressOk();
         QVERIFY(open.messages.isEmpty());
         const WatchSettings& stored = open.sheet.workingItem();
+        QCOMPARE(stored.downloadMode, 7);
         QCOMPARE(stored.soundMode, 0);
         QCOMPARE(stored.soundFile, std::string("notify.wav"));
         QCOMPARE(stored.sendMail, 0);
