@@ -1,0 +1,58 @@
+#pragma once
+
+#include "watch/UpdateActions.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace Ui {
+class CMailServerDlg;
+}
+
+namespace tw {
+class CodeConverter;
+}
+
+namespace tw::gui {
+
+/// "環境設定": the one SMTP server, its port and the sender's mail account that every
+/// notification mail goes through, and a test mail to that account with the typed values.
+/// The caller stores values() after exec() returned Accepted; a test stores nothing.
+class CMailServerDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxPort = 30000;
+    /// Shows a message; tests replace the message box.
+    using Messenger = std::function<void(const QString& text)>;
+
+    explicit CMailServerDlg(const MailServerSettings& settings, QWidget* parent = nullptr,
+                            CodeConverter* converter = nullptr);
+    ~CMailServerDlg() override;
+
+    /// The values accepted with OK (code page 932); before that, those the dialog was opened with.
+    const MailServerSettings& values() const { return m_values; }
+    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
+
+public slots:
+    void accept() override;
+
+private:
+    /// The typed values, or nothing when one cannot be used (the user has been told why and the
+    /// focus is on that box).
+    std::optional<MailServerSettings> typedValues();
+    std::optional<std::string> fieldText(const QString& fieldName, QWidget* box,
+                                         const QString& text);
+    void refuse(const QString& message, QWidget* box);
+    void sendTest();
+
+    std::unique_ptr<Ui::CMailServerDlg> m_ui;
+    MailServerSettings m_values;
+    CodeConverter* m_converter;
+    Messenger m_messenger;
+};
+
+} // namespace tw::gui

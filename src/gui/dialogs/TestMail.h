@@ -1,0 +1,26 @@
+#pragma once
+
+#include "watch/UpdateActions.h"
+
+#include <QString>
+
+#include <string>
+
+class QWidget;
+
+namespace tw {
+class CodeConverter;
+}
+
+namespace tw::gui {
+
+/// Sends one mail for a settings test: the SMTP dialogue runs on a worker thread while the
+/// "メール送信中" progress dialog shows its steps modally over `parent`, and the window keeps
+/// painting. Returns once the worker has ended: the empty text after a delivery, else the
+/// failure text for the caller to show. Texts are code page 932; `converter` null uses one of
+/// its own. Closing `parent` meanwhile only takes the progress dialog with it.
+QString sendTestMail(QWidget* parent, const MailServerSettings& server,
+                     const std::string& recipient, const std::string& subject,
+                     const std::string& body, CodeConverter* converter = nullptr);
+
+} // namespace tw::gui

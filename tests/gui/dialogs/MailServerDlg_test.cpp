@@ -1,0 +1,228 @@
+// The mail settings dialog: the port's range, refused texts, and its test mail through a real
+// SMTP server with the typed values, also when the window behind the progress goes away.
+
+#include "dialogs/CMailServerDlg.h"
+#include "dialogs/TestMail.h"
+#include "net/MailSender.h"
+#include "platform/CodeConverter.h"
+#include "support/AiosmtpdServer.h"
+#include "util/Cp932.h"
+
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <future>
+#include <random>
+#include <thread>
+
+using tw::MailServerSettings;
+using tw::gui::CMailServerDlg;
+
+namespace {
+
+/// Typed text: ASCII as key presses, Japanese as the input method commits it.
+void typeText(QWidget* widget, const QString& text) {
+    bool ascii = true;
+    for (QChar c : text) {
+        ascii = ascii && c.unicode() < 0x80;
+    }
+    if (ascii) {
+        QTest::keyClicks(widget, text);
+        return;
+    }
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+struct OpenDialog {
+    explicit OpenDialog(const MailServerSettings& stored) : dialog(stored) {
+        dialog.setMessenger([this](const QString& text) { messages << text; });
+        dialog.show();
+    }
+    QLineEdit* edit(const char* name) {
+        return dialog.findChild<QLineEdit*>(QString::fromLatin1(name));
+    }
+    void type(const char* name, const QString& text) {
+        edit(name)->clear();
+        typeText(edit(name), text);
+    }
+    void click(const char* name) {
+        QTest::mouseClick(dialog.findChild<QPushButton*>(QString::fromLatin1(name)),
+                          Qt::LeftButton);
+    }
+
+    CMailServerDlg dialog;
+    QStringList messages;
+};
+
+/// A server on 127.0.0.1 that refuses with its greeting, but only when let go, so a test can act
+/// while a mail dialogue waits for it.
+class HeldServer {
+public:
+    HeldServer() {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // The dialog takes ports up to 30000 only, below the system's ephemeral range.
+        std::mt19937 random(std::random_device{}());
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        do {
+            m_port = std::uniform_int_distribution<int>(10000, CMailServerDlg::kMaxPort)(random);
+            address.sin_port = htons(static_cast<uint16_t>(m_port));
+        } while (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0);
+        ::listen(m_listener, 1);
+        m_thread = std::thread([this, go = m_go.get_future()] {
+            const int connection = ::accept(m_listener, nullptr, nullptr);
+            go.wait();
+            const char refusal[] = "554 no\r\n";
+            ::send(connection, refusal, sizeof refusal - 1, MSG_NOSIGNAL);
+            ::close(connection);
+        });
+    }
+    ~HeldServer() {
+        letGo();
+        ::shutdown(m_listener, SHUT_RDWR); // a client that never came must not hold the join
+        m_thread.join();
+        ::close(m_listener);
+    }
+    int port() const { return m_port; }
+    void letGo() {
+        if (!m_released) {
+            m_released = true;
+            m_go.set_value();
+        }
+    }
+
+private:
+    int m_listener = -1;
+    int m_port = 0;
+    bool m_released = false;
+    std::promise<void> m_go;
+    std::thread m_thread;
+};
+
+std::string cp932(const QString& text) {
+    return tw::toCp932(text.toStdString());
+}
+
+} // namespace
+
+class MailServerDlgTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void portFrom0To30000AndOtherTextsRefused() {
+        const QString range = QStringLiteral("0 から 30000 までの整数を入力してください。");
+        for (const QString& port : {QStringLiteral("0"), QStringLiteral("30000")}) {
+            OpenDialog open({"mail.example.test", 25, "me@example.test"});
+            open.type("portEdit", port);
+            open.click("okButton");
+            QVERIFY(open.messages.isEmpty());
+            QCOMPARE(open.dialog.result(), int(QDialog::Accepted));
+            QCOMPARE(open.dialog.values().port, port.toInt());
+            QCOMPARE(open.dialog.values().server, std::string("mail.example.test"));
+        }
+        for (const QString& port :
+             {QStringLiteral("30001"), QStringLiteral("abc"), QStringLiteral("-1"), QString()}) {
+            OpenDialog open({"mail.example.test", 25, "me@example.test"});
+            open.type("portEdit", port);
+            open.click("okButton");
+            QCOMPARE(open.messages, QStringList{range});
+            QVERIFY(open.dialog.isVisible());
+            QCOMPARE(open.dialog.focusWidget(), open.edit("portEdit"));
+            QCOMPARE(open.dialog.values().port, 25);
+            // Nor does a test proceed: no server is asked (none exists).
+            open.click("testButton");
+            QCOMPARE(open.messages, (QStringList{range, range}));
+        }
+    }
+
+    void hostAndAccountRefusedWithTheirNames() {
+        OpenDialog open({});
+        open.type("hostEdit", QStringLiteral("mail한.example.test"));
+        open.click("okButton");
+        QCOMPARE(open.messages.size(), 1);
+        QVERIFY(open.messages.at(0).contains(QStringLiteral("メールサーバー")));
+        QCOMPARE(open.dialog.focusWidget(), open.edit("hostEdit"));
+
+        open.type("hostEdit", QStringLiteral("mail.example.test"));
+        open.type("accountEdit", QStringLiteral("me@example.test> x"));
+        open.click("okButton");
+        QCOMPARE(open.messages.size(), 2);
+        QVERIFY(open.messages.at(1).startsWith(QStringLiteral("メールアカウント")));
+        QCOMPARE(open.dialog.focusWidget(), open.edit("accountEdit"));
+        QVERIFY(open.dialog.isVisible());
+    }
+
+    void testMailUsesTheTypedValuesAndStoresNothing() {
+        tw::test::AiosmtpdServer server;
+        if (!tw::test::AiosmtpdServer::available()) {
+            QFAIL("aiosmtpd (python3-aiosmtpd) is not installed: scripts/install-deps.sh test");
+        }
+        const std::string started = server.start(CMailServerDlg::kMaxPort);
+        QVERIFY2(started.empty(), started.c_str());
+
+        const MailServerSettings stored{"stored.example.test", 25, "old@example.test"};
+        OpenDialog open(stored);
+        open.type("hostEdit", QStringLiteral("127.0.0.1"));
+        open.type("portEdit", QString::number(server.port()));
+        open.type("accountEdit", QStringLiteral("me@example.test"));
+        open.click("testButton");
+        QCOMPARE(open.messages, QStringList());
+
+        const tw::test::AiosmtpdServer::Received got = server.received(1);
+        QCOMPARE(got.envelope,
+                 std::string("HELO 127.0.0.1\nFROM me@example.test\nTO me@example.test\n"));
+        std::unique_ptr<tw::CodeConverter> converter = tw::createCodeConverter();
+        const std::string subject =
+            tw::prepareHeaderText(cp932(QStringLiteral("Tarnwickからの通知")), converter.get());
+        const std::string body = tw::prepareBody(
+            cp932(QStringLiteral("サーバー設定がうまく行きました。")), converter.get());
+        QVERIFY2(got.message.find("Subject: " + subject + "\r\n\r\n" + body + "\r\n") !=
+                     std::string::npos,
+                 got.message.c_str());
+
+        open.click("cancelButton");
+        QCOMPARE(open.dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(open.dialog.values().server, stored.server);
+        QCOMPARE(open.dialog.values().port, stored.port);
+        QCOMPARE(open.dialog.values().account, stored.account);
+    }
+
+    void windowClosedWhileTheTestRunsDoesNotHangOrCrash() {
+        HeldServer held;
+        auto* window = new QWidget;
+        window->show();
+        QPointer<QWidget> progress;
+        bool closed = false;
+        // Once the progress shows, its window goes away; then the server answers.
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget(); modal && !closed) {
+                closed = true;
+                progress = modal;
+                delete window;
+                held.letGo();
+            }
+        });
+        poll.start(10);
+        const QString failure = tw::gui::sendTestMail(
+            window, {"127.0.0.1", held.port(), "me@example.test"}, "me@example.test", "s", "b");
+        QVERIFY(closed);
+        QVERIFY2(progress.isNull(), "the progress went with its window");
+        QCOMPARE(failure, QStringLiteral("接続できませんでした。"));
+    }
+};
+
+QTEST_MAIN(MailServerDlgTest)
+#include "MailServerDlg_test.moc"

@@ -1,0 +1,252 @@
+// The update option page driven as a user would, on a real sheet: enabling rules, what OK stores
+// (a multi-line body whole, a refused address), and test mails through a real SMTP server.
+
+#include "editor/pages/CRNOption.h"
+#include "editor/sheet/CDefineSheet.h"
+#include "platform/Desktop.h"
+#include "records/WatchSettings.h"
+#include "support/AiosmtpdServer.h"
+#include "util/Cp932.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+using tw::WatchSettings;
+using tw::gui::CDefineSheet;
+using tw::gui::CRNOption;
+
+namespace {
+
+/// Typed text: ASCII as key presses, Japanese as the input method commits it.
+void typeText(QWidget* widget, const QString& text) {
+    bool ascii = true;
+    for (QChar c : text) {
+        ascii = ascii && c.unicode() < 0x80;
+    }
+    if (ascii) {
+        QTest::keyClicks(widget, text);
+        return;
+    }
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+std::string cp932(const QString& text) {
+    return tw::toCp932(text.toStdString());
+}
+
+class RecordingPlayer : public tw::SoundPlayer {
+public:
+    void play(const std::string& file) override { played.push_back(file); }
+    std::vector<std::string> played;
+};
+
+/// A port on 127.0.0.1 where nothing listens.
+int closedPort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
+/// A sheet opened on `item` with the update option tab clicked; messages are collected.
+struct OpenSheet {
+    explicit OpenSheet(const WatchSettings& item, tw::MailServerSettings server = {}) {
+        sheet.setMessenger([this](CDefineSheet::Message, const QString& text) {
+            messages << text;
+            return true;
+        });
+        CDefineSheet::Context context;
+        context.mailServer = [server] { return server; };
+        sheet.setContext(std::move(context));
+        sheet.show();
+        sheet.loadItem(item, 0);
+        auto* bar = sheet.findChild<QTabWidget*>()->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {},
+                          bar->tabRect(CDefineSheet::UpdateOptionTab).center());
+        page = sheet.page<CRNOption>();
+        page->setSoundPlayer(&player);
+    }
+    template <typename Widget>
+    Widget* find(const char* name) {
+        return page->findChild<Widget*>(QString::fromLatin1(name));
+    }
+    QPushButton* button(const char* name) { return find<QPushButton>(name); }
+    QLineEdit* edit(const char* name) { return find<QLineEdit>(name); }
+    void pressOk() {
+        QTest::mouseClick(sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                          Qt::LeftButton);
+    }
+
+    CDefineSheet sheet;
+    CRNOption* page = nullptr;
+    RecordingPlayer player;
+    QStringList messages;
+};
+
+} // namespace
+
+class UpdateOptionTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void soundListAndMailBoxEnableTheirControls() {
+        WatchSettings item;
+        item.soundMode = 2;
+        item.soundFile = "chime.wav";
+        item.sendMail = 1;
+        item.downloadMode = 7; // no choice of the list: kept, not stored as "none selected"
+        OpenSheet open(item);
+        auto* soundList = open.find<QComboBox>("soundList");
+        QLineEdit* soundFile = open.edit("soundFileEdit");
+        QVERIFY(soundFile->isEnabled());
+        QCOMPARE(soundFile->text(), QStringLiteral("chime.wav"));
+
+        // An empty sound file is listened to as the standard sound.
+        soundFile->clear();
+        QTest::mouseClick(open.button("listenButton"), Qt::LeftButton);
+        QCOMPARE(open.player.played, std::vector<std::string>{"notify.wav"});
+
+        QTest::keyClick(soundList, Qt::Key_Up); // 標準音
+        QCOMPARE(soundFile->text(), QStringLiteral("notify.wav"));
+        QVERIFY(!soundFile->isEnabled());
+        QVERIFY(!open.button("soundBrowseButton")->isEnabled());
+        QVERIFY(open.button("listenButton")->isEnabled());
+        QTest::keyClick(soundList, Qt::Key_Up); // 鳴らさない
+        QVERIFY(!open.button("listenButton")->isEnabled());
+
+        // Texts typed while the mail is on are kept after it is switched off.
+        typeText(open.edit("mailToEdit"), QStringLiteral("me@example.test"));
+        typeText(open.edit("subjectEdit"), QStringLiteral("更新"));
+        typeText(open.find<QPlainTextEdit>("bodyEdit"), QStringLiteral("本文"));
+        QTest::keyClick(open.find<QCheckBox>("mailCheck"), Qt::Key_Space);
+        for (const char* name : {"mailToEdit", "subjectEdit", "bodyEdit", "testMailButton"}) {
+            QVERIFY2(!open.find<QWidget>(name)->isEnabled(), name);
+        }
+        open.pressOk();
+        QVERIFY(open.messages.isEmpty());
+        const WatchSettings& stored = open.sheet.workingItem();
+        QCOMPARE(stored.downloadMode, 7);
+        QCOMPARE(stored.soundMode, 0);
+        QCOMPARE(stored.soundFile, std::string("notify.wav"));
+        QCOMPARE(stored.sendMail, 0);
+        QCOMPARE(stored.mailTo, std::string("me@example.test"));
+        QCOMPARE(stored.mailSubject, cp932(QStringLiteral("更新")));
+        QCOMPARE(stored.mailBody, cp932(QStringLiteral("本文")));
+    }
+
+    void multiLineBodyKeptWholeThroughOkAndTheFile() {
+        WatchSettings item;
+        item.sendMail = 1;
+        OpenSheet open(item);
+        auto* body = open.find<QPlainTextEdit>("bodyEdit");
+        // A character code page 932 has no place for is refused, and OK stays on the page.
+        typeText(body, QStringLiteral("一行目한"));
+        open.pressOk();
+        QCOMPARE(open.messages.size(), 1);
+        QVERIFY(open.messages.at(0).contains(QStringLiteral("本文")));
+        QVERIFY(open.sheet.isVisible());
+        QCOMPARE(open.sheet.currentPage(), open.page);
+
+        QTest::keyClick(body, Qt::Key_Backspace);
+        QTest::keyClick(body, Qt::Key_Return);
+        typeText(body, QStringLiteral("二行目"));
+        QTest::keyClick(body, Qt::Key_Return);
+        QTest::keyClick(body, Qt::Key_Return);
+        typeText(body, QStringLiteral("四行目"));
+        open.pressOk();
+        QVERIFY(!open.sheet.isVisible());
+        const std::string expected = cp932(QStringLiteral("一行目\r\n二行目\r\n\r\n四行目"));
+        QCOMPARE(open.sheet.workingItem().mailBody, expected);
+
+        WatchSettings reread;
+        reread.fromText(open.sheet.workingItem().toText());
+        QCOMPARE(reread.mailBody, expected);
+
+        // A body left alone goes back as the record held it, whatever its line ends.
+        reread.mailBody = "one\ntwo\rthree\r\n";
+        OpenSheet again(reread);
+        QCOMPARE(again.find<QPlainTextEdit>("bodyEdit")->toPlainText(),
+                 QStringLiteral("one\ntwo\nthree\n"));
+        again.pressOk();
+        QCOMPARE(again.sheet.workingItem().mailBody, std::string("one\ntwo\rthree\r\n"));
+    }
+
+    void addressThatCouldBreakTheEnvelopeIsRefused() {
+        WatchSettings item;
+        item.sendMail = 1;
+        item.mailTo = "old@example.test";
+        OpenSheet open(item);
+        QLineEdit* address = open.edit("mailToEdit");
+        address->clear();
+        typeText(address, QStringLiteral("me@example.test> NOTIFY=x"));
+        open.pressOk();
+        QCOMPARE(open.messages.size(), 1);
+        QVERIFY(open.messages.at(0).startsWith(QStringLiteral("宛先アドレス")));
+        QVERIFY(open.sheet.isVisible());
+        QCOMPARE(open.sheet.focusWidget(), address);
+        QCOMPARE(open.sheet.workingItem().mailTo, std::string("old@example.test"));
+
+        // Refused before a test mail too: nothing connects (the server does not exist).
+        QTest::mouseClick(open.button("testMailButton"), Qt::LeftButton);
+        QCOMPARE(open.messages.size(), 2);
+        QCOMPARE(open.messages.at(1), open.messages.at(0));
+    }
+
+    void testMailArrivesWithTheTypedTexts() {
+        tw::test::AiosmtpdServer server;
+        if (!tw::test::AiosmtpdServer::available()) {
+            QFAIL("aiosmtpd (python3-aiosmtpd) is not installed: scripts/install-deps.sh test");
+        }
+        const std::string started = server.start();
+        QVERIFY2(started.empty(), started.c_str());
+
+        WatchSettings item;
+        item.sendMail = 1;
+        OpenSheet open(item, {"127.0.0.1", server.port(), "sender@example.test"});
+        typeText(open.edit("mailToEdit"), QStringLiteral("to@example.test"));
+        typeText(open.edit("subjectEdit"), QStringLiteral("Page changed"));
+        auto* body = open.find<QPlainTextEdit>("bodyEdit");
+        typeText(body, QStringLiteral("first"));
+        QTest::keyClick(body, Qt::Key_Return);
+        typeText(body, QStringLiteral(".second"));
+        QTest::mouseClick(open.button("testMailButton"), Qt::LeftButton);
+
+        QCOMPARE(open.messages, QStringList());
+        const tw::test::AiosmtpdServer::Received got = server.received(1);
+        QCOMPARE(got.envelope,
+                 std::string("HELO 127.0.0.1\nFROM sender@example.test\nTO to@example.test\n"));
+        QVERIFY2(got.message.find("Subject: Page changed\r\n\r\nfirst\r\n.second\r\n") !=
+                     std::string::npos,
+                 got.message.c_str());
+        // A test stores nothing.
+        QCOMPARE(open.sheet.workingItem().mailTo, std::string());
+
+        // Nobody listening: the sender's own words.
+        OpenSheet closed(item, {"127.0.0.1", closedPort(), "sender@example.test"});
+        typeText(closed.edit("mailToEdit"), QStringLiteral("to@example.test"));
+        QTest::mouseClick(closed.button("testMailButton"), Qt::LeftButton);
+        QCOMPARE(closed.messages, QStringList{QStringLiteral("ネットワークに繋がっていません")});
+    }
+};
+
+QTEST_MAIN(UpdateOptionTest)
+#include "UpdateOption_test.moc"
