@@ -6,6 +6,7 @@
 #include "app/QtExecutor.h"
 #include "app/Siblings.h"
 #include "app/WindowSession.h"
+#include "dialogs/CMailServerDlg.h"
 #include "editor/sheet/CDefineSheet.h"
 #include "net/CollectingMailProgress.h"
 #include "platform/Clock.h"
@@ -18,6 +19,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
@@ -166,6 +168,31 @@ private slots:
         QCOMPARE(window.pendingNewSite()->targetUrl, record.targetUrl);
         QVERIFY(!std::filesystem::exists(file));
         QCOMPARE(program.app->quaylinkKey.readString("Identifier"), std::string());
+    }
+
+    void mailSettingsConfirmedAreKeptAndSavedAtOnce() {
+        Program program;
+        QVERIFY(program.start());
+        const auto dialog = test::whenModal<CMailServerDlg>([](CMailServerDlg& open) {
+            const auto type = [&open](const char* name, const QString& text) {
+                auto* edit = open.findChild<QLineEdit*>(QString::fromLatin1(name));
+                edit->selectAll();
+                QTest::keyClicks(edit, text);
+            };
+            type("hostEdit", QStringLiteral("smtp.example.jp"));
+            type("portEdit", QStringLiteral("587"));
+            type("accountEdit", QStringLiteral("me@example.jp"));
+            QTest::keyClick(&open, Qt::Key_Return);
+        });
+        program.window->command(CTarnwickDlg::MainMenu::MailSettings);
+        QCOMPARE(program.app->mailServer, std::string("smtp.example.jp"));
+        QCOMPARE(program.app->mailPort, 587);
+        QCOMPARE(program.app->mailAccount, std::string("me@example.jp"));
+        // Another program object reads them back from the file written just now.
+        CTarnwickApp reader(program.prompter, program.paths());
+        QVERIFY(reader.loadSettings());
+        QCOMPARE(reader.mailServer, std::string("smtp.example.jp"));
+        QCOMPARE(reader.mailPort, 587);
     }
 
     void imageCheckEscapesTheAddress() {

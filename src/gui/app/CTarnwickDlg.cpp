@@ -7,6 +7,7 @@
 #include "app/Siblings.h"
 #include "app/WindowSession.h"
 #include "dialogs/AboutDialog.h"
+#include "dialogs/CMailServerDlg.h"
 #include "dialogs/HelpPage.h"
 #include "dialogs/ProgramIcon.h"
 #include "editor/sheet/CDefineSheet.h"
@@ -282,8 +283,10 @@ void CTarnwickDlg::command(int id) {
         openWatchList();
         break;
     case MainMenu::FolderUpdate:
-    case MainMenu::MailSettings:
         notYet();
+        break;
+    case MainMenu::MailSettings:
+        openMailSettings();
         break;
     case MainMenu::ClearLog:
         m_resultList->clearRows();
@@ -566,6 +569,21 @@ void CTarnwickDlg::siteDefined(const WatchSettings& item, WatchItemId id) {
         list.add(prepared);
         ListWatcher::tellEditKeptAsNew(m_prompter);
     }
+}
+
+void CTarnwickDlg::openMailSettings() {
+    CMailServerDlg dialog({m_app.mailServer, m_app.mailPort, m_app.mailAccount}, this,
+                          m_app.codeConverter());
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    const MailServerSettings& settings = dialog.values();
+    m_app.mailServer = settings.server;
+    m_app.mailPort = settings.port;
+    m_app.mailAccount = settings.account;
+    m_session.setMailServer(settings);
+    // At once, not only at exit: a crash must not take the user's settings with it.
+    m_app.saveSettings();
 }
 
 void CTarnwickDlg::openWatchList() {

@@ -130,6 +130,7 @@ private:
     void notYet();
     void endSession();
     void openWatchList();
+    void openMailSettings();
     void openSheet(const WatchSettings& item, WatchItemId id);
     void runHeldSheetRequest();
 
