@@ -143,6 +143,23 @@ private slots:
         QCOMPARE(list.count(), 1);
     }
 
+    void ctrlTabWalksEveryTabFromWhereverTheFocusIs() {
+        CDefineSheet sheet;
+        WatchSettings loaded = item("a");
+        sheet.loadItem(loaded, 0);
+        sheet.show();
+        QVERIFY(QTest::qWaitForWindowActive(&sheet));
+        for (int tab = 1; tab <= sheet.pageCount(); ++tab) {
+            QWidget* focus = QApplication::focusWidget();
+            QVERIFY(focus);
+            QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
+            QVERIFY2(sheet.currentPage() == sheet.page(tab % sheet.pageCount()),
+                     qPrintable(QStringLiteral("tab %1, focus on %2")
+                                    .arg(tab)
+                                    .arg(QString::fromLatin1(focus->metaObject()->className()))));
+        }
+    }
+
     void editFromTheListDialogOpensTheSheetAfterTheDialogHasGone() {
         Program program;
         QVERIFY(program.start());

@@ -11,6 +11,7 @@
 #include <QDialogButtonBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -32,7 +33,22 @@ CDefineSheet::CDefineSheet(QWidget* parent)
     for (SheetPage* page : m_pages) {
         m_tabs->addTab(page, page->caption());
     }
+    // Every tab stays in sight: the sheet is as wide as its six captions.
+    m_tabs->setUsesScrollButtons(false);
+    m_tabs->setElideMode(Qt::ElideNone);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CDefineSheet::tabChanged);
+    // As shortcuts, because a focused drop-down list takes Ctrl+Tab as a letter to search for.
+    const auto step = [this](int by) {
+        m_tabs->setCurrentIndex((m_tabs->currentIndex() + by + m_tabs->count()) % m_tabs->count());
+    };
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(1); });
+    }
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+                                     QKeySequence(Qt::CTRL | Qt::Key_PageUp)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, [step] { step(-1); });
+    }
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs, 1);
