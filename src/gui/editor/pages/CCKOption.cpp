@@ -121,6 +121,13 @@ CCKOption::CCKOption(QWidget* parent)
     layout->addLayout(sourceRow);
     layout->addWidget(m_view, 1);
 
+    // The keyboard follows the rows, not the order the controls were made in.
+    QWidget* order[] = {m_keyword,  m_occurrence, m_pickKeyword, m_offset, m_size,
+                        m_pickArea, m_show,       m_cancel,      m_code,   m_view};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
+
     connect(m_keyword, &QLineEdit::textChanged, this, &CCKOption::keywordChanged);
     connect(m_occurrence, &QLineEdit::textChanged, this, &CCKOption::occurrenceChanged);
     connect(m_offset, &QLineEdit::textChanged, this, &CCKOption::offsetChanged);

@@ -473,6 +473,37 @@ private slots:
                  tw::jp("<p>新しいページ</p>"));
     }
 
+    // With downloads kept, Show source replaces the save file (mode 1) or adds the next
+    // numbered one (mode 2), a relative name taken in the data folder and kept relative.
+    void keptDownloadsGoWhereTheCheckerKeepsThem() {
+        const std::string page = pageBytes(4, Lf);
+        m_server->setBody(page);
+        std::filesystem::create_directory(*m_folder / "dl");
+        tw::test::TempFolder::writeFile(*m_folder / "dl/page.html", "old");
+        tw::WatchSettings w = item();
+        w.downloadMode = 1;
+        w.destFile = "dl/page.html";
+        CCKOption* page1 = open(w);
+        showAndWait(page1);
+        QCOMPARE(tw::test::TempFolder::readFile(*m_folder / "dl/page.html"), page);
+        QCOMPARE(m_sheet->workingItem().destFile, std::string("dl/page.html"));
+        QCOMPARE(filesIn(*m_folder / "dl"), 1);
+
+        w.downloadMode = 2;
+        CCKOption* page2 = open(w);
+        showAndWait(page2);
+        QCOMPARE(m_sheet->workingItem().destFile, std::string("dl/page_1.html"));
+        QCOMPARE(tw::test::TempFolder::readFile(*m_folder / "dl/page_1.html"), page);
+        QCOMPARE(filesIn(*m_folder / "dl"), 2);
+
+        w.destFile = "../outside.html";
+        open(w);
+        click(m_sheet->page<CCKOption>(), "showSource");
+        QCOMPARE(m_messages, QStringList{QStringLiteral(
+                                 "保存先のファイル名がデータフォルダの外を指しています")});
+        QVERIFY(!m_sheet->page<CCKOption>()->downloading());
+    }
+
     void withoutUrlEveryChangeSaysSo() {
         tw::WatchSettings w = item();
         w.targetUrl.clear();
