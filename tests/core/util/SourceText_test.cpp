@@ -29,12 +29,5 @@ TEST(SourceText, ViewPositionsLeadBackToPageBytes) {
     EXPECT_EQ(source.viewEnd(page.size()), 11u);
 }
 
-TEST(SourceText, EmptyPage) {
-    const SourceText source{std::string()};
-    EXPECT_TRUE(source.view().empty());
-    EXPECT_EQ(source.pageOffset(0), 0u);
-    EXPECT_EQ(source.viewStart(0), 0u);
-}
-
 } // namespace
 } // namespace tw
