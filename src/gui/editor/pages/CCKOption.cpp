@@ -285,13 +285,9 @@ void CCKOption::startShowSource(Scroll scroll) {
         }
         folder = upToLast(dest, '/');
     } else {
-        const std::string stored = storedCopyPath(dataFolder(), watched.compareFile);
-        if (stored.empty()) {
-            folder = compFolder(dataFolder());
-            ::mkdir(folder.c_str(), 0700);
-        } else {
-            folder = upToLast(stored, '/');
-        }
+        // The stored copy always lies in comp (see storedCopyPath).
+        folder = compFolder(dataFolder());
+        ::mkdir(folder.c_str(), 0700);
     }
     while (folder.size() > 1 && folder.back() == '/') {
         folder.pop_back();

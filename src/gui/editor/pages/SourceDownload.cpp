@@ -19,6 +19,8 @@ struct SourceDownload::Job {
 
 namespace {
 
+std::atomic<int> g_pending{0};
+
 void removeWritten(const FetchRequest& request) {
     if (request.errorKind == 0 && !request.savedPath.empty()) {
         std::remove(request.savedPath.c_str());
@@ -28,6 +30,10 @@ void removeWritten(const FetchRequest& request) {
 } // namespace
 
 SourceDownload::SourceDownload(QObject* parent) : QObject(parent) {}
+
+int SourceDownload::pending() {
+    return g_pending.load();
+}
 
 SourceDownload::~SourceDownload() {
     if (m_job) {
@@ -41,6 +47,7 @@ void SourceDownload::start(FetchRequest request, Prompter* prompter) {
     }
     auto job = std::make_shared<Job>(std::move(request));
     m_job = job;
+    ++g_pending;
     QPointer<SourceDownload> self(this);
     // Not joined: a credentials prompt may hold the worker while this object goes away; the
     // job owns everything it touches, and the application object receives its end.
@@ -50,6 +57,7 @@ void SourceDownload::start(FetchRequest request, Prompter* prompter) {
         QCoreApplication* app = QCoreApplication::instance();
         if (!app) {
             removeWritten(job->request);
+            --g_pending;
             return;
         }
         QMetaObject::invokeMethod(
@@ -60,6 +68,7 @@ void SourceDownload::start(FetchRequest request, Prompter* prompter) {
                 } else {
                     removeWritten(job->request);
                 }
+                --g_pending;
             },
             Qt::QueuedConnection);
     }).detach();

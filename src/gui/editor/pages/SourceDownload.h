@@ -28,6 +28,9 @@ public:
     /// Stops the download in flight; finished() then comes with the request marked cancelled.
     void cancel();
     bool busy() const { return m_job != nullptr; }
+    /// Downloads of every SourceDownload, superseded ones included, whose end has not yet been
+    /// handled on the owner's thread (their files not yet removed or handed over).
+    static int pending();
 
     struct Job;
 
