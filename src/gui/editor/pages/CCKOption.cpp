@@ -132,7 +132,8 @@ CCKOption::CCKOption(QWidget* parent)
     connect(m_occurrence, &QLineEdit::textChanged, this, &CCKOption::occurrenceChanged);
     connect(m_offset, &QLineEdit::textChanged, this, &CCKOption::offsetChanged);
     connect(m_size, &QLineEdit::textChanged, this, &CCKOption::sizeChanged);
-    connect(m_code, &QComboBox::currentIndexChanged, this, &CCKOption::codeChanged);
+    // Only a choice of the user counts: showing the item's value must not store it.
+    connect(m_code, &QComboBox::activated, this, &CCKOption::codeChanged);
     connect(m_show, &QPushButton::clicked, this, &CCKOption::showSource);
     connect(m_cancel, &QPushButton::clicked, this, &CCKOption::stopDownload);
     connect(m_pickKeyword, &QPushButton::clicked, this, &CCKOption::pickKeyword);

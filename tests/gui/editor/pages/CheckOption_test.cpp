@@ -375,10 +375,14 @@ private slots:
 
     void codeListIsStoredAtOnceAndShowsAgain() {
         m_server->setBody(pageBytes(2, Lf));
-        CCKOption* page = open(item());
+        tw::WatchSettings w = item();
+        w.japaneseCode = 9; // shown as the last entry, but kept unless the user chooses
+        CCKOption* page = open(w);
         auto* codes = child<QComboBox>(page, "japaneseCode");
-        QCOMPARE(codes->currentIndex(), 0);
-        codes->setCurrentIndex(2);
+        QCOMPARE(codes->currentIndex(), 4);
+        QCOMPARE(m_sheet->workingItem().japaneseCode, 9);
+        QTest::keyClicks(codes, QStringLiteral("E")); // "EUC", as a user types it
+        QCOMPARE(codes->currentIndex(), 2);
         QCOMPARE(m_sheet->workingItem().japaneseCode, 2);
         QVERIFY(page->downloading());
         QTRY_VERIFY_WITH_TIMEOUT(!page->downloading(), 20000);
