@@ -4,6 +4,7 @@
 #include <unicode/ucnv_cb.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace tw {
@@ -162,6 +163,35 @@ std::string fromCp932(std::string_view cp932) {
     const icu::UnicodeString text(cp932.data(), static_cast<int32_t>(cp932.size()), conv, status);
     std::string out;
     text.toUTF8String(out);
+    return out;
+}
+
+std::u16string fromCp932Units(std::string_view cp932, std::vector<std::size_t>& offsets) {
+    offsets.clear();
+    std::u16string out;
+    UConverter* conv = converters().decoder();
+    if (!conv) {
+        for (std::size_t i = 0; i < cp932.size(); ++i) {
+            out.push_back(static_cast<unsigned char>(cp932[i]));
+            offsets.push_back(i);
+        }
+        return out;
+    }
+    ucnv_reset(conv);
+    // No code page 932 character needs more than one unit; the extra room is for substitutes.
+    out.resize(cp932.size() + 1);
+    std::vector<int32_t> unitOffsets(out.size());
+    const char* source = cp932.data();
+    UChar* target = reinterpret_cast<UChar*>(out.data());
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_toUnicode(conv, &target, target + out.size(), &source, source + cp932.size(),
+                   unitOffsets.data(), true, &status);
+    const auto length = static_cast<std::size_t>(target - reinterpret_cast<UChar*>(out.data()));
+    out.resize(length);
+    offsets.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        offsets.push_back(static_cast<std::size_t>(std::max<int32_t>(unitOffsets[i], 0)));
+    }
     return out;
 }
 

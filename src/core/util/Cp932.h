@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tw {
 
@@ -20,6 +21,10 @@ std::optional<std::string> toCp932Exact(std::string_view utf8, char32_t* refused
 std::string toCp932BestFit(std::string_view utf8);
 /// Code page 932 to UTF-8; undecodable bytes become U+FFFD.
 std::string fromCp932(std::string_view cp932);
+
+/// Code page 932 to UTF-16 with, for each unit, the offset in `cp932` of the byte that begins
+/// its character; undecodable bytes become U+FFFD.
+std::u16string fromCp932Units(std::string_view cp932, std::vector<std::size_t>& offsets);
 
 /// Japanese literals are written in UTF-8 in the sources; this turns one into code page 932.
 inline std::string jp(std::string_view utf8) {

@@ -7,6 +7,7 @@
 #include "util/Cp932.h"
 #include "util/TextUtil.h"
 #include "watch/CheckArea.h"
+#include "watch/ItemFiles.h"
 
 #include "util/SafeFile.h"
 
@@ -23,13 +24,6 @@ namespace tw {
 namespace {
 
 using std::chrono::milliseconds;
-namespace fs = std::filesystem;
-
-bool isInside(const fs::path& path, const fs::path& folder) {
-    const auto [folderEnd, pathAt] =
-        std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
-    return folderEnd == folder.end() && pathAt != path.end();
-}
 
 /// Copies in comp/ may hold private pages.
 void makePrivate(const std::string& path) {
@@ -122,35 +116,11 @@ void CReNew::run() {
 }
 
 std::string CReNew::destPath() const {
-    const std::string& dest = m_item.destFile;
-    if (dest.empty() || dest.front() == '/') {
-        return dest;
-    }
-    const fs::path data = fs::path(m_services.programFolder).lexically_normal();
-    const fs::path resolved = (data / dest).lexically_normal();
-    return isInside(resolved, data) ? resolved.string() : std::string();
+    return resolvedDestFile(m_services.programFolder, m_item.destFile);
 }
 
 std::string CReNew::storedCopyPath() const {
-    const std::string& stored = m_item.compareFile;
-    if (stored.empty()) {
-        return {};
-    }
-    const fs::path comp = fs::path(compFolder()).lexically_normal();
-    if (stored.front() == '/') {
-        // A copy outside comp (a data folder moved since) is replaced by a fresh one there.
-        const fs::path path = fs::path(stored).lexically_normal();
-        return isInside(path, comp) ? path.string() : std::string();
-    }
-    const fs::path resolved = (comp / stored).lexically_normal();
-    if (isInside(resolved, comp)) {
-        return resolved.string();
-    }
-    const fs::path name = fs::path(stored).filename();
-    if (name.empty() || name == ".." || name == ".") {
-        return {};
-    }
-    return (comp / name).string();
+    return tw::storedCopyPath(m_services.programFolder, m_item.compareFile);
 }
 
 CheckOutcome CReNew::fail(const std::string& text) {
@@ -294,13 +264,7 @@ std::string CReNew::keepChangedFile(const std::string& newFile, const std::strin
         const std::string next = uniqueFileName(stripCounter(dest));
         std::string failure = moved(next);
         if (failure.empty()) {
-            // A relative name stays relative, so that it follows the data folder.
-            const auto slash = m_item.destFile.rfind('/');
-            m_item.destFile =
-                m_item.destFile.front() == '/'
-                    ? next
-                    : m_item.destFile.substr(0, slash == std::string::npos ? 0 : slash + 1) +
-                          afterLast(next, '/');
+            m_item.destFile = keptDestFile(m_item.destFile, next);
         }
         return failure;
     }

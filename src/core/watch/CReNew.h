@@ -3,6 +3,7 @@
 #include "platform/Event.h"
 #include "records/WatchSettings.h"
 #include "watch/ItemChecker.h"
+#include "watch/ItemFiles.h"
 #include "watch/UpdateActions.h"
 
 #include <atomic>
@@ -65,7 +66,7 @@ private:
     void run();
     /// Settles the check from the page's time alone; none when the page must be read.
     std::optional<CheckOutcome> preCheck(FetchRequest& request);
-    std::string compFolder() const { return m_services.programFolder + "/comp"; }
+    std::string compFolder() const { return tw::compFolder(m_services.programFolder); }
     /// Puts the changed newFile in place by the download mode; a failure text, empty on success.
     std::string keepChangedFile(const std::string& newFile, const std::string& dest);
     /// destFile resolved against the data folder; empty when a relative name leaves it.

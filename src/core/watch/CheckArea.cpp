@@ -225,13 +225,12 @@ int compareFiles(const std::string& pathA, const std::string& pathB) {
     }
 }
 
-std::string extractArea(std::string_view text, std::string_view keyword, int occurrence, int offset,
-                        int size) {
-    if (keyword.empty() || size <= 0) {
-        return {};
+std::vector<std::size_t> findKeyword(std::string_view text, std::string_view keyword,
+                                     std::size_t limit, std::size_t before) {
+    std::vector<std::size_t> matches;
+    if (keyword.empty()) {
+        return matches;
     }
-    occurrence = std::max(occurrence, 1);
-
     // `boundary` is a known character start. A byte below 0x40 can be neither a lead nor a
     // second byte, so the character after it starts there too: the walk to a candidate begins
     // at the last such byte before it, and each byte of the text is looked at a few times at most.
@@ -253,24 +252,36 @@ std::string extractArea(std::string_view text, std::string_view keyword, int occ
     };
 
     std::size_t from = 0;
-    std::size_t last = 0;
-    int found = 0;
-    while (found < occurrence && from + keyword.size() <= text.size()) {
+    while (matches.size() < limit && from + keyword.size() <= text.size()) {
         const void* hit =
             ::memmem(text.data() + from, text.size() - from, keyword.data(), keyword.size());
         if (hit == nullptr) {
             break;
         }
         const auto pos = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+        if (pos >= before) {
+            break;
+        }
         if (startsCharacter(pos)) {
-            last = pos;
-            ++found;
+            matches.push_back(pos);
         }
         from = pos + 1;
     }
-    if (found < occurrence) {
+    return matches;
+}
+
+std::string extractArea(std::string_view text, std::string_view keyword, int occurrence, int offset,
+                        int size) {
+    if (keyword.empty() || size <= 0) {
         return {};
     }
+    occurrence = std::max(occurrence, 1);
+    const std::vector<std::size_t> matches =
+        findKeyword(text, keyword, static_cast<std::size_t>(occurrence));
+    if (matches.size() < static_cast<std::size_t>(occurrence)) {
+        return {};
+    }
+    const std::size_t last = matches.back();
 
     const std::int64_t length = static_cast<std::int64_t>(text.size());
     std::int64_t start =

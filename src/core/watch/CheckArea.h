@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tw {
 
@@ -42,6 +43,12 @@ int compareFiles(const std::string& pathA, const std::string& pathB);
 /// occurrence below 1 counts as 1.
 std::string extractArea(std::string_view text, std::string_view keyword, int occurrence, int offset,
                         int size);
+
+/// Where extractArea() finds `keyword` in `text`: the starts of its first `limit` matches, in
+/// order, leaving out those that start at or after `before`.
+std::vector<std::size_t> findKeyword(std::string_view text, std::string_view keyword,
+                                     std::size_t limit,
+                                     std::size_t before = std::string_view::npos);
 
 /// The file's text in code page 932, up to its first zero byte: `japaneseCode` 0 detects the
 /// page's code, 1 JIS, 2 EUC-JP, 3 UTF-8; 4 (Shift-JIS) and other values take the bytes as they
