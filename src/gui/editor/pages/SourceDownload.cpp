@@ -36,8 +36,12 @@ int SourceDownload::pending() {
 }
 
 SourceDownload::~SourceDownload() {
-    if (m_job) {
-        m_job->cancel = true;
+    // The workers hold their jobs; cancelling them is enough to make each end soon.
+    for (auto& [job, worker] : m_workers) {
+        job->cancel = true;
+    }
+    for (auto& [job, worker] : m_workers) {
+        worker.join();
     }
 }
 
@@ -49,9 +53,9 @@ void SourceDownload::start(FetchRequest request, Prompter* prompter) {
     m_job = job;
     ++g_pending;
     QPointer<SourceDownload> self(this);
-    // Not joined: a credentials prompt may hold the worker while this object goes away; the
-    // job owns everything it touches, and the application object receives its end.
-    std::thread([job, prompter, self = std::move(self)]() mutable {
+    // The application object receives the end, so that it is handled (the file removed) even
+    // when this object has gone meanwhile.
+    m_workers[job.get()] = std::thread([job, prompter, self = std::move(self)]() mutable {
         CFetch fetch(prompter);
         fetch.fetchToFile(job->request);
         QCoreApplication* app = QCoreApplication::instance();
@@ -71,7 +75,7 @@ void SourceDownload::start(FetchRequest request, Prompter* prompter) {
                 --g_pending;
             },
             Qt::QueuedConnection);
-    }).detach();
+    });
 }
 
 void SourceDownload::cancel() {
@@ -81,6 +85,11 @@ void SourceDownload::cancel() {
 }
 
 void SourceDownload::jobDone(const std::shared_ptr<Job>& job) {
+    // Its last step was to post this: the join is immediate.
+    if (auto worker = m_workers.find(job.get()); worker != m_workers.end()) {
+        worker->second.join();
+        m_workers.erase(worker);
+    }
     if (job != m_job) {
         removeWritten(job->request);
         return;

@@ -4,7 +4,9 @@
 
 #include <QObject>
 
+#include <map>
 #include <memory>
+#include <thread>
 
 namespace tw {
 class Prompter;
@@ -19,7 +21,9 @@ class SourceDownload : public QObject {
     Q_OBJECT
 public:
     explicit SourceDownload(QObject* parent = nullptr);
-    /// A download still running is cancelled and its file removed when it ends.
+    /// Downloads still running are cancelled and waited for (a transfer ends at once when
+    /// cancelled; the owner closes its executor first, so no credentials prompt can hold
+    /// one); a file one wrote is removed.
     ~SourceDownload() override;
 
     /// Starts fetching `request` (destFile names the file to write) with `prompter` answering
@@ -43,6 +47,8 @@ private:
     void jobDone(const std::shared_ptr<Job>& job);
 
     std::shared_ptr<Job> m_job;
+    /// Every worker not yet joined, by its job.
+    std::map<Job*, std::thread> m_workers;
 };
 
 } // namespace tw::gui
