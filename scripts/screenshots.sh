@@ -287,6 +287,12 @@ else
   key Escape
 fi
 
+# Whatever the program printed is worth reading: a window should open without warnings.
+if [ -s "$work/program.log" ]; then
+  echo "--- the program printed:" >&2
+  cat "$work/program.log" >&2
+fi
+
 if [ "$keep" = 1 ]; then
   echo "The desktop is on DISPLAY=$DISPLAY; press Enter to take it down."
   read -r _
