@@ -1,6 +1,7 @@
 // The mail settings dialog: the port's range, refused texts, and its test mail through a real
 // SMTP server with the typed values, also when the window behind the progress goes away.
 
+#include "TypeText.h"
 #include "dialogs/CMailServerDlg.h"
 #include "dialogs/TestMail.h"
 #include "net/MailSender.h"
@@ -29,20 +30,7 @@ using tw::gui::CMailServerDlg;
 
 namespace {
 
-/// Typed text: ASCII as key presses, Japanese as the input method commits it.
-void typeText(QWidget* widget, const QString& text) {
-    bool ascii = true;
-    for (QChar c : text) {
-        ascii = ascii && c.unicode() < 0x80;
-    }
-    if (ascii) {
-        QTest::keyClicks(widget, text);
-        return;
-    }
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QCoreApplication::sendEvent(widget, &event);
-}
+using tw::test::typeText;
 
 struct OpenDialog {
     explicit OpenDialog(const MailServerSettings& stored) : dialog(stored) {

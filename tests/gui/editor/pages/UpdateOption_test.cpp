@@ -1,6 +1,7 @@
 // The update option page driven as a user would, on a real sheet: enabling rules, what OK stores
 // (a multi-line body whole, a refused address), and test mails through a real SMTP server.
 
+#include "TypeText.h"
 #include "editor/pages/CRNOption.h"
 #include "editor/sheet/CDefineSheet.h"
 #include "platform/Desktop.h"
@@ -29,20 +30,7 @@ using tw::gui::CRNOption;
 
 namespace {
 
-/// Typed text: ASCII as key presses, Japanese as the input method commits it.
-void typeText(QWidget* widget, const QString& text) {
-    bool ascii = true;
-    for (QChar c : text) {
-        ascii = ascii && c.unicode() < 0x80;
-    }
-    if (ascii) {
-        QTest::keyClicks(widget, text);
-        return;
-    }
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QCoreApplication::sendEvent(widget, &event);
-}
+using tw::test::typeText;
 
 std::string cp932(const QString& text) {
     return tw::toCp932(text.toStdString());
