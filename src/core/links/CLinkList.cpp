@@ -46,8 +46,8 @@ bool isBlank(std::string_view line) {
 }
 
 /// True when the reader passes over something in `text`: a block cut off (a sibling that died
-/// in mid-append), a block opened inside another (the next append after such a cut), or lines
-/// outside any block.
+/// in mid-append), a block opened inside another or a line run into the next opening line (the
+/// next append after such a cut), or lines outside any block.
 bool losesRecords(std::string_view text) {
     const std::string_view open = withoutLineEnd(FetchSettings::kOpenLine);
     const std::string_view close = withoutLineEnd(FetchSettings::kCloseLine);
@@ -57,6 +57,11 @@ bool losesRecords(std::string_view text) {
         const std::string_view raw = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         const std::string_view line = withoutLineEnd(raw);
+        // A cut line runs into the next record's opening line.
+        if ((line.find(open) != std::string_view::npos && line != open) ||
+            (line.find(close) != std::string_view::npos && line != close)) {
+            return true;
+        }
         if (line == open) {
             if (inside) {
                 return true;
@@ -227,6 +232,7 @@ int CLinkList::load(const std::string& folder, bool force) {
         m_links.clear();
         m_dirty = false;
     }
+    m_loaded = false;
     m_loadedFileSize = 0;
     m_loadedDamaged = false;
     m_folder = trimFolder(folder);
@@ -246,6 +252,7 @@ int CLinkList::load(const std::string& folder, bool force) {
     }
     readList();
     releaseLock(LockKind::Append);
+    m_loaded = true;
     return 1;
 }
 
@@ -301,7 +308,8 @@ int CLinkList::save() {
         releaseLock(LockKind::Dialog);
         return 0;
     }
-    if (m_folder.empty()) {
+    // A refused load leaves the folder to whoever holds it.
+    if (!m_loaded) {
         return -1;
     }
     while (!acquireLock(LockKind::Append)) {

@@ -71,8 +71,8 @@ public:
     /// Writes the list when it was changed, then releases the locks. Records another program
     /// appended after the load are kept at the end, byte for byte. The new file replaces
     /// brl.hlk in one rename, so a crash leaves the old or the new file. 0 saved or nothing to
-    /// save; -1 failed (the user was told, the list stays changed) or cancelled at the busy
-    /// question.
+    /// save; -1 failed (the user was told, the list stays changed), cancelled at the busy
+    /// question, or the last load was refused (a changed list is then never written).
     int save();
 
     /// Asked by save() while the append lock is held by someone else; text is the question
@@ -185,6 +185,7 @@ private:
     std::string m_folder;
     std::string m_heldDialogLock;
     std::string m_heldAppendLock;
+    bool m_loaded = false;
     std::int64_t m_loadedFileSize = 0;
     bool m_loadedDamaged = false;
     std::string m_damagedCopy;
