@@ -14,7 +14,8 @@
 namespace tw::test {
 
 /// nginx in the foreground on 127.0.0.1 at a free port, serving the folder `www` as static files
-/// (with Last-Modified from the files' times); its configuration, logs and pid live in `work`.
+/// (with Last-Modified from the files' times); its configuration, logs, pid and temporary folders
+/// live in `work`, its prefix.
 /// Stopped by its process id when the object goes.
 class LocalNginx {
 public:
@@ -31,11 +32,6 @@ public:
                               << "error_log " << work << "/error.log;\n"
                               << "events { worker_connections 64; }\n"
                               << "http {\n  access_log off;\n"
-                              << "  client_body_temp_path " << work << "/body;\n"
-                              << "  proxy_temp_path " << work << "/proxy;\n"
-                              << "  fastcgi_temp_path " << work << "/fastcgi;\n"
-                              << "  uwsgi_temp_path " << work << "/uwsgi;\n"
-                              << "  scgi_temp_path " << work << "/scgi;\n"
                               << "  types { application/zip zip; text/html html; }\n"
                               << "  server {\n    listen 127.0.0.1:" << m_port << ";\n"
                               << "    root " << www << ";\n  }\n}\n";

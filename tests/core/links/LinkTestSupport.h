@@ -1,8 +1,6 @@
 #pragma once
 
 #include "links/CLinkList.h"
-#include "records/FetchSettings.h"
-#include "support/TempFolder.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -27,22 +25,18 @@ inline FetchSettings makeLink(const std::string& file, const std::string& addres
 inline std::string onDisk(const FetchSettings& link) {
     std::string text;
     for (const char ch : link.toText()) {
-        if (ch == '\n') {
-            text += '\r';
-        }
-        text += ch;
+        text += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
     }
     return text;
 }
 
-/// The addresses of the records in the folder's list file, in file order.
+/// The addresses in the folder's list file, in file order.
 inline std::vector<std::string> addressesIn(const std::string& folder) {
     std::vector<std::string> addresses;
     CLinkList reader;
-    if (reader.load(folder, true) == 1) {
-        for (const FetchSettings& link : reader.links()) {
-            addresses.push_back(link.targetUrl);
-        }
+    reader.load(folder, true);
+    for (const FetchSettings& link : reader.links()) {
+        addresses.push_back(link.targetUrl);
     }
     return addresses;
 }
@@ -52,25 +46,22 @@ inline bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
-/// What the downloader sibling does to add a link: take the append lock (waiting while another
-/// program holds it), append the record's bytes, drop the lock.
+/// What the downloader sibling does to add a link: append under the append lock, waiting while
+/// another program holds it.
 inline bool siblingAppend(const std::string& folder, const std::string& bytes) {
     const std::string lock = folder + "/append.lock";
     int fd;
-    while ((fd = ::open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)) < 0) {
-        if (errno != EEXIST) {
-            return false;
-        }
+    while ((fd = ::open(lock.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)) < 0 && errno == EEXIST) {
         ::sched_yield();
     }
-    ::close(fd);
     const int list = ::open((folder + "/brl.hlk").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    const bool ok = list >= 0 &&
+    const bool ok = fd >= 0 && list >= 0 &&
                     ::write(list, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    if (list >= 0) {
-        ::close(list);
+    ::close(list);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(lock.c_str());
     }
-    ::unlink(lock.c_str());
     return ok;
 }
 
