@@ -313,6 +313,11 @@ int CLinkList::save() {
         return -1;
     }
     while (!acquireLock(LockKind::Append)) {
+        if (::access(lockPath(LockKind::Append).c_str(), F_OK) != 0 && errno == ENOENT) {
+            // Nobody holds it: released just now, or the folder refuses files (writing says so).
+            acquireLock(LockKind::Append);
+            break;
+        }
         const BusyAnswer answer = askBusy();
         if (answer == BusyAnswer::Cancel) {
             return -1;

@@ -31,6 +31,17 @@ class Prompter;
 /// Thread use: the owner (the dialog's thread) calls everything; while the worker runs (not
 /// isIdle()) the owner only reads (count, link, links, localPath) and may stop the worker.
 /// Texts are code page 932; messages go to the prompter given at construction.
+///
+/// How a link update dialog uses it:
+/// - open: load(effectiveFolder(stored, downloads), false); on 0 ask whether to use the file
+///   anyway, and load(folder, true) on yes. Rows: count(), link(i), localPath(i) (exists or not;
+///   "" is a name that cannot be used, shown as an error).
+/// - update all: setDownloadOption(), startWorker(executor, dialog); pressed again, stopWorker().
+///   A double-click: startWorker(executor, dialog, row). Rows change in linkResult().
+/// - delete: remove() or removeWithFile(); rename and edit: checkFileName() (Unusable: the
+///   message, Exists: the question), then replace(); sorting a column: sortBy().
+/// - another folder: save(), and only when that returned 0, load(newFolder, false); closing:
+///   wait until isIdle(), then save().
 class CLinkList {
 public:
     enum class LockKind { Dialog, Append };

@@ -121,6 +121,16 @@ TEST_F(LinkListFile, TheBusyQuestionRetriesCancelsOrWritesWithoutTakingTheOthers
     EXPECT_EQ(read("brl.hlk"), onDisk(makeLink("b.zip", "b")));
     EXPECT_EQ(read("append.lock"), "Brindle[4]") << "a lock this list did not take stays";
     EXPECT_FALSE(exists(m_dir / "dialog.lock"));
+
+    // A folder gone meanwhile is no busy lock: the save fails and says so.
+    TempFolder gone;
+    ASSERT_EQ(m_links.load(gone.path(), false), 1);
+    m_links.replaceAll({});
+    std::filesystem::remove_all(gone.path());
+    EXPECT_EQ(m_links.save(), -1);
+    EXPECT_EQ(asked.size(), 4u);
+    EXPECT_EQ(m_prompter.messages(),
+              std::vector<std::string>{jp("リンクリストを書き出せませんでした。")});
 }
 
 TEST_F(LinkListFile, AFileThatCannotBeReadWholeIsKeptAsideBeforeTheSave) {
