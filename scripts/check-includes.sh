@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a file under src/core includes upwards. The layers, lowest first:
-#   util <- records <- platform <- net <- watch <- app, with ports (interfaces only) beside
-#   records, usable from platform upwards.
+#   util <- records <- platform <- net <- watch <- links <- app, with ports (interfaces only)
+#   beside records, usable from platform upwards.
 # Every include names its folder from src/core ("net/CFetch.h"); "../" paths and Qt headers are
 # refused as well, since the core builds and runs without Qt. The build enforces the same order
 # for sources (src/core/CMakeLists.txt); this also covers headers that no source includes.
@@ -15,7 +15,8 @@ declare -A allowed=(
   [platform]="util records ports platform"
   [net]="util records ports platform net"
   [watch]="util records ports platform net watch"
-  [app]="util records ports platform net watch app"
+  [links]="util records ports platform net watch links"
+  [app]="util records ports platform net watch links app"
 )
 
 status=0

@@ -1,0 +1,213 @@
+#include "LinkTestSupport.h"
+
+#include "support/FakePrompter.h"
+#include "support/TempFolder.h"
+#include "util/Cp932.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace tw::test {
+namespace {
+
+using Lock = CLinkList::LockKind;
+using Answer = CLinkList::BusyAnswer;
+
+class LinkListFile : public ::testing::Test {
+protected:
+    void writeList(const std::vector<FetchSettings>& links, const std::string& extra = "") {
+        std::string bytes;
+        for (const FetchSettings& link : links) {
+            bytes += onDisk(link);
+        }
+        TempFolder::writeFile(m_dir / "brl.hlk", bytes + extra);
+    }
+    std::string read(const std::string& name) const { return TempFolder::readFile(m_dir / name); }
+    std::vector<std::string> folderEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempFolder m_dir;
+    FakePrompter m_prompter;
+    CLinkList m_links{&m_prompter};
+};
+
+TEST_F(LinkListFile, NamesFromTheFileAreCutAndNamesLeavingTheFolderAreNeverUsed) {
+    writeList({makeLink("C:\\dl\\a.zip", "a"), makeLink("../../etc/passwd", "b"),
+               makeLink("sub\\..", "c"), makeLink("", "d")});
+    ASSERT_EQ(m_links.load(m_dir.path() + "\\/ ", false), 1);
+    EXPECT_EQ(m_links.folder(), m_dir.path());
+    EXPECT_EQ(m_links.localPath(0), m_dir / "a.zip");
+    EXPECT_EQ(m_links.localPath(1), m_dir / "passwd");
+    EXPECT_EQ(m_links.link(2).destFile, "..");
+    EXPECT_EQ(m_links.localPath(2), "");
+    EXPECT_EQ(m_links.localPath(3), "");
+    EXPECT_EQ(m_links.checkLink(2), kLinkError);
+    EXPECT_EQ(m_links.removeWithFile(2), 0);
+    EXPECT_TRUE(std::filesystem::is_directory(m_dir.path()));
+    EXPECT_EQ(m_links.lockHolder(Lock::Dialog).rfind("Tarnwick[", 0), 0u);
+}
+
+// A list that was refused must hold nothing: it would delete another program's lock later.
+TEST_F(LinkListFile, ARefusedLoadHoldsNoLockAndWritesNothing) {
+    TempFolder other;
+    TempFolder::writeFile(other / "dialog.lock", "Brindle[1]");
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    EXPECT_EQ(m_links.load(other.path(), false), 0);
+    EXPECT_FALSE(m_links.holdsDialogLock());
+    EXPECT_FALSE(exists(m_dir / "dialog.lock")) << "the earlier folder's lock is given back";
+    m_links.replaceAll({makeLink("x", "x")});
+    EXPECT_EQ(m_links.save(), -1);
+    EXPECT_EQ(TempFolder::readFile(other / "dialog.lock"), "Brindle[1]");
+    EXPECT_FALSE(exists(other / "brl.hlk"));
+
+    std::filesystem::remove(other / "dialog.lock");
+    TempFolder::writeFile(other / "append.lock", "Brindle[2]");
+    EXPECT_EQ(m_links.load(other.path(), false), 0);
+    EXPECT_FALSE(exists(other / "dialog.lock"));
+    EXPECT_EQ(m_links.load(other.path(), true), 1);
+    EXPECT_TRUE(m_links.holdsDialogLock());
+    EXPECT_FALSE(exists(other / "append.lock"));
+}
+
+TEST_F(LinkListFile, SaveKeepsRecordsAppendedAfterTheLoadByteForByte) {
+    writeList({makeLink("a.zip", "a"), makeLink("b.zip", "b")});
+    TempFolder::writeFile(m_dir / "tmp.hlk", "an earlier crashed save");
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    // LF line ends and a key of its own: copied, not rewritten.
+    const std::string appended =
+        "\t//{{TOP\nDest: c.zip\nBrnd: 7\n\tEND}}//\n" + onDisk(makeLink("d.zip", "d"));
+    ASSERT_TRUE(siblingAppend(m_dir.path(), appended));
+    m_links.sortBy(CLinkList::Column::File, true);
+    ASSERT_EQ(m_links.save(), 0);
+    EXPECT_EQ(read("brl.hlk"),
+              onDisk(makeLink("b.zip", "b")) + onDisk(makeLink("a.zip", "a")) + appended);
+    EXPECT_EQ(read("tmp.hlk"), "an earlier crashed save");
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"brl.hlk", "tmp.hlk"}));
+    EXPECT_TRUE(m_prompter.messages().empty());
+
+    // Unchanged: the file is not touched.
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    std::filesystem::remove(m_dir / "brl.hlk");
+    EXPECT_EQ(m_links.save(), 0);
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"tmp.hlk"});
+}
+
+TEST_F(LinkListFile, TheBusyQuestionRetriesCancelsOrWritesWithoutTakingTheOthersLock) {
+    writeList({makeLink("a.zip", "a")});
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    m_links.replace(0, makeLink("b.zip", "b"));
+    TempFolder::writeFile(m_dir / "append.lock", "Brindle[4]");
+    std::vector<Answer> answers = {Answer::Cancel, Answer::No, Answer::No, Answer::Yes};
+    std::vector<std::string> asked;
+    m_links.setBusyQuestion([&](const std::string& text) {
+        asked.push_back(text);
+        const Answer answer = answers.front();
+        answers.erase(answers.begin());
+        return answer;
+    });
+    EXPECT_EQ(m_links.save(), -1);
+    EXPECT_TRUE(m_links.isDirty());
+    EXPECT_TRUE(m_links.holdsDialogLock());
+    EXPECT_EQ(m_links.save(), 0);
+    EXPECT_EQ(asked, std::vector<std::string>(4, jp("更新データファイルが他の作業で使用中です。\n"
+                                                    "データを強制的に書き出しますか？\n")));
+    EXPECT_EQ(read("brl.hlk"), onDisk(makeLink("b.zip", "b")));
+    EXPECT_EQ(read("append.lock"), "Brindle[4]") << "a lock this list did not take stays";
+    EXPECT_FALSE(exists(m_dir / "dialog.lock"));
+
+    // A folder gone meanwhile is no busy lock: the save fails and says so.
+    TempFolder gone;
+    ASSERT_EQ(m_links.load(gone.path(), false), 1);
+    m_links.replaceAll({});
+    std::filesystem::remove_all(gone.path());
+    EXPECT_EQ(m_links.save(), -1);
+    EXPECT_EQ(asked.size(), 4u);
+    EXPECT_EQ(m_prompter.messages(),
+              std::vector<std::string>{jp("リンクリストを書き出せませんでした。")});
+}
+
+TEST_F(LinkListFile, AFileThatCannotBeReadWholeIsKeptAsideBeforeTheSave) {
+    const std::string cut = "\t//{{TOP\r\nDest: c.zip\r\nTarg: http://h/";
+    // A sibling that died in mid-append; then its next append runs into the cut line.
+    for (const std::string& tail : {cut, cut + onDisk(makeLink("d", "d"))}) {
+        writeList({makeLink("a.zip", "a"), makeLink("b.zip", "b")}, tail);
+        const std::string original = read("brl.hlk");
+        ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+        m_links.remove(0);
+        ASSERT_EQ(m_links.save(), 0);
+        EXPECT_EQ(TempFolder::readFile(m_links.damagedCopy()), original);
+        EXPECT_NE(m_prompter.messages().back().find(m_links.damagedCopy()), std::string::npos);
+    }
+    EXPECT_EQ(m_links.damagedCopy(), m_dir / "brl.hlk_1.damaged");
+    writeList({makeLink("a.zip", "a")}, "\r\n  \r\n"); // blanks after the records are no damage
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    m_links.remove(0);
+    ASSERT_EQ(m_links.save(), 0);
+    EXPECT_EQ(m_prompter.messages().size(), 2u);
+}
+
+// A rename that fails must neither count as saved nor lose the new list.
+TEST_F(LinkListFile, AFailedRenameKeepsTheNewListUnderItsTemporaryNameAndSaysWhere) {
+    // brl.hlk becomes a folder that a file cannot replace, of the size loaded (no tail to copy).
+    const std::string target = m_dir / "brl.hlk";
+    const auto makeFolder = [&] {
+        std::filesystem::create_directory(target);
+        TempFolder::writeFile(target + "/inside", "x");
+    };
+    makeFolder();
+    struct stat folder {};
+    ::stat(target.c_str(), &folder);
+    std::filesystem::remove_all(target);
+    TempFolder::writeFile(target, std::string(static_cast<std::size_t>(folder.st_size), ' '));
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    m_links.replaceAll({makeLink("a.zip", "a")});
+    std::filesystem::remove(target);
+    makeFolder();
+
+    EXPECT_EQ(m_links.save(), -1);
+    EXPECT_TRUE(m_links.isDirty());
+    EXPECT_EQ(read("tmp.hlk"), onDisk(makeLink("a.zip", "a")));
+    ASSERT_EQ(m_prompter.messages().size(), 1u);
+    EXPECT_EQ(m_prompter.messages()[0].rfind(jp("リンクリストを書き出せませんでした。"), 0), 0u);
+    EXPECT_NE(m_prompter.messages()[0].find(m_dir / "tmp.hlk"), std::string::npos);
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"brl.hlk", "tmp.hlk"}));
+}
+
+TEST_F(LinkListFile, NewFileNamesAreCheckedWithoutCreatingAnythingAndSortingComparesBytes) {
+    TempFolder::writeFile(m_dir / "taken.zip", "x");
+    std::filesystem::create_directory(m_dir / "sub");
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    using Check = CLinkList::NameCheck;
+    EXPECT_EQ(m_links.checkFileName("new.zip"), Check::Usable);
+    EXPECT_EQ(m_links.checkFileName("taken.zip"), Check::Exists);
+    const std::vector<std::string> unusable = {
+        "", ".", "..", "a/b", "a\\b", "-rf", "sub", std::string(300, 'n'), std::string("a\0b", 3)};
+    for (const std::string& name : unusable) {
+        EXPECT_EQ(m_links.checkFileName(name), Check::Unusable) << name;
+    }
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"dialog.lock", "sub", "taken.zip"}));
+
+    m_links.replaceAll(
+        {makeLink("1", "x", "\x82\xa0"), makeLink("2", "y", "b"), makeLink("3", "z", "a")});
+    m_links.sortBy(CLinkList::Column::Name, false);
+    EXPECT_EQ(m_links.link(0).destFile + m_links.link(1).destFile + m_links.link(2).destFile,
+              "321");
+}
+
+TEST(LinkFolder, TheStoredDefaultMeansTheDownloadFolder) {
+    for (const std::string stored : {"c:", "C:", "c:\\", "c: ", ""}) {
+        EXPECT_EQ(CLinkList::effectiveFolder(stored, "/home/u/Downloads"), "/home/u/Downloads");
+    }
+    EXPECT_EQ(CLinkList::effectiveFolder("/data/links", "/d"), "/data/links");
+    EXPECT_EQ(CLinkList::effectiveFolder("c:\\links", "/d"), "c:\\links");
+}
+
+} // namespace
+} // namespace tw::test
