@@ -64,6 +64,9 @@ CTimingPage::CTimingPage(QWidget* parent)
                         const char* upper) {
         auto* spin = new CNumSpin(edit, this);
         layout->insertWidget(layout->indexOf(edit) + 1, spin);
+        // The arrows stand beside the edit, no taller than it.
+        spin->setFixedHeight(edit->sizeHint().height());
+        layout->addStretch(1);
         edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("00000")));
         edit->setAlignment(Qt::AlignRight);
         edit->setUpper(QString::fromLatin1(upper));
@@ -216,6 +219,7 @@ void CTimingPage::pickDate() {
     calendar->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
     calendar->setFirstDayOfWeek(Qt::Sunday);
     calendar->setSelectionMode(QCalendarWidget::SingleSelection);
+    calendar->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     calendar->setDateRange(QDate(kCentury, 1, 1), QDate(kCentury + 99, 12, 31));
     if (selected.isValid()) {
         calendar->setSelectedDate(
