@@ -206,12 +206,22 @@ private slots:
         QCOMPARE(date(), QStringLiteral("60/02/29"));
         type("dayEdit", "30");
         QVERIFY(!pressOK());
-        QCOMPARE(m_messages, QStringList{QStringLiteral("2060年2月30日という日はありません。")});
+        type("monthEdit", "13");
+        QVERIFY(!pressOK());
+        QCOMPARE(m_messages,
+                 (QStringList{QStringLiteral("2060年2月30日という日はありません。"),
+                              QStringLiteral("「月」には1から12までの数を入れてください。")}));
+        type("monthEdit", "2");
         type("dayEdit", "29");
         QVERIFY(pressOK());
         QCOMPARE(stored(), QStringLiteral("once open %1 0").arg(localTime(2060, 2, 29)));
         open(m_stored);
         QCOMPARE(date(), QStringLiteral("60/02/29"));
+
+        // A date the two-digit year cannot show is not moved into this century: today stands.
+        m_stored.dateValue = localTime(1999, 12, 31);
+        open(m_stored);
+        QCOMPARE(date(), QStringLiteral("25/03/05"));
     }
 
     void aOnceDateRefusesAnInterval() {
