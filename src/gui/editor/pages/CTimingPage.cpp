@@ -110,8 +110,8 @@ void CTimingPage::showItem() {
     m_ui->scheduleBox->setCurrentIndex(m_scheduleIndex);
     m_ui->timingBox->setCurrentIndex(m_timingIndex);
     for (int day = 0; day < 7; ++day) {
-        m_weekdays[day]->setChecked(m_scheduleIndex == Weekly ? (watched.dateValue >> day) & 1
-                                                              : day == now.tm_wday);
+        m_weekdays[day]->setChecked(
+            m_scheduleIndex == Weekly ? ((watched.dateValue >> day) & 1) != 0 : day == now.tm_wday);
     }
 
     showDate(now);
