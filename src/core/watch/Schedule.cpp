@@ -81,6 +81,10 @@ std::time_t dayOfThisMonth(int day, const Clock& clock) {
     return midnightOf(today.tm_year, today.tm_mon, day);
 }
 
+std::time_t localMidnight(int year, int month, int day) {
+    return midnightOf(year - 1900, month - 1, day);
+}
+
 std::time_t addSeconds(std::time_t moment, long long seconds) {
     std::time_t sum;
     if (__builtin_add_overflow(moment, seconds, &sum)) {

@@ -26,6 +26,9 @@ std::time_t nextWeekdayMidnight(int bits, const Clock& clock);
 std::time_t nextMidnight(const Clock& clock);
 /// The local midnight of `day` in this month; a day past the month's end carries over.
 std::time_t dayOfThisMonth(int day, const Clock& clock);
+/// The local midnight of a calendar date (`month` 1 to 12), as a once item stores its date;
+/// days and months past their end carry over.
+std::time_t localMidnight(int year, int month, int day);
 
 /// `moment + seconds`, held at the limits of time_t instead of overflowing.
 std::time_t addSeconds(std::time_t moment, long long seconds);
