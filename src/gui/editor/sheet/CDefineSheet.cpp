@@ -100,6 +100,19 @@ bool CDefineSheet::showPage(SheetPage* page) {
     return m_current == index;
 }
 
+void CDefineSheet::bringBack(SheetPage* page) {
+    const int index = m_tabs->indexOf(page);
+    if (index < 0) {
+        return;
+    }
+    if (m_tabs->currentIndex() != index) {
+        m_switchingBack = true;
+        m_tabs->setCurrentIndex(index);
+        m_switchingBack = false;
+    }
+    m_current = index;
+}
+
 void CDefineSheet::tabChanged(int index) {
     if (m_switchingBack || !m_open) {
         return;
@@ -130,7 +143,7 @@ void CDefineSheet::accept() {
         if (page->created() && !page->onOK()) {
             // Nothing is handed over from an OK that did not finish, not even on Cancel.
             m_confirmed = false;
-            showPage(page);
+            bringBack(page);
             return;
         }
     }

@@ -74,6 +74,9 @@ public:
     SheetPage* currentPage() const;
     /// Makes `page` the current tab when the current one lets the user go.
     bool showPage(SheetPage* page);
+    /// Brings a page that refuses a field back into view as it stands, without the leave and
+    /// show steps: what the user typed there stays for them to fix.
+    void bringBack(SheetPage* page);
 
     void tell(const QString& text);
     bool ask(const QString& text);

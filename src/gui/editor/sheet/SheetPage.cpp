@@ -48,7 +48,7 @@ QString SheetPage::shownText(const std::string& cp932) {
 }
 
 void SheetPage::refuseField(const QString& message, QWidget* control) {
-    m_sheet->showPage(this);
+    m_sheet->bringBack(this);
     m_sheet->tell(message);
     if (control) {
         control->setFocus(Qt::OtherFocusReason);
