@@ -11,6 +11,7 @@ key Down
 key shift+Tab shift+Tab shift+Tab
 key space
 wait_window "サイトの定義"
+# The check option tab is pictured with a page in its source view (docs/check-option-page.png).
 for tab in page timing update-option check-option form-data connection; do
   shot_window "sheet-$tab"
   key ctrl+Tab
