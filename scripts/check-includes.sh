@@ -16,6 +16,7 @@ declare -A allowed=(
   [net]="util records ports platform net"
   [watch]="util records ports platform net watch"
   [app]="util records ports platform net watch app"
+  [feed]="util records ports platform net feed"
 )
 
 status=0
