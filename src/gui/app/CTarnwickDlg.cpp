@@ -653,7 +653,7 @@ void CTarnwickDlg::startAnnounceFeed() {
     m_announceFeed = std::make_unique<CAnnounceFeed>(CAnnounceFeed::Services{
         m_executor,
         m_app.programFolder(),
-        {},
+        m_app.paths().configFolder,
         &m_prompter,
         [self] { return self ? self->askAnnouncement() : CAnnounceFeed::Answer::Later; },
         [self](const std::string* announcedUrl) {
