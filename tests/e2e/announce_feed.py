@@ -71,6 +71,10 @@ class AnnounceFeed(unittest.TestCase):
         while time.time() < deadline:
             if condition():
                 return
+            with open(self.stderr, encoding="utf-8", errors="replace") as f:
+                if "running the check cycle in this terminal" in f.read():
+                    # The sanitizer builds leave the window out.
+                    self.skipTest("this tarnwick was built without the window")
             if self.process.poll() is not None:
                 self.fail(f"tarnwick ended ({self.process.returncode}) before {what}")
             time.sleep(0.1)
@@ -85,8 +89,10 @@ class AnnounceFeed(unittest.TestCase):
         write_value(self.config, ("brlHelper",), "State", "open")
         env = dict(tarnwick_env(self.root, self.home, self.bin), QT_QPA_PLATFORM="offscreen",
                    TARNWICK_TEST_ANNOUNCE_DELAY_MS="0", TARNWICK_TEST_ANNOUNCE_ANSWER="yes")
-        self.process = subprocess.Popen([tarnwick_binary()], env=env, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+        self.stderr = os.path.join(self.root, "stderr.txt")
+        with open(self.stderr, "w") as err:
+            self.process = subprocess.Popen([tarnwick_binary()], env=env,
+                                            stdout=subprocess.DEVNULL, stderr=err)
 
         self.wait_for(lambda: read_value(self.config, ("Tarnwick",), "Identifier"),
                       "hand-over to the download helper")
