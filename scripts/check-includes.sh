@@ -17,6 +17,7 @@ declare -A allowed=(
   [watch]="util records ports platform net watch"
   [links]="util records ports platform net watch links"
   [app]="util records ports platform net watch links app"
+  [feed]="util records ports platform net feed"
 )
 
 status=0

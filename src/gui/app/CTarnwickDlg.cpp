@@ -12,6 +12,8 @@
 #include "dialogs/ProgramIcon.h"
 #include "editor/sheet/CDefineSheet.h"
 #include "editor/watchlist/WatchListDialog.h"
+#include "feed/AnnounceSettings.h"
+#include "feed/CAnnounceDlg.h"
 #include "platform/Clock.h"
 #include "ports/Executor.h"
 #include "util/Cp932.h"
@@ -251,6 +253,7 @@ void CTarnwickDlg::initialise() {
     watchMessages();
     m_session.start();
     m_executor.post([this] { command(Internal::PickUpHandOver); });
+    startAnnounceFeed();
 }
 
 void CTarnwickDlg::watchMessages() {
@@ -377,7 +380,12 @@ void CTarnwickDlg::endSession() {
     // The loop that queued messages would wait for is ending: a failed save says so at once.
     // Workers waiting on this thread are let go before the session waits for a running check.
     m_prompter.setQueued(false);
+    if (m_announceDlg) {
+        m_announceDlg->done(CAnnounceDlg::kLater);
+    }
     m_session.shutdown();
+    // After the executor has closed: a worker waiting on its question is let go at once.
+    m_announceFeed.reset();
 }
 
 void CTarnwickDlg::changeEvent(QEvent* event) {
@@ -638,6 +646,51 @@ bool CTarnwickDlg::imageCheck(const std::string& address) {
     record.targetUrl = path;
     m_session.display(record);
     return true;
+}
+
+void CTarnwickDlg::startAnnounceFeed() {
+    const QPointer<CTarnwickDlg> self(this);
+    m_announceFeed = std::make_unique<CAnnounceFeed>(CAnnounceFeed::Services{
+        m_executor,
+        m_app.programFolder(),
+        m_app.paths().configFolder,
+        &m_prompter,
+        [self] { return self ? self->askAnnouncement() : CAnnounceFeed::Answer::Later; },
+        [self](const std::string* announcedUrl) {
+            if (self) {
+                self->announced(announcedUrl);
+            }
+        },
+    });
+    m_announceFeed->create("Tarnwick", announceDefaultLocation());
+    m_announceFeed->start(announceDelayMs(), m_app.ownVersionNumber(), "free");
+}
+
+CAnnounceFeed::Answer CTarnwickDlg::askAnnouncement() {
+    if (m_ended) {
+        return CAnnounceFeed::Answer::Later;
+    }
+    auto* dialog = new CAnnounceDlg(this);
+    m_announceDlg = dialog;
+    if (announceAnswersItself()) {
+        QTimer::singleShot(0, dialog, [dialog] { dialog->yesButton()->click(); });
+    }
+    const int result = dialog->exec();
+    // The window may have ended while the dialog was open: it then counts as another time.
+    const bool ended = m_ended || !m_announceDlg;
+    delete m_announceDlg;
+    return ended ? CAnnounceFeed::Answer::Later : CAnnounceDlg::answerFor(result);
+}
+
+void CTarnwickDlg::announced(const std::string* announcedUrl) {
+    if (announcedUrl) {
+        FetchSettings record;
+        record.targetUrl = *announcedUrl;
+        record.itemTag = "__Watch_Ann";
+        m_session.display(record);
+    }
+    // The address lives in the feed: it goes only after the display bridge has its copy.
+    m_announceFeed.reset();
 }
 
 void CTarnwickDlg::openHelp(const QString& section) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "feed/CAnnounceFeed.h"
 #include "ports/WatchListObserver.h"
 #include "records/FetchSettings.h"
 
@@ -24,6 +25,7 @@ class WatchSettings;
 
 namespace tw::gui {
 
+class CAnnounceDlg;
 class CDefineSheet;
 class CRenewCheckWnd;
 class GuiPrompter;
@@ -133,6 +135,9 @@ private:
     void openMailSettings();
     void openSheet(const WatchSettings& item, WatchItemId id);
     void runHeldSheetRequest();
+    void startAnnounceFeed();
+    CAnnounceFeed::Answer askAnnouncement();
+    void announced(const std::string* announcedUrl);
 
     CTarnwickApp& m_app;
     WindowSession& m_session;
@@ -153,6 +158,9 @@ private:
     bool m_inTray = false;
     bool m_ended = false;
     bool m_sessionEnded = false;
+    /// The announcement feed until its result has arrived or the window ends.
+    std::unique_ptr<CAnnounceFeed> m_announceFeed;
+    QPointer<CAnnounceDlg> m_announceDlg;
 };
 
 } // namespace tw::gui

@@ -1,0 +1,135 @@
+#include "ProgramFixture.h"
+#include "feed/CAnnounceDlg.h"
+#include "feed/CAnnounceFeed.h"
+#include "platform/RegistryKey.h"
+
+#include <httplib.h>
+
+#include <QPushButton>
+
+#include <optional>
+#include <thread>
+
+using tw::CAnnounceFeed;
+using tw::gui::CAnnounceDlg;
+
+namespace {
+
+/// Serves the announcement file with the ID the test sets.
+class AnnounceServer {
+public:
+    AnnounceServer() {
+        m_server.Get("/announce.dat", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content("Url_: http://news.example/" + std::to_string(id.load()) +
+                                ".html\r\nID__: " + std::to_string(id.load()) + "\r\n",
+                            "text/plain");
+        });
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        while (!m_server.is_running()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ~AnnounceServer() {
+        m_server.stop();
+        m_thread.join();
+    }
+    std::string address() const {
+        return "http://127.0.0.1:" + std::to_string(m_port) + "/announce.dat";
+    }
+    std::atomic<int> id{1};
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = 0;
+};
+
+struct Run {
+    int asked = 0;
+    std::optional<std::string> url;
+    std::string annId;
+};
+
+} // namespace
+
+class AnnounceDlgTest : public QObject {
+    Q_OBJECT
+
+private:
+    /// One start of the feed on this (the GUI) thread; `answer` acts on the dialog once shown.
+    Run offer(int id, std::function<void(CAnnounceDlg&)> answer) {
+        m_server.id = id;
+        Run run;
+        bool arrived = false;
+        tw::gui::QtExecutor executor;
+        CAnnounceFeed feed({executor, m_data.path(), m_config.path(), nullptr,
+                            [&] {
+                                ++run.asked;
+                                CAnnounceDlg dialog;
+                                return dialog.ask();
+                            },
+                            [&](const std::string* url) {
+                                if (url) {
+                                    run.url = *url;
+                                }
+                                arrived = true;
+                            }});
+        tw::RegistryKey key(std::string(CAnnounceFeed::kKeyPrefix) + "\\Tarnwick", false, nullptr,
+                            m_config.path());
+        key.writeString("Location", m_server.address());
+        feed.create("Tarnwick", "");
+        auto answering = tw::test::whenModal<CAnnounceDlg>(std::move(answer));
+        feed.start(0, 120, "free");
+        if (!QTest::qWaitFor([&] { return arrived; }, 60000)) {
+            qWarning("no result from the feed");
+        }
+        feed.destroy();
+        run.annId = key.readString("AnnID");
+        return run;
+    }
+
+    tw::test::TempFolder m_data;
+    tw::test::TempFolder m_config;
+    AnnounceServer m_server;
+
+private slots:
+    void yesGivesTheAddressAndRemembersTheId() {
+        // Enter: "はい" is the default button.
+        Run run = offer(3, [](CAnnounceDlg& d) { QTest::keyClick(&d, Qt::Key_Return); });
+        QCOMPARE(run.asked, 1);
+        QCOMPARE(run.url.value_or("-"), std::string("http://news.example/3.html"));
+        QCOMPARE(run.annId, std::string("3"));
+        // Answered: the same announcement is not offered again.
+        QCOMPARE(offer(3, [](CAnnounceDlg& d) { d.done(QDialog::Accepted); }).asked, 0);
+    }
+
+    void declineRemembersWithoutAddress() {
+        Run run =
+            offer(5, [](CAnnounceDlg& d) { QTest::mouseClick(d.declineButton(), Qt::LeftButton); });
+        QCOMPARE(run.asked, 1);
+        QVERIFY(!run.url);
+        QCOMPARE(run.annId, std::string("5"));
+    }
+
+    void escapeCountsAsDecline() {
+        Run run = offer(6, [](CAnnounceDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); });
+        QCOMPARE(run.asked, 1);
+        QVERIFY(!run.url);
+        QCOMPARE(run.annId, std::string("6"));
+    }
+
+    void anotherTimeLeavesTheIdAndAsksAgain() {
+        const auto later = [](CAnnounceDlg& d) {
+            QTest::mouseClick(d.laterButton(), Qt::LeftButton);
+        };
+        Run first = offer(7, later);
+        QCOMPARE(first.asked, 1);
+        QVERIFY(!first.url);
+        QCOMPARE(first.annId, std::string("6"));
+        QCOMPARE(offer(7, later).asked, 1);
+    }
+};
+
+QTEST_MAIN(AnnounceDlgTest)
+#include "AnnounceDlg_test.moc"
