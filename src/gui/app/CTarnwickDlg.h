@@ -127,7 +127,7 @@ private:
     void openTrayMenu(int which);
     void pickUpHandOver();
     void openHelp(const QString& section);
-    void notYet();
+    void openLinkUpdate();
     void endSession();
     void openWatchList();
     void openMailSettings();
