@@ -38,7 +38,8 @@ void CLinkEditDlg::accept() {
             toCp932Exact(fields[field].first->text().toStdString(), &refused);
         if (!cp932) {
             if (m_teller) {
-                m_teller(tr("「%1」の文字「%2」(U+%3) は保存できません。\n別の文字に置き換えてください。")
+                m_teller(tr("「%1」の文字「%2」(U+%3) "
+                            "は保存できません。\n別の文字に置き換えてください。")
                              .arg(fields[field].second->text(), QString::fromUcs4(&refused, 1),
                                   QString::number(static_cast<uint>(refused), 16)
                                       .toUpper()

@@ -1,6 +1,7 @@
 #include "links/CLinkUpdateDlg.h"
 
 #include "app/QtText.h"
+#include "dialogs/ProgramIcon.h"
 #include "editor/CFolder.h"
 #include "links/CLinkEditDlg.h"
 #include "links/FileNameDelegate.h"
@@ -31,10 +32,7 @@ constexpr int kColumnWidths[LinkListModel::ColumnCount] = {140, 140, 380};
 CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Prompter* prompter,
                                int downloadOption, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CLinkUpdateDlg>()), m_executor(executor),
-      m_links(prompter), m_model(new LinkListModel(this)),
-      m_idleMovie(new QMovie(QStringLiteral(":/anim/searching.gif"), {}, this)),
-      m_busyMovie(new QMovie(QStringLiteral(":/anim/downloading.gif"), {}, this)),
-      m_editAction(new QAction(tr("リンク編集"), this)),
+      m_links(prompter), m_editAction(new QAction(tr("リンク編集"), this)),
       m_renameAction(new QAction(tr("ファイル名変更"), this)),
       m_removeAction(new QAction(tr("リンク削除"), this)),
       m_removeFileAction(new QAction(tr("ファイル削除"), this)),
@@ -42,6 +40,11 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
       m_downloadOption(downloadOption) {
     m_ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    // Also registers the images and animations compiled into the library.
+    setWindowIcon(programIcon());
+    m_model = new LinkListModel(this);
+    m_idleMovie = new QMovie(QStringLiteral(":/anim/searching.gif"), {}, this);
+    m_busyMovie = new QMovie(QStringLiteral(":/anim/downloading.gif"), {}, this);
     m_messenger = [this](QMessageBox::Icon icon, const QString& text,
                          QMessageBox::StandardButtons buttons) {
         QMessageBox box(icon, windowTitle(), text, buttons, this);
@@ -61,16 +64,16 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
 
     QTreeView* list = m_ui->list;
     list->setModel(m_model);
-    list->setItemDelegateForColumn(
-        LinkListModel::FileColumn,
-        new FileNameDelegate(
-            [this](int row, const QString& text) {
-                // After the editor has gone: a message box now would take its focus and end
-                // the edit a second time.
-                QMetaObject::invokeMethod(
-                    this, [this, row, text] { finishRename(row, text); }, Qt::QueuedConnection);
-            },
-            [this] { return !busy(); }, this));
+    list->setItemDelegateForColumn(LinkListModel::FileColumn,
+                                   new FileNameDelegate(
+                                       [this](int row, const QString& text) {
+                                           // After the editor has gone: a message box now would
+                                           // take its focus and end the edit a second time.
+                                           QMetaObject::invokeMethod(
+                                               this, [this, row, text] { finishRename(row, text); },
+                                               Qt::QueuedConnection);
+                                       },
+                                       [this] { return !busy(); }, this));
     for (int column = 0; column < LinkListModel::ColumnCount; ++column) {
         list->setColumnWidth(column, kColumnWidths[column]);
     }
@@ -80,12 +83,10 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
     connect(list, &QTreeView::doubleClicked, this, [this] { refreshRow(firstSelectedRow()); });
     connect(list, &QWidget::customContextMenuRequested, this, &CLinkUpdateDlg::openContextMenu);
 
+    // Shown in the menu; the keys themselves are the list's (eventFilter).
     m_removeAction->setShortcut(QKeySequence(Qt::Key_Delete));
     m_removeFileAction->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Delete));
-    for (QAction* action : {m_removeAction, m_removeFileAction}) {
-        action->setShortcutContext(Qt::WidgetShortcut);
-        list->addAction(action);
-    }
+    list->installEventFilter(this);
     connect(m_editAction, &QAction::triggered, this, &CLinkUpdateDlg::editSelected);
     connect(m_renameAction, &QAction::triggered, this, &CLinkUpdateDlg::renameSelected);
     connect(m_removeAction, &QAction::triggered, this, [this] { removeSelected(false); });
@@ -95,8 +96,7 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
     connect(m_ui->closeButton, &QPushButton::clicked, this, &CLinkUpdateDlg::reject);
     connect(m_ui->updateButton, &QPushButton::clicked, this, &CLinkUpdateDlg::updateAll);
     connect(m_ui->removeButton, &QPushButton::clicked, this, [this] { removeSelected(false); });
-    connect(m_ui->removeFileButton, &QPushButton::clicked, this,
-            [this] { removeSelected(true); });
+    connect(m_ui->removeFileButton, &QPushButton::clicked, this, [this] { removeSelected(true); });
     connect(m_ui->folderButton, &QPushButton::clicked, this, &CLinkUpdateDlg::browseFolder);
 
     // A GIF that loops a limited number of times still plays for the whole refresh.
@@ -167,6 +167,18 @@ void CLinkUpdateDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+bool CLinkUpdateDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ui->list && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete &&
+            (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::ShiftModifier)) {
+            removeSelected(key->modifiers() == Qt::ShiftModifier);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CLinkUpdateDlg::reject() {
@@ -294,10 +306,7 @@ void CLinkUpdateDlg::linkDone() {
     if (m_toDisplay) {
         // Once the worker has let go of this thread.
         QMetaObject::invokeMethod(
-            this,
-            [this, record = *m_toDisplay] {
-                emit displayRequested(record);
-            },
+            this, [this, record = *m_toDisplay] { emit displayRequested(record); },
             Qt::QueuedConnection);
         m_toDisplay.reset();
     }

@@ -92,6 +92,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     enum class Running { No, All, One };
@@ -114,9 +115,9 @@ private:
     std::unique_ptr<Ui::CLinkUpdateDlg> m_ui;
     Executor& m_executor;
     CLinkList m_links;
-    LinkListModel* m_model;
-    QMovie* m_idleMovie;
-    QMovie* m_busyMovie;
+    LinkListModel* m_model = nullptr;
+    QMovie* m_idleMovie = nullptr;
+    QMovie* m_busyMovie = nullptr;
     QAction* m_editAction;
     QAction* m_renameAction;
     QAction* m_removeAction;
