@@ -101,6 +101,7 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
 
     // A GIF that loops a limited number of times still plays for the whole refresh.
     connect(m_busyMovie, &QMovie::finished, m_busyMovie, &QMovie::start);
+    m_idleMovie->jumpToFrame(0);
     m_ui->animation->setFixedSize(m_idleMovie->frameRect().size().expandedTo(QSize(32, 32)));
 
     // The proportions of a 444 by 205 unit dialog in this font.
