@@ -226,6 +226,16 @@ void CLinkUpdateDlg::fillRows() {
     m_model->setRows(std::move(rows));
 }
 
+void CLinkUpdateDlg::showBusy(bool busy) {
+    // What would do nothing now looks so; "全て更新" stays, to stop a run of all links.
+    for (QWidget* control :
+         {static_cast<QWidget*>(m_ui->closeButton), static_cast<QWidget*>(m_ui->removeButton),
+          static_cast<QWidget*>(m_ui->removeFileButton), static_cast<QWidget*>(m_ui->folderButton),
+          static_cast<QWidget*>(m_ui->folderEdit)}) {
+        control->setEnabled(!busy);
+    }
+}
+
 void CLinkUpdateDlg::setAnimation(bool playing) {
     if (playing) {
         m_idleMovie->stop();
@@ -267,6 +277,7 @@ bool CLinkUpdateDlg::startWorker(Running kind, int onlyIndex) {
     }
     setCursor(Qt::BusyCursor);
     setAnimation(true);
+    showBusy(true);
     if (kind == Running::All) {
         m_ui->updateButton->setText(tr("更新中止"));
     }
@@ -301,6 +312,7 @@ void CLinkUpdateDlg::linkDone() {
     m_running = Running::No;
     setAnimation(false);
     unsetCursor();
+    showBusy(false);
     if (was == Running::All) {
         m_ui->updateButton->setText(tr("リンク更新"));
     }
@@ -486,11 +498,13 @@ void CLinkUpdateDlg::sortByColumn(int column) {
     const bool descending = !m_sortDescending[column];
     m_sortDescending = {};
     m_sortDescending[column] = descending;
-    m_sortColumn = column;
     m_model->setSortMark(column, descending ? tr("▽") : tr("△"));
 }
 
 void CLinkUpdateDlg::openContextMenu(const QPoint& position) {
+    if (busy()) {
+        return;
+    }
     const bool one = m_ui->list->selectionModel()->selectedRows().size() == 1;
     m_editAction->setEnabled(one);
     m_renameAction->setEnabled(one);

@@ -104,6 +104,7 @@ private:
     int imageAtFill(int index) const;
     bool startWorker(Running kind, int onlyIndex);
     void setAnimation(bool playing);
+    void showBusy(bool busy);
     int firstSelectedRow() const;
     QList<int> selectedRows() const;
     void openContextMenu(const QPoint& position);
@@ -127,7 +128,6 @@ private:
     int m_downloadOption;
     Running m_running = Running::No;
     std::optional<FetchSettings> m_toDisplay;
-    int m_sortColumn = 0;
     std::array<bool, 3> m_sortDescending{};
     Messenger m_messenger;
     LinkEditor m_linkEditor;
