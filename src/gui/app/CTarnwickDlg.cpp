@@ -14,6 +14,7 @@
 #include "editor/watchlist/WatchListDialog.h"
 #include "feed/AnnounceSettings.h"
 #include "feed/CAnnounceDlg.h"
+#include "links/CLinkUpdateDlg.h"
 #include "platform/Clock.h"
 #include "ports/Executor.h"
 #include "util/Cp932.h"
@@ -286,7 +287,7 @@ void CTarnwickDlg::command(int id) {
         openWatchList();
         break;
     case MainMenu::FolderUpdate:
-        notYet();
+        openLinkUpdate();
         break;
     case MainMenu::MailSettings:
         openMailSettings();
@@ -702,8 +703,21 @@ void CTarnwickDlg::openHelp(const QString& section) {
     QDesktopServices::openUrl(helpPageUrl(section));
 }
 
-void CTarnwickDlg::notYet() {
-    m_prompter.showMessage(toCp932(tr("この機能はまだありません。")));
+void CTarnwickDlg::openLinkUpdate() {
+    CLinkUpdateDlg dialog(m_app.linkSaveFolder, m_executor, &m_prompter, m_app.linkDownloadOption,
+                          this);
+    connect(&dialog, &CLinkUpdateDlg::displayRequested, this,
+            [this](const FetchSettings& record) { display(DisplayKind::Record, record); });
+    // The sheet opens over the dialog, which waits for it as for a sent message.
+    connect(&dialog, &CLinkUpdateDlg::newSiteRequested, this,
+            [this](const FetchSettings& record) { newSite(&record); });
+    if (dialog.start()) {
+        dialog.exec();
+    }
+    if (dialog.folder() != m_app.linkSaveFolder) {
+        m_app.linkSaveFolder = dialog.folder();
+        m_app.saveSettings();
+    }
 }
 
 } // namespace tw::gui

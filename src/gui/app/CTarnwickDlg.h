@@ -129,7 +129,7 @@ private:
     void openTrayMenu(int which);
     void pickUpHandOver();
     void openHelp(const QString& section);
-    void notYet();
+    void openLinkUpdate();
     void endSession();
     void openWatchList();
     void openMailSettings();

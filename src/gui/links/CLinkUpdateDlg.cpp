@@ -1,0 +1,521 @@
+#include "links/CLinkUpdateDlg.h"
+
+#include "app/QtText.h"
+#include "dialogs/ProgramIcon.h"
+#include "editor/CFolder.h"
+#include "links/CLinkEditDlg.h"
+#include "links/FileNameDelegate.h"
+#include "links/LinkListModel.h"
+#include "ui_CLinkUpdateDlg.h"
+
+#include <QAction>
+#include <QDir>
+#include <QEventLoop>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMovie>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tw::gui {
+
+namespace {
+
+constexpr int kColumnWidths[LinkListModel::ColumnCount] = {140, 140, 380};
+
+} // namespace
+
+CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Prompter* prompter,
+                               int downloadOption, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::CLinkUpdateDlg>()), m_executor(executor),
+      m_links(prompter), m_editAction(new QAction(tr("リンク編集"), this)),
+      m_renameAction(new QAction(tr("ファイル名変更"), this)),
+      m_removeAction(new QAction(tr("リンク削除"), this)),
+      m_removeFileAction(new QAction(tr("ファイル削除"), this)),
+      m_newSiteAction(new QAction(tr("ウォッチアイテム"), this)), m_storedFolder(folder),
+      m_downloadOption(downloadOption) {
+    m_ui->setupUi(this);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    // Also registers the images and animations compiled into the library.
+    setWindowIcon(programIcon());
+    m_model = new LinkListModel(this);
+    m_idleMovie = new QMovie(QStringLiteral(":/anim/searching.gif"), {}, this);
+    m_busyMovie = new QMovie(QStringLiteral(":/anim/downloading.gif"), {}, this);
+    m_messenger = [this](QMessageBox::Icon icon, const QString& text,
+                         QMessageBox::StandardButtons buttons) {
+        QMessageBox box(icon, windowTitle(), text, buttons, this);
+        return static_cast<QMessageBox::StandardButton>(box.exec());
+    };
+    m_links.setBusyQuestion([this](const std::string& text) {
+        switch (message(QMessageBox::Question, fromCp932(text),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+        case QMessageBox::Yes:
+            return CLinkList::BusyAnswer::Yes;
+        case QMessageBox::No:
+            return CLinkList::BusyAnswer::No;
+        default:
+            return CLinkList::BusyAnswer::Cancel;
+        }
+    });
+
+    QTreeView* list = m_ui->list;
+    list->setModel(m_model);
+    list->setItemDelegateForColumn(LinkListModel::FileColumn,
+                                   new FileNameDelegate(
+                                       [this](int row, const QString& text) {
+                                           // After the editor has gone: a message box now would
+                                           // take its focus and end the edit a second time.
+                                           QMetaObject::invokeMethod(
+                                               this, [this, row, text] { finishRename(row, text); },
+                                               Qt::QueuedConnection);
+                                       },
+                                       [this] { return !busy(); }, this));
+    for (int column = 0; column < LinkListModel::ColumnCount; ++column) {
+        list->setColumnWidth(column, kColumnWidths[column]);
+    }
+    list->header()->setSectionsClickable(true);
+    list->header()->setSortIndicatorShown(false);
+    connect(list->header(), &QHeaderView::sectionClicked, this, &CLinkUpdateDlg::sortByColumn);
+    connect(list, &QTreeView::doubleClicked, this, [this] { refreshRow(firstSelectedRow()); });
+    connect(list, &QWidget::customContextMenuRequested, this, &CLinkUpdateDlg::openContextMenu);
+
+    // Shown in the menu; the keys themselves are the list's (eventFilter).
+    m_removeAction->setShortcut(QKeySequence(Qt::Key_Delete));
+    m_removeFileAction->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Delete));
+    list->installEventFilter(this);
+    connect(m_editAction, &QAction::triggered, this, &CLinkUpdateDlg::editSelected);
+    connect(m_renameAction, &QAction::triggered, this, &CLinkUpdateDlg::renameSelected);
+    connect(m_removeAction, &QAction::triggered, this, [this] { removeSelected(false); });
+    connect(m_removeFileAction, &QAction::triggered, this, [this] { removeSelected(true); });
+    connect(m_newSiteAction, &QAction::triggered, this, &CLinkUpdateDlg::newSiteFromSelected);
+
+    connect(m_ui->closeButton, &QPushButton::clicked, this, &CLinkUpdateDlg::reject);
+    connect(m_ui->updateButton, &QPushButton::clicked, this, &CLinkUpdateDlg::updateAll);
+    connect(m_ui->removeButton, &QPushButton::clicked, this, [this] { removeSelected(false); });
+    connect(m_ui->removeFileButton, &QPushButton::clicked, this, [this] { removeSelected(true); });
+    connect(m_ui->folderButton, &QPushButton::clicked, this, &CLinkUpdateDlg::browseFolder);
+
+    // A GIF that loops a limited number of times still plays for the whole refresh.
+    connect(m_busyMovie, &QMovie::finished, m_busyMovie, &QMovie::start);
+    m_idleMovie->jumpToFrame(0);
+    m_ui->animation->setFixedSize(m_idleMovie->frameRect().size().expandedTo(QSize(32, 32)));
+
+    // The proportions of a 444 by 205 unit dialog in this font.
+    const QFontMetrics metrics(font());
+    resize(444 * metrics.averageCharWidth() / 4, 205 * metrics.height() / 8);
+}
+
+CLinkUpdateDlg::~CLinkUpdateDlg() {
+    if (busy()) {
+        // The program is quitting under the dialog: the worker reports through this thread, so
+        // it is let through until it has ended (at once when the executor refuses it).
+        m_links.stopWorker(true);
+        QEventLoop loop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
+            if (!busy() || m_links.isIdle()) {
+                loop.quit();
+            }
+        });
+        poll.start(10);
+        loop.exec();
+    }
+    if (!m_saved) {
+        m_links.save();
+    }
+}
+
+std::string CLinkUpdateDlg::downloadFolder() {
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString folder =
+        !downloads.isEmpty() && QDir(downloads).exists() ? downloads : QDir::homePath();
+    return toCp932(folder);
+}
+
+bool CLinkUpdateDlg::start() {
+    const std::string folder = CLinkList::effectiveFolder(m_storedFolder, downloadFolder());
+    if (m_links.load(folder, false) == 0) {
+        if (message(QMessageBox::Question,
+                    tr("リンクファイルが他で使用されている可能性があります。\n"
+                       "更新ダイアログが開けません\nリンクファイルを強制的に使用しますか？\n"),
+                    QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+            return false;
+        }
+        m_links.load(folder, true);
+    }
+    m_ui->folderEdit->setFolder(fromCp932(m_links.folder()));
+    setAnimation(false);
+    fillRows();
+    return true;
+}
+
+void CLinkUpdateDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        setMinimumWidth(width());
+    }
+}
+
+void CLinkUpdateDlg::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        applyFolder();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool CLinkUpdateDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ui->list && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete &&
+            (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::ShiftModifier)) {
+            removeSelected(key->modifiers() == Qt::ShiftModifier);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CLinkUpdateDlg::reject() {
+    if (busy()) {
+        return;
+    }
+    m_saved = true;
+    m_links.save();
+    QDialog::reject();
+}
+
+void CLinkUpdateDlg::done(int result) {
+    // Not while a worker runs: it reports to this dialog, and the list is saved at the end.
+    if (busy()) {
+        return;
+    }
+    QDialog::done(result);
+}
+
+QMessageBox::StandardButton CLinkUpdateDlg::message(QMessageBox::Icon icon, const QString& text,
+                                                    QMessageBox::StandardButtons buttons) {
+    return m_messenger(icon, text, buttons);
+}
+
+int CLinkUpdateDlg::imageAtFill(int index) const {
+    const std::string path = m_links.localPath(index);
+    if (path.empty()) {
+        return LinkListModel::Failed;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        return LinkListModel::FileMissing;
+    }
+    std::fclose(file);
+    return LinkListModel::FileExists;
+}
+
+void CLinkUpdateDlg::fillRows() {
+    QList<LinkListModel::Row> rows;
+    const std::vector<FetchSettings> links = m_links.links();
+    for (int index = 0; index < static_cast<int>(links.size()); ++index) {
+        rows.append(LinkListModel::rowOf(links[index], imageAtFill(index)));
+    }
+    m_model->setRows(std::move(rows));
+}
+
+void CLinkUpdateDlg::showBusy(bool busy) {
+    // What would do nothing now looks so; "全て更新" stays, to stop a run of all links.
+    for (QWidget* control :
+         {static_cast<QWidget*>(m_ui->closeButton), static_cast<QWidget*>(m_ui->removeButton),
+          static_cast<QWidget*>(m_ui->removeFileButton), static_cast<QWidget*>(m_ui->folderButton),
+          static_cast<QWidget*>(m_ui->folderEdit)}) {
+        control->setEnabled(!busy);
+    }
+}
+
+void CLinkUpdateDlg::setAnimation(bool playing) {
+    if (playing) {
+        m_idleMovie->stop();
+        m_ui->animation->setMovie(m_busyMovie);
+        m_busyMovie->start();
+    } else {
+        m_busyMovie->stop();
+        m_ui->animation->setMovie(m_idleMovie);
+        m_idleMovie->jumpToFrame(0);
+    }
+}
+
+int CLinkUpdateDlg::firstSelectedRow() const {
+    const QList<int> rows = selectedRows();
+    return rows.isEmpty() ? -1 : rows.front();
+}
+
+QList<int> CLinkUpdateDlg::selectedRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index : m_ui->list->selectionModel()->selectedRows()) {
+        rows.append(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+bool CLinkUpdateDlg::startWorker(Running kind, int onlyIndex) {
+    if (busy()) {
+        return false;
+    }
+    // A worker that has reported its end sends nothing more: joining it cannot wait on us.
+    m_links.waitIdle();
+    m_links.setDownloadOption(m_downloadOption);
+    m_running = kind;
+    m_toDisplay.reset();
+    if (!m_links.startWorker(m_executor, *this, onlyIndex)) {
+        m_running = Running::No;
+        return false;
+    }
+    setCursor(Qt::BusyCursor);
+    setAnimation(true);
+    showBusy(true);
+    if (kind == Running::All) {
+        m_ui->updateButton->setText(tr("更新中止"));
+    }
+    return true;
+}
+
+void CLinkUpdateDlg::updateAll() {
+    if (m_running == Running::All) {
+        m_links.stopWorker();
+        return;
+    }
+    startWorker(Running::All, -1);
+}
+
+void CLinkUpdateDlg::refreshRow(int row) {
+    if (row < 0 || row >= m_model->rowCount()) {
+        return;
+    }
+    startWorker(Running::One, row);
+}
+
+void CLinkUpdateDlg::linkResult(int index, int result) {
+    const FetchSettings link = m_links.link(index);
+    m_model->setRow(index, LinkListModel::rowOf(link, result + 2));
+    if (m_running == Running::One && result == kLinkUpdated) {
+        m_toDisplay = link;
+    }
+}
+
+void CLinkUpdateDlg::linkDone() {
+    const Running was = m_running;
+    m_running = Running::No;
+    setAnimation(false);
+    unsetCursor();
+    showBusy(false);
+    if (was == Running::All) {
+        m_ui->updateButton->setText(tr("リンク更新"));
+    }
+    if (m_toDisplay) {
+        // Once the worker has let go of this thread.
+        QMetaObject::invokeMethod(
+            this, [this, record = *m_toDisplay] { emit displayRequested(record); },
+            Qt::QueuedConnection);
+        m_toDisplay.reset();
+    }
+}
+
+void CLinkUpdateDlg::removeSelected(bool withFile) {
+    if (busy()) {
+        return;
+    }
+    int removed = 0;
+    for (const int row : selectedRows()) {
+        const int at = row - removed;
+        const std::string path = m_links.localPath(at);
+        const int result = withFile ? m_links.removeWithFile(at) : m_links.remove(at);
+        if (result != 0) {
+            if (result < 0) {
+                message(QMessageBox::Warning,
+                        tr("ファイルを削除できませんでした。\n%1").arg(fromCp932(path)));
+            }
+            return;
+        }
+        m_model->removeRow(at);
+        ++removed;
+    }
+}
+
+void CLinkUpdateDlg::renameSelected() {
+    const int row = firstSelectedRow();
+    if (busy() || row < 0) {
+        return;
+    }
+    const QModelIndex index = m_model->index(row, LinkListModel::FileColumn);
+    m_ui->list->setCurrentIndex(index);
+    m_ui->list->edit(index);
+}
+
+bool CLinkUpdateDlg::acceptFileName(const std::string& name) {
+    switch (m_links.checkFileName(name)) {
+    case CLinkList::NameCheck::Unusable:
+        message(QMessageBox::Warning, tr("使用できないファイル名です\n他の名前にして下さい"));
+        return false;
+    case CLinkList::NameCheck::Exists:
+        return message(QMessageBox::Question,
+                       tr("同名ファイルが存在しています\nファイル名を変更しますか？"),
+                       QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    case CLinkList::NameCheck::Usable:
+        break;
+    }
+    return true;
+}
+
+void CLinkUpdateDlg::finishRename(int row, const QString& text) {
+    if (busy() || row < 0 || row >= m_model->rowCount() || text.isEmpty()) {
+        return;
+    }
+    bool lossless = true;
+    const std::string name = toCp932(text, &lossless);
+    FetchSettings link = m_links.link(row);
+    if (lossless && name == link.destFile) {
+        return;
+    }
+    // A character the list file cannot hold makes a name as unusable as a "/" does.
+    if (!lossless) {
+        message(QMessageBox::Warning, tr("使用できないファイル名です\n他の名前にして下さい"));
+        return;
+    }
+    if (!acceptFileName(name)) {
+        return;
+    }
+    // Only the link changes: its next download goes to the new name.
+    link.destFile = name;
+    m_links.replace(row, link);
+    m_model->setRow(row, LinkListModel::rowOf(link, imageAtFill(row)));
+}
+
+void CLinkUpdateDlg::editSelected() {
+    const int row = firstSelectedRow();
+    if (busy() || row < 0) {
+        return;
+    }
+    std::array<std::string, 3> texts = m_model->row(row).texts;
+    const std::array<std::string, 3> shown = texts;
+    bool confirmed = false;
+    if (m_linkEditor) {
+        confirmed = m_linkEditor(texts);
+    } else {
+        CLinkEditDlg editor(
+            texts, [this](const QString& text) { message(QMessageBox::Warning, text); }, this);
+        confirmed = editor.exec() == QDialog::Accepted;
+        texts = editor.texts();
+    }
+    if (!confirmed || busy()) {
+        return;
+    }
+    if (texts[CLinkEditDlg::FileName] != shown[CLinkEditDlg::FileName] &&
+        !acceptFileName(texts[CLinkEditDlg::FileName])) {
+        return;
+    }
+    FetchSettings link = m_links.link(row);
+    std::string* const fields[3] = {&link.destFile, &link.name, &link.targetUrl};
+    bool changed = false;
+    for (int field = 0; field < 3; ++field) {
+        if (texts[field] != shown[field]) {
+            *fields[field] = texts[field];
+            changed = true;
+        }
+    }
+    if (changed) {
+        m_links.replace(row, link);
+        const int image = texts[CLinkEditDlg::FileName] != shown[CLinkEditDlg::FileName]
+                              ? imageAtFill(row)
+                              : m_model->row(row).image;
+        m_model->setRow(row, LinkListModel::rowOf(m_links.link(row), image));
+    }
+}
+
+void CLinkUpdateDlg::newSiteFromSelected() {
+    const int row = firstSelectedRow();
+    if (busy() || row < 0) {
+        return;
+    }
+    FetchSettings record = m_links.link(row);
+    record.destFile = m_links.localPath(row);
+    emit newSiteRequested(record);
+}
+
+void CLinkUpdateDlg::browseFolder() {
+    if (busy()) {
+        return;
+    }
+    if (m_ui->folderEdit->browse() == 0) {
+        applyFolder();
+    }
+}
+
+void CLinkUpdateDlg::applyFolder() {
+    if (busy()) {
+        return;
+    }
+    CFolder* edit = m_ui->folderEdit;
+    bool changed = false;
+    if (edit->commit(changed) != 0) {
+        edit->setFolder(fromCp932(m_links.folder()));
+        return;
+    }
+    if (!changed) {
+        return;
+    }
+    if (m_links.save() != 0) {
+        // Nothing is lost: the dialog stays on the folder whose list it still holds.
+        edit->setFolder(fromCp932(m_links.folder()));
+        return;
+    }
+    const std::string folder = toCp932(edit->folder());
+    // A refusal leaves the list empty: the other holder's list is not shown.
+    m_links.load(folder, false);
+    m_storedFolder = folder;
+    edit->setFolder(fromCp932(m_links.folder()));
+    fillRows();
+}
+
+void CLinkUpdateDlg::sortByColumn(int column) {
+    if (busy() || column < 0 || column >= LinkListModel::ColumnCount) {
+        return;
+    }
+    const std::vector<int> order = m_model->sortOrder(column, m_sortDescending[column]);
+    const std::vector<FetchSettings> links = m_links.links();
+    std::vector<FetchSettings> sorted;
+    sorted.reserve(links.size());
+    for (const int old : order) {
+        sorted.push_back(links.at(old));
+    }
+    // The list takes the shown order, so that it is saved.
+    m_links.replaceAll(std::move(sorted));
+    m_model->reorder(order);
+    const bool descending = !m_sortDescending[column];
+    m_sortDescending = {};
+    m_sortDescending[column] = descending;
+    m_model->setSortMark(column, descending ? tr("▽") : tr("△"));
+}
+
+void CLinkUpdateDlg::openContextMenu(const QPoint& position) {
+    if (busy()) {
+        return;
+    }
+    const bool one = m_ui->list->selectionModel()->selectedRows().size() == 1;
+    m_editAction->setEnabled(one);
+    m_renameAction->setEnabled(one);
+    QMenu menu(this);
+    menu.addAction(m_editAction);
+    menu.addAction(m_renameAction);
+    menu.addAction(m_removeAction);
+    menu.addAction(m_removeFileAction);
+    menu.addSeparator();
+    menu.addAction(m_newSiteAction);
+    menu.exec(m_ui->list->viewport()->mapToGlobal(position));
+}
+
+} // namespace tw::gui

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "links/CLinkList.h"
+#include "links/LinkReceiver.h"
+#include "records/FetchSettings.h"
+
+#include <QDialog>
+#include <QMessageBox>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QAction;
+class QMovie;
+
+namespace Ui {
+class CLinkUpdateDlg;
+}
+
+namespace tw {
+class Executor;
+class Prompter;
+} // namespace tw
+
+namespace tw::gui {
+
+class CFolder;
+class LinkListModel;
+
+/// "リンク更新": the links of one save folder, refreshed on a worker (all of them, or one on a
+/// double-click), edited, renamed, deleted, sorted, or turned into a new watch item. The
+/// folder's list stays locked while the dialog shows it, and is saved when it closes. While a
+/// worker runs, only "全て更新" (which then stops it) does anything, and the dialog does not
+/// close.
+class CLinkUpdateDlg : public QDialog, private LinkReceiver {
+    Q_OBJECT
+public:
+    /// Shows a message box: text, icon and buttons in, the button chosen out.
+    using Messenger = std::function<QMessageBox::StandardButton(
+        QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons)>;
+
+    /// `folder` is the stored save folder ("c:" or "" stand for the download folder); the worker
+    /// reports through `executor`; the list's own messages go to `prompter`.
+    CLinkUpdateDlg(const std::string& folder, Executor& executor, Prompter* prompter,
+                   int downloadOption, QWidget* parent = nullptr);
+    /// Waits for a worker that still runs (a program quitting under the dialog).
+    ~CLinkUpdateDlg() override;
+
+    /// Loads the folder's list (asking whether to break a lock held elsewhere) and fills the
+    /// rows. False when the user would not: the dialog is not to be shown.
+    bool start();
+
+    /// The save folder to store: the one handed in, or the one the user changed to.
+    const std::string& folder() const { return m_storedFolder; }
+    CLinkList& links() { return m_links; }
+    LinkListModel& model() const { return *m_model; }
+    /// True while a worker refreshes links (all of them, or one).
+    bool busy() const { return m_running != Running::No; }
+    /// The folder the user's "c:" means.
+    static std::string downloadFolder();
+
+    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
+    /// Replaces the link editor (tests): fills the texts and returns true for OK.
+    using LinkEditor = std::function<bool(std::array<std::string, 3>& texts)>;
+    void setLinkEditor(LinkEditor editor) { m_linkEditor = std::move(editor); }
+
+    // The commands.
+    void updateAll();
+    void refreshRow(int row);
+    void removeSelected(bool withFile);
+    void renameSelected();
+    void editSelected();
+    void newSiteFromSelected();
+    void browseFolder();
+    void applyFolder();
+    void sortByColumn(int column);
+    /// Ends a rename: the name is checked, and the link takes it or the row keeps its name.
+    void finishRename(int row, const QString& text);
+
+    void reject() override;
+    void done(int result) override;
+
+signals:
+    /// A refreshed link that was updated, to be shown (after a double-click).
+    void displayRequested(const tw::FetchSettings& record);
+    /// A link to become a new watch item; its destFile is the local file's path.
+    void newSiteRequested(const tw::FetchSettings& record);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    enum class Running { No, All, One };
+
+    void linkResult(int index, int result) override;
+    void linkDone() override;
+
+    void fillRows();
+    int imageAtFill(int index) const;
+    bool startWorker(Running kind, int onlyIndex);
+    void setAnimation(bool playing);
+    void showBusy(bool busy);
+    int firstSelectedRow() const;
+    QList<int> selectedRows() const;
+    void openContextMenu(const QPoint& position);
+    /// The checks of a new file name: true when the link may take it.
+    bool acceptFileName(const std::string& name);
+    QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& text,
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+    std::unique_ptr<Ui::CLinkUpdateDlg> m_ui;
+    Executor& m_executor;
+    CLinkList m_links;
+    LinkListModel* m_model = nullptr;
+    QMovie* m_idleMovie = nullptr;
+    QMovie* m_busyMovie = nullptr;
+    QAction* m_editAction;
+    QAction* m_renameAction;
+    QAction* m_removeAction;
+    QAction* m_removeFileAction;
+    QAction* m_newSiteAction;
+    std::string m_storedFolder;
+    int m_downloadOption;
+    Running m_running = Running::No;
+    std::optional<FetchSettings> m_toDisplay;
+    std::array<bool, 3> m_sortDescending{};
+    Messenger m_messenger;
+    LinkEditor m_linkEditor;
+    bool m_saved = false;
+    bool m_shown = false;
+};
+
+} // namespace tw::gui

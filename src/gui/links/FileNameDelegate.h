@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+#include <functional>
+
+namespace tw::gui {
+
+/// Label editing of a link's file name: the edit ends in `commit`, which decides whether the
+/// new name is taken (it updates the row itself); the model is never written by the delegate.
+class FileNameDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using Commit = std::function<void(int row, const QString& text)>;
+    using CanEdit = std::function<bool()>;
+
+    FileNameDelegate(Commit commit, CanEdit canEdit, QObject* parent = nullptr);
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override;
+
+private:
+    Commit m_commit;
+    CanEdit m_canEdit;
+};
+
+} // namespace tw::gui
