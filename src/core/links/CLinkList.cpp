@@ -2,6 +2,7 @@
 
 #include "net/CFetch.h"
 #include "net/FetchRequest.h"
+#include "platform/SystemPath.h"
 #include "ports/Executor.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
@@ -164,11 +165,11 @@ const std::string& CLinkList::heldLock(LockKind kind) const {
 }
 
 std::string CLinkList::lockPath(LockKind kind) const {
-    return m_folder + "/" + (kind == LockKind::Dialog ? kDialogLockName : kAppendLockName);
+    return m_diskFolder + "/" + (kind == LockKind::Dialog ? kDialogLockName : kAppendLockName);
 }
 
 std::string CLinkList::listPath() const {
-    return m_folder + "/" + kListName;
+    return m_diskFolder + "/" + kListName;
 }
 
 std::string CLinkList::holderLine(std::time_t now) {
@@ -236,6 +237,9 @@ int CLinkList::load(const std::string& folder, bool force) {
     m_loadedFileSize = 0;
     m_loadedDamaged = false;
     m_folder = trimFolder(folder);
+    // The folder's name on disk: a Japanese folder name is stored as code page 932 text, while
+    // the file system holds it in UTF-8.
+    m_diskFolder = systemPath(m_folder);
 
     if (!acquireLock(LockKind::Dialog)) {
         if (!force) {
@@ -367,7 +371,7 @@ int CLinkList::writeList() {
     }
 
     std::string temp;
-    const int fd = createFree(m_folder + "/" + kTempListName, 0600, temp);
+    const int fd = createFree(m_diskFolder + "/" + kTempListName, 0600, temp);
     if (fd < 0) {
         tell(jp("リンクリストを書き出せませんでした。"));
         return -1;
@@ -440,6 +444,14 @@ std::vector<FetchSettings> CLinkList::links() const {
 }
 
 std::string CLinkList::localPath(int index) const {
+    return pathBelow(m_folder, index);
+}
+
+std::string CLinkList::diskPath(int index) const {
+    return pathBelow(m_diskFolder, index);
+}
+
+std::string CLinkList::pathBelow(const std::string& folder, int index) const {
     std::lock_guard lock(m_mutex);
     if (index < 0 || index >= static_cast<int>(m_links.size())) {
         return {};
@@ -448,7 +460,7 @@ std::string CLinkList::localPath(int index) const {
     if (!usableFileName(name)) {
         return {};
     }
-    return m_folder + "/" + name;
+    return folder + "/" + name;
 }
 
 void CLinkList::replace(int index, const FetchSettings& record) {
@@ -476,7 +488,7 @@ int CLinkList::removeWithFile(int index) {
     if (index < 0 || index >= count()) {
         return 1;
     }
-    const std::string path = localPath(index);
+    const std::string path = diskPath(index);
     if (!path.empty() && ::unlink(path.c_str()) != 0 && errno != ENOENT) {
         return -1;
     }
@@ -519,14 +531,14 @@ CLinkList::NameCheck CLinkList::checkFileName(const std::string& name) const {
         name.front() == '-' || m_folder.empty()) {
         return NameCheck::Unusable;
     }
-    const std::string path = m_folder + "/" + name;
+    const std::string path = m_diskFolder + "/" + name;
     struct stat status {};
     if (::lstat(path.c_str(), &status) == 0) {
         return S_ISREG(status.st_mode) ? NameCheck::Exists : NameCheck::Unusable;
     }
-    const long longest = ::pathconf(m_folder.c_str(), _PC_NAME_MAX);
+    const long longest = ::pathconf(m_diskFolder.c_str(), _PC_NAME_MAX);
     if (name.size() > static_cast<std::size_t>(longest > 0 ? longest : NAME_MAX) ||
-        ::access(m_folder.c_str(), W_OK | X_OK) != 0) {
+        ::access(m_diskFolder.c_str(), W_OK | X_OK) != 0) {
         return NameCheck::Unusable;
     }
     return NameCheck::Usable;
@@ -550,7 +562,7 @@ int CLinkList::checkLink(int index) {
     if (index < 0 || index >= count()) {
         return kLinkOutOfRange;
     }
-    const std::string path = localPath(index);
+    const std::string path = diskPath(index);
     if (path.empty()) {
         return kLinkError;
     }
@@ -584,12 +596,12 @@ int CLinkList::checkLink(int index) {
 }
 
 int CLinkList::downloadLink(int index, int flags) {
-    std::string target = localPath(index);
+    std::string target = diskPath(index);
     if (target.empty()) {
         return -1;
     }
     FetchRequest request(link(index));
-    request.destFile = uniqueFileName(m_folder + "/" + kDownloadTempName);
+    request.destFile = uniqueFileName(m_diskFolder + "/" + kDownloadTempName);
     request.startOffset = 0;
     request.cancelRequested = &m_abort;
     CFetch fetch(m_prompter);

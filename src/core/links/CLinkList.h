@@ -117,9 +117,12 @@ public:
     /// A copy of link `index`; an empty record for an index out of range.
     FetchSettings link(int index) const;
     std::vector<FetchSettings> links() const;
-    /// folder + "/" + the link's file name; "" for an index out of range or a file name that
-    /// would leave the folder ("", ".", ".."): such a link is never downloaded or deleted.
+    /// folder + "/" + the link's file name (code page 932 text, as records hold it); "" for an
+    /// index out of range or a file name that would leave the folder ("", ".", ".."): such a
+    /// link is never downloaded or deleted.
     std::string localPath(int index) const;
+    /// The same as the file system names it (systemPath() of the folder), for opening the file.
+    std::string diskPath(int index) const;
     /// Stores `record` as link `index` (its destFile cut to a bare name); marks the list changed.
     void replace(int index, const FetchSettings& record);
     /// Removes the link (its file stays); 0 done, 1 index out of range.
@@ -180,6 +183,7 @@ public:
     static int resultAnswer(int result) { return result == kLinkUpdated ? 1 : 0; }
 
 private:
+    std::string pathBelow(const std::string& folder, int index) const;
     std::string& heldLock(LockKind kind);
     const std::string& heldLock(LockKind kind) const;
     void breakLock(LockKind kind);
@@ -194,6 +198,8 @@ private:
     Prompter* m_prompter;
     BusyQuestion m_busyQuestion;
     std::string m_folder;
+    /// m_folder as the file system names it; every path below the folder starts with it.
+    std::string m_diskFolder;
     std::string m_heldDialogLock;
     std::string m_heldAppendLock;
     bool m_loaded = false;

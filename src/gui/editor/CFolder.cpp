@@ -1,6 +1,7 @@
 #include "editor/CFolder.h"
 
 #include "app/QtText.h"
+#include "platform/SystemPath.h"
 #include "util/TextUtil.h"
 
 #include <QAction>
@@ -58,7 +59,8 @@ int CFolder::commit(bool& changed) {
         return 0;
     }
     changed = true;
-    std::string checked = toCp932(name);
+    // Checked where the file system has it: a Japanese name is stored as code page 932 text.
+    std::string checked = systemPath(toCp932(name));
     const int result = validateSaveFolder(checked);
     if (result != 0) {
         QMessageBox::warning(this, QString(), fromCp932(checked));

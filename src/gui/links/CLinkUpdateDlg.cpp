@@ -205,7 +205,7 @@ QMessageBox::StandardButton CLinkUpdateDlg::message(QMessageBox::Icon icon, cons
 }
 
 int CLinkUpdateDlg::imageAtFill(int index) const {
-    const std::string path = m_links.localPath(index);
+    const std::string path = m_links.diskPath(index);
     if (path.empty()) {
         return LinkListModel::Failed;
     }

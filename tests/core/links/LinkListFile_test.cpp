@@ -54,6 +54,28 @@ TEST_F(LinkListFile, NamesFromTheFileAreCutAndNamesLeavingTheFolderAreNeverUsed)
     EXPECT_EQ(m_links.lockHolder(Lock::Dialog).rfind("Tarnwick[", 0), 0u);
 }
 
+// A folder named in Japanese is held in UTF-8 on disk, while the program (and the settings
+// file) name it in code page 932.
+TEST_F(LinkListFile, AFolderWithAJapaneseNameIsFoundOnDisk) {
+    const std::string utf8 = m_dir / "ダウンロード";
+    std::filesystem::create_directory(utf8);
+    TempFolder::writeFile(utf8 + "/brl.hlk", onDisk(makeLink("a.zip", "a")));
+    TempFolder::writeFile(utf8 + "/a.zip", "kept");
+    const std::string folder = m_dir.path() + "/" + jp("ダウンロード");
+    ASSERT_EQ(m_links.load(folder, false), 1);
+    EXPECT_EQ(m_links.folder(), folder);
+    ASSERT_EQ(m_links.count(), 1);
+    EXPECT_EQ(m_links.localPath(0), folder + "/a.zip");
+    EXPECT_EQ(m_links.diskPath(0), utf8 + "/a.zip");
+    m_links.replaceAll({makeLink("a.zip", "a"), makeLink("b.zip", "b")});
+    ASSERT_EQ(m_links.save(), 0);
+    EXPECT_EQ(TempFolder::readFile(utf8 + "/brl.hlk"),
+              onDisk(makeLink("a.zip", "a")) + onDisk(makeLink("b.zip", "b")));
+    EXPECT_EQ(m_links.removeWithFile(0), 0);
+    EXPECT_FALSE(std::filesystem::exists(utf8 + "/a.zip"));
+    EXPECT_TRUE(m_prompter.messages().empty());
+}
+
 // A list that was refused must hold nothing: it would delete another program's lock later.
 TEST_F(LinkListFile, ARefusedLoadHoldsNoLockAndWritesNothing) {
     TempFolder other;

@@ -178,6 +178,13 @@ void EditsTest::folderCommitStripsAndChecks() {
     QCOMPARE(folder.commit(changed), 0);
     QVERIFY(changed);
     QCOMPARE(folder.folder(), sub);
+
+    // A Japanese name: the disk holds it in UTF-8, the program in code page 932.
+    const QString japanese = dir.path() + QStringLiteral("/ダウンロード");
+    QVERIFY(QDir().mkdir(japanese));
+    folder.setText(japanese);
+    QCOMPARE(folder.commit(changed), 0);
+    QCOMPARE(folder.folder(), japanese);
 }
 
 QTEST_MAIN(EditsTest)
