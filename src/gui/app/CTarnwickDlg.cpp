@@ -515,15 +515,15 @@ void CTarnwickDlg::newSite(const FetchSettings* record) {
 }
 
 void CTarnwickDlg::editItem(WatchItemId id) {
-    const int position = m_session.watchList().positionOf(id);
-    if (position < 0) {
-        if (m_sheetOpen) {
-            // It may still arrive (an item added during a check): look again when it is time.
-            m_heldSheetRequests.push_back([this, id] { editItem(id); });
-        }
+    if (m_sheetOpen) {
+        // Looked up when it is time: the item may change, go, or (added during a check) arrive.
+        m_heldSheetRequests.push_back([this, id] { editItem(id); });
         return;
     }
-    openSheet(m_session.watchList().itemAt(position), id);
+    const int position = m_session.watchList().positionOf(id);
+    if (position >= 0) {
+        openSheet(m_session.watchList().itemAt(position), id);
+    }
 }
 
 void CTarnwickDlg::openSheet(const WatchSettings& item, WatchItemId id) {
@@ -532,17 +532,12 @@ void CTarnwickDlg::openSheet(const WatchSettings& item, WatchItemId id) {
     }
     if (m_sheetOpen) {
         // Loading it now would throw away what the user is typing in the open sheet.
-        m_heldSheetRequests.push_back([this, item, id] {
-            if (id == 0 || m_session.watchList().positionOf(id) >= 0) {
-                openSheet(id == 0
-                              ? item
-                              : m_session.watchList().itemAt(m_session.watchList().positionOf(id)),
-                          id);
-            }
-        });
+        m_heldSheetRequests.push_back(
+            [this, item, id] { id == 0 ? openSheet(item, 0) : editItem(id); });
         return;
     }
     m_sheetOpen = true;
+    ++m_sheetOpenings;
     m_sheet->loadItem(item, id);
     m_sheet->exec();
     m_sheetOpen = false;
@@ -557,12 +552,14 @@ void CTarnwickDlg::openSheet(const WatchSettings& item, WatchItemId id) {
 }
 
 void CTarnwickDlg::runHeldSheetRequest() {
-    if (m_sheetOpen || m_heldSheetRequests.empty()) {
-        return;
+    // A request whose item has gone opens nothing: the next one is taken at once. One that
+    // opens the sheet takes the rest along when it closes.
+    const int openings = m_sheetOpenings;
+    while (!m_sheetOpen && openings == m_sheetOpenings && !m_heldSheetRequests.empty()) {
+        std::function<void()> request = std::move(m_heldSheetRequests.front());
+        m_heldSheetRequests.pop_front();
+        request();
     }
-    std::function<void()> request = std::move(m_heldSheetRequests.front());
-    m_heldSheetRequests.pop_front();
-    request();
 }
 
 void CTarnwickDlg::siteDefined(const WatchSettings& item, WatchItemId id) {

@@ -153,6 +153,7 @@ private:
     /// Sheet openings asked for while it was open, in the order asked.
     std::deque<std::function<void()>> m_heldSheetRequests;
     bool m_sheetOpen = false;
+    int m_sheetOpenings = 0;
     class ListWatcher;
     std::unique_ptr<ListWatcher> m_listWatcher;
     bool m_inTray = false;
