@@ -178,13 +178,14 @@ std::string CLinkList::holderLine(std::time_t now) {
 
 int CLinkList::acquireLock(LockKind kind) {
     if (m_folder.empty()) {
+        errno = ENOENT;
         return 0;
     }
     const std::string path = lockPath(kind);
     // One step: of two programs that try at once, exactly one creates the file.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
-        return 0;
+        return 0; // errno says why: EEXIST when another program holds it
     }
     writeAll(fd, holderLine(std::time(nullptr))); // only the file's existence counts
     ::close(fd);
@@ -317,10 +318,11 @@ int CLinkList::save() {
         return -1;
     }
     while (!acquireLock(LockKind::Append)) {
+        if (errno != EEXIST) {
+            break; // the folder refuses the lock file: writing says why
+        }
         if (::access(lockPath(LockKind::Append).c_str(), F_OK) != 0 && errno == ENOENT) {
-            // Nobody holds it: released just now, or the folder refuses files (writing says so).
-            acquireLock(LockKind::Append);
-            break;
+            continue; // released just now: take it, unless another program was quicker
         }
         const BusyAnswer answer = askBusy();
         if (answer == BusyAnswer::Cancel) {

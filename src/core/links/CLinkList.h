@@ -91,7 +91,8 @@ public:
     /// yes/no question is asked (yes writes anyway, no cancels); without both, save() cancels.
     void setBusyQuestion(BusyQuestion question);
 
-    /// 1 when the lock file was created by this call, 0 when it exists or cannot be created.
+    /// 1 when the lock file was created by this call, 0 when it exists (errno EEXIST) or cannot
+    /// be created (errno says why).
     int acquireLock(LockKind kind);
     /// Deletes the lock file if this list created it; nothing otherwise.
     void releaseLock(LockKind kind);
