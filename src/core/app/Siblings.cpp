@@ -1,12 +1,12 @@
 #include "app/Siblings.h"
 
 #include "app/CTarnwickApp.h"
-#include "ports/Prompter.h"
 #include "platform/Desktop.h"
 #include "platform/MessageBus.h"
 #include "platform/RegistryKey.h"
-#include "platform/SystemPath.h"
+#include "ports/Prompter.h"
 #include "util/Cp932.h"
+#include "util/SystemPath.h"
 
 #include <cstdio>
 #include <sys/stat.h>

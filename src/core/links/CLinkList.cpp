@@ -2,11 +2,11 @@
 
 #include "net/CFetch.h"
 #include "net/FetchRequest.h"
-#include "platform/SystemPath.h"
 #include "ports/Executor.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/SafeFile.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 #include "watch/CheckArea.h"
 

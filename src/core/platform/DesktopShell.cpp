@@ -1,6 +1,6 @@
 #include "platform/DesktopShell.h"
 
-#include "platform/SystemPath.h"
+#include "util/SystemPath.h"
 
 #include <cerrno>
 #include <csignal>

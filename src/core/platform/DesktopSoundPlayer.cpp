@@ -1,6 +1,6 @@
 #include "platform/DesktopSoundPlayer.h"
 
-#include "platform/SystemPath.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 
 #include <climits>

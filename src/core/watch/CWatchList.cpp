@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
+#include "util/ErrorText.h"
 #include "util/SafeFile.h"
 #include "util/TextUtil.h"
 #include "watch/ItemChecker.h"
@@ -44,25 +45,6 @@ void removeStaleTempFiles(const std::string& folder, const std::string& listName
             std::error_code ignored;
             std::filesystem::remove(it->path(), ignored);
         }
-    }
-}
-
-std::string reasonText(int error) {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-        return jp("アクセスが許可されていません");
-    case EISDIR:
-        return jp("通常のファイルではありません");
-    case ENOSPC:
-    case EDQUOT:
-        return jp("ディスクの空きがありません");
-    case EROFS:
-        return jp("読み取り専用のファイルシステムです");
-    case EIO:
-        return jp("入出力エラーが発生しました");
-    default:
-        return jp("エラー ") + std::to_string(error) + " (" + std::strerror(error) + ")";
     }
 }
 
@@ -125,7 +107,7 @@ bool CWatchList::readFile(std::string& data) {
     if (error != ENOENT) {
         m_loadError =
             jp("ウォッチリストファイルを読み込めませんでした。\n") + filePath() + "\n" +
-            jp("理由: ") + reasonText(error) + "\n" +
+            jp("理由: ") + systemErrorText(error) + "\n" +
             jp("このファイルを上書きしないよう、ウォッチリストの保存とチェックを行いません。");
     }
     return false;
@@ -224,7 +206,7 @@ bool CWatchList::save() {
         if (m_prompter) {
             std::string text = jp("ウォッチリストファイルを保存できませんでした。\n") + filePath();
             if (error != 0) {
-                text += "\n" + jp("理由: ") + reasonText(error);
+                text += "\n" + jp("理由: ") + systemErrorText(error);
             }
             if (!m_closing) {
                 text += "\n" + jp("ウォッチリストの内容は残してあり、次の保存で書き込み直します。");

@@ -1,7 +1,7 @@
 #include "editor/CFolder.h"
 
 #include "app/QtText.h"
-#include "platform/SystemPath.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 
 #include <QAction>
