@@ -43,10 +43,8 @@ int readSettingsFile(const std::string& path, std::string& bytes) {
     int error = 0;
     if (::fstat(fd, &info) != 0) {
         error = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        error = EISDIR;
     } else if (!S_ISREG(info.st_mode)) {
-        error = EINVAL;
+        error = EISDIR; // a folder, FIFO or device: "not a regular file"
     }
     bytes.clear();
     char chunk[4096];

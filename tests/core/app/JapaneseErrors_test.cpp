@@ -61,6 +61,18 @@ TEST_F(JapaneseErrorsTest, SettingsFileProblemsGiveJapaneseReasons) {
     }
     std::filesystem::remove(m_temp / "TARNWICK.INI");
 
+    // A FIFO in its place is no settings file either.
+    ASSERT_EQ(::mkfifo((m_temp / "TARNWICK.INI").c_str(), 0600), 0);
+    {
+        test::FakePrompter prompter;
+        CTarnwickApp app(prompter, paths(m_temp.path()));
+        EXPECT_FALSE(app.loadSettings());
+        ASSERT_EQ(prompter.messages().size(), 1u);
+        EXPECT_TRUE(holds(prompter.messages()[0], "理由: 通常のファイルではありません"));
+        EXPECT_TRUE(noEnglishReason(prompter.messages()[0])) << prompter.messages()[0];
+    }
+    std::filesystem::remove(m_temp / "TARNWICK.INI");
+
     // A file cut short: the kept copy is announced with what was wrong.
     TempFolder::writeFile(m_temp / "TARNWICK.INI", std::string("\x03\x00\x00\x00\x00\x01", 6));
     {
