@@ -3,6 +3,7 @@
 #include "app/CTarnwickApp.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
+#include "util/SystemPath.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -127,7 +128,8 @@ bool CHLPCall::writeHandOverFile(const FetchSettings& record, std::string& path)
     int fd = -1;
     for (int n = 0; fd < 0 && n < kMaxNumber; ++n) {
         path = n == 0 ? base : base + "_" + std::to_string(n);
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        fd = ::open(systemPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0600);
         if (fd < 0 && errno != EEXIST) {
             return false;
         }
@@ -136,14 +138,14 @@ bool CHLPCall::writeHandOverFile(const FetchSettings& record, std::string& path)
     if (!file) {
         if (fd >= 0) {
             ::close(fd);
-            std::remove(path.c_str());
+            std::remove(systemPath(path).c_str());
         }
         return false;
     }
     const bool written = record.writeRecord(file) == 0;
     if (std::fclose(file) != 0 || !written) {
         // A half-written file would only push later hand-overs to ever higher numbers.
-        std::remove(path.c_str());
+        std::remove(systemPath(path).c_str());
         return false;
     }
     return true;
@@ -174,7 +176,7 @@ CHLPCall::Outcome CHLPCall::handOverNext() {
     if (result == 0) {
         return Outcome::HandedOver;
     }
-    std::remove(path.c_str());
+    std::remove(systemPath(path).c_str());
     if (result == 1) {
         std::lock_guard lock(m_queueMutex);
         m_queue.push_back(std::move(record));

@@ -4,7 +4,9 @@
 #include "platform/RuntimeFolder.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
+#include "util/ErrorText.h"
 #include "util/SafeFile.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 
 #include <cerrno>
@@ -26,14 +28,14 @@ std::string folderProblem(int error) {
     case ENOTDIR:
         return jp("フォルダではありません。");
     default:
-        return std::strerror(error);
+        return systemErrorText(error);
     }
 }
 
 /// Reads a settings file whole: 0, or the errno of the failure (ENOENT when there is none).
 /// Non-blocking and regular files only, so that a FIFO in its place cannot stop the start.
 int readSettingsFile(const std::string& path, std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(systemPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return errno;
     }
@@ -41,10 +43,8 @@ int readSettingsFile(const std::string& path, std::string& bytes) {
     int error = 0;
     if (::fstat(fd, &info) != 0) {
         error = errno;
-    } else if (S_ISDIR(info.st_mode)) {
-        error = EISDIR;
     } else if (!S_ISREG(info.st_mode)) {
-        error = EINVAL;
+        error = EISDIR; // a folder, FIFO or device: "not a regular file"
     }
     bytes.clear();
     char chunk[4096];
@@ -90,7 +90,7 @@ std::string CTarnwickApp::compFolder() const {
 
 void CTarnwickApp::tell(const char* text, const std::string& path, const std::string& detail,
                         Prompter::Icon icon) {
-    std::string message = jp(text) + "\n" + toCp932(path);
+    std::string message = jp(text) + "\n" + path;
     if (!detail.empty()) {
         message += "\n" + detail;
     }
@@ -100,7 +100,7 @@ void CTarnwickApp::tell(const char* text, const std::string& path, const std::st
 bool CTarnwickApp::initInstance() {
     m_otherInstance = false;
     if (const int error = preparePrivateFolder(m_paths.runtimeFolder); error != 0) {
-        tell("実行時フォルダを使用できないため、起動できません。", m_paths.runtimeFolder,
+        tell("実行時フォルダを使用できないため、起動できません。", textPath(m_paths.runtimeFolder),
              folderProblem(error));
         return false;
     }
@@ -113,8 +113,8 @@ bool CTarnwickApp::initInstance() {
         MessageBus::broadcast(kShowMessage, m_paths.runtimeFolder);
         return false;
     case InstanceLock::Result::Failed:
-        tell("ロックファイルを作成できないため、起動できません。", m_instanceLock.path(),
-             std::strerror(m_instanceLock.error()));
+        tell("ロックファイルを作成できないため、起動できません。", textPath(m_instanceLock.path()),
+             systemErrorText(m_instanceLock.error()));
         return false;
     }
     if (!lockDataFolder()) {
@@ -123,7 +123,7 @@ bool CTarnwickApp::initInstance() {
 
     std::string comp = compFolder();
     if (validateSaveFolder(comp) != 0) {
-        ::mkdir(compFolder().c_str(), 0777);
+        ::mkdir(systemPath(compFolder()).c_str(), 0777);
         comp = compFolder();
         if (validateSaveFolder(comp) != 0) {
             m_prompter.showMessage(jp("Tarnwickが正しくインストールされていません"),
@@ -149,7 +149,7 @@ bool CTarnwickApp::initInstance() {
 bool CTarnwickApp::lockDataFolder() {
     // An instance started with another runtime folder (XDG_RUNTIME_DIR unset under cron, say)
     // does not see the first lock; this one, beside the files both would write, it does.
-    switch (m_dataLock.acquire(kDataLockName, m_paths.programFolder)) {
+    switch (m_dataLock.acquire(kDataLockName, systemPath(m_paths.programFolder))) {
     case InstanceLock::Result::Acquired:
         return true;
     case InstanceLock::Result::HeldElsewhere:
@@ -166,8 +166,8 @@ bool CTarnwickApp::lockDataFolder() {
         // goes on; the comp folder check or the saves report it, as before.
         return true;
     }
-    tell("ロックファイルを作成できないため、起動できません。", m_dataLock.path(),
-         std::strerror(error));
+    tell("ロックファイルを作成できないため、起動できません。", textPath(m_dataLock.path()),
+         systemErrorText(error));
     m_instanceLock.release();
     return false;
 }
@@ -223,7 +223,7 @@ void CTarnwickApp::deserializeSettings(SettingsArchive& archive) {
         return;
     }
     if (schema < 0 || schema > kMaxSchema) {
-        archive.fail();
+        archive.fail(jp("形式の番号が正しくありません"));
         return;
     }
     archive.readString(reservedText);
@@ -247,14 +247,14 @@ void CTarnwickApp::deserializeSettings(SettingsArchive& archive) {
         return;
     }
     if (mainWindowSchema < 0 || mainWindowSchema > kMaxSchema) {
-        archive.fail();
+        archive.fail(jp("形式の番号が正しくありません"));
         return;
     }
     archive.readString(linkSaveFolder);
     // A later version may append fields; for the layouts known here the end is the end.
     if (schema <= kApplicationSchema && mainWindowSchema <= kMainWindowSchema &&
         archive.remaining() != 0) {
-        archive.fail();
+        archive.fail(jp("設定の後に余分なデータがあります"));
     }
 }
 
@@ -266,7 +266,7 @@ bool CTarnwickApp::loadSettings() {
         m_settingsFile = error == ENOENT ? SettingsFile::Known : SettingsFile::Refused;
         if (error != ENOENT) {
             tell("設定ファイルを読み込めませんでした。このファイルは上書きしません。",
-                 settingsPath(), std::strerror(error), Prompter::Icon::Warning);
+                 settingsPath(), jp("理由: ") + systemErrorText(error), Prompter::Icon::Warning);
         }
         return false;
     }
@@ -280,13 +280,13 @@ bool CTarnwickApp::loadSettings() {
     if (!replaceFileContents(aside, bytes, 0644)) {
         m_settingsFile = SettingsFile::Refused;
         tell("設定ファイルが壊れています。控えを保存できないため、このファイルは上書きしません。",
-             settingsPath(), {});
+             settingsPath(), jp("理由: ") + archive.reason());
         return false;
     }
     m_settingsFile = SettingsFile::Known;
     m_damagedCopy = aside;
-    tell("設定ファイルが壊れていました。元のファイルは次の名前で保存してあります。", aside, {},
-         Prompter::Icon::Warning);
+    tell("設定ファイルが壊れていました。元のファイルは次の名前で保存してあります。", aside,
+         jp("理由: ") + archive.reason(), Prompter::Icon::Warning);
     return false;
 }
 
@@ -294,7 +294,7 @@ bool CTarnwickApp::saveSettings() {
     bool refused = m_settingsFile == SettingsFile::Refused;
     if (m_settingsFile == SettingsFile::NotRead) {
         struct stat info {};
-        refused = ::lstat(settingsPath().c_str(), &info) == 0 || errno != ENOENT;
+        refused = ::lstat(systemPath(settingsPath()).c_str(), &info) == 0 || errno != ENOENT;
     }
     if (refused) {
         tell("設定ファイルを読み込めていないため、上書きしませんでした。", settingsPath(), {});
@@ -303,7 +303,8 @@ bool CTarnwickApp::saveSettings() {
     SettingsArchive archive;
     serializeSettings(archive);
     if (!replaceFileContents(settingsPath(), archive.bytes(), 0644)) {
-        tell("設定ファイルを保存できませんでした。", settingsPath(), {});
+        tell("設定ファイルを保存できませんでした。", settingsPath(),
+             jp("理由: ") + systemErrorText(errno));
         return false;
     }
     m_settingsFile = SettingsFile::Known;

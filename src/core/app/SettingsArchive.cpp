@@ -74,9 +74,16 @@ void SettingsArchive::writeString(const std::string& text) {
     m_bytes += text;
 }
 
+void SettingsArchive::fail(const std::string& reason) {
+    if (!m_failed) {
+        m_reason = reason.empty() ? jp("値が正しくありません") : reason;
+    }
+    m_failed = true;
+}
+
 bool SettingsArchive::readBytes(std::size_t count, std::string& out) {
     if (m_failed || count > remaining()) {
-        m_failed = true;
+        fail(jp("ファイルが途中で終わっています"));
         return false;
     }
     out.assign(m_bytes, m_pos, count);
@@ -132,7 +139,7 @@ bool SettingsArchive::readString(std::string& text) {
     // ends reading instead of asking for gigabytes.
     const std::uint64_t size = utf16 ? length * 2 : length;
     if (size > remaining()) {
-        m_failed = true;
+        fail(jp("文字列の長さがファイルの残りを超えています"));
         return false;
     }
     std::string raw;

@@ -28,8 +28,11 @@ public:
     bool readInt(std::int32_t& value);
     bool readString(std::string& text);
     bool failed() const { return m_failed; }
-    /// Marks the data damaged from here on, for a value that is in range but makes no sense.
-    void fail() { m_failed = true; }
+    /// Marks the data damaged from here on, for a value that is in range but makes no sense;
+    /// `reason` (code page 932) says what was wrong, unless an earlier failure said it already.
+    void fail(const std::string& reason = {});
+    /// Why reading failed, in Japanese (code page 932); empty while it has not.
+    const std::string& reason() const { return m_reason; }
     /// Bytes not read yet.
     std::size_t remaining() const { return m_bytes.size() - m_pos; }
 
@@ -41,6 +44,7 @@ private:
     std::string m_bytes;
     std::size_t m_pos = 0;
     bool m_failed = false;
+    std::string m_reason;
 };
 
 } // namespace tw

@@ -5,6 +5,7 @@
 #include "platform/Event.h"
 #include "platform/RegistryKey.h"
 #include "ports/Executor.h"
+#include "util/SystemPath.h"
 
 #include <algorithm>
 #include <atomic>
@@ -181,7 +182,7 @@ void CAnnounceFeed::run(std::shared_ptr<State> state) {
 
     // The engine makes a fresh file's name unique: the old file goes first, so that every fetch
     // overwrites it.
-    std::remove(state->filePath.c_str());
+    std::remove(systemPath(state->filePath).c_str());
     FetchRequest request;
     request.targetUrl = state->location;
     request.destFile = state->filePath;
@@ -190,7 +191,7 @@ void CAnnounceFeed::run(std::shared_ptr<State> state) {
     CFetch fetch;
     if (fetch.fetchToFile(request) != 0 || request.savedPath.empty()) {
         state->status = DownloadFailed;
-    } else if (std::FILE* file = std::fopen(request.savedPath.c_str(), "r")) {
+    } else if (std::FILE* file = std::fopen(systemPath(request.savedPath).c_str(), "r")) {
         std::string text(static_cast<std::size_t>(kMaxFileBytes) + 1, '\0');
         const std::size_t length = std::fread(text.data(), 1, text.size(), file);
         if (std::ferror(file)) {

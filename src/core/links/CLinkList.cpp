@@ -520,8 +520,8 @@ void CLinkList::sortBy(Column column, bool descending) {
 // --- File names ---
 
 std::string CLinkList::cutFileName(const std::string& path) {
-    const auto cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
+    // "表" ends in the byte of "\": the cut steps over double-byte characters.
+    return fileNameOf(path);
 }
 
 bool CLinkList::usableFileName(const std::string& name) {

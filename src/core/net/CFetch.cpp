@@ -5,6 +5,7 @@
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/FieldRules.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 
 #include <arpa/inet.h>
@@ -479,9 +480,10 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
     // A fresh file is always a new one of the program's own: never one that is already there,
     // and never through a symbolic link planted in a shared folder. A resumed file must be the
     // regular file the caller left.
+    const std::string onDisk = systemPath(path);
     const int fd =
-        fresh ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
-              : ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        fresh ? ::open(onDisk.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+              : ::open(onDisk.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     struct stat info {};
     if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         ::close(fd);
@@ -494,7 +496,7 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
         if (fd >= 0) {
             ::close(fd);
             if (fresh) {
-                ::unlink(path.c_str());
+                ::unlink(onDisk.c_str());
             }
         }
         request.errorText = jp("保存ファイルが作れません");
@@ -547,7 +549,7 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
     // A half page is worth nothing to the caller unless it will resume it; left behind, the
     // parts pile up and fill the disk.
     if (result != 0 && fresh && !request.keepPartial) {
-        ::unlink(path.c_str());
+        ::unlink(onDisk.c_str());
         request.bytesWritten = 0;
     }
     if (result == 0 && path != request.destFile) {

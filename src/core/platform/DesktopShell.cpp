@@ -122,8 +122,22 @@ bool DesktopShell::open(const std::string& target, const std::string& workingFol
     if (program.empty()) {
         return false;
     }
-    return spawnDetached(program, {"xdg-open", systemPath(target)},
-                         workingFolder.empty() ? std::string() : systemPath(workingFolder));
+    if (workingFolder.empty()) {
+        return spawnDetached(program, {"xdg-open", systemPath(target)}, {});
+    }
+    // A relative name is looked up where it is opened, in the working folder: only there is a
+    // file an earlier version wrote under its 932 bytes found. Each part's name on disk depends
+    // only on the parts before it, so the folder's own name on disk heads the joined one.
+    const std::string folder = systemPath(workingFolder);
+    std::string document;
+    if (target.front() == '/') {
+        document = systemPath(target);
+    } else {
+        const bool slash = workingFolder.back() == '/';
+        const std::string joined = systemPath(workingFolder + (slash ? "" : "/") + target);
+        document = joined.substr(folder.size() + (slash ? 0 : 1));
+    }
+    return spawnDetached(program, {"xdg-open", document}, folder);
 }
 
 bool DesktopShell::launch(const std::string& executable, const std::vector<std::string>& args,

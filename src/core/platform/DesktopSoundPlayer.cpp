@@ -29,7 +29,8 @@ std::string installedShareFolder() {
     std::string folder(exe, static_cast<std::size_t>(length));
     folder = folder.substr(0, folder.rfind('/')); // .../bin
     folder = folder.substr(0, folder.rfind('/')); // prefix
-    return folder.empty() ? std::string() : folder + "/share/tarnwick";
+    // Joined with the program's 932 names like every other folder.
+    return folder.empty() ? std::string() : textPath(folder + "/share/tarnwick");
 }
 
 #ifdef TARNWICK_HAVE_CANBERRA

@@ -3,6 +3,7 @@
 #include "platform/RuntimeFolder.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
+#include "util/ErrorText.h"
 
 #include <atomic>
 #include <cerrno>
@@ -88,7 +89,7 @@ RegistryKey::RegistryKey(std::string path, bool readOnly, Prompter* prompter,
     const int error = m_folder.empty() ? EINVAL : makeFolders(m_folder);
     m_opened = error == 0;
     if (!m_opened && prompter) {
-        prompter->showMessage(jp(kErrorCaption) + "\n\n" + std::strerror(error),
+        prompter->showMessage(jp(kErrorCaption) + "\n\n" + systemErrorText(error),
                               Prompter::Icon::Information);
     }
 }

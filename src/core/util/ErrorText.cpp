@@ -36,6 +36,11 @@ std::string systemErrorText(int error) {
         return jp("開いているファイルが多すぎます");
     case EIO:
         return jp("入出力エラーが発生しました");
+    case ENOTEMPTY:
+        return jp("フォルダが空ではありません");
+    case EBUSY:
+    case ETXTBSY:
+        return jp("ファイルが使用中です");
     default:
         return jp("エラー ") + std::to_string(error) + " (" + std::strerror(error) + ")";
     }

@@ -1,5 +1,7 @@
 #include "util/SafeFile.h"
 
+#include "util/SystemPath.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -8,7 +10,8 @@
 
 namespace tw {
 
-bool replaceFileContents(const std::string& path, std::string_view data, mode_t mode) {
+bool replaceFileContents(const std::string& name, std::string_view data, mode_t mode) {
+    const std::string path = systemPath(name);
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -18,23 +21,35 @@ bool replaceFileContents(const std::string& path, std::string_view data, mode_t 
     if (::stat(path.c_str(), &old) == 0) {
         mode &= old.st_mode & 0777;
     }
-    bool ok = ::fchmod(fd, mode) == 0;
+    // The first failure's errno is what the caller reports (a full disk, say), whatever the
+    // clean-up after it sets.
+    int error = 0;
+    auto step = [&error](bool succeeded) {
+        if (!succeeded && error == 0) {
+            error = errno != 0 ? errno : EIO;
+        }
+        return succeeded;
+    };
+    bool ok = step(::fchmod(fd, mode) == 0);
     std::size_t done = 0;
     while (ok && done < data.size()) {
+        errno = 0;
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        ok = n > 0;
+        ok = step(n > 0);
         if (ok) {
             done += static_cast<std::size_t>(n);
         }
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    ok = ok && step(::fsync(fd) == 0);
+    const bool closed = ::close(fd) == 0;
+    ok = ok && step(closed);
+    ok = ok && step(::rename(temp.c_str(), path.c_str()) == 0);
     if (!ok) {
         ::unlink(temp.c_str());
+        errno = error;
         return false;
     }
     // The rename itself becomes durable with the folder.
@@ -131,7 +146,9 @@ bool copyAcross(const std::string& from, const std::string& to) {
 
 } // namespace
 
-bool moveIntoPlace(const std::string& from, const std::string& to) {
+bool moveIntoPlace(const std::string& fromText, const std::string& toText) {
+    const std::string from = systemPath(fromText);
+    const std::string to = systemPath(toText);
     errno = 0;
     if (::rename(from.c_str(), to.c_str()) == 0) {
         syncFolder(to);
@@ -146,7 +163,7 @@ bool moveIntoPlace(const std::string& from, const std::string& to) {
 }
 
 bool readWholeFile(const std::string& path, std::string& data) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = std::fopen(systemPath(path).c_str(), "rb");
     if (!file) {
         return false;
     }

@@ -6,10 +6,14 @@
 
 namespace tw {
 
+// Paths are the program's code page 932 text; each function finds the name on disk itself
+// (systemPath), so a caller never converts.
+
 /// Replaces the file at `path` with `data` so that a reader or a crash sees either the old or
 /// the new file whole: a temporary file in the same folder is written, flushed to disk and
 /// renamed over the old one. A new file gets `mode`; an existing one keeps its permissions
-/// narrowed to `mode`. False, with the old file untouched, when anything fails.
+/// narrowed to `mode`. False, with the old file untouched and errno telling the first failure,
+/// when anything fails.
 bool replaceFileContents(const std::string& path, std::string_view data, mode_t mode = 0600);
 
 /// Puts the file `from` in place of `to` so that `to` is never missing: one rename over it, or,

@@ -1,6 +1,8 @@
 #include "util/TextUtil.h"
 
 #include "util/Cp932.h"
+#include "util/Cp932Scan.h"
+#include "util/SystemPath.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -81,16 +83,22 @@ std::string programFolder() {
     }
     folder = trimTrailingSlashes(folder);
     makeFolders(folder);
-    return folder;
+    // The environment names it as the disk does; the program keeps every path as 932 text.
+    return textPath(folder);
+}
+
+std::string fileNameOf(std::string_view path) {
+    const std::size_t cut = findLastCp932(path, "/\\");
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
 std::string afterLast(const std::string& text, char ch) {
-    const auto pos = text.rfind(ch);
+    const auto pos = findLastCp932(text, std::string_view(&ch, 1));
     return pos == std::string::npos ? text : text.substr(pos + 1);
 }
 
 std::string upToLast(const std::string& text, char ch) {
-    const auto pos = text.rfind(ch);
+    const auto pos = findLastCp932(text, std::string_view(&ch, 1));
     return pos == std::string::npos ? text : text.substr(0, pos + 1);
 }
 
@@ -104,20 +112,19 @@ std::string schemeAndHost(const std::string& address) {
 }
 
 std::string extension(const std::string& path) {
-    std::string name = afterLast(path, '\\');
-    name = afterLast(name, '/');
-    const auto dot = name.rfind('.');
+    const std::string name = fileNameOf(path);
+    const auto dot = findLastCp932(name, ".");
     if (dot == std::string::npos) {
         return {};
     }
-    std::string ext = name.substr(dot + 1);
-    const auto query = ext.find('?');
+    const std::string ext = name.substr(dot + 1);
+    const auto query = findFirstCp932(ext, "?");
     return query == std::string::npos ? ext : ext.substr(0, query);
 }
 
 std::string changeExtension(const std::string& path, const std::string& ext) {
-    const auto dot = path.rfind('.');
-    const auto slash = path.rfind('/');
+    const auto dot = findLastCp932(path, ".");
+    const auto slash = findLastCp932(path, "/");
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
         return path + "." + ext;
     }
@@ -126,17 +133,18 @@ std::string changeExtension(const std::string& path, const std::string& ext) {
 
 std::string stripCounter(const std::string& path) {
     // A bare name has no folder to put in front of it.
-    const bool hasFolder = path.find('/') != std::string::npos;
-    std::string folder = hasFolder ? upToLast(path, '/') : std::string();
+    const auto slash = findLastCp932(path, "/");
+    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     while (!folder.empty() && folder.back() == '/') {
         folder.pop_back();
     }
-    const std::string prefix = hasFolder ? folder + "/" : std::string();
-    const std::string name = afterLast(path, '/');
-    const auto dot = name.rfind('.');
+    const std::string prefix = slash == std::string::npos ? std::string() : folder + "/";
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = findLastCp932(name, ".");
     const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
     const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-    const auto underscore = stem.rfind('_');
+    // "_" can be the second byte of a character ("＼" is 0x81 0x5F); digits never are.
+    const auto underscore = findLastCp932(stem, "_");
     if (underscore != std::string::npos) {
         bool digits = true;
         for (std::size_t i = underscore + 1; i < stem.size(); ++i) {
@@ -150,8 +158,8 @@ std::string stripCounter(const std::string& path) {
 }
 
 std::string uniqueFileName(const std::string& path) {
-    const auto dot = path.rfind('.');
-    const auto slash = path.rfind('/');
+    const auto dot = findLastCp932(path, ".");
+    const auto slash = findLastCp932(path, "/");
     const bool usableDot = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     const std::string stem = usableDot ? path.substr(0, dot) : path;
     const std::string ext = usableDot ? path.substr(dot + 1) : std::string();
@@ -159,9 +167,10 @@ std::string uniqueFileName(const std::string& path) {
     std::string candidate = path;
     for (int n = 1;; ++n) {
         // Any entry counts as taken, also a dangling symlink or a file nobody may read: writing
-        // to such a name would follow the link or fail.
+        // to such a name would follow the link or fail. systemPath() also finds a name an
+        // earlier version wrote under its 932 bytes.
         struct stat status {};
-        if (::lstat(candidate.c_str(), &status) != 0) {
+        if (::lstat(systemPath(candidate).c_str(), &status) != 0) {
             return candidate;
         }
         candidate = stem + "_" + std::to_string(n) + (ext.empty() ? "" : "." + ext);
@@ -173,8 +182,9 @@ int validateSaveFolder(std::string& text) {
         text = jp("保存用のフォルダが指定されていません。");
         return 1;
     }
+    const std::string folder = systemPath(text);
     struct stat info {};
-    if (::stat(text.c_str(), &info) != 0) {
+    if (::stat(folder.c_str(), &info) != 0) {
         text = jp("保存用のフォルダ名が不正です。");
         return 2;
     }
@@ -182,7 +192,7 @@ int validateSaveFolder(std::string& text) {
         text = jp("保存用フォルダ名はフォルダを指していません。");
         return 3;
     }
-    if (::access(text.c_str(), W_OK | X_OK) != 0) {
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
         text = jp("保存用のフォルダが読み取り専用です。");
         return 4;
     }

@@ -5,6 +5,8 @@
 #include "platform/Clock.h"
 #include "ports/CheckReceiver.h"
 #include "util/Cp932.h"
+#include "util/ErrorText.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 #include "watch/CheckArea.h"
 #include "watch/ItemFiles.h"
@@ -27,7 +29,11 @@ using std::chrono::milliseconds;
 
 /// Copies in comp/ may hold private pages.
 void makePrivate(const std::string& path) {
-    ::chmod(path.c_str(), 0600);
+    ::chmod(systemPath(path).c_str(), 0600);
+}
+
+void removeFile(const std::string& path) {
+    std::remove(systemPath(path).c_str());
 }
 
 } // namespace
@@ -133,6 +139,10 @@ CheckOutcome CReNew::check() {
     if (m_item.targetUrl.empty()) {
         return CheckOutcome::NotUpdated; // the empty midnight item only marks a new day
     }
+    // Nothing to keep the download in: no use asking the server.
+    if (m_item.downloadMode != 0 && m_item.destFile.empty()) {
+        return fail(jp("ダウンロードするファイルが指定されていません"));
+    }
     FetchRequest request(m_item);
     request.connectTimeoutSeconds = m_services.connectTimeoutSeconds;
     request.stallTimeoutSeconds = m_services.stallTimeoutSeconds;
@@ -159,7 +169,7 @@ CheckOutcome CReNew::check() {
     }
     if (folder.empty()) {
         folder = compFolder();
-        ::mkdir(folder.c_str(), 0700);
+        ::mkdir(systemPath(folder).c_str(), 0700);
     }
     std::string newFile = uniqueFileName(folder + "/temp.tmp");
     const bool inComp = folder == compFolder();
@@ -179,10 +189,10 @@ CheckOutcome CReNew::check() {
     // The checker's own work files never outlive a failed or cancelled check.
     auto removeWork = [&] {
         if (!written.empty()) {
-            std::remove(written.c_str());
+            removeFile(written);
         }
         if (written != newFile) {
-            std::remove(newFile.c_str());
+            removeFile(newFile);
         }
     };
     if (fetched != 0 || m_cancel) {
@@ -213,7 +223,7 @@ CheckOutcome CReNew::check() {
     const std::string previousArea = m_item.areaText;
     const int compared = compare(m_item, newFile, m_services.converter, reference);
     if (compared == 0) {
-        std::remove(newFile.c_str());
+        removeFile(newFile);
         return CheckOutcome::NotUpdated;
     }
     if (compared == kPageTooLarge || compared == kReferenceNotRegular) {
@@ -242,7 +252,7 @@ std::string CReNew::keepChangedFile(const std::string& newFile, const std::strin
         if (target == newFile || moveIntoPlace(newFile, target)) {
             return std::string();
         }
-        const std::string reason = std::strerror(errno);
+        const std::string reason = systemErrorText(errno);
         return jp("ダウンロードしたファイルを保存できませんでした: ") + reason;
     };
     switch (m_item.downloadMode) {

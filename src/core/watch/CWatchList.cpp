@@ -5,6 +5,7 @@
 #include "util/Cp932.h"
 #include "util/ErrorText.h"
 #include "util/SafeFile.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 #include "watch/ItemChecker.h"
 #include "watch/Schedule.h"
@@ -75,7 +76,8 @@ bool CWatchList::readFile(std::string& data) {
     // must not turn into an empty list that the next save writes over the user's items. A
     // FIFO or device in its place is refused instead of blocking the start.
     int error = 0;
-    const int fd = ::open(filePath().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd =
+        ::open(systemPath(filePath()).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         error = errno;
     } else {
@@ -125,7 +127,7 @@ bool CWatchList::loadFile() {
     m_loadedDamaged = false;
     m_loadedText.clear();
     m_loadError.clear();
-    removeStaleTempFiles(m_folder, "WatchList.twl");
+    removeStaleTempFiles(systemPath(m_folder), "WatchList.twl");
     std::string data;
     if (!readFile(data)) {
         if (!m_loadError.empty() && m_prompter) {

@@ -2,6 +2,7 @@
 
 #include "platform/CodeConverter.h"
 #include "records/WatchSettings.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 
 #include <fcntl.h>
@@ -24,9 +25,10 @@ namespace {
 class FileHandle {
 public:
     explicit FileHandle(const std::string& path) {
+        const std::string onDisk = systemPath(path);
         // Without O_NONBLOCK a FIFO in place of the file would block the open for good.
         do {
-            m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            m_fd = ::open(onDisk.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         } while (m_fd < 0 && errno == EINTR);
         // Only a regular file is a page: a folder, FIFO or device is none to compare or convert.
         if (m_fd >= 0 && (::fstat(m_fd, &m_status) != 0 || !S_ISREG(m_status.st_mode))) {
@@ -159,7 +161,7 @@ int compare(WatchSettings& item, const std::string& newFile, CodeConverter* conv
         const int result = compareFiles(newFile, reference);
         if (result == -2 && !reference.empty()) {
             struct stat status {};
-            if (::stat(reference.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+            if (::stat(systemPath(reference).c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
                 return kReferenceNotRegular;
             }
         }
@@ -167,7 +169,7 @@ int compare(WatchSettings& item, const std::string& newFile, CodeConverter* conv
     }
 
     struct stat status {};
-    if (::stat(newFile.c_str(), &status) == 0 && status.st_size > kMaxAreaPageBytes) {
+    if (::stat(systemPath(newFile).c_str(), &status) == 0 && status.st_size > kMaxAreaPageBytes) {
         return kPageTooLarge;
     }
     const std::optional<std::string> text = loadConverted(converter, newFile, item.japaneseCode);
@@ -177,7 +179,7 @@ int compare(WatchSettings& item, const std::string& newFile, CodeConverter* conv
     std::string area = extractArea(*text, item.anchorKeyword, item.anchorOccurrence,
                                    item.areaOffset, item.areaSize);
     if (area == item.areaText) {
-        std::remove(newFile.c_str());
+        std::remove(systemPath(newFile).c_str());
         return 0;
     }
     item.areaText = std::move(area);

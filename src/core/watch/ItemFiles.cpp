@@ -1,5 +1,6 @@
 #include "watch/ItemFiles.h"
 
+#include "util/Cp932Scan.h"
 #include "util/TextUtil.h"
 
 #include <algorithm>
@@ -57,7 +58,7 @@ std::string keptDestFile(const std::string& destFile, const std::string& written
     if (destFile.empty() || destFile.front() == '/') {
         return written;
     }
-    const auto slash = destFile.rfind('/');
+    const auto slash = findLastCp932(destFile, "/");
     return destFile.substr(0, slash == std::string::npos ? 0 : slash + 1) + afterLast(written, '/');
 }
 

@@ -6,6 +6,7 @@
 #include "ports/MainWindowPort.h"
 #include "ports/Prompter.h"
 #include "records/WatchSettings.h"
+#include "util/Cp932Scan.h"
 #include "util/TextUtil.h"
 #include "watch/MailSettingsStore.h"
 
@@ -32,11 +33,11 @@ bool isWebAddress(const std::string& runOnUpdate) {
 }
 
 RunTarget splitRunTarget(const std::string& runOnUpdate) {
-    const std::size_t slash = runOnUpdate.rfind('/');
-    const std::size_t colon = runOnUpdate.find(':');
+    const std::size_t slash = findLastCp932(runOnUpdate, "/");
+    const std::size_t colon = findFirstCp932(runOnUpdate, ":");
     // An address such as "mailto:..." or "file:///..." must reach the opener in one piece; only
     // a path of this machine is cut into file and folder.
-    const bool hasScheme = colon != std::string::npos && runOnUpdate.find('/') > colon;
+    const bool hasScheme = colon != std::string::npos && findFirstCp932(runOnUpdate, "/") > colon;
     if (slash == std::string::npos || hasScheme) {
         return {runOnUpdate, std::string()};
     }

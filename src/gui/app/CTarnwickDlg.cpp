@@ -18,6 +18,7 @@
 #include "platform/Clock.h"
 #include "ports/Executor.h"
 #include "util/Cp932.h"
+#include "util/SystemPath.h"
 #include "watch/CRenewCheckWnd.h"
 #include "watch/CWatchList.h"
 #include "watch/Schedule.h"
@@ -630,7 +631,7 @@ bool CTarnwickDlg::imageCheck(const std::string& address) {
     const std::string path = m_app.programFolder() + "/" + kImageCheckFile;
     const std::string page =
         "<html><body><img src=\"" + escapeAttribute(address) + "\"></body></html>";
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = std::fopen(systemPath(path).c_str(), "w");
     bool written = file != nullptr;
     if (file) {
         written = std::fwrite(page.data(), 1, page.size(), file) == page.size();

@@ -1,7 +1,6 @@
 #include "editor/CFolder.h"
 
 #include "app/QtText.h"
-#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 
 #include <QAction>
@@ -59,8 +58,8 @@ int CFolder::commit(bool& changed) {
         return 0;
     }
     changed = true;
-    // Checked where the file system has it: a Japanese name is stored as code page 932 text.
-    std::string checked = systemPath(toCp932(name));
+    // A Japanese name is stored as code page 932 text; the check finds it on disk itself.
+    std::string checked = toCp932(name);
     const int result = validateSaveFolder(checked);
     if (result != 0) {
         QMessageBox::warning(this, QString(), fromCp932(checked));

@@ -615,3 +615,76 @@ TEST_F(CheckerTest, MissingPageIsAnErrorOnTheFirstCheckToo) {
     EXPECT_EQ(result.errorKind, 404);
     EXPECT_TRUE(sound.played().empty());
 }
+
+TEST_F(CheckerTest, AJapaneseDownloadFolderKeepsThePageUnderItsUtf8Name) {
+    // The default download folder of a Japanese desktop.
+    fs::create_directories(home / "ダウンロード");
+    WatchSettings w = item(1);
+    w.destFile = jp(home / "ダウンロード/価格.html");
+    w.lastModified = 0;
+    const WatchSettings first = checkOnce(w);
+    ASSERT_EQ(first.lastResult, 2) << fromCp932(first.errorText);
+    EXPECT_EQ(filesIn(home / "ダウンロード"), std::vector<std::string>{"価格.html"});
+    EXPECT_EQ(test::TempFolder::readFile(home / "ダウンロード/価格.html"), "<html>one</html>");
+    // Nothing under the 932 bytes beside it.
+    EXPECT_EQ(filesIn(home.path()), std::vector<std::string>{"ダウンロード"});
+
+    const WatchSettings same = checkOnce(first);
+    EXPECT_EQ(same.lastResult, 1) << fromCp932(same.errorText);
+    server.setBody("<html>two</html>");
+    const WatchSettings changed = checkOnce(same);
+    EXPECT_EQ(changed.lastResult, 2) << fromCp932(changed.errorText);
+    EXPECT_EQ(test::TempFolder::readFile(home / "ダウンロード/価格.html"), "<html>two</html>");
+
+    // As a numbered series the next page is 価格_1.html.
+    WatchSettings series = changed;
+    series.downloadMode = 2;
+    server.setBody("<html>three</html>");
+    const WatchSettings numbered = checkOnce(series);
+    ASSERT_EQ(numbered.lastResult, 2) << fromCp932(numbered.errorText);
+    EXPECT_EQ(numbered.destFile, jp(home / "ダウンロード/価格_1.html"));
+    EXPECT_EQ(filesIn(home / "ダウンロード"),
+              (std::vector<std::string>{"価格.html", "価格_1.html"}));
+}
+
+TEST_F(CheckerTest, AFileAnEarlierVersionWroteUnderIts932BytesIsStillUsed) {
+    fs::create_directories(home / "ダウンロード");
+    const std::string legacy = home / "ダウンロード/" + jp("価格.html");
+    test::TempFolder::writeFile(legacy, "<html>one</html>");
+    WatchSettings w = item(1);
+    w.destFile = jp(home / "ダウンロード/価格.html");
+    w.lastModified = 0;
+    const WatchSettings same = checkOnce(w);
+    EXPECT_EQ(same.lastResult, 1) << fromCp932(same.errorText);
+
+    server.setBody("<html>two</html>");
+    const WatchSettings changed = checkOnce(same);
+    EXPECT_EQ(changed.lastResult, 2) << fromCp932(changed.errorText);
+    EXPECT_EQ(test::TempFolder::readFile(legacy), "<html>two</html>");
+    EXPECT_EQ(filesIn(home / "ダウンロード"), std::vector<std::string>{jp("価格.html")});
+}
+
+TEST_F(CheckerTest, AJapaneseDataFolderHoldsTheStoredCopies) {
+    fs::create_directories(home / "データ");
+    services.programFolder = jp(home / "データ");
+    WatchSettings w = item();
+    w.lastModified = 0;
+    const WatchSettings first = checkOnce(w);
+    ASSERT_EQ(first.lastResult, 2) << fromCp932(first.errorText);
+    EXPECT_EQ(first.compareFile, jp(home / "データ/comp/temp.tmp"));
+    EXPECT_EQ(filesIn(home / "データ/comp"), std::vector<std::string>{"temp.tmp"});
+    EXPECT_EQ(filesIn(home.path()), std::vector<std::string>{"データ"});
+    EXPECT_EQ(checkOnce(first).lastResult, 1);
+}
+
+TEST_F(CheckerTest, KeepingTheDownloadWithoutADestinationSaysSoInJapanese) {
+    for (const int mode : {1, 2}) {
+        WatchSettings w = item(mode);
+        w.lastModified = 0;
+        const WatchSettings result = checkOnce(w);
+        EXPECT_EQ(result.lastResult, -1);
+        EXPECT_EQ(result.errorText, jp("ダウンロードするファイルが指定されていません"))
+            << result.errorText;
+        EXPECT_TRUE(filesIn(home.path()).empty());
+    }
+}

@@ -1,6 +1,7 @@
 #include "platform/DesktopShell.h"
 #include "platform/DesktopSoundPlayer.h"
 #include "support/TempFolder.h"
+#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,30 @@ TEST_F(DesktopShellTest, OpenRunsXdgOpenDetachedInTheWorkingFolder) {
     std::filesystem::remove(out);
 }
 
+TEST_F(DesktopShellTest, ARunFileIsOpenedUnderItsNameOnDisk) {
+    // The item holds 932 text; the disk names the folder and the file in UTF-8, or, for a file
+    // an earlier version wrote, the file under its 932 bytes.
+    const std::string out = m_temp / "out";
+    writeRecorder(m_temp / "bin/xdg-open", out);
+    std::filesystem::create_directory(m_temp / "ソフト");
+    TempFolder::writeFile(m_temp / "ソフト/表.txt", "x");
+    ASSERT_TRUE(m_shell.open(jp("表.txt"), jp(m_temp / "ソフト/")));
+    auto lines = waitForLines(out);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], m_temp / "ソフト");
+    EXPECT_EQ(lines[3], "表.txt");
+    std::filesystem::remove(out);
+
+    const std::string legacy = m_temp / "ソフト/" + jp("能.txt");
+    TempFolder::writeFile(legacy, "x");
+    ASSERT_TRUE(m_shell.open(jp("能.txt"), jp(m_temp / "ソフト")));
+    lines = waitForLines(out);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], m_temp / "ソフト");
+    EXPECT_EQ(lines[3], jp("能.txt"));
+    std::filesystem::remove(out);
+}
+
 TEST_F(DesktopShellTest, LaunchFindsTheExecutableInTheWorkingFolderFirst) {
     const std::string out = m_temp / "out";
     writeRecorder(m_temp / "work/Quaylink", out);
@@ -129,6 +154,17 @@ TEST(DesktopSoundPlayerTest, BareNamesAreLookedUpInTheDataThenTheShareFolder) {
     EXPECT_EQ(player.resolve("missing.wav"), "");
     EXPECT_EQ(player.resolve(data / "missing.wav"), "");
     EXPECT_EQ(player.resolve(""), "");
+}
+
+TEST(DesktopSoundPlayerTest, JapaneseNamesAreFoundUnderTheirNamesOnDisk) {
+    TempFolder temp;
+    std::filesystem::create_directory(temp / "データ");
+    TempFolder::writeFile(temp / "データ/通知.wav", "RIFF");
+    TempFolder::writeFile(temp / "データ/" + jp("古い.wav"), "RIFF");
+    DesktopSoundPlayer player(jp(temp / "データ"), temp.path());
+    EXPECT_EQ(player.resolve(jp("通知.wav")), temp / "データ/通知.wav");
+    EXPECT_EQ(player.resolve(jp(temp / "データ/通知.wav")), temp / "データ/通知.wav");
+    EXPECT_EQ(player.resolve(jp("古い.wav")), temp / "データ/" + jp("古い.wav"));
 }
 
 } // namespace

@@ -8,7 +8,9 @@
 #include "platform/CodeConverter.h"
 #include "records/WatchSettings.h"
 #include "util/Cp932.h"
+#include "util/ErrorText.h"
 #include "util/SafeFile.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 #include "watch/CheckArea.h"
 #include "watch/ItemFiles.h"
@@ -288,7 +290,7 @@ void CCKOption::startShowSource(Scroll scroll) {
     } else {
         // The stored copy always lies in comp (see storedCopyPath).
         folder = compFolder(dataFolder());
-        ::mkdir(folder.c_str(), 0700);
+        ::mkdir(systemPath(folder).c_str(), 0700);
     }
     while (folder.size() > 1 && folder.back() == '/') {
         folder.pop_back();
@@ -325,7 +327,7 @@ void CCKOption::downloadFinished(const FetchRequest& request, bool cancelled) {
     }
     std::optional<std::string> text = loadConverted(converter(), written, watched.japaneseCode);
     if (!text) {
-        std::remove(written.c_str());
+        std::remove(systemPath(written).c_str());
         sheet().tell(tr("ダウンロードしたデータを変換できません"));
         return;
     }
@@ -358,15 +360,15 @@ bool CCKOption::keepDownload(const std::string& written) {
         }
     }
     if (!moveIntoPlace(written, target)) {
-        const std::string reason = std::strerror(errno);
-        std::remove(written.c_str());
-        sheet().tell(tr("ダウンロードしたファイルを保存できませんでした: %1")
-                         .arg(QString::fromLocal8Bit(reason.c_str())));
+        const std::string reason = systemErrorText(errno);
+        std::remove(systemPath(written).c_str());
+        sheet().tell(
+            tr("ダウンロードしたファイルを保存できませんでした: %1").arg(shownText(reason)));
         return false;
     }
     if (watched.downloadMode == 0) {
         watched.compareFile = target;
-        ::chmod(target.c_str(), 0600);
+        ::chmod(systemPath(target).c_str(), 0600);
     } else if (watched.downloadMode == 2) {
         watched.destFile = keptDestFile(watched.destFile, target);
     }

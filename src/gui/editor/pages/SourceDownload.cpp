@@ -1,6 +1,7 @@
 #include "editor/pages/SourceDownload.h"
 
 #include "net/CFetch.h"
+#include "util/SystemPath.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -23,7 +24,7 @@ std::atomic<int> g_pending{0};
 
 void removeWritten(const FetchRequest& request) {
     if (request.errorKind == 0 && !request.savedPath.empty()) {
-        std::remove(request.savedPath.c_str());
+        std::remove(systemPath(request.savedPath).c_str());
     }
 }
 

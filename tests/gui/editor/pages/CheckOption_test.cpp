@@ -462,6 +462,27 @@ private slots:
         QVERIFY(!m_sheet->page<CCKOption>()->downloading());
     }
 
+    void keptDownloadsInAJapaneseFolderHaveTheirUtf8Names() {
+        const std::string page = pageBytes(4, Lf);
+        m_server->setBody(page);
+        std::filesystem::create_directory(*m_folder / "ダウンロード");
+        tw::WatchSettings w = item();
+        w.downloadMode = 1;
+        w.destFile = tw::jp(*m_folder / "ダウンロード/価格.html");
+        showAndWait(open(w));
+        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(tw::test::TempFolder::readFile(*m_folder / "ダウンロード/価格.html"), page);
+        QCOMPARE(filesIn(*m_folder / "ダウンロード"), 1);
+
+        w.downloadMode = 2;
+        showAndWait(open(w));
+        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(m_sheet->workingItem().destFile, tw::jp(*m_folder / "ダウンロード/価格_1.html"));
+        QCOMPARE(tw::test::TempFolder::readFile(*m_folder / "ダウンロード/価格_1.html"), page);
+        QCOMPARE(filesIn(*m_folder / "ダウンロード"), 2);
+        QCOMPARE(filesIn(m_folder->path()), 1);
+    }
+
     void withoutUrlEveryChangeSaysSo() {
         tw::WatchSettings w = item();
         w.targetUrl.clear();
