@@ -4,7 +4,9 @@
 #include "net/HttpExchange.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
+#include "util/ErrorText.h"
 #include "util/FieldRules.h"
+#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 
 #include <arpa/inet.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -59,7 +62,8 @@ void refuseLineBreak(const std::string& value, const char* field) {
 
 /// Limits that only tests shorten, so that a drip or an endless body ends in seconds:
 /// TARNWICK_TEST_LOW_SPEED_SECONDS and TARNWICK_TEST_LOW_SPEED_BYTES replace the low-speed
-/// window and rate, TARNWICK_TEST_MAX_BODY_BYTES lowers (never raises) the size limit.
+/// window and rate, TARNWICK_TEST_MAX_BODY_BYTES and TARNWICK_TEST_MAX_DOWNLOAD_SECONDS lower
+/// (never raise) the size and time limits.
 std::int64_t testLimit(const char* name) {
     const char* value = std::getenv(name);
     if (!value || !*value) {
@@ -70,9 +74,28 @@ std::int64_t testLimit(const char* name) {
     return end && *end == '\0' && number > 0 ? number : -1;
 }
 
+std::atomic<int> g_maxDownloadSeconds{CFetch::kDefaultMaxDownloadSeconds};
+
 } // namespace
 
 CFetch::CFetch(Prompter* prompter) : m_prompter(prompter) {}
+
+void CFetch::setMaxDownloadSeconds(int seconds) {
+    g_maxDownloadSeconds = seconds > 0 ? seconds : kDefaultMaxDownloadSeconds;
+}
+
+int CFetch::maxDownloadSeconds() {
+    return g_maxDownloadSeconds;
+}
+
+int CFetch::timeLimitSeconds() const {
+    std::int64_t limit =
+        m_request->maxDownloadSeconds > 0 ? m_request->maxDownloadSeconds : maxDownloadSeconds();
+    if (const auto test = testLimit("TARNWICK_TEST_MAX_DOWNLOAD_SECONDS"); test > 0) {
+        limit = std::min(limit, test);
+    }
+    return static_cast<int>(limit);
+}
 
 bool CFetch::isLocalHost(const std::string& host) {
     if (host.empty()) {
@@ -122,6 +145,8 @@ void CFetch::begin(FetchRequest& request) {
     request.savedPath.clear();
     m_itemOrigin = HttpExchange::parseAddress(request.targetUrl);
     m_credentialOrigin = m_itemOrigin;
+    m_timeLimit = timeLimitSeconds();
+    m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_timeLimit);
 }
 
 void CFetch::signalReady() {
@@ -254,6 +279,8 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
         }
     }
     http.headers = requestHeaders(credentialOrigin, itemOrigin);
+    http.deadline = m_deadline;
+    http.timeLimitSeconds = m_timeLimit;
     const std::vector<std::string> baseHeaders = http.headers;
 
     long status = exchange.send(http);
@@ -265,8 +292,13 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
         request.errorKind = -1;
         std::string userName;
         std::string password;
-        if (!m_prompter || !m_prompter->authenticate(userName, password, request.targetUrl,
-                                                     kAuthAutoCloseSeconds)) {
+        // The user's time in the prompt does not count against the call's time limit.
+        const auto asked = std::chrono::steady_clock::now();
+        const bool confirmed =
+            m_prompter &&
+            m_prompter->authenticate(userName, password, request.targetUrl, kAuthAutoCloseSeconds);
+        m_deadline += std::chrono::steady_clock::now() - asked;
+        if (!confirmed) {
             request.authenticationRefused = true;
             throw CFetchException(2, jp("認証が否定されました"));
         }
@@ -279,6 +311,7 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
         // among the extra headers still wins.
         http.headers = baseHeaders;
         addIfNew(http.headers, "Authorization: Basic " + base64Encode(userName + ":" + password));
+        http.deadline = m_deadline;
         status = exchange.send(http);
     }
     return relocate(status, exchange, address);
@@ -478,10 +511,12 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
     const bool fresh = request.startOffset == 0;
     // A fresh file is always a new one of the program's own: never one that is already there,
     // and never through a symbolic link planted in a shared folder. A resumed file must be the
-    // regular file the caller left.
+    // regular file the caller left. The path is the program's 932 text; the name on disk is
+    // decided once, so that the file removed below is the one created here.
+    const std::string diskPath = systemPath(path);
     const int fd =
-        fresh ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
-              : ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        fresh ? ::open(diskPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+              : ::open(diskPath.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     struct stat info {};
     if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         ::close(fd);
@@ -494,7 +529,7 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
         if (fd >= 0) {
             ::close(fd);
             if (fresh) {
-                ::unlink(path.c_str());
+                ::unlink(diskPath.c_str());
             }
         }
         request.errorText = jp("保存ファイルが作れません");
@@ -519,7 +554,7 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
                 break;
             }
             if (std::fwrite(block, 1, count, file) != count) {
-                request.errorText = std::strerror(errno);
+                request.errorText = systemErrorText(errno);
                 result = 2;
                 break;
             }
@@ -541,13 +576,13 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
     }
     request.bytesWritten = ftello(file);
     if (std::fclose(file) != 0 && result == 0) {
-        request.errorText = std::strerror(errno);
+        request.errorText = systemErrorText(errno);
         result = 2;
     }
     // A half page is worth nothing to the caller unless it will resume it; left behind, the
     // parts pile up and fill the disk.
     if (result != 0 && fresh && !request.keepPartial) {
-        ::unlink(path.c_str());
+        ::unlink(diskPath.c_str());
         request.bytesWritten = 0;
     }
     if (result == 0 && path != request.destFile) {

@@ -3,6 +3,7 @@
 #include "net/FetchRequest.h"
 #include "net/HttpExchange.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -30,13 +31,15 @@ class Prompter;
 /// Credentials go only to the origin (scheme, host, port) they were given for, the item's cookie
 /// only to the origin of targetUrl. A header value holding CR, LF or NUL is never sent: the call
 /// fails with errorKind 2 naming the field. A transfer slower than the request's low-speed
-/// limit or a body beyond maxBodyBytes fails with errorKind 2, and a fresh file that was not
-/// completed is removed unless keepPartial is set. New files are created exclusively, mode 0600,
-/// never through a symbolic link.
+/// limit, a call longer than its time limit or a body beyond maxBodyBytes fails with errorKind
+/// 2, and a fresh file that was not completed is removed unless keepPartial is set. New files
+/// are created exclusively, mode 0600, never through a symbolic link; paths are code page 932
+/// text, turned into the name on disk (systemPath) at the system call.
 ///
 /// Outcomes are written into the request (errorKind, errorText, lastModified, destFile,
 /// contentLength, expectedSize, bytesWritten, and userName/password after a prompt); no
-/// exception leaves the engine. Network failures give errorKind 2 with libcurl's message.
+/// exception leaves the engine. Network failures give errorKind 2 with a short Japanese text
+/// (HttpExchange::failureText).
 /// One CFetch serves one call at a time; it may be reused for further requests.
 class CFetch {
 public:
@@ -46,6 +49,13 @@ public:
     static constexpr int kAuthAutoCloseSeconds = 60;
     /// Size of each block read from the response and written to the file.
     static constexpr std::size_t kBlockSize = 2048;
+    /// Longest time one call may take unless the program's settings say otherwise.
+    static constexpr int kDefaultMaxDownloadSeconds = 600;
+
+    /// The program's time limit for every call whose request names none ([net] max_download_s
+    /// of tarnwick.conf, read at start); values below 1 restore the default. Any thread.
+    static void setMaxDownloadSeconds(int seconds);
+    static int maxDownloadSeconds();
 
     /// Without a prompter every authentication demand is refused.
     explicit CFetch(Prompter* prompter = nullptr);
@@ -89,6 +99,7 @@ private:
     long attempt(Verb verb, HttpExchange& exchange, std::string& address);
     long relocate(long status, const HttpExchange& exchange, std::string& address);
     std::vector<std::string> requestHeaders(bool credentialOrigin, bool itemOrigin);
+    int timeLimitSeconds() const;
     std::int64_t maxBodyBytes() const;
     std::string tooLargeText() const;
     void bodyPhase(HttpExchange& exchange);
@@ -103,6 +114,8 @@ private:
     /// Where the item's cookie belongs, and where the credentials in use were given for.
     std::optional<HttpExchange::Address> m_itemOrigin;
     std::optional<HttpExchange::Address> m_credentialOrigin;
+    int m_timeLimit = kDefaultMaxDownloadSeconds;
+    std::chrono::steady_clock::time_point m_deadline;
 };
 
 } // namespace tw

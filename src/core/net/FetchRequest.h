@@ -78,6 +78,10 @@ public:
     /// for hours, each byte resetting the stall timeout.
     std::int64_t lowSpeedBytesPerSecond = 1024;
     int lowSpeedSeconds = 60;
+    /// Longest time the whole call may take, relocation and body included (the time the user
+    /// spends in the credentials prompt not counted); errorKind 2 beyond it. 0 takes the
+    /// program's setting, CFetch::maxDownloadSeconds().
+    int maxDownloadSeconds = 0;
     /// Largest body written to a file (errorKind 2 beyond it, the partial file removed). Pages
     /// that are compared by area are read whole into memory: callers set 64 MiB for them.
     std::int64_t maxBodyBytes = std::int64_t{1} << 30;

@@ -4,6 +4,7 @@ test can tell what reached which server."""
 import socket
 import socketserver
 import threading
+import time
 
 from localweb import free_port
 
@@ -39,12 +40,13 @@ class _Handler(socketserver.BaseRequestHandler):
 
 class HostileServer:
     """`other` is the server a cross-origin redirect leads to (may be None). `drip_gap` is the
-    time between two bytes of /drip.html."""
+    time between two bytes of /drip.html; `trickle_rate` the bytes a second of /trickle.html."""
 
-    def __init__(self, other=None, drip_gap=2.0):
+    def __init__(self, other=None, drip_gap=2.0, trickle_rate=1200):
         self.port = free_port()
         self.other = other
         self.drip_gap = drip_gap
+        self.trickle_rate = trickle_rate
         self.requests = []
         self._lock = threading.Lock()
         self._stopping = threading.Event()
@@ -83,6 +85,18 @@ class HostileServer:
             block = b"<p>endless</p>" * 4096
             while not self._stopping.is_set():
                 send(block)
+        elif path == "/trickle.html":
+            # A steady body just above the low-speed limit: it never stalls and never ends soon
+            # (10 MB). What is sent follows the clock, so a busy machine cannot slow it below the
+            # rate.
+            send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 10000000\r\n"
+                 "Connection: close\r\n\r\n")
+            start = time.monotonic()
+            sent = 0
+            while not self._stopping.wait(0.1):
+                owed = int((time.monotonic() - start) * self.trickle_rate) - sent
+                send(b"t" * owed)
+                sent += owed
         elif path == "/drip.html":
             send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n"
                  "Connection: close\r\n\r\n")
