@@ -3,8 +3,8 @@
 
 An endless body, a body dripping one byte every few seconds, a body arriving steadily just above
 the low-speed limit, a body cut before its Content-Length, a 1 MB header line, a redirect to
-another server with the item's credentials and cookie, a Location holding CR and a server
-refusing HEAD.
+another server with the item's credentials, cookie and secret extra headers, a redirect to
+another server that asks for credentials, a Location holding CR and a server refusing HEAD.
 Every run must end by itself with one clear result line per item, within bounded memory,
 leaving the watch list whole and no partial downloads behind. The limits are shortened for the
 run through TARNWICK_TEST_* variables that only tests set.
@@ -19,6 +19,7 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
 from hostile import HostileServer  # noqa: E402
@@ -26,6 +27,8 @@ from localweb import tarnwick_env  # noqa: E402
 
 TARNWICK = os.environ.get("TARNWICK_BINARY", "")
 UPDATED = "更新されています"
+SECRET_HEADERS = urllib.parse.quote("X-Api-Key: k1\r\nProxy-Authorization: Basic cHJveHk6cHc=",
+                                    safe="")
 TIME_LIMIT = "ダウンロードに時間がかかりすぎるため中断しました"
 
 
@@ -104,7 +107,10 @@ class HostileServers(unittest.TestCase):
             block([("Targ", s.url("huge.html")), ("Name", "huge"), ("Modi", "0")], [("Show", "0")]),
             block([("Targ", s.url("away.html")), ("Name", "away"), ("User", "alice"),
                    ("Pass", "secret"), ("Cook", "session=private"),
-                   ("Refe", "http://referrer.test/"), ("Modi", "0")], [("Show", "0")]),
+                   ("Refe", "http://referrer.test/"), ("Head", SECRET_HEADERS), ("Modi", "0")],
+                  [("Show", "0")]),
+            block([("Targ", s.url("login.html")), ("Name", "login"), ("User", "carol"),
+                   ("Pass", "hers"), ("Modi", "0")], [("Show", "0")]),
             block([("Targ", s.url("cr.html")), ("Name", "cr"), ("Modi", "0")], [("Show", "0")]),
             block([("Targ", s.url("nohead.html")), ("Name", "nohead")], [("Show", "0")]),
             block([("Targ", s.url("plain.html")), ("Name", "plain"), ("Modi", "0")], [("Show", "0")]),
@@ -120,8 +126,8 @@ class HostileServers(unittest.TestCase):
         peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
         print(f"peak RSS {peak_kib} KiB", file=sys.stderr)
 
-        self.assertEqual(sorted(rows), sorted(["endless", "drip", "cut", "huge", "away", "cr",
-                                               "nohead", "plain"]), out)
+        self.assertEqual(sorted(rows), sorted(["endless", "drip", "cut", "huge", "away", "login",
+                                               "cr", "nohead", "plain"]), out)
         self.assertIn("ページが大きすぎるため中断しました", rows["endless"])
         self.assertIn("通信速度が遅すぎるため中断しました", rows["drip"])
         self.assertEqual(rows["cut"], "受信の途中で接続が切れました（ページの一部しか届いていません）")
@@ -140,16 +146,32 @@ class HostileServers(unittest.TestCase):
         for _, _, headers in landed:
             self.assertNotIn("authorization", headers)
             self.assertNotIn("cookie", headers)
+            self.assertNotIn("x-api-key", headers)
+            self.assertNotIn("proxy-authorization", headers)
             self.assertEqual(headers.get("referer"), "http://referrer.test/")
+        self.assertTrue(any(r[2].get("x-api-key") == "k1" for r in s.seen("/away.html")))
+
+        # The other server asked for credentials: the prompt (answered "no" without a user)
+        # named that server and its realm, not the watched page, and the item's own
+        # credentials never went there.
+        self.assertEqual(rows["login"], "認証が否定されました")
+        self.assertIn(f"認証が必要です: http://127.0.0.1:{self.other.port}（Other realm）", err)
+        self.assertNotIn(s.url("login.html"), err)
+        asked = self.other.seen("/login.html")
+        self.assertTrue(asked)
+        for _, _, headers in asked:
+            self.assertNotIn("authorization", headers)
+
         # Memory stayed bounded although 4 MiB of endless body came in.
         self.assertLess(peak_kib, 200 * 1024)
         with open(self.list_path, "rb") as f:
             saved = f.read()
-        self.assertEqual(saved.count(b"\t//{{TOP-W\r\n"), 8)
-        self.assertEqual(saved.count(b"\tEND-W}}//\r\n"), 8)
+        self.assertEqual(saved.count(b"\t//{{TOP-W\r\n"), 9)
+        self.assertEqual(saved.count(b"\tEND-W}}//\r\n"), 9)
         for name in rows:
             self.assertIn(f"Name: {name}\r\n".encode(), saved)
         self.assertIn(b"Pass: secret\r\n", saved)
+        self.assertIn(b"User: carol\r\nPass: hers\r\n", saved)
         self.assertEqual(self.leftovers(), [])
 
     def test_sigterm_reaches_a_dripping_download(self):

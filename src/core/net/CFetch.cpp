@@ -2,6 +2,7 @@
 
 #include "net/CFetchException.h"
 #include "net/HttpExchange.h"
+#include "platform/CodeGuess.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/ErrorText.h"
@@ -76,6 +77,20 @@ std::int64_t testLimit(const char* name) {
 
 std::atomic<int> g_maxDownloadSeconds{CFetch::kDefaultMaxDownloadSeconds};
 
+/// Where `name` (lower case) stands in `text` as a word of its own, from `from` on.
+std::size_t findWord(std::string_view text, std::string_view name, std::size_t from) {
+    for (std::size_t at = from; at + name.size() <= text.size(); ++at) {
+        const bool starts =
+            at == 0 || text[at - 1] == ' ' || text[at - 1] == ',' || text[at - 1] == '\t';
+        const bool ends = at + name.size() == text.size() ||
+                          !std::isalnum(static_cast<unsigned char>(text[at + name.size()]));
+        if (starts && ends && equalsIgnoringAsciiCase(text.substr(at, name.size()), name)) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
 } // namespace
 
 CFetch::CFetch(Prompter* prompter) : m_prompter(prompter) {}
@@ -95,6 +110,73 @@ int CFetch::timeLimitSeconds() const {
         limit = std::min(limit, test);
     }
     return static_cast<int>(limit);
+}
+
+std::string CFetch::originText(const HttpExchange::Address& origin) {
+    const std::string scheme = asciiLower(origin.scheme);
+    std::string text = scheme + "://";
+    text += origin.host.find(':') != std::string::npos ? "[" + origin.host + "]" : origin.host;
+    const bool defaultPort =
+        (scheme == "http" && origin.port == "80") || (scheme == "https" && origin.port == "443");
+    if (!defaultPort && !origin.port.empty()) {
+        text += ":" + origin.port;
+    }
+    return text;
+}
+
+std::string CFetch::realmOf(const std::string& wwwAuthenticate) {
+    const std::string_view value = wwwAuthenticate;
+    const std::size_t basic = findWord(value, "basic", 0);
+    std::size_t at = findWord(value, "realm", basic == std::string_view::npos ? 0 : basic);
+    if (at == std::string_view::npos) {
+        at = findWord(value, "realm", 0);
+    }
+    if (at == std::string_view::npos) {
+        return {};
+    }
+    at += 5;
+    while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) {
+        ++at;
+    }
+    if (at >= value.size() || value[at] != '=') {
+        return {};
+    }
+    ++at;
+    while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) {
+        ++at;
+    }
+    std::string realm;
+    if (at < value.size() && value[at] == '"') {
+        for (++at; at < value.size() && value[at] != '"'; ++at) {
+            if (value[at] == '\\' && at + 1 < value.size()) {
+                ++at;
+            }
+            realm += value[at];
+        }
+    } else {
+        while (at < value.size() && value[at] != ',' && value[at] != ' ' && value[at] != '\t') {
+            realm += value[at++];
+        }
+    }
+    // A server chooses these bytes: nothing in them may break the dialog's lines.
+    std::erase_if(realm, [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F;
+    });
+    if (isUtf8(realm)) {
+        realm = toCp932(realm);
+    }
+    // Cut on a character boundary of code page 932.
+    std::size_t end = 0;
+    while (end < realm.size()) {
+        const auto c = static_cast<unsigned char>(realm[end]);
+        const std::size_t width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+        if (end + width > kMaxRealmBytes) {
+            break;
+        }
+        end += width;
+    }
+    realm.resize(std::min(end, realm.size()));
+    return realm;
 }
 
 bool CFetch::isLocalHost(const std::string& host) {
@@ -144,7 +226,6 @@ void CFetch::begin(FetchRequest& request) {
     request.authenticationRefused = false;
     request.savedPath.clear();
     m_itemOrigin = HttpExchange::parseAddress(request.targetUrl);
-    m_credentialOrigin = m_itemOrigin;
     m_timeLimit = timeLimitSeconds();
     m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_timeLimit);
 }
@@ -255,12 +336,16 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
     if (!request.formData.empty()) {
         http.body = request.formData;
     }
-    // Credentials and the cookie stay with their origin; an https page's never travel over
-    // http, since the scheme is part of the origin.
-    const bool credentialOrigin = m_credentialOrigin && m_credentialOrigin->sameOrigin(*parsed);
+    // The item's credentials, cookie and extra headers stay with its origin, and what the user
+    // typed for another origin stays with that one; an https page's never travel over http,
+    // since the scheme is part of the origin.
     const bool itemOrigin = m_itemOrigin && m_itemOrigin->sameOrigin(*parsed);
-    if (!request.userName.empty() && credentialOrigin) {
+    const std::string origin = originText(*parsed);
+    const auto& other = request.otherOriginCredentials;
+    if (itemOrigin && !request.userName.empty()) {
         http.credentials = {request.userName, request.password};
+    } else if (!itemOrigin && other && equalsIgnoringAsciiCase(other->origin, origin)) {
+        http.credentials = {other->userName, other->password};
     }
     http.connectTimeoutSeconds = request.connectTimeoutSeconds;
     http.stallTimeoutSeconds = request.stallTimeoutSeconds;
@@ -278,7 +363,7 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
             http.caFile = env;
         }
     }
-    http.headers = requestHeaders(credentialOrigin, itemOrigin);
+    http.headers = requestHeaders(itemOrigin);
     http.deadline = m_deadline;
     http.timeLimitSeconds = m_timeLimit;
     const std::vector<std::string> baseHeaders = http.headers;
@@ -292,21 +377,26 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
         request.errorKind = -1;
         std::string userName;
         std::string password;
+        const Prompter::AuthChallenge challenge{
+            origin, realmOf(exchange.header("WWW-Authenticate").value_or("")), itemOrigin};
         // The user's time in the prompt does not count against the call's time limit.
         const auto asked = std::chrono::steady_clock::now();
-        const bool confirmed =
-            m_prompter &&
-            m_prompter->authenticate(userName, password, request.targetUrl, kAuthAutoCloseSeconds);
+        const bool confirmed = m_prompter && m_prompter->authenticate(userName, password, challenge,
+                                                                      kAuthAutoCloseSeconds);
         m_deadline += std::chrono::steady_clock::now() - asked;
         if (!confirmed) {
             request.authenticationRefused = true;
             throw CFetchException(2, jp("認証が否定されました"));
         }
         request.errorKind = 0;
-        request.password = password;
-        request.userName = userName;
-        // The answer is for the server that asked.
-        m_credentialOrigin = parsed;
+        // Only the item's own server's answer is the item's: the caller keeps it. Another
+        // server's is used for this request alone.
+        if (itemOrigin) {
+            request.password = password;
+            request.userName = userName;
+        } else {
+            request.otherOriginCredentials = {origin, userName, password};
+        }
         // A repeated prompt replaces the credentials of the previous one; an Authorization line
         // among the extra headers still wins.
         http.headers = baseHeaders;
@@ -379,7 +469,7 @@ long CFetch::relocate(long status, const HttpExchange& exchange, std::string& ad
     return 1;
 }
 
-std::vector<std::string> CFetch::requestHeaders(bool credentialOrigin, bool itemOrigin) {
+std::vector<std::string> CFetch::requestHeaders(bool itemOrigin) {
     FetchRequest& request = *m_request;
     std::vector<std::string> headers;
     addIfNew(headers, "Accept: */*");
@@ -399,15 +489,10 @@ std::vector<std::string> CFetch::requestHeaders(bool credentialOrigin, bool item
             }
             const std::string line = extra.substr(start, end - start);
             refuseLineBreak(line, "追加ヘッダー");
-            if (line.find(':') != std::string::npos && !headerName(line).empty()) {
-                const std::string name = headerName(line);
-                // The item's secrets go only to the origin they were given for.
-                const bool secret = equalsIgnoringAsciiCase(name, "Authorization")
-                                        ? !credentialOrigin
-                                        : equalsIgnoringAsciiCase(name, "Cookie") && !itemOrigin;
-                if (!secret) {
-                    addIfNew(headers, line);
-                }
+            // Any of them may carry a secret (an API key, Proxy-Authorization, a token under a
+            // name of the site's own): they go only to the item's own origin.
+            if (itemOrigin && line.find(':') != std::string::npos && !headerName(line).empty()) {
+                addIfNew(headers, line);
             }
             start = end + 2;
         }

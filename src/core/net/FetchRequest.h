@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tw {
@@ -50,6 +51,17 @@ public:
     /// empty after a failure or when nothing was written. Callers take the path from here,
     /// not from errorText.
     std::string savedPath;
+    /// What the user typed when a server other than targetUrl's origin asked for credentials
+    /// (a relocation led there), and that server's origin as CFetch::originText gives it. Used
+    /// again only for that origin by a later call with this same request (the download after
+    /// the Last-Modified query), and never part of the settings: no caller copies it into the
+    /// item, unlike userName and password, which only the item's own origin's prompt sets.
+    struct OtherOriginCredentials {
+        std::string origin;
+        std::string userName;
+        std::string password;
+    };
+    std::optional<OtherOriginCredentials> otherOriginCredentials;
 
     // Set by the caller.
     /// Byte offset at which a download resumes (with a Range header); 0 is a fresh download.

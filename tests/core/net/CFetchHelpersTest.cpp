@@ -83,6 +83,45 @@ TEST(FetchRequestRecord, CancelFlagIsReadThroughThePointer) {
     EXPECT_TRUE(request.cancelled());
 }
 
+TEST(CFetchPrompt, TheOriginIsSchemeHostAndAPortOtherThanTheDefault) {
+    const auto origin = [](const std::string& url) {
+        return CFetch::originText(*HttpExchange::parseAddress(url));
+    };
+    EXPECT_EQ(origin("http://www.example.jp/a/b.html?q=1"), "http://www.example.jp");
+    EXPECT_EQ(origin("http://www.example.jp:80/"), "http://www.example.jp");
+    EXPECT_EQ(origin("HTTPS://secure.example.jp:443/"), "https://secure.example.jp");
+    EXPECT_EQ(origin("https://secure.example.jp:8443/"), "https://secure.example.jp:8443");
+    EXPECT_EQ(origin("http://127.0.0.1:8080/x"), "http://127.0.0.1:8080");
+    EXPECT_EQ(origin("http://[::1]:8080/x"), "http://[::1]:8080");
+}
+
+TEST(CFetchPrompt, TheRealmIsTheBasicChallengesMadeSafeToShow) {
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"intranet\""), "intranet");
+    EXPECT_EQ(CFetch::realmOf("basic REALM = \"a \\\"quoted\\\" b\", charset=\"UTF-8\""),
+              "a \"quoted\" b");
+    EXPECT_EQ(CFetch::realmOf("Basic realm=token, other=1"), "token");
+    EXPECT_EQ(CFetch::realmOf("Digest realm=\"digest\", nonce=\"n\", Basic realm=\"basic\""),
+              "basic");
+    EXPECT_EQ(CFetch::realmOf("Bearer realm=\"api\""), "api");
+    EXPECT_EQ(CFetch::realmOf("Basic"), "");
+    EXPECT_EQ(CFetch::realmOf("Basic myrealm=\"no\""), "");
+    EXPECT_EQ(CFetch::realmOf(""), "");
+    // UTF-8 becomes code page 932; bytes that are not UTF-8 are taken as they come.
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"社内ウィキ\""), jp("社内ウィキ"));
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"\x8e\xd0\x93\xe0\""), "\x8e\xd0\x93\xe0");
+    // Nothing a server sends can break the dialog's line or run on without end.
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"a\tb\x1b[2Jc\x7f\""), "ab[2Jc");
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"" + std::string(5000, 'x') + "\"").size(),
+              CFetch::kMaxRealmBytes);
+    // The cut never halves a double-byte character.
+    std::string wide;
+    for (int i = 0; i < 100; ++i) {
+        wide += "x社";
+    }
+    const std::string cut = CFetch::realmOf("Basic realm=\"" + wide + "\"");
+    EXPECT_EQ(cut, jp(wide).substr(0, 120));
+}
+
 TEST(HttpExchangeFailures, CommonFailuresHaveShortJapaneseTexts) {
     const auto text = [](CURLcode code, long osErrno = 0, bool proxy = false) {
         return HttpExchange::failureText(code, osErrno, "libcurl's own words", proxy);

@@ -613,7 +613,10 @@ TEST_F(FetchTest, AnAuthenticationDemandAsksTheUserAndResends) {
     EXPECT_EQ(readFile(dir.file("s.html")), "secret:");
     EXPECT_EQ(r.userName, "alice");
     EXPECT_EQ(r.password, "pw");
-    EXPECT_EQ(prompter.authAddresses(), std::vector<std::string>{r.targetUrl});
+    ASSERT_EQ(prompter.authChallenges().size(), 1u);
+    EXPECT_EQ(prompter.authChallenges()[0].origin, server.url(""));
+    EXPECT_EQ(prompter.authChallenges()[0].realm, "test");
+    EXPECT_TRUE(prompter.authChallenges()[0].itemOrigin);
 }
 
 TEST_F(FetchTest, ARefusedPromptFailsWithTheRefusalText) {
@@ -650,7 +653,7 @@ TEST_F(FetchTest, ThePromptClosesByItselfAndTheRequestShowsAPendingAuthenticatio
         int autoClose = 0;
         void showMessage(const std::string&, Icon) override {}
         bool ask(const std::string&) override { return false; }
-        bool authenticate(std::string&, std::string&, const std::string&, int seconds) override {
+        bool authenticate(std::string&, std::string&, const AuthChallenge&, int seconds) override {
             kindDuringPrompt = request->errorKind;
             autoClose = seconds;
             return false;
@@ -705,7 +708,7 @@ TEST_F(FetchTest, APostIsResentWithItsBodyAfterThePrompt) {
     EXPECT_EQ(r.password, "s3");
 }
 
-TEST_F(FetchTest, ThePromptNamesTheFirstAddressAfterARelocation) {
+TEST_F(FetchTest, AfterARelocationOnTheSameOriginThePromptIsTheItemsOwn) {
     HttpServer server;
     redirect(server.routes(), "/old/s.html", "/new/s.html");
     requireBasic(server.routes(), "/new/s.html", "alice", "pw");
@@ -713,7 +716,10 @@ TEST_F(FetchTest, ThePromptNamesTheFirstAddressAfterARelocation) {
     prompter.setNextCredentials({true, "alice", "pw"});
     FetchRequest r = request(server.url("/old/s.html"), "s.html");
     EXPECT_EQ(fetch.fetchToFile(r), 0);
-    EXPECT_EQ(prompter.authAddresses(), std::vector<std::string>{server.url("/old/s.html")});
+    EXPECT_EQ(prompter.authAddresses(), std::vector<std::string>{server.url("")});
+    EXPECT_TRUE(prompter.authChallenges()[0].itemOrigin);
+    EXPECT_EQ(r.userName, "alice");
+    EXPECT_EQ(r.password, "pw");
 }
 
 // ---- Cancellation and time-outs ----------------------------------------------------------------
@@ -1137,7 +1143,8 @@ TEST_F(FetchTest, CredentialsAndTheCookieStayWithTheirOrigin) {
         r.cookie = "session=secret";
         r.referer = "http://referrer.test/";
         r.userAgent = "Agent/1";
-        r.extraHeaders = "Authorization: Bearer token\r\nCookie: extra=1\r\nX-Keep: 1";
+        r.extraHeaders = "Authorization: Bearer token\r\nCookie: extra=1\r\nX-Api-Key: k1\r\n"
+                         "Proxy-Authorization: Basic cHJveHk6cHc=\r\nX-Keep: 1";
         if (stored) {
             r.userName = "alice";
             r.password = "pw";
@@ -1151,8 +1158,18 @@ TEST_F(FetchTest, CredentialsAndTheCookieStayWithTheirOrigin) {
         EXPECT_FALSE(one.headers.count("Cookie"));
         EXPECT_EQ(one.headers.find("Referer")->second, "http://referrer.test/");
         EXPECT_EQ(one.headers.find("User-Agent")->second, "Agent/1");
-        EXPECT_EQ(one.headers.find("X-Keep")->second, "1");
+        // Every extra header line is the item's: a secret may hide under any name.
+        EXPECT_FALSE(one.headers.count("X-Api-Key"));
+        EXPECT_FALSE(one.headers.count("Proxy-Authorization"));
+        EXPECT_FALSE(one.headers.count("X-Keep"));
     }
+    // The item's own server had them.
+    const auto first = origin.seen(2);
+    ASSERT_FALSE(first.empty());
+    ASSERT_TRUE(first[0].headers.count("X-Api-Key"));
+    ASSERT_TRUE(first[0].headers.count("Proxy-Authorization"));
+    EXPECT_EQ(first[0].headers.find("X-Api-Key")->second, "k1");
+    EXPECT_EQ(first[0].headers.find("Proxy-Authorization")->second, "Basic cHJveHk6cHc=");
 
     // On the same origin a relocation keeps them, and prompted credentials are answered there.
     prompter.setNextCredentials({true, "alice", "pw"});
@@ -1235,6 +1252,62 @@ TEST_F(FetchTest, TheSaveFileIsNewPrivateAndNeverFollowsALink) {
     EXPECT_EQ(readFile(dir.file("page.html")), "mine");
 }
 
+// ---- Credentials asked for by another origin ---------------------------------------------------
+
+TEST_F(FetchTest, AnotherOriginsDemandNamesThatOriginAndWhatIsTypedIsNeverTheItems) {
+    HttpServer other;
+    const std::string typed = "Basic " + base64Encode("bob:typed");
+    other.routes().Get("/a.html", [typed](const httplib::Request& req, httplib::Response& res) {
+        if (req.get_header_value("Authorization") != typed) {
+            res.status = 401;
+            res.set_header("WWW-Authenticate", "Basic realm=\"社内 \\\"wiki\\\"\"");
+            return;
+        }
+        res.set_content("other's page", "text/html");
+    });
+    other.start();
+    HttpServer origin;
+    redirect(origin.routes(), "/a.html", other.url("/a.html"));
+    origin.start();
+
+    prompter.setNextCredentials({true, "bob", "typed"});
+    FetchRequest r = request(origin.url("/a.html"), "a.html");
+    r.userName = "alice";
+    r.password = "secret";
+    EXPECT_EQ(fetch.fetchToFile(r), 0) << r.errorText;
+    EXPECT_EQ(readFile(dir.file("a.html")), "other's page");
+    ASSERT_EQ(prompter.authChallenges().size(), 1u);
+    const Prompter::AuthChallenge asked = prompter.authChallenges()[0];
+    EXPECT_EQ(asked.origin, other.url(""));
+    EXPECT_EQ(asked.realm, jp("社内 \"wiki\""));
+    EXPECT_FALSE(asked.itemOrigin);
+    // What the checker and the editor copy back into the item stays the item's own.
+    EXPECT_EQ(r.userName, "alice");
+    EXPECT_EQ(r.password, "secret");
+    // The item's credentials never reached the other server; what was typed did, once asked.
+    const auto seen = other.seen(2);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_FALSE(seen[0].headers.count("Authorization"));
+    ASSERT_TRUE(seen[1].headers.count("Authorization"));
+    EXPECT_EQ(seen[1].headers.find("Authorization")->second, typed);
+
+    // Typed for that request only: another request asks again (and is refused here).
+    FetchRequest again = request(origin.url("/a.html"), "b.html");
+    EXPECT_EQ(fetch.fetchToFile(again), 2);
+    EXPECT_EQ(again.errorText, jp("認証が否定されました"));
+    EXPECT_EQ(prompter.authChallenges().size(), 2u);
+    // A check's query and download share one request, and so one answer; an item without
+    // credentials of its own gains none.
+    prompter.setNextCredentials({true, "bob", "typed"});
+    FetchRequest check = request(origin.url("/a.html"), "c.html");
+    fetch.queryLastModified(check);
+    EXPECT_EQ(check.errorKind, 0) << check.errorText;
+    EXPECT_EQ(fetch.fetchToFile(check), 0) << check.errorText;
+    EXPECT_EQ(prompter.authChallenges().size(), 3u);
+    EXPECT_TRUE(check.userName.empty());
+    EXPECT_TRUE(check.password.empty());
+}
+
 // ---- Time limit of a whole call ----------------------------------------------------------------
 
 /// Sends a 1 MB body at `bytesPerSecond`, what is owed by the clock every 100 ms (so that a busy
@@ -1303,7 +1376,7 @@ TEST_F(FetchTest, TimeInTheCredentialsPromptDoesNotCountAgainstTheLimit) {
     struct SlowUser : Prompter {
         void showMessage(const std::string&, Icon) override {}
         bool ask(const std::string&) override { return false; }
-        bool authenticate(std::string& user, std::string& password, const std::string&,
+        bool authenticate(std::string& user, std::string& password, const AuthChallenge&,
                           int) override {
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
             user = "alice";

@@ -97,6 +97,13 @@ class HostileServer:
                 owed = int((time.monotonic() - start) * self.trickle_rate) - sent
                 send(b"t" * owed)
                 sent += owed
+        elif path == "/login.html" and self.other is not None:
+            # The same file name on another server, which then asks for credentials.
+            send(f"HTTP/1.1 302 Found\r\nLocation: {self.other.url('login.html')}\r\n"
+                 "Content-Length: 0\r\nConnection: close\r\n\r\n")
+        elif path == "/login.html":
+            send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Other realm\"\r\n"
+                 "Content-Length: 0\r\nConnection: close\r\n\r\n")
         elif path == "/drip.html":
             send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n"
                  "Connection: close\r\n\r\n")
