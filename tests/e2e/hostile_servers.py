@@ -7,7 +7,8 @@ another server with the item's credentials, cookie and secret extra headers, a r
 another server that asks for credentials, a Location holding CR and a server refusing HEAD.
 Every run must end by itself with one clear result line per item, within bounded memory,
 leaving the watch list whole and no partial downloads behind. The limits are shortened for the
-run through TARNWICK_TEST_* variables that only tests set.
+run through TARNWICK_TEST_* variables that only tests set. Beside them, real Japanese pages that
+do not declare their code, in each of the four codes, must be read in that code.
 """
 import os
 import resource
@@ -249,6 +250,45 @@ class HostileServers(unittest.TestCase):
                 if conf:
                     with open(conf_path, encoding="utf-8") as f:
                         self.assertEqual(f.read(), conf)
+
+    def test_undeclared_japanese_pages_are_read_in_their_code(self):
+        # Ordinary Japanese text without a charset anywhere in the page, served in each code
+        # once with the code in the Content-Type header only and once with no hint at all.
+        text = ("<html><head><title>今週のお知らせ</title></head><body>\n"
+                "<p>本日は朝から良い天気でした。駅前の小さな本屋で、新しい料理の本を買いました。"
+                "帰りに喫茶店へ寄って、温かいコーヒーを飲みながら少しだけ読んでみました。"
+                "野菜をたくさん使った献立が多く、家族にも喜ばれそうです。</p>\n"
+                "<p>本日の価格：1,980円（税込）</p>\n</body></html>\n")
+        codes = {"sjis": ("shift_jis", "Shift_JIS"), "euc": ("euc_jp", "EUC-JP"),
+                 "utf8": ("utf-8", "UTF-8"), "jis": ("iso2022_jp", "ISO-2022-JP")}
+        pages = {}
+        items = []
+        for name, (codec, charset) in codes.items():
+            body = text.encode(codec)
+            self.assertNotIn(b"charset", body)
+            for hint, content_type in (("header", f"text/html; charset={charset}"),
+                                       ("bytes", "text/html")):
+                path = f"/{name}-{hint}.html"
+                pages[path] = (content_type, body)
+                items.append(block([("Targ", f"http://127.0.0.1:{{port}}{path}"),
+                                    ("Name", f"{name}-{hint}"), ("Modi", "0")],
+                                   [("Keyw", "本日の価格："), ("KeyP", "1"), ("CmpO", "0"),
+                                    ("CmpS", "7"), ("Jpco", "0"), ("Show", "0")]))
+        server = HostileServer(pages=pages)
+        self.addCleanup(server.stop)
+        self.write_list([item.replace("{port}", str(server.port)) for item in items])
+        rows, _ = self.run_headless(self.env())
+        self.assertEqual(len(rows), 8, rows)
+        for name, result in rows.items():
+            self.assertEqual(result, UPDATED, name)
+        with open(self.list_path, "rb") as f:
+            saved = f.read()
+        # Every item found its keyword and keeps the area behind it, in code page 932.
+        self.assertEqual(saved.count(b"CmpD: "), 8, saved)
+        for line in saved.split(b"\r\n"):
+            if line.startswith(b"CmpD: "):
+                self.assertEqual(urllib.parse.unquote_to_bytes(line[6:]),
+                                 "1,980円".encode("cp932"), line)
 
 
 if __name__ == "__main__":

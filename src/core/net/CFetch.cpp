@@ -225,6 +225,7 @@ void CFetch::begin(FetchRequest& request) {
     m_lastStatus = 0;
     request.authenticationRefused = false;
     request.savedPath.clear();
+    request.contentType.clear();
     m_itemOrigin = HttpExchange::parseAddress(request.targetUrl);
     m_timeLimit = timeLimitSeconds();
     m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_timeLimit);
@@ -522,6 +523,7 @@ std::vector<std::string> CFetch::requestHeaders(bool itemOrigin) {
 void CFetch::bodyPhase(HttpExchange& exchange) {
     FetchRequest& request = *m_request;
     m_contentType = exchange.header("Content-Type").value_or(std::string());
+    request.contentType = m_contentType;
     const std::string subtype = contentSubtype(m_contentType);
 
     if (extension(request.destFile).empty()) {

@@ -40,7 +40,7 @@ class Prompter;
 /// system call.
 ///
 /// Outcomes are written into the request (errorKind, errorText, lastModified, destFile,
-/// contentLength, expectedSize, bytesWritten, and userName/password after a prompt
+/// contentLength, expectedSize, bytesWritten, contentType, and userName/password after a prompt
 /// for the item's own origin); no exception leaves the engine. Network failures give errorKind 2
 /// with a short Japanese text (HttpExchange::failureText).
 /// One CFetch serves one call at a time; it may be reused for further requests.

@@ -51,6 +51,9 @@ public:
     /// empty after a failure or when nothing was written. Callers take the path from here,
     /// not from errorText.
     std::string savedPath;
+    /// Content-Type of the response whose body was saved (empty when it had none): its
+    /// charset tells the page's code when the page does not (see loadConverted).
+    std::string contentType;
     /// What the user typed when a server other than targetUrl's origin asked for credentials
     /// (a relocation led there), and that server's origin as CFetch::originText gives it. Used
     /// again only for that origin by a later call with this same request (the download after

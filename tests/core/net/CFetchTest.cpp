@@ -1445,5 +1445,19 @@ TEST_F(FetchTest, APathInCodePage932IsSavedUnderItsNameOnDisk) {
               1);
 }
 
+TEST_F(FetchTest, TheContentTypeIsKeptWithTheDownload) {
+    HttpServer server;
+    serveText(server.routes(), "/euc.html", "x", "text/html; charset=EUC-JP");
+    server.start();
+    FetchRequest r = request(server.url("/euc.html"));
+    r.contentType = "stale";
+    EXPECT_EQ(fetch.fetchToFile(r), 0) << r.errorText;
+    EXPECT_EQ(r.contentType, "text/html; charset=EUC-JP");
+    FetchRequest missing = request(server.url("/none.html"));
+    missing.contentType = "stale";
+    EXPECT_EQ(fetch.fetchToFile(missing), 404);
+    EXPECT_TRUE(missing.contentType.empty());
+}
+
 } // namespace
 } // namespace tw

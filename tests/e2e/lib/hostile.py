@@ -40,13 +40,15 @@ class _Handler(socketserver.BaseRequestHandler):
 
 class HostileServer:
     """`other` is the server a cross-origin redirect leads to (may be None). `drip_gap` is the
-    time between two bytes of /drip.html; `trickle_rate` the bytes a second of /trickle.html."""
+    time between two bytes of /drip.html; `trickle_rate` the bytes a second of /trickle.html.
+    `pages` maps further paths to (Content-Type, body bytes) served as they are."""
 
-    def __init__(self, other=None, drip_gap=2.0, trickle_rate=1200):
+    def __init__(self, other=None, drip_gap=2.0, trickle_rate=1200, pages=None):
         self.port = free_port()
         self.other = other
         self.drip_gap = drip_gap
         self.trickle_rate = trickle_rate
+        self.pages = dict(pages or {})
         self.requests = []
         self._lock = threading.Lock()
         self._stopping = threading.Event()
@@ -97,6 +99,11 @@ class HostileServer:
                 owed = int((time.monotonic() - start) * self.trickle_rate) - sent
                 send(b"t" * owed)
                 sent += owed
+        elif path in self.pages:
+            content_type, page = self.pages[path]
+            send(f"HTTP/1.1 200 OK\r\nContent-Type: {content_type}\r\n"
+                 f"Content-Length: {len(page)}\r\nConnection: close\r\n\r\n")
+            send(b"" if method == "HEAD" else page)
         elif path == "/login.html" and self.other is not None:
             # The same file name on another server, which then asks for credentials.
             send(f"HTTP/1.1 302 Found\r\nLocation: {self.other.url('login.html')}\r\n"

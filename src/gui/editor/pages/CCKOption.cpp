@@ -323,7 +323,8 @@ void CCKOption::downloadFinished(const FetchRequest& request, bool cancelled) {
         watched.userName = request.userName;
         watched.password = request.password;
     }
-    std::optional<std::string> text = loadConverted(converter(), written, watched.japaneseCode);
+    std::optional<std::string> text =
+        loadConverted(converter(), written, watched.japaneseCode, request.contentType);
     if (!text) {
         std::remove(written.c_str());
         sheet().tell(tr("ダウンロードしたデータを変換できません"));
