@@ -4,8 +4,8 @@
 
 #include "FuzzSupport.h"
 #include "app/CTarnwickApp.h"
-#include "ports/Prompter.h"
 #include "app/SettingsArchive.h"
+#include "ports/Prompter.h"
 
 #include <cstdint>
 #include <sys/stat.h>
@@ -18,7 +18,7 @@ class SilentPrompter : public tw::Prompter {
 public:
     void showMessage(const std::string&, Icon) override {}
     bool ask(const std::string&) override { return false; }
-    bool authenticate(std::string&, std::string&, const std::string&, int) override {
+    bool authenticate(std::string&, std::string&, const AuthChallenge&, int) override {
         return false;
     }
 };

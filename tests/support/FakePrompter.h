@@ -35,10 +35,10 @@ public:
         return answer;
     }
 
-    bool authenticate(std::string& userName, std::string& password, const std::string& address,
+    bool authenticate(std::string& userName, std::string& password, const AuthChallenge& challenge,
                       int) override {
         std::lock_guard lock(m_mutex);
-        m_authAddresses.push_back(address);
+        m_challenges.push_back(challenge);
         if (m_credentials.empty()) {
             return false;
         }
@@ -67,16 +67,25 @@ public:
         std::lock_guard lock(m_mutex);
         return m_questions;
     }
+    /// The origins that asked for credentials, in order.
     std::vector<std::string> authAddresses() const {
         std::lock_guard lock(m_mutex);
-        return m_authAddresses;
+        std::vector<std::string> origins;
+        for (const AuthChallenge& challenge : m_challenges) {
+            origins.push_back(challenge.origin);
+        }
+        return origins;
+    }
+    std::vector<AuthChallenge> authChallenges() const {
+        std::lock_guard lock(m_mutex);
+        return m_challenges;
     }
 
 private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_messages;
     std::vector<std::string> m_questions;
-    std::vector<std::string> m_authAddresses;
+    std::vector<AuthChallenge> m_challenges;
     std::deque<bool> m_answers;
     std::deque<Credentials> m_credentials;
 };

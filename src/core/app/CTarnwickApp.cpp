@@ -1,6 +1,7 @@
 #include "app/CTarnwickApp.h"
 
 #include "app/SettingsArchive.h"
+#include "net/CFetch.h"
 #include "platform/RuntimeFolder.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
@@ -84,6 +85,19 @@ std::string CTarnwickApp::settingsPath() const {
     return m_paths.programFolder + "/" + kSettingsFileName;
 }
 
+std::string CTarnwickApp::confPath() const {
+    return m_paths.programFolder + "/" + kConfFileName;
+}
+
+void CTarnwickApp::loadConf() {
+    if (m_conf.load(confPath()) == ConfFile::Load::Unreadable) {
+        tell("設定ファイルを読み込めないため、既定の設定を使います。", confPath(),
+             systemErrorText(m_conf.loadError()), Prompter::Icon::Warning);
+    }
+    CFetch::setMaxDownloadSeconds(static_cast<int>(m_conf.number(
+        "net", "max_download_s", CFetch::kDefaultMaxDownloadSeconds, 1, 365LL * 24 * 3600)));
+}
+
 std::string CTarnwickApp::compFolder() const {
     return m_paths.programFolder + "/comp";
 }
@@ -132,6 +146,7 @@ bool CTarnwickApp::initInstance() {
         }
     }
 
+    loadConf();
     ownKey.writeString("Position", m_paths.programFolder);
     ownKey.writeString("Version", kVersionText);
 

@@ -5,6 +5,7 @@
 #include "platform/MessageBus.h"
 #include "platform/RegistryKey.h"
 #include "ports/Prompter.h"
+#include "util/ConfFile.h"
 
 #include <functional>
 #include <memory>
@@ -40,6 +41,8 @@ public:
     static constexpr const char* kShowMessage = "Tarnwick->Tarnwick";
     static constexpr const char* kSettingsFileName = "TARNWICK.INI";
     static constexpr const char* kDamagedSettingsName = "TARNWICK-damaged.INI";
+    /// The program's own settings beyond the settings file (ConfFile), in the data folder.
+    static constexpr const char* kConfFileName = "tarnwick.conf";
     /// The lock in the data folder: <data folder>/.tarnwick.lock.
     static constexpr const char* kDataLockName = ".tarnwick";
     static constexpr std::int32_t kApplicationSchema = 3;
@@ -61,9 +64,9 @@ public:
 
     /// Start-up up to the main window: the single-instance lock in the runtime folder and a
     /// second one in the data folder (a second instance, found by either, broadcasts
-    /// "Tarnwick->Tarnwick" and gets false), the comp folder, "Position" and "Version", the code
-    /// converter, and the message bus. False when the process is to exit; every failure but a
-    /// second instance is told through the prompter.
+    /// "Tarnwick->Tarnwick" and gets false), the comp folder, tarnwick.conf (loadConf), "Position"
+    /// and "Version", the code converter, and the message bus. False when the process is to exit;
+    /// every failure but a second instance is told through the prompter.
     bool initInstance();
     /// True when initInstance() found another instance running.
     bool otherInstanceRunning() const { return m_otherInstance; }
@@ -103,6 +106,15 @@ public:
     void deserializeSettings(SettingsArchive& archive);
     /// Where the last load kept a damaged settings file; empty when none was.
     const std::string& damagedSettingsCopy() const { return m_damagedCopy; }
+
+    /// Reads tarnwick.conf and puts its settings into effect: [net] max_download_s, the time
+    /// limit of every download (CFetch::setMaxDownloadSeconds; 600 when missing or not a
+    /// whole number of seconds from 1 on). A missing file means the defaults; one that cannot
+    /// be read is told, and the defaults apply.
+    void loadConf();
+    /// What loadConf() read; a later setting reads its key here and saves with conf().save().
+    ConfFile& conf() { return m_conf; }
+    std::string confPath() const;
 
     Prompter& prompter() const { return m_prompter; }
     const AppPaths& paths() const { return m_paths; }
@@ -152,6 +164,7 @@ private:
     InstanceLock m_dataLock;
     SettingsFile m_settingsFile = SettingsFile::NotRead;
     std::string m_damagedCopy;
+    ConfFile m_conf;
     MessageBus m_messageBus;
     ConverterFactory m_converterFactory;
     std::unique_ptr<CodeConverter> m_converter;

@@ -48,8 +48,12 @@ public:
         question(text);
         return false;
     }
-    bool authenticate(std::string&, std::string&, const std::string& address, int) override {
-        question(jp("認証が必要です: ") + address);
+    bool authenticate(std::string&, std::string&, const AuthChallenge& challenge, int) override {
+        std::string text = jp("認証が必要です: ") + challenge.origin;
+        if (!challenge.realm.empty()) {
+            text += jp("（") + challenge.realm + jp("）");
+        }
+        question(text);
         return false;
     }
 

@@ -2,8 +2,10 @@
 
 #include "net/CFetchException.h"
 #include "net/HttpExchange.h"
+#include "platform/CodeGuess.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
+#include "util/ErrorText.h"
 #include "util/FieldRules.h"
 #include "util/SystemPath.h"
 #include "util/TextUtil.h"
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -60,7 +63,8 @@ void refuseLineBreak(const std::string& value, const char* field) {
 
 /// Limits that only tests shorten, so that a drip or an endless body ends in seconds:
 /// TARNWICK_TEST_LOW_SPEED_SECONDS and TARNWICK_TEST_LOW_SPEED_BYTES replace the low-speed
-/// window and rate, TARNWICK_TEST_MAX_BODY_BYTES lowers (never raises) the size limit.
+/// window and rate, TARNWICK_TEST_MAX_BODY_BYTES and TARNWICK_TEST_MAX_DOWNLOAD_SECONDS lower
+/// (never raise) the size and time limits.
 std::int64_t testLimit(const char* name) {
     const char* value = std::getenv(name);
     if (!value || !*value) {
@@ -71,9 +75,109 @@ std::int64_t testLimit(const char* name) {
     return end && *end == '\0' && number > 0 ? number : -1;
 }
 
+std::atomic<int> g_maxDownloadSeconds{CFetch::kDefaultMaxDownloadSeconds};
+
+/// Where `name` (lower case) stands in `text` as a word of its own, from `from` on.
+std::size_t findWord(std::string_view text, std::string_view name, std::size_t from) {
+    for (std::size_t at = from; at + name.size() <= text.size(); ++at) {
+        const bool starts =
+            at == 0 || text[at - 1] == ' ' || text[at - 1] == ',' || text[at - 1] == '\t';
+        const bool ends = at + name.size() == text.size() ||
+                          !std::isalnum(static_cast<unsigned char>(text[at + name.size()]));
+        if (starts && ends && equalsIgnoringAsciiCase(text.substr(at, name.size()), name)) {
+            return at;
+        }
+    }
+    return std::string_view::npos;
+}
+
 } // namespace
 
 CFetch::CFetch(Prompter* prompter) : m_prompter(prompter) {}
+
+void CFetch::setMaxDownloadSeconds(int seconds) {
+    g_maxDownloadSeconds = seconds > 0 ? seconds : kDefaultMaxDownloadSeconds;
+}
+
+int CFetch::maxDownloadSeconds() {
+    return g_maxDownloadSeconds;
+}
+
+int CFetch::timeLimitSeconds() const {
+    std::int64_t limit =
+        m_request->maxDownloadSeconds > 0 ? m_request->maxDownloadSeconds : maxDownloadSeconds();
+    if (const auto test = testLimit("TARNWICK_TEST_MAX_DOWNLOAD_SECONDS"); test > 0) {
+        limit = std::min(limit, test);
+    }
+    return static_cast<int>(limit);
+}
+
+std::string CFetch::originText(const HttpExchange::Address& origin) {
+    const std::string scheme = asciiLower(origin.scheme);
+    std::string text = scheme + "://";
+    text += origin.host.find(':') != std::string::npos ? "[" + origin.host + "]" : origin.host;
+    const bool defaultPort =
+        (scheme == "http" && origin.port == "80") || (scheme == "https" && origin.port == "443");
+    if (!defaultPort && !origin.port.empty()) {
+        text += ":" + origin.port;
+    }
+    return text;
+}
+
+std::string CFetch::realmOf(const std::string& wwwAuthenticate) {
+    const std::string_view value = wwwAuthenticate;
+    const std::size_t basic = findWord(value, "basic", 0);
+    std::size_t at = findWord(value, "realm", basic == std::string_view::npos ? 0 : basic);
+    if (at == std::string_view::npos) {
+        at = findWord(value, "realm", 0);
+    }
+    if (at == std::string_view::npos) {
+        return {};
+    }
+    at += 5;
+    while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) {
+        ++at;
+    }
+    if (at >= value.size() || value[at] != '=') {
+        return {};
+    }
+    ++at;
+    while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) {
+        ++at;
+    }
+    std::string realm;
+    if (at < value.size() && value[at] == '"') {
+        for (++at; at < value.size() && value[at] != '"'; ++at) {
+            if (value[at] == '\\' && at + 1 < value.size()) {
+                ++at;
+            }
+            realm += value[at];
+        }
+    } else {
+        while (at < value.size() && value[at] != ',' && value[at] != ' ' && value[at] != '\t') {
+            realm += value[at++];
+        }
+    }
+    // A server chooses these bytes: nothing in them may break the dialog's lines.
+    std::erase_if(realm, [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F;
+    });
+    if (isUtf8(realm)) {
+        realm = toCp932(realm);
+    }
+    // Cut on a character boundary of code page 932.
+    std::size_t end = 0;
+    while (end < realm.size()) {
+        const auto c = static_cast<unsigned char>(realm[end]);
+        const std::size_t width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+        if (end + width > kMaxRealmBytes) {
+            break;
+        }
+        end += width;
+    }
+    realm.resize(std::min(end, realm.size()));
+    return realm;
+}
 
 bool CFetch::isLocalHost(const std::string& host) {
     if (host.empty()) {
@@ -121,8 +225,10 @@ void CFetch::begin(FetchRequest& request) {
     m_lastStatus = 0;
     request.authenticationRefused = false;
     request.savedPath.clear();
+    request.contentType.clear();
     m_itemOrigin = HttpExchange::parseAddress(request.targetUrl);
-    m_credentialOrigin = m_itemOrigin;
+    m_timeLimit = timeLimitSeconds();
+    m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_timeLimit);
 }
 
 void CFetch::signalReady() {
@@ -231,12 +337,16 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
     if (!request.formData.empty()) {
         http.body = request.formData;
     }
-    // Credentials and the cookie stay with their origin; an https page's never travel over
-    // http, since the scheme is part of the origin.
-    const bool credentialOrigin = m_credentialOrigin && m_credentialOrigin->sameOrigin(*parsed);
+    // The item's credentials, cookie and extra headers stay with its origin, and what the user
+    // typed for another origin stays with that one; an https page's never travel over http,
+    // since the scheme is part of the origin.
     const bool itemOrigin = m_itemOrigin && m_itemOrigin->sameOrigin(*parsed);
-    if (!request.userName.empty() && credentialOrigin) {
+    const std::string origin = originText(*parsed);
+    const auto& other = request.otherOriginCredentials;
+    if (itemOrigin && !request.userName.empty()) {
         http.credentials = {request.userName, request.password};
+    } else if (!itemOrigin && other && equalsIgnoringAsciiCase(other->origin, origin)) {
+        http.credentials = {other->userName, other->password};
     }
     http.connectTimeoutSeconds = request.connectTimeoutSeconds;
     http.stallTimeoutSeconds = request.stallTimeoutSeconds;
@@ -254,7 +364,9 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
             http.caFile = env;
         }
     }
-    http.headers = requestHeaders(credentialOrigin, itemOrigin);
+    http.headers = requestHeaders(itemOrigin);
+    http.deadline = m_deadline;
+    http.timeLimitSeconds = m_timeLimit;
     const std::vector<std::string> baseHeaders = http.headers;
 
     long status = exchange.send(http);
@@ -266,20 +378,31 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
         request.errorKind = -1;
         std::string userName;
         std::string password;
-        if (!m_prompter || !m_prompter->authenticate(userName, password, request.targetUrl,
-                                                     kAuthAutoCloseSeconds)) {
+        const Prompter::AuthChallenge challenge{
+            origin, realmOf(exchange.header("WWW-Authenticate").value_or("")), itemOrigin};
+        // The user's time in the prompt does not count against the call's time limit.
+        const auto asked = std::chrono::steady_clock::now();
+        const bool confirmed = m_prompter && m_prompter->authenticate(userName, password, challenge,
+                                                                      kAuthAutoCloseSeconds);
+        m_deadline += std::chrono::steady_clock::now() - asked;
+        if (!confirmed) {
             request.authenticationRefused = true;
             throw CFetchException(2, jp("認証が否定されました"));
         }
         request.errorKind = 0;
-        request.password = password;
-        request.userName = userName;
-        // The answer is for the server that asked.
-        m_credentialOrigin = parsed;
+        // Only the item's own server's answer is the item's: the caller keeps it. Another
+        // server's is used for this request alone.
+        if (itemOrigin) {
+            request.password = password;
+            request.userName = userName;
+        } else {
+            request.otherOriginCredentials = {origin, userName, password};
+        }
         // A repeated prompt replaces the credentials of the previous one; an Authorization line
         // among the extra headers still wins.
         http.headers = baseHeaders;
         addIfNew(http.headers, "Authorization: Basic " + base64Encode(userName + ":" + password));
+        http.deadline = m_deadline;
         status = exchange.send(http);
     }
     return relocate(status, exchange, address);
@@ -347,7 +470,7 @@ long CFetch::relocate(long status, const HttpExchange& exchange, std::string& ad
     return 1;
 }
 
-std::vector<std::string> CFetch::requestHeaders(bool credentialOrigin, bool itemOrigin) {
+std::vector<std::string> CFetch::requestHeaders(bool itemOrigin) {
     FetchRequest& request = *m_request;
     std::vector<std::string> headers;
     addIfNew(headers, "Accept: */*");
@@ -367,15 +490,10 @@ std::vector<std::string> CFetch::requestHeaders(bool credentialOrigin, bool item
             }
             const std::string line = extra.substr(start, end - start);
             refuseLineBreak(line, "追加ヘッダー");
-            if (line.find(':') != std::string::npos && !headerName(line).empty()) {
-                const std::string name = headerName(line);
-                // The item's secrets go only to the origin they were given for.
-                const bool secret = equalsIgnoringAsciiCase(name, "Authorization")
-                                        ? !credentialOrigin
-                                        : equalsIgnoringAsciiCase(name, "Cookie") && !itemOrigin;
-                if (!secret) {
-                    addIfNew(headers, line);
-                }
+            // Any of them may carry a secret (an API key, Proxy-Authorization, a token under a
+            // name of the site's own): they go only to the item's own origin.
+            if (itemOrigin && line.find(':') != std::string::npos && !headerName(line).empty()) {
+                addIfNew(headers, line);
             }
             start = end + 2;
         }
@@ -405,6 +523,7 @@ std::vector<std::string> CFetch::requestHeaders(bool credentialOrigin, bool item
 void CFetch::bodyPhase(HttpExchange& exchange) {
     FetchRequest& request = *m_request;
     m_contentType = exchange.header("Content-Type").value_or(std::string());
+    request.contentType = m_contentType;
     const std::string subtype = contentSubtype(m_contentType);
 
     if (extension(request.destFile).empty()) {
@@ -479,11 +598,12 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
     const bool fresh = request.startOffset == 0;
     // A fresh file is always a new one of the program's own: never one that is already there,
     // and never through a symbolic link planted in a shared folder. A resumed file must be the
-    // regular file the caller left.
-    const std::string onDisk = systemPath(path);
+    // regular file the caller left. The path is the program's 932 text; the name on disk is
+    // decided once, so that the file removed below is the one created here.
+    const std::string diskPath = systemPath(path);
     const int fd =
-        fresh ? ::open(onDisk.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
-              : ::open(onDisk.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        fresh ? ::open(diskPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+              : ::open(diskPath.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     struct stat info {};
     if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         ::close(fd);
@@ -496,7 +616,7 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
         if (fd >= 0) {
             ::close(fd);
             if (fresh) {
-                ::unlink(onDisk.c_str());
+                ::unlink(diskPath.c_str());
             }
         }
         request.errorText = jp("保存ファイルが作れません");
@@ -521,7 +641,7 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
                 break;
             }
             if (std::fwrite(block, 1, count, file) != count) {
-                request.errorText = std::strerror(errno);
+                request.errorText = systemErrorText(errno);
                 result = 2;
                 break;
             }
@@ -543,13 +663,13 @@ void CFetch::writeBody(const std::string& path, HttpExchange& exchange) {
     }
     request.bytesWritten = ftello(file);
     if (std::fclose(file) != 0 && result == 0) {
-        request.errorText = std::strerror(errno);
+        request.errorText = systemErrorText(errno);
         result = 2;
     }
     // A half page is worth nothing to the caller unless it will resume it; left behind, the
     // parts pile up and fill the disk.
     if (result != 0 && fresh && !request.keepPartial) {
-        ::unlink(onDisk.c_str());
+        ::unlink(diskPath.c_str());
         request.bytesWritten = 0;
     }
     if (result == 0 && path != request.destFile) {

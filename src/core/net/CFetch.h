@@ -3,6 +3,7 @@
 #include "net/FetchRequest.h"
 #include "net/HttpExchange.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -25,18 +26,23 @@ class Prompter;
 /// client: a 301, 302 or 303 is followed once by the engine when it keeps the file name or when
 /// allowRelocation is set. Nothing is cached. A proxy ("host:port") is used unless noProxyForLocal
 /// is set and the host is local (a name without a dot, or a loopback address). A 401 asks the user
-/// through Prompter::authenticate on the calling thread (closing by itself after 60 s) and resends
-/// with the given credentials; anything but true refuses ("認証が否定されました", errorKind 2).
-/// Credentials go only to the origin (scheme, host, port) they were given for, the item's cookie
-/// only to the origin of targetUrl. A header value holding CR, LF or NUL is never sent: the call
-/// fails with errorKind 2 naming the field. A transfer slower than the request's low-speed
-/// limit or a body beyond maxBodyBytes fails with errorKind 2, and a fresh file that was not
-/// completed is removed unless keepPartial is set. New files are created exclusively, mode 0600,
-/// never through a symbolic link.
+/// through Prompter::authenticate on the calling thread (closing by itself after 60 s), naming
+/// the origin that asked and its realm, and resends with the given credentials; anything but
+/// true refuses ("認証が否定されました", errorKind 2). The item's credentials, cookie and extra
+/// header lines go only to the origin (scheme, host, port) of targetUrl; credentials typed for
+/// another origin (a relocation led there) go only to that origin, for this request only
+/// (FetchRequest::otherOriginCredentials), and never into its userName and password. A header value
+/// holding CR, LF or NUL is never sent: the call fails with errorKind 2 naming the field. A
+/// transfer slower than the request's low-speed limit, a call longer than its time limit or a body
+/// beyond maxBodyBytes fails with errorKind 2, and a fresh file that was not completed is removed
+/// unless keepPartial is set. New files are created exclusively, mode 0600, never through a
+/// symbolic link; paths are code page 932 text, turned into the name on disk (systemPath) at the
+/// system call.
 ///
 /// Outcomes are written into the request (errorKind, errorText, lastModified, destFile,
-/// contentLength, expectedSize, bytesWritten, and userName/password after a prompt); no
-/// exception leaves the engine. Network failures give errorKind 2 with libcurl's message.
+/// contentLength, expectedSize, bytesWritten, contentType, and userName/password after a prompt
+/// for the item's own origin); no exception leaves the engine. Network failures give errorKind 2
+/// with a short Japanese text (HttpExchange::failureText).
 /// One CFetch serves one call at a time; it may be reused for further requests.
 class CFetch {
 public:
@@ -46,6 +52,13 @@ public:
     static constexpr int kAuthAutoCloseSeconds = 60;
     /// Size of each block read from the response and written to the file.
     static constexpr std::size_t kBlockSize = 2048;
+    /// Longest time one call may take unless the program's settings say otherwise.
+    static constexpr int kDefaultMaxDownloadSeconds = 600;
+
+    /// The program's time limit for every call whose request names none ([net] max_download_s
+    /// of tarnwick.conf, read at start); values below 1 restore the default. Any thread.
+    static void setMaxDownloadSeconds(int seconds);
+    static int maxDownloadSeconds();
 
     /// Without a prompter every authentication demand is refused.
     explicit CFetch(Prompter* prompter = nullptr);
@@ -80,6 +93,14 @@ public:
     /// `location` (not empty): an absolute "http://" or "https://" one as it is, one beginning
     /// with "/" on the current server, any other relative to the current address's folder.
     static std::string relocationAddress(const std::string& address, const std::string& location);
+    /// An origin as the credentials prompt shows it: "scheme://host", with ":port" unless it is
+    /// the scheme's default, an IPv6 host in brackets.
+    static std::string originText(const HttpExchange::Address& origin);
+    /// The realm of a WWW-Authenticate value (that of its Basic challenge when it names
+    /// several) as the prompt can show it: code page 932 (converted when the server sent
+    /// UTF-8), without control characters, at most kMaxRealmBytes long; empty when none.
+    static std::string realmOf(const std::string& wwwAuthenticate);
+    static constexpr std::size_t kMaxRealmBytes = 120;
 
 private:
     enum class Verb { Download, Head };
@@ -88,7 +109,8 @@ private:
     long retrieve(Verb verb, HttpExchange& exchange);
     long attempt(Verb verb, HttpExchange& exchange, std::string& address);
     long relocate(long status, const HttpExchange& exchange, std::string& address);
-    std::vector<std::string> requestHeaders(bool credentialOrigin, bool itemOrigin);
+    std::vector<std::string> requestHeaders(bool itemOrigin);
+    int timeLimitSeconds() const;
     std::int64_t maxBodyBytes() const;
     std::string tooLargeText() const;
     void bodyPhase(HttpExchange& exchange);
@@ -100,9 +122,10 @@ private:
     std::string m_contentType;
     long m_lastStatus = 0;
     bool m_readySignalled = false;
-    /// Where the item's cookie belongs, and where the credentials in use were given for.
+    /// Where the item's credentials, cookie and extra headers belong.
     std::optional<HttpExchange::Address> m_itemOrigin;
-    std::optional<HttpExchange::Address> m_credentialOrigin;
+    int m_timeLimit = kDefaultMaxDownloadSeconds;
+    std::chrono::steady_clock::time_point m_deadline;
 };
 
 } // namespace tw

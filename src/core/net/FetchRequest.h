@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tw {
@@ -50,6 +51,20 @@ public:
     /// empty after a failure or when nothing was written. Callers take the path from here,
     /// not from errorText.
     std::string savedPath;
+    /// Content-Type of the response whose body was saved (empty when it had none): its
+    /// charset tells the page's code when the page does not (see loadConverted).
+    std::string contentType;
+    /// What the user typed when a server other than targetUrl's origin asked for credentials
+    /// (a relocation led there), and that server's origin as CFetch::originText gives it. Used
+    /// again only for that origin by a later call with this same request (the download after
+    /// the Last-Modified query), and never part of the settings: no caller copies it into the
+    /// item, unlike userName and password, which only the item's own origin's prompt sets.
+    struct OtherOriginCredentials {
+        std::string origin;
+        std::string userName;
+        std::string password;
+    };
+    std::optional<OtherOriginCredentials> otherOriginCredentials;
 
     // Set by the caller.
     /// Byte offset at which a download resumes (with a Range header); 0 is a fresh download.
@@ -78,6 +93,10 @@ public:
     /// for hours, each byte resetting the stall timeout.
     std::int64_t lowSpeedBytesPerSecond = 1024;
     int lowSpeedSeconds = 60;
+    /// Longest time the whole call may take, relocation and body included (the time the user
+    /// spends in the credentials prompt not counted); errorKind 2 beyond it. 0 takes the
+    /// program's setting, CFetch::maxDownloadSeconds().
+    int maxDownloadSeconds = 0;
     /// Largest body written to a file (errorKind 2 beyond it, the partial file removed). Pages
     /// that are compared by area are read whole into memory: callers set 64 MiB for them.
     std::int64_t maxBodyBytes = std::int64_t{1} << 30;

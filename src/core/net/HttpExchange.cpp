@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <type_traits>
@@ -90,6 +91,84 @@ std::optional<HttpExchange::Address> HttpExchange::parseAddress(const std::strin
     curl_free(port);
     curl_url_cleanup(parsed);
     return result;
+}
+
+std::string HttpExchange::durationText(int seconds) {
+    if (seconds >= 60 && seconds % 60 == 0) {
+        return std::to_string(seconds / 60) + jp("分");
+    }
+    return std::to_string(seconds) + jp("秒");
+}
+
+std::string HttpExchange::failureText(int curlCode, long osErrno, const std::string& description,
+                                      bool viaProxy) {
+    // The server the connection goes to first: through a proxy, it is the proxy that failed.
+    const std::string server = viaProxy ? jp("プロキシサーバー") : jp("サーバー");
+    switch (static_cast<CURLcode>(curlCode)) {
+    case CURLE_PARTIAL_FILE:
+        return jp("受信の途中で接続が切れました（ページの一部しか届いていません）");
+    case CURLE_OPERATION_TIMEDOUT:
+        return server + jp("への接続がタイムアウトしました");
+    case CURLE_COULDNT_CONNECT:
+        if (osErrno == ECONNREFUSED) {
+            return server + jp("に接続を拒否されました");
+        }
+        if (osErrno == ENETUNREACH || osErrno == EHOSTUNREACH) {
+            return server + jp("に到達できません");
+        }
+        return server + jp("に接続できません");
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return jp("サーバーが見つかりません（ホスト名を解決できません）");
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return jp("プロキシサーバーが見つかりません（ホスト名を解決できません）");
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return jp("サーバーの証明書を確認できないため接続しませんでした");
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_USE_SSL_FAILED:
+        return jp("サーバーとの暗号化通信（TLS）を確立できません");
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+        return jp("証明書のファイルを読み込めません");
+    case CURLE_GOT_NOTHING:
+        return jp("サーバーから応答がありません");
+    case CURLE_WEIRD_SERVER_REPLY:
+        return jp("サーバーの応答が正しくありません");
+    case CURLE_RECV_ERROR:
+        if (osErrno == ECONNRESET) {
+            return jp("受信中にサーバーから接続を切られました");
+        }
+        return jp("受信中に通信エラーが発生しました");
+    case CURLE_SEND_ERROR:
+        if (osErrno == ECONNRESET || osErrno == EPIPE) {
+            return jp("送信中にサーバーから接続を切られました");
+        }
+        return jp("送信中に通信エラーが発生しました");
+    case CURLE_PROXY:
+        return jp("プロキシサーバーとの通信に失敗しました");
+    case CURLE_BAD_CONTENT_ENCODING:
+        return jp("受信したデータを展開できません");
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+        return jp("アドレスの形式が正しくありません");
+    case CURLE_OUT_OF_MEMORY:
+        return jp("メモリが足りません");
+    default:
+        break;
+    }
+    std::string text = description;
+    if (text.empty()) {
+        text = curl_easy_strerror(static_cast<CURLcode>(curlCode));
+    }
+    return jp("通信エラー: ") + text;
 }
 
 std::optional<std::time_t> HttpExchange::parseHttpDate(const std::string& text) {
@@ -182,6 +261,9 @@ void HttpExchange::configure(const Request& request) {
     m_stallLimit = std::chrono::seconds(request.stallTimeoutSeconds);
     m_lowSpeedBytes = request.lowSpeedBytesPerSecond;
     m_lowSpeedTime = std::chrono::seconds(std::max(1, request.lowSpeedSeconds));
+    m_deadline = request.deadline;
+    m_timeLimitSeconds = request.timeLimitSeconds;
+    m_viaProxy = !request.proxy.empty();
     if (!request.caFile.empty()) {
         // Only ever set: a null value would also drop the system's default bundle.
         curl_easy_setopt(handle, CURLOPT_CAINFO, request.caFile.c_str());
@@ -191,7 +273,7 @@ void HttpExchange::configure(const Request& request) {
 long HttpExchange::send(const Request& request) {
     close();
     if (!m_easy || !m_multi) {
-        throw CFetchException(2, "cannot create an HTTP client handle");
+        throw CFetchException(2, jp("通信の準備ができません（HTTPクライアントを作成できません）"));
     }
     m_rawHeaders.clear();
     m_body.clear();
@@ -209,7 +291,7 @@ long HttpExchange::send(const Request& request) {
 
     configure(request);
     if (curl_multi_add_handle(multi(m_multi), easy(m_easy)) != CURLM_OK) {
-        throw CFetchException(2, "cannot start an HTTP request");
+        throw CFetchException(2, jp("通信の準備ができません（HTTPリクエストを開始できません）"));
     }
     m_active = true;
     drive([this] { return m_headersDone; });
@@ -288,10 +370,18 @@ void HttpExchange::drive(Ready ready) {
         if (m_done || ready()) {
             return;
         }
-        if (std::chrono::steady_clock::now() - m_lastActivity > m_stallLimit) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastActivity > m_stallLimit) {
             close();
-            throw CFetchException(2, "No data received for " +
-                                         std::to_string(m_stallLimit.count()) + " seconds");
+            throw CFetchException(2, std::to_string(m_stallLimit.count()) +
+                                         jp("秒間データが届かないため中断しました"));
+        }
+        // A body that arrives just fast enough for the low-speed check would otherwise hold the
+        // check, and every item behind it, for as long as the server likes.
+        if (now >= m_deadline) {
+            close();
+            throw CFetchException(2, jp("ダウンロードに時間がかかりすぎるため中断しました（上限") +
+                                         durationText(m_timeLimitSeconds) + jp("）"));
         }
         checkLowSpeed();
         curl_multi_poll(multi(m_multi), nullptr, 0, kPollMs, nullptr);
@@ -324,12 +414,13 @@ void HttpExchange::throwFailure() const {
     if (m_result == CURLE_OUT_OF_MEMORY && !m_headersDone) {
         throw CFetchException(2, jp("サーバーの応答ヘッダーが長すぎます"));
     }
-    std::string text = m_errorBuffer.data();
-    if (text.empty()) {
-        text = m_result != CURLE_OK ? curl_easy_strerror(static_cast<CURLcode>(m_result))
-                                    : "the server sent no response";
+    if (m_result == CURLE_OK) {
+        // The transfer ended without a final response.
+        throw CFetchException(2, jp("サーバーから応答がありません"));
     }
-    throw CFetchException(2, text);
+    long osErrno = 0;
+    curl_easy_getinfo(easy(m_easy), CURLINFO_OS_ERRNO, &osErrno);
+    throw CFetchException(2, failureText(m_result, osErrno, m_errorBuffer.data(), m_viaProxy));
 }
 
 std::size_t HttpExchange::onHeader(char* data, std::size_t size, std::size_t count, void* self) {

@@ -41,6 +41,11 @@ public:
         /// fail the transfer; 0 turns the check off.
         std::int64_t lowSpeedBytesPerSecond = 0;
         int lowSpeedSeconds = 60;
+        /// The whole exchange, the body read through read() included, fails once this moment
+        /// has passed; `timeLimitSeconds` is the limit it stands for, named in the error text.
+        std::chrono::steady_clock::time_point deadline =
+            std::chrono::steady_clock::time_point::max();
+        int timeLimitSeconds = 0;
         std::string caFile;
     };
 
@@ -61,6 +66,14 @@ public:
     /// An HTTP date (RFC 1123, RFC 850 or asctime form) in seconds since 1970 UTC; nothing when
     /// it cannot be read.
     static std::optional<std::time_t> parseHttpDate(const std::string& text);
+    /// The Japanese text (code page 932) of a failed transfer: libcurl's result code, the
+    /// system error behind it (CURLINFO_OS_ERRNO, 0 when none), libcurl's own description, and
+    /// whether a proxy was in the way. The common failures have short texts of their own; any
+    /// other keeps libcurl's description after a Japanese lead-in.
+    static std::string failureText(int curlCode, long osErrno, const std::string& description,
+                                   bool viaProxy);
+    /// "10分" for 600, "90秒" for 90: a time limit as the error texts name it (code page 932).
+    static std::string durationText(int seconds);
 
     explicit HttpExchange(const std::atomic<bool>* cancel);
     ~HttpExchange();
@@ -109,6 +122,9 @@ private:
     /// Time of the last byte received or sent; the transfer fails when it lies too far back.
     std::chrono::steady_clock::time_point m_lastActivity;
     std::chrono::seconds m_stallLimit{60};
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
+    int m_timeLimitSeconds = 0;
+    bool m_viaProxy = false;
     std::int64_t m_uploaded = 0;
     /// Bytes received (headers and body) and sent since send().
     std::int64_t m_transferred = 0;

@@ -27,11 +27,23 @@ public:
     virtual void showMessage(const std::string& text, Icon icon = Icon::Information) = 0;
     /// A yes/no question; true for yes. False also when the front end is closing.
     virtual bool ask(const std::string& text) = 0;
-    /// The authentication dialog: user ID and password in and out, for the given address.
-    /// The dialog closes by itself after `autoCloseSeconds`. True only when confirmed with OK;
-    /// false when cancelled, timed out or the front end is closing.
+    /// Who asks for credentials: the server that answered with a demand for them.
+    struct AuthChallenge {
+        /// Scheme, host and port of the server that asked ("http://example.jp:8080"; a
+        /// scheme's default port is left out), the one the typed credentials will go to.
+        std::string origin;
+        /// The realm the server named, as it can be shown; empty when it named none.
+        std::string realm;
+        /// False when the server is not the watched page's own (a relocation led there): what
+        /// is typed is used for this one request and never kept with the item.
+        bool itemOrigin = true;
+    };
+
+    /// The authentication dialog: user ID and password in and out, for the server described by
+    /// `challenge`. The dialog closes by itself after `autoCloseSeconds`. True only when
+    /// confirmed with OK; false when cancelled, timed out or the front end is closing.
     virtual bool authenticate(std::string& userName, std::string& password,
-                              const std::string& address, int autoCloseSeconds) = 0;
+                              const AuthChallenge& challenge, int autoCloseSeconds) = 0;
 };
 
 } // namespace tw

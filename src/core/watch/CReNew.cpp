@@ -221,7 +221,8 @@ CheckOutcome CReNew::check() {
     }
     // A check that fails after the comparison keeps the area of the last completed one.
     const std::string previousArea = m_item.areaText;
-    const int compared = compare(m_item, newFile, m_services.converter, reference);
+    const int compared =
+        compare(m_item, newFile, m_services.converter, reference, request.contentType);
     if (compared == 0) {
         removeFile(newFile);
         return CheckOutcome::NotUpdated;

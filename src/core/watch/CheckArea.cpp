@@ -1,6 +1,7 @@
 #include "watch/CheckArea.h"
 
 #include "platform/CodeConverter.h"
+#include "platform/CodeGuess.h"
 #include "records/WatchSettings.h"
 #include "util/SystemPath.h"
 #include "util/TextUtil.h"
@@ -89,13 +90,17 @@ std::size_t findNoCase(std::string_view text, std::string_view needle, std::size
                              : static_cast<std::size_t>(hit - text.begin());
 }
 
-/// The code page named by the value that follows a "charset" ending at `at`: blanks, "=" and
-/// quotes skipped, then the name. 0 when no known name stands there.
-int declaredCodePage(std::string_view text, std::size_t at) {
-    auto skipped = [](char c) {
-        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '=' || c == '"' || c == '\'';
-    };
-    while (at < text.size() && skipped(text[at])) {
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+/// The name that follows a "charset" ending at `at`: blanks, "=" and quotes skipped, then
+/// letters, digits, "-" and "_". `assigned` tells whether an "=" came before it.
+std::string charsetName(std::string_view text, std::size_t at, bool* assigned = nullptr) {
+    bool equals = false;
+    while (at < text.size() &&
+           (isBlank(text[at]) || text[at] == '=' || text[at] == '"' || text[at] == '\'')) {
+        equals = equals || text[at] == '=';
         ++at;
     }
     std::string name;
@@ -107,6 +112,14 @@ int declaredCodePage(std::string_view text, std::size_t at) {
         name += c;
         ++at;
     }
+    if (assigned) {
+        *assigned = equals;
+    }
+    return name;
+}
+
+/// The code page of a name a page declares: the names pages have always been read by.
+int pageCharsetCodePage(const std::string& name) {
     if (name == "euc-jp" || name == "x-euc-jp") {
         return 51932;
     }
@@ -153,7 +166,7 @@ int compare(WatchSettings& item, const std::string& newFile, CodeConverter* conv
 }
 
 int compare(WatchSettings& item, const std::string& newFile, CodeConverter* converter,
-            const std::string& reference) {
+            const std::string& reference, std::string_view contentType) {
     if (item.anchorKeyword.empty()) {
         if (reference == newFile) {
             return -1;
@@ -172,7 +185,8 @@ int compare(WatchSettings& item, const std::string& newFile, CodeConverter* conv
     if (::stat(systemPath(newFile).c_str(), &status) == 0 && status.st_size > kMaxAreaPageBytes) {
         return kPageTooLarge;
     }
-    const std::optional<std::string> text = loadConverted(converter, newFile, item.japaneseCode);
+    const std::optional<std::string> text =
+        loadConverted(converter, newFile, item.japaneseCode, contentType);
     if (!text) {
         return 1;
     }
@@ -298,7 +312,7 @@ std::string extractArea(std::string_view text, std::string_view keyword, int occ
 }
 
 std::optional<std::string> loadConverted(CodeConverter* converter, const std::string& path,
-                                         int japaneseCode) {
+                                         int japaneseCode, std::string_view contentType) {
     if (converter == nullptr) {
         return std::nullopt;
     }
@@ -319,7 +333,7 @@ std::optional<std::string> loadConverted(CodeConverter* converter, const std::st
         int codePage = 932;
         switch (japaneseCode) {
         case 0:
-            codePage = detectCodePage(raw);
+            codePage = pageCodePage(raw, contentType);
             break;
         case 1:
             codePage = 50220;
@@ -358,21 +372,38 @@ std::optional<std::string> loadConverted(CodeConverter* converter, const std::st
     }
 }
 
-int detectCodePage(std::string_view text) {
+int pageCodePage(std::string_view text, std::string_view contentType) {
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        return 65001;
+    }
+    if (const int declared = declaredCodePage(text); declared != 0) {
+        return declared;
+    }
+    if (const int served = contentTypeCodePage(contentType); served != 0) {
+        return served;
+    }
+    return guessCodePage(text);
+}
+
+int declaredCodePage(std::string_view text) {
     if (text.find("\x1b$") != std::string_view::npos &&
         text.find("\x1b(") != std::string_view::npos) {
         return 50220;
     }
     const std::size_t first = findNoCase(text, "charset", 0);
     if (first == std::string_view::npos) {
-        return 932;
+        return 0;
     }
     // The declared value decides; a later mention of another code in the page's text does not.
+    bool otherCode = false;
     for (std::size_t at = first; at != std::string_view::npos;
          at = findNoCase(text, "charset", at + 1)) {
-        if (const int declared = declaredCodePage(text, at + 7); declared != 0) {
+        bool assigned = false;
+        const std::string name = charsetName(text, at + 7, &assigned);
+        if (const int declared = pageCharsetCodePage(name); declared != 0) {
             return declared;
         }
+        otherCode = otherCode || (assigned && !name.empty());
     }
     if (findNoCase(text, "euc-jp", first) != std::string_view::npos) {
         return 51932;
@@ -380,7 +411,67 @@ int detectCodePage(std::string_view text) {
     if (findNoCase(text, "utf-8", first) != std::string_view::npos) {
         return 65001;
     }
-    return 932;
+    // "charset=iso-8859-1" and the like have always meant the bytes as they are; a page that
+    // only mentions the word declares nothing.
+    return otherCode ? 932 : 0;
+}
+
+int detectCodePage(std::string_view text) {
+    const int declared = declaredCodePage(text);
+    return declared != 0 ? declared : 932;
+}
+
+int charsetCodePage(std::string_view name) {
+    const std::string lower = asciiLower(name);
+    if (lower == "shift_jis" || lower == "shift-jis" || lower == "sjis" || lower == "x-sjis" ||
+        lower == "windows-31j" || lower == "cp932" || lower == "ms_kanji" ||
+        lower == "csshiftjis" || lower == "cswindows31j") {
+        return 932;
+    }
+    if (lower == "euc-jp" || lower == "x-euc-jp" || lower == "eucjp" ||
+        lower == "cseucpkdfmtjapanese") {
+        return 51932;
+    }
+    if (lower == "utf-8" || lower == "utf8" || lower == "unicode-1-1-utf-8") {
+        return 65001;
+    }
+    if (lower == "iso-2022-jp" || lower == "csiso2022jp") {
+        return 50220;
+    }
+    return 0;
+}
+
+int contentTypeCodePage(std::string_view contentType) {
+    // Parameters follow the media type after ";": charset=NAME or charset="NAME".
+    std::size_t at = contentType.find(';');
+    while (at != std::string_view::npos) {
+        std::size_t start = at + 1;
+        while (start < contentType.size() && isBlank(contentType[start])) {
+            ++start;
+        }
+        const std::size_t equals = contentType.find('=', start);
+        const std::size_t next = contentType.find(';', start);
+        if (equals != std::string_view::npos && (next == std::string_view::npos || equals < next)) {
+            std::string_view name = contentType.substr(start, equals - start);
+            while (!name.empty() && isBlank(name.back())) {
+                name.remove_suffix(1);
+            }
+            if (equalsIgnoringAsciiCase(name, "charset")) {
+                std::string_view value = contentType.substr(
+                    equals + 1,
+                    (next == std::string_view::npos ? contentType.size() : next) - equals - 1);
+                while (!value.empty() && (isBlank(value.front()) || value.front() == '"')) {
+                    value.remove_prefix(1);
+                }
+                while (!value.empty() && (isBlank(value.back()) || value.back() == '"')) {
+                    value.remove_suffix(1);
+                }
+                return charsetCodePage(value);
+            }
+        }
+        at = next;
+    }
+    return 0;
 }
 
 } // namespace tw

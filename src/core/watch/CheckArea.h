@@ -28,9 +28,10 @@ constexpr int kPageTooLarge = -3;
 constexpr int kReferenceNotRegular = -4;
 
 /// compare() against `reference`, the stored copy the checker resolved, with two more outcomes
-/// that are errors rather than changes: kPageTooLarge and kReferenceNotRegular.
+/// that are errors rather than changes: kPageTooLarge and kReferenceNotRegular. `contentType`
+/// is the Content-Type the server sent with newFile (see loadConverted).
 int compare(WatchSettings& item, const std::string& newFile, CodeConverter* converter,
-            const std::string& reference);
+            const std::string& reference, std::string_view contentType = {});
 
 /// 0 identical, 1 different (or a read error), -1 pathA cannot be opened, -2 pathB cannot be
 /// opened. Reads both files block by block.
@@ -50,16 +51,36 @@ std::vector<std::size_t> findKeyword(std::string_view text, std::string_view key
                                      std::size_t limit,
                                      std::size_t before = std::string_view::npos);
 
-/// The file's text in code page 932, up to its first zero byte: `japaneseCode` 0 detects the
-/// page's code, 1 JIS, 2 EUC-JP, 3 UTF-8; 4 (Shift-JIS) and other values take the bytes as they
+/// The file's text in code page 932, up to its first zero byte: `japaneseCode` 0 decides the
+/// page's code (pageCodePage, with the Content-Type the page was served with when the caller
+/// has it), 1 JIS, 2 EUC-JP, 3 UTF-8; 4 (Shift-JIS) and other values take the bytes as they
 /// are. Nothing when there is no converter or the file cannot be read whole.
 std::optional<std::string> loadConverted(CodeConverter* converter, const std::string& path,
-                                         int japaneseCode);
+                                         int japaneseCode, std::string_view contentType = {});
 
-/// 50220 when the text holds both ESC "$" and ESC "("; else the code named right after a
-/// "charset" (blanks, "=" and quotes skipped; EUC-JP 51932, UTF-8 65001, Shift_JIS and its
-/// aliases 932), the first such name deciding; when none can be read, 51932 or 65001 when
-/// "euc-jp" or "utf-8" follows the first "charset"; else 932. Letter case is ignored.
+/// The code of a page, decided in the order browsers use: a UTF-8 byte order mark; the page's
+/// own declaration (declaredCodePage); the charset of the Content-Type it was served with
+/// (contentTypeCodePage); and only then the bytes themselves (guessCodePage).
+int pageCodePage(std::string_view text, std::string_view contentType = {});
+
+/// What the page declares: 50220 when the text holds both ESC "$" and ESC "("; else the code
+/// named right after a "charset" (blanks, "=" and quotes skipped; EUC-JP 51932, UTF-8 65001,
+/// Shift_JIS and its aliases 932), the first such name deciding; when none can be read, 51932
+/// or 65001 when "euc-jp" or "utf-8" follows the first "charset"; else 932 when some "charset"
+/// is followed by "=" and a name of another code (the bytes are then taken as they are), and 0
+/// when the page declares nothing. Letter case is ignored.
+int declaredCodePage(std::string_view text);
+
+/// declaredCodePage(), with 932 for a page that declares nothing.
 int detectCodePage(std::string_view text);
+
+/// The code page a charset name stands for (Shift_JIS, EUC-JP, UTF-8, ISO-2022-JP and their
+/// aliases, letter case ignored); 0 for any other.
+int charsetCodePage(std::string_view name);
+
+/// The code page named by the charset parameter of a Content-Type value; 0 when it names none
+/// or one this program does not convert (a server's default "ISO-8859-1" says nothing about a
+/// Japanese page).
+int contentTypeCodePage(std::string_view contentType);
 
 } // namespace tw

@@ -54,11 +54,11 @@ bool GuiPrompter::ask(const std::string& text) {
 }
 
 bool GuiPrompter::authenticate(std::string& userName, std::string& password,
-                               const std::string& address, int autoCloseSeconds) {
+                               const AuthChallenge& challenge, int autoCloseSeconds) {
     bool confirmed = false;
     const auto run = [&] {
         AuthDialog dialog(m_parent);
-        confirmed = dialog.run(userName, password, address, autoCloseSeconds);
+        confirmed = dialog.run(userName, password, challenge, autoCloseSeconds);
     };
     if (onGuiThread()) {
         run();

@@ -27,7 +27,7 @@ public:
 
     void showMessage(const std::string& text, Icon icon = Icon::Information) override;
     bool ask(const std::string& text) override;
-    bool authenticate(std::string& userName, std::string& password, const std::string& address,
+    bool authenticate(std::string& userName, std::string& password, const AuthChallenge& challenge,
                       int autoCloseSeconds) override;
 
 private:

@@ -40,9 +40,12 @@ AuthDialog::AuthDialog(QWidget* parent)
 
 AuthDialog::~AuthDialog() = default;
 
-bool AuthDialog::run(std::string& user, std::string& password, const std::string& address,
-                     int autoCloseSeconds) {
-    showAddress(fromRecord(address));
+bool AuthDialog::run(std::string& user, std::string& password,
+                     const Prompter::AuthChallenge& challenge, int autoCloseSeconds) {
+    showAddress(fromRecord(challenge.origin));
+    m_ui->realmLabel->setText(tr("認証の領域: %1").arg(fromRecord(challenge.realm)));
+    m_ui->realmLabel->setVisible(!challenge.realm.empty());
+    m_ui->otherServerLabel->setVisible(!challenge.itemOrigin);
     m_ui->userEdit->setText(fromRecord(user));
     m_ui->passwordEdit->setText(fromRecord(password));
     m_ui->errorLabel->hide();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ports/Prompter.h"
+
 #include <QDialog>
 #include <QTimer>
 
@@ -13,7 +15,9 @@ class AuthDialog;
 namespace tw::gui {
 
 /// "インターネット認証": asks for the user ID and password of a page that demands Basic
-/// authentication. Runs on the GUI thread; a worker reaches it through the prompter.
+/// authentication, naming the server that asked (its origin) and the realm it gave, and saying
+/// so when that server is not the watched page's own. Runs on the GUI thread; a worker reaches
+/// it through the prompter.
 class AuthDialog : public QDialog {
     Q_OBJECT
 
@@ -21,10 +25,10 @@ public:
     explicit AuthDialog(QWidget* parent = nullptr);
     ~AuthDialog() override;
 
-    /// Shows the dialog modally for `address` with `user` and `password` filled in (all code
+    /// Shows the dialog modally for `challenge` with `user` and `password` filled in (all code
     /// page 932). On OK the typed values replace them and the result is true; Cancel, closing
     /// and the automatic close after `autoCloseSeconds` (0: never) give false and leave them.
-    bool run(std::string& user, std::string& password, const std::string& address,
+    bool run(std::string& user, std::string& password, const Prompter::AuthChallenge& challenge,
              int autoCloseSeconds);
 
 public slots:

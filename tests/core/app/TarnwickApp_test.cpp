@@ -1,4 +1,5 @@
 #include "app/CTarnwickApp.h"
+#include "net/CFetch.h"
 #include "platform/Event.h"
 #include "platform/RuntimeFolder.h"
 #include "support/ChildProcess.h"
@@ -104,6 +105,42 @@ TEST_F(TarnwickAppTest, StartUpMakesCompWritesPositionAndVersionAndShutdownSetsC
     EXPECT_EQ(app.codeConverter(), nullptr);
     EXPECT_FALSE(app.messageBus().running());
     EXPECT_TRUE(m_prompter.messages().empty());
+}
+
+TEST_F(TarnwickAppTest, StartUpPutsTheDownloadTimeLimitOfTarnwickConfInEffect) {
+    const std::string conf = m_temp / "home/tarnwick.conf";
+    const auto startWith = [&](const std::string& text) {
+        CFetch::setMaxDownloadSeconds(1);
+        TempFolder::writeFile(conf, text);
+        CTarnwickApp app(m_prompter, paths());
+        app.setConverterFactory([] { return std::make_unique<PassThroughConverter>(); });
+        EXPECT_TRUE(app.initInstance());
+        const int limit = CFetch::maxDownloadSeconds();
+        app.exitInstance();
+        return limit;
+    };
+    EXPECT_EQ(startWith("# ours\n[net]\nmax_download_s = 45\n[later]\nx=1\n"), 45);
+    // A damaged value or line is never fatal: the default stands.
+    EXPECT_EQ(startWith("[net]\nmax_download_s=ten minutes\n"), 600);
+    EXPECT_EQ(startWith("[net]\nmax_download_s=0\n"), 600);
+    EXPECT_EQ(startWith("\x01\x02 garbage [net\n"), 600);
+    std::filesystem::remove(conf);
+    EXPECT_EQ(startWith(""), 600);
+    EXPECT_TRUE(m_prompter.messages().empty());
+    // Reading it changed nothing in it.
+    EXPECT_EQ(TempFolder::readFile(conf), "");
+
+    // One that cannot be read is told, and the start goes on with the defaults.
+    std::filesystem::remove(conf);
+    std::filesystem::create_directory(conf);
+    CFetch::setMaxDownloadSeconds(1);
+    CTarnwickApp app(m_prompter, paths());
+    app.setConverterFactory([] { return std::make_unique<PassThroughConverter>(); });
+    EXPECT_TRUE(app.initInstance());
+    EXPECT_EQ(CFetch::maxDownloadSeconds(), 600);
+    ASSERT_EQ(m_prompter.messages().size(), 1u);
+    EXPECT_EQ(m_prompter.messages()[0].rfind(jp("設定ファイルを読み込めないため"), 0), 0u);
+    app.exitInstance();
 }
 
 TEST_F(TarnwickAppTest, MissingConverterIsReportedAndStartUpGoesOn) {

@@ -1,10 +1,14 @@
 #include "net/CFetch.h"
 #include "net/FetchRequest.h"
+#include "net/HttpExchange.h"
 #include "records/WatchSettings.h"
 #include "support/LocalTime.h"
+#include "util/Cp932.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <ctime>
 
 namespace tw {
@@ -77,6 +81,69 @@ TEST(FetchRequestRecord, CancelFlagIsReadThroughThePointer) {
     EXPECT_FALSE(request.cancelled());
     cancel = true;
     EXPECT_TRUE(request.cancelled());
+}
+
+TEST(CFetchPrompt, TheOriginIsSchemeHostAndAPortOtherThanTheDefault) {
+    const auto origin = [](const std::string& url) {
+        return CFetch::originText(*HttpExchange::parseAddress(url));
+    };
+    EXPECT_EQ(origin("http://www.example.jp/a/b.html?q=1"), "http://www.example.jp");
+    EXPECT_EQ(origin("http://www.example.jp:80/"), "http://www.example.jp");
+    EXPECT_EQ(origin("HTTPS://secure.example.jp:443/"), "https://secure.example.jp");
+    EXPECT_EQ(origin("https://secure.example.jp:8443/"), "https://secure.example.jp:8443");
+    EXPECT_EQ(origin("http://127.0.0.1:8080/x"), "http://127.0.0.1:8080");
+    EXPECT_EQ(origin("http://[::1]:8080/x"), "http://[::1]:8080");
+}
+
+TEST(CFetchPrompt, TheRealmIsTheBasicChallengesMadeSafeToShow) {
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"intranet\""), "intranet");
+    EXPECT_EQ(CFetch::realmOf("basic REALM = \"a \\\"quoted\\\" b\", charset=\"UTF-8\""),
+              "a \"quoted\" b");
+    EXPECT_EQ(CFetch::realmOf("Basic realm=token, other=1"), "token");
+    EXPECT_EQ(CFetch::realmOf("Digest realm=\"digest\", nonce=\"n\", Basic realm=\"basic\""),
+              "basic");
+    EXPECT_EQ(CFetch::realmOf("Bearer realm=\"api\""), "api");
+    EXPECT_EQ(CFetch::realmOf("Basic"), "");
+    EXPECT_EQ(CFetch::realmOf("Basic myrealm=\"no\""), "");
+    EXPECT_EQ(CFetch::realmOf(""), "");
+    // UTF-8 becomes code page 932; bytes that are not UTF-8 are taken as they come.
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"社内ウィキ\""), jp("社内ウィキ"));
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"\x8e\xd0\x93\xe0\""), "\x8e\xd0\x93\xe0");
+    // Nothing a server sends can break the dialog's line or run on without end.
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"a\tb\x1b[2Jc\x7f\""), "ab[2Jc");
+    EXPECT_EQ(CFetch::realmOf("Basic realm=\"" + std::string(5000, 'x') + "\"").size(),
+              CFetch::kMaxRealmBytes);
+    // The cut never halves a double-byte character.
+    std::string wide;
+    for (int i = 0; i < 100; ++i) {
+        wide += "x社";
+    }
+    const std::string cut = CFetch::realmOf("Basic realm=\"" + wide + "\"");
+    EXPECT_EQ(cut, jp(wide).substr(0, 120));
+}
+
+// Refused connections, time-outs, cut bodies, certificates and proxies meet real servers in
+// CFetchTest; these are the failures no test here can cause without leaving this machine.
+TEST(HttpExchangeFailures, CommonFailuresHaveShortJapaneseTexts) {
+    const auto text = [](CURLcode code, long osErrno = 0, bool proxy = false) {
+        return HttpExchange::failureText(code, osErrno, "libcurl's own words", proxy);
+    };
+    EXPECT_EQ(text(CURLE_COULDNT_RESOLVE_HOST),
+              jp("サーバーが見つかりません（ホスト名を解決できません）"));
+    EXPECT_EQ(text(CURLE_COULDNT_CONNECT, EHOSTUNREACH), jp("サーバーに到達できません"));
+    EXPECT_EQ(text(CURLE_OPERATION_TIMEDOUT, 0, true),
+              jp("プロキシサーバーへの接続がタイムアウトしました"));
+    EXPECT_EQ(text(CURLE_SSL_CONNECT_ERROR), jp("サーバーとの暗号化通信（TLS）を確立できません"));
+    // Anything else keeps libcurl's words after a Japanese lead-in.
+    EXPECT_EQ(text(CURLE_FILESIZE_EXCEEDED), jp("通信エラー: ") + "libcurl's own words");
+    EXPECT_EQ(HttpExchange::failureText(CURLE_FILESIZE_EXCEEDED, 0, "", false),
+              jp("通信エラー: ") + curl_easy_strerror(CURLE_FILESIZE_EXCEEDED));
+}
+
+TEST(HttpExchangeFailures, TimeLimitsAreNamedInMinutesOrSeconds) {
+    EXPECT_EQ(HttpExchange::durationText(600), jp("10分"));
+    EXPECT_EQ(HttpExchange::durationText(90), jp("90秒"));
+    EXPECT_EQ(HttpExchange::durationText(1), jp("1秒"));
 }
 
 } // namespace

@@ -3,3 +3,5 @@
 # includes httplib.h must share.
 pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 target_link_libraries(test_net PRIVATE PkgConfig::CPP_HTTPLIB)
+# The failure texts are tested against libcurl's own result codes.
+target_link_libraries(test_net PRIVATE CURL::libcurl)

@@ -4,6 +4,7 @@ test can tell what reached which server."""
 import socket
 import socketserver
 import threading
+import time
 
 from localweb import free_port
 
@@ -39,12 +40,15 @@ class _Handler(socketserver.BaseRequestHandler):
 
 class HostileServer:
     """`other` is the server a cross-origin redirect leads to (may be None). `drip_gap` is the
-    time between two bytes of /drip.html."""
+    time between two bytes of /drip.html; `trickle_rate` the bytes a second of /trickle.html.
+    `pages` maps further paths to (Content-Type, body bytes) served as they are."""
 
-    def __init__(self, other=None, drip_gap=2.0):
+    def __init__(self, other=None, drip_gap=2.0, trickle_rate=1200, pages=None):
         self.port = free_port()
         self.other = other
         self.drip_gap = drip_gap
+        self.trickle_rate = trickle_rate
+        self.pages = dict(pages or {})
         self.requests = []
         self._lock = threading.Lock()
         self._stopping = threading.Event()
@@ -83,6 +87,30 @@ class HostileServer:
             block = b"<p>endless</p>" * 4096
             while not self._stopping.is_set():
                 send(block)
+        elif path == "/trickle.html":
+            # A steady body just above the low-speed limit: it never stalls and never ends soon
+            # (10 MB). What is sent follows the clock, so a busy machine cannot slow it below the
+            # rate.
+            send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 10000000\r\n"
+                 "Connection: close\r\n\r\n")
+            start = time.monotonic()
+            sent = 0
+            while not self._stopping.wait(0.1):
+                owed = int((time.monotonic() - start) * self.trickle_rate) - sent
+                send(b"t" * owed)
+                sent += owed
+        elif path in self.pages:
+            content_type, page = self.pages[path]
+            send(f"HTTP/1.1 200 OK\r\nContent-Type: {content_type}\r\n"
+                 f"Content-Length: {len(page)}\r\nConnection: close\r\n\r\n")
+            send(b"" if method == "HEAD" else page)
+        elif path == "/login.html" and self.other is not None:
+            # The same file name on another server, which then asks for credentials.
+            send(f"HTTP/1.1 302 Found\r\nLocation: {self.other.url('login.html')}\r\n"
+                 "Content-Length: 0\r\nConnection: close\r\n\r\n")
+        elif path == "/login.html":
+            send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Other realm\"\r\n"
+                 "Content-Length: 0\r\nConnection: close\r\n\r\n")
         elif path == "/drip.html":
             send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n"
                  "Connection: close\r\n\r\n")

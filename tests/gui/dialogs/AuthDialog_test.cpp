@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTimer>
 
+using tw::Prompter;
 using tw::gui::AuthDialog;
 
 namespace {
@@ -24,6 +25,10 @@ void typeWithInputMethod(QWidget* widget, const QString& text) {
     QInputMethodEvent event;
     event.setCommitString(text);
     QCoreApplication::sendEvent(widget, &event);
+}
+
+Prompter::AuthChallenge itemOrigin(const std::string& origin = "http://127.0.0.1") {
+    return Prompter::AuthChallenge{origin, "", true};
 }
 
 /// If the dialog failed to end as the test expects, end it with OK so that run() returns
@@ -45,7 +50,7 @@ private slots:
         std::string password = "secret";
         failSafe(dialog);
 
-        QVERIFY(!dialog.run(user, password, "http://127.0.0.1/a.html", 1));
+        QVERIFY(!dialog.run(user, password, itemOrigin(), 1));
         QCOMPARE(rejected.count(), 1);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(user, std::string("alice"));
@@ -56,12 +61,16 @@ private slots:
         AuthDialog dialog;
         std::string user = "old";
         std::string password = "old";
-        // The address arrives in code page 932: "http://127.0.0.1/秘密/".
-        const std::string address = "http://127.0.0.1/\x94\xe9\x96\xa7/";
+        // The realm arrives in code page 932: "秘密".
+        const Prompter::AuthChallenge challenge{"http://127.0.0.1:8080", "\x94\xe9\x96\xa7", true};
         QString shownAddress;
+        QString shownRealm;
+        bool otherServerTold = true;
         QString shownUser;
         QTimer::singleShot(0, &dialog, [&] {
             shownAddress = child<QLabel>(dialog, "addressLabel")->toolTip();
+            shownRealm = child<QLabel>(dialog, "realmLabel")->text();
+            otherServerTold = child<QLabel>(dialog, "otherServerLabel")->isVisible();
             auto* userEdit = child<QLineEdit>(dialog, "userEdit");
             shownUser = userEdit->text();
             // The prefilled user ID is selected, so typing replaces it.
@@ -73,8 +82,10 @@ private slots:
         });
         failSafe(dialog);
 
-        QVERIFY(dialog.run(user, password, address, 60));
-        QCOMPARE(shownAddress, QStringLiteral("http://127.0.0.1/秘密/"));
+        QVERIFY(dialog.run(user, password, challenge, 60));
+        QCOMPARE(shownAddress, QStringLiteral("http://127.0.0.1:8080"));
+        QVERIFY(shownRealm.contains(QStringLiteral("秘密")));
+        QVERIFY(!otherServerTold);
         QCOMPARE(shownUser, QStringLiteral("old"));
         QCOMPARE(user, std::string("\x83\x86\x81\x5b\x83\x55\x81\x5b\x87\x40"));
         QCOMPARE(password, std::string("\x94\xe9\x96\xa7"));
@@ -99,7 +110,7 @@ private slots:
         });
         failSafe(dialog);
 
-        QVERIFY(dialog.run(user, password, "http://127.0.0.1/", 60));
+        QVERIFY(dialog.run(user, password, itemOrigin(), 60));
         QVERIFY(stayedOpen);
         QVERIFY(told);
         QCOMPARE(user, std::string("bob"));
@@ -116,9 +127,31 @@ private slots:
         });
         failSafe(dialog);
 
-        QVERIFY(!dialog.run(user, password, "http://127.0.0.1/", 60));
+        QVERIFY(!dialog.run(user, password, itemOrigin(), 60));
         QCOMPARE(user, std::string("alice"));
         QCOMPARE(password, std::string("secret"));
+    }
+
+    void anotherServerIsNamedAndTheUserToldItsAnswerIsNotKept() {
+        AuthDialog dialog;
+        std::string user;
+        std::string password;
+        const Prompter::AuthChallenge challenge{"https://login.example.net:8443", "", false};
+        QString shownAddress;
+        bool realmShown = true;
+        bool otherServerTold = false;
+        QTimer::singleShot(0, &dialog, [&] {
+            shownAddress = child<QLabel>(dialog, "addressLabel")->text();
+            realmShown = child<QLabel>(dialog, "realmLabel")->isVisible();
+            otherServerTold = child<QLabel>(dialog, "otherServerLabel")->isVisible();
+            QTest::mouseClick(child<QPushButton>(dialog, "cancelButton"), Qt::LeftButton);
+        });
+        failSafe(dialog);
+
+        QVERIFY(!dialog.run(user, password, challenge, 60));
+        QCOMPARE(shownAddress, QStringLiteral("https://login.example.net:8443"));
+        QVERIFY(!realmShown);
+        QVERIFY(otherServerTold);
     }
 };
 

@@ -325,7 +325,8 @@ void CCKOption::downloadFinished(const FetchRequest& request, bool cancelled) {
         watched.userName = request.userName;
         watched.password = request.password;
     }
-    std::optional<std::string> text = loadConverted(converter(), written, watched.japaneseCode);
+    std::optional<std::string> text =
+        loadConverted(converter(), written, watched.japaneseCode, request.contentType);
     if (!text) {
         std::remove(systemPath(written).c_str());
         sheet().tell(tr("ダウンロードしたデータを変換できません"));
