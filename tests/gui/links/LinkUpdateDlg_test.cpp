@@ -8,6 +8,7 @@
 #include "util/Cp932.h"
 
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -16,13 +17,17 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace tw;
 using namespace tw::gui;
@@ -364,6 +369,109 @@ private slots:
         const auto saved = savedList(m_folder.path());
         QCOMPARE(saved.size(), std::size_t(3));
         QVERIFY(saved[0].loadValue == 0 && saved[1].loadValue == 0 && saved[2].loadValue != 0);
+    }
+
+    // A server that drips its page for as long as the test lets it: only an aborted transfer
+    // lets the worker end, and the dialog close.
+    void stopEndsTheTransferInHandAndEscapeThenCloses() {
+        std::atomic<bool> ending{false};
+        std::atomic<int> blocks{0};
+        httplib::Server server;
+        server.Get("/drip.zip", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "application/zip", [&](std::size_t, httplib::DataSink& sink) {
+                    if (ending) {
+                        return false;
+                    }
+                    const std::string block(2048, 'd');
+                    sink.write(block.data(), block.size());
+                    ++blocks;
+                    // The drip: 20 kB a second, well above any low-speed limit.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    return true;
+                });
+        });
+        const int port = server.bind_to_any_port("127.0.0.1");
+        QVERIFY(port > 0);
+        std::thread serving([&] { server.listen_after_bind(); });
+        const std::unique_ptr<void, std::function<void(void*)>> stopping(&server, [&](void*) {
+            ending = true;
+            server.stop();
+            serving.join();
+        });
+        const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+        writeList(m_folder.path(), {link("drip.zip", "D", base + "drip.zip"),
+                                    link("next.zip", "N", base + "drip.zip")});
+        const std::string list = TempFolder::readFile(m_folder / "brl.hlk");
+        auto dialog = open();
+        QVERIFY(dialog);
+        QPushButton* update = button(*dialog, "updateButton");
+        update->click();
+        QTRY_VERIFY(blocks >= 3);
+        update->click();
+        QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), 60000);
+        QVERIFY(!dialog->busy());
+        QCOMPARE(dialog->model().image(0), int(LinkListModel::Failed));
+        QCOMPARE(dialog->model().image(1), int(LinkListModel::FileMissing));
+        QVERIFY(!exists(m_folder / "drip.zip"));
+        QVERIFY(!exists(m_folder / "temp.tmp"));
+        QVERIFY(!exists(m_folder / "dialog.lock"));
+        QCOMPARE(TempFolder::readFile(m_folder / "brl.hlk"), list);
+    }
+
+    // The list is read on a thread: the dialog shows it loads and takes no command until the
+    // rows are there, and a close meanwhile ends the read and the dialog.
+    void theListLoadsOffTheWindowsThread() {
+        std::vector<FetchSettings> many;
+        for (int i = 0; i < 20000; ++i) {
+            many.push_back(
+                link(std::to_string(i) + ".zip", "", "http://127.0.0.1/" + std::to_string(i)));
+        }
+        writeList(m_folder.path(), many);
+        const std::string list = TempFolder::readFile(m_folder / "brl.hlk");
+        auto dialog = std::make_unique<CLinkUpdateDlg>(m_folder.path(), m_executor, &m_prompter, 0);
+        dialog->setMessenger(m_boxes.messenger());
+        QVERIFY(dialog->start());
+        dialog->show();
+        auto* label = dialog->findChild<QLabel*>(QStringLiteral("loadingLabel"));
+        QVERIFY(dialog->loading());
+        QVERIFY(label->isVisible());
+        QCOMPARE(dialog->model().rowCount(), 0);
+        QVERIFY(!button(*dialog, "updateButton")->isEnabled());
+        dialog->updateAll();
+        dialog->sortByColumn(LinkListModel::NameColumn);
+        QVERIFY(dialog->links().isIdle());
+        dialog->reject();
+        QTRY_VERIFY(!dialog->isVisible());
+        QVERIFY(!dialog->loading());
+        QVERIFY(!exists(m_folder / "dialog.lock"));
+        QCOMPARE(TempFolder::readFile(m_folder / "brl.hlk"), list);
+
+        dialog = open();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->model().rowCount(), 20000);
+        QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("loadingLabel"))->isHidden());
+        QCOMPARE(dialog->model().text(19999, LinkListModel::FileColumn), std::string("19999.zip"));
+        QVERIFY(button(*dialog, "updateButton")->isEnabled());
+        dialog->reject();
+
+        // A list over the cap: the message, no rows, and its file is never written.
+        const std::size_t told = m_prompter.messages().size();
+        const int fd = ::open((m_folder / "brl.hlk").c_str(), O_WRONLY);
+        QCOMPARE(::ftruncate(fd, static_cast<off_t>(CLinkList::kMaxListBytes + 1)), 0);
+        ::close(fd);
+        dialog = open();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->model().rowCount(), 0);
+        QCOMPARE(m_prompter.messages().size(), told + 1);
+        QVERIFY(m_prompter.messages().back().find(jp("大きすぎる")) != std::string::npos);
+        QVERIFY(!exists(m_folder / "dialog.lock"));
+        dialog->sortByColumn(LinkListModel::FileColumn);
+        dialog->reject();
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(std::filesystem::file_size(m_folder / "brl.hlk"),
+                 std::uintmax_t(CLinkList::kMaxListBytes + 1));
     }
 
     void aFailedSaveKeepsTheFolderAndItsList() {
