@@ -460,8 +460,9 @@ int CLinkList::readListFile() {
     m_loadSize = status.st_size;
 
     LinkRecords records;
-    // Record text is never longer than the file; untouched room costs no memory.
-    records.reserve(static_cast<std::size_t>(status.st_size));
+    // Record text is never longer than the file, and the room left for edits costs no memory
+    // until it is used: a changed link does not copy the whole text to a buffer twice its size.
+    records.reserve(static_cast<std::size_t>(status.st_size + status.st_size / 4) + kBlockBytes);
     ListReader reader(records);
     Sha256 digest;
     std::int64_t size = 0;
