@@ -282,13 +282,14 @@ void CLinkUpdateDlg::fillRows() {
 }
 
 void CLinkUpdateDlg::showBusy(bool busy) {
-    // What would do nothing now looks so; "全て更新" stays, to stop a run of all links.
+    // What would do nothing now looks so; "全て更新" stays, to stop a run of all links, and
+    // "閉じる" while the list loads (it ends the read).
     for (QWidget* control :
-         {static_cast<QWidget*>(m_ui->closeButton), static_cast<QWidget*>(m_ui->removeButton),
-          static_cast<QWidget*>(m_ui->removeFileButton), static_cast<QWidget*>(m_ui->folderButton),
-          static_cast<QWidget*>(m_ui->folderEdit)}) {
+         {static_cast<QWidget*>(m_ui->removeButton), static_cast<QWidget*>(m_ui->removeFileButton),
+          static_cast<QWidget*>(m_ui->folderButton), static_cast<QWidget*>(m_ui->folderEdit)}) {
         control->setEnabled(!busy);
     }
+    m_ui->closeButton->setEnabled(!busy || m_loading);
     m_ui->updateButton->setEnabled(!m_loading);
 }
 
