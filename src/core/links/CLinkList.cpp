@@ -5,6 +5,7 @@
 #include "ports/Executor.h"
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
+#include "util/Cp932Scan.h"
 #include "util/ErrorText.h"
 #include "util/SafeFile.h"
 #include "util/SystemPath.h"
@@ -364,7 +365,7 @@ bool CLinkList::holdsLock(LockKind kind) const {
 
 std::string CLinkList::lockHolder(LockKind kind) const {
     std::string line;
-    if (m_folder.empty() || !readWholeFile(systemPath(lockPath(kind)), line)) {
+    if (m_folder.empty() || !readWholeFile(lockPath(kind), line)) {
         return {};
     }
     return line;
@@ -837,8 +838,9 @@ bool CLinkList::isOwnFileName(const std::string& name) {
 }
 
 CLinkList::NameCheck CLinkList::checkFileName(const std::string& name) const {
-    if (!usableFileName(name) || name.find_first_of(std::string("/\\\0", 3)) != std::string::npos ||
-        name.front() == '-' || m_folder.empty()) {
+    // "表" ends in the byte of "\": only a separator of its own makes a name unusable.
+    if (!usableFileName(name) || findFirstCp932(name, "/\\") != std::string::npos ||
+        name.find('\0') != std::string::npos || name.front() == '-' || m_folder.empty()) {
         return NameCheck::Unusable;
     }
     const std::string path = systemPath(pathOf(name));
@@ -908,14 +910,15 @@ int CLinkList::checkLink(int index) {
     }
 }
 
-std::string CLinkList::placeUnderFreeName(const std::string& temp, const std::string& name) const {
+std::string CLinkList::placeUnderFreeName(const std::string& tempFile,
+                                          const std::string& name) const {
     for (int n = 0; n < kMaxNumber; ++n) {
         const std::string candidate = numberedName(name, n);
         if (isOwnFileName(candidate)) {
             continue; // page_1.hlk's stripped name would be the list itself: never there
         }
         const std::string path = pathOf(candidate);
-        if (renameNoReplace(temp, systemPath(path)) == 0) {
+        if (renameNoReplace(tempFile, systemPath(path)) == 0) {
             return path;
         }
         if (errno != EEXIST) {
@@ -932,8 +935,8 @@ int CLinkList::downloadLink(int index, int flags) {
     }
     FetchRequest request(link(index));
     // The engine creates the download under the first free temp.tmp variant itself, exclusively
-    // (0600, never through a link); it gets the folder as the disk names it.
-    request.destFile = systemPath(pathOf(kDownloadTempName));
+    // (0600, never through a link).
+    request.destFile = pathOf(kDownloadTempName);
     request.startOffset = 0;
     request.cancelRequested = &m_abort;
     CFetch fetch(m_prompter);
@@ -941,15 +944,15 @@ int CLinkList::downloadLink(int index, int flags) {
         return -1;
     }
     const std::string temp = request.savedPath.empty() ? request.destFile : request.savedPath;
+    const std::string tempFile = systemPath(temp);
     std::string placed = target;
     if (flags != 0) {
-        const std::string targetFile = systemPath(target);
-        if (compareFiles(temp, targetFile) == 0) {
-            ::unlink(temp.c_str());
+        if (compareFiles(temp, target) == 0) {
+            ::unlink(tempFile.c_str());
             return 1;
         }
-        if (::rename(temp.c_str(), targetFile.c_str()) != 0) {
-            ::unlink(temp.c_str());
+        if (::rename(tempFile.c_str(), systemPath(target).c_str()) != 0) {
+            ::unlink(tempFile.c_str());
             return -1;
         }
     } else {
@@ -959,9 +962,9 @@ int CLinkList::downloadLink(int index, int flags) {
         if (isOwnFileName(numberedName(base, 1))) {
             base = cutFileName(target); // tmp_.hlk: every numbered name is the folder's own
         }
-        placed = placeUnderFreeName(temp, base);
+        placed = placeUnderFreeName(tempFile, base);
         if (placed.empty()) {
-            ::unlink(temp.c_str());
+            ::unlink(tempFile.c_str());
             return -1;
         }
     }

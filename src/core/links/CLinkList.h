@@ -245,7 +245,7 @@ private:
     int readListFile();
     int createFree(const std::string& name, mode_t mode, std::string& created) const;
     bool keepAside(int file, bool rewritten);
-    std::string placeUnderFreeName(const std::string& temp, const std::string& name) const;
+    std::string placeUnderFreeName(const std::string& tempFile, const std::string& name) const;
     int writeList();
     BusyAnswer askBusy();
     void tell(const std::string& text, bool warning = false);

@@ -358,6 +358,8 @@ TEST_F(LinkListFile, JapaneseFileNamesAreUtf8OnDiskAndOlderNamesAreStillFound) {
     EXPECT_EQ(m_links.checkFileName(jp("価格.html")), Check::Exists);
     EXPECT_EQ(m_links.checkFileName(jp("古い.html")), Check::Exists);
     EXPECT_EQ(m_links.checkFileName(jp("新しい.zip")), Check::Usable);
+    // Its second byte is "\", yet "表" is no separator.
+    EXPECT_EQ(m_links.checkFileName(jp("表.html")), Check::Usable);
     // 85 characters fit a 255-byte name on disk, 86 do not, while their 932 text is 172 bytes.
     std::string longName;
     for (int i = 0; i < 86; ++i) {
