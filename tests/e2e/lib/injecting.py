@@ -1,5 +1,6 @@
 """A server of the tests' own on 127.0.0.1 (stdlib only) that answers every path with a page
-holding a link record of its own, after enough bytes to outgrow a short link list, and no
+holding a link record of its own, after enough bytes to outgrow a short link list. It is sent as
+a download (application/octet-stream, so no file type check stops it) and without
 Last-Modified: a client that cannot judge by time compares and takes the page. Every request is
 recorded."""
 import http.server
@@ -20,7 +21,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def _answer(self, body):
         self.server.owner.record(self.command, self.path)
         self.send_response(200)
-        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(len(PAGE)))
         self.end_headers()
         if body:
