@@ -223,9 +223,11 @@ private slots:
         QCOMPARE(TempFolder::readFile(m_folder / "a.zip"), std::string("old"));
         QCOMPARE(TempFolder::readFile(m_folder / "taken.zip"), std::string("someone else's"));
 
-        // Names that would leave the folder, or that the list file cannot hold.
-        for (const QString& bad : {QStringLiteral("../b.zip"), QStringLiteral("x\\y.zip"),
-                                   QStringLiteral("-r"), QStringLiteral("..")}) {
+        // Names that would leave the folder, that are the folder's own files, or that the list
+        // file cannot hold.
+        for (const QString& bad :
+             {QStringLiteral("../b.zip"), QStringLiteral("x\\y.zip"), QStringLiteral("-r"),
+              QStringLiteral(".."), QStringLiteral("BRL.HLK"), QStringLiteral("dialog.lock")}) {
             m_boxes.texts.clear();
             rename(1, bad);
             QTRY_COMPARE(m_boxes.texts.size(), 1);
