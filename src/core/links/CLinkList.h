@@ -93,7 +93,7 @@ public:
     // The list file and its locks.
 
     /// Takes the dialog lock and, for the read, the append lock, and reads brl.hlk of `folder`
-    /// (trailing blanks, "\\" and "/" removed): lockFolder(), then readList(). 1 loaded, the
+    /// (trailing blanks, "\" and "/" removed): lockFolder(), then readList(). 1 loaded, the
     /// dialog lock held; 0 when a lock is held by someone else and `force` is false (no lock
     /// taken, the list left empty); -1 when the file was refused (see readList).
     int load(const std::string& folder, bool force);
@@ -179,8 +179,9 @@ public:
     /// the order changed. Returns the old index of each link in the new order.
     std::vector<int> sortBy(Column column, bool descending);
 
-    /// Whether a new file name for a link can be used in the folder: Unusable for "", ".", "..",
-    /// a name holding "/" or "\" or beginning with "-", one too long for the file system, one
+    /// Whether a new file name for a link can be used in the folder: Unusable for a name
+    /// usableFileName() refuses, one holding "/" or "\" (not a double-byte character's second
+    /// byte) or beginning with "-", one too long for the file system (as its name on disk), one
     /// naming something other than a file, or a folder that cannot be written; Exists when a
     /// file of that name is there; else Usable. Nothing is created on disk.
     NameCheck checkFileName(const std::string& name) const;
