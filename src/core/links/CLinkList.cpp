@@ -764,7 +764,30 @@ int CLinkList::remove(int index) {
     return 0;
 }
 
+int CLinkList::remove(const std::vector<int>& indices) {
+    std::lock_guard lock(m_mutex);
+    const auto outside = [this](int index) {
+        return index < 0 || index >= static_cast<int>(m_links.size());
+    };
+    if (std::any_of(indices.begin(), indices.end(), outside) ||
+        !std::is_sorted(indices.begin(), indices.end()) ||
+        std::adjacent_find(indices.begin(), indices.end()) != indices.end()) {
+        return 1;
+    }
+    if (!indices.empty()) {
+        // One pass: removing a whole list of 700,000 links one by one would move it each time.
+        m_links.erase(indices);
+        m_dirty = true;
+    }
+    return 0;
+}
+
 int CLinkList::removeWithFile(int index) {
+    const int result = removeFile(index);
+    return result == 0 ? remove(index) : result;
+}
+
+int CLinkList::removeFile(int index) {
     if (index < 0 || index >= count()) {
         return 1;
     }
@@ -772,7 +795,7 @@ int CLinkList::removeWithFile(int index) {
     if (!path.empty() && ::unlink(systemPath(path).c_str()) != 0 && errno != ENOENT) {
         return -1;
     }
-    return remove(index);
+    return 0;
 }
 
 void CLinkList::replaceAll(std::vector<FetchSettings> records) {

@@ -169,9 +169,15 @@ public:
     void replace(int index, const FetchSettings& record);
     /// Removes the link (its file stays); 0 done, 1 index out of range.
     int remove(int index);
+    /// Removes the links at `indices` (ascending, no index twice) at once, however many: 0 done,
+    /// 1 when one is out of range (nothing removed).
+    int remove(const std::vector<int>& indices);
     /// Deletes the link's file (a missing one is no error), then removes the link; 0 done,
     /// 1 index out of range, -1 the file could not be deleted (the link stays).
     int removeWithFile(int index);
+    /// Deletes the link's file only (a missing one, or a name that cannot be used, is no error);
+    /// 0 done, 1 index out of range, -1 the file could not be deleted.
+    int removeFile(int index);
     /// The list becomes exactly `records`, in that order (their destFile cut to bare names).
     void replaceAll(std::vector<FetchSettings> records);
     /// Reorders the links by the column's text (destFile, name, targetUrl), compared byte by

@@ -38,6 +38,24 @@ void LinkRecords::erase(std::size_t index) {
     compactIfWasteful();
 }
 
+void LinkRecords::erase(const std::vector<int>& indices) {
+    std::size_t kept = 0;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < m_start.size(); ++i) {
+        if (next < indices.size() && static_cast<std::size_t>(indices[next]) == i) {
+            m_unused += m_length[i];
+            ++next;
+            continue;
+        }
+        m_start[kept] = m_start[i];
+        m_length[kept] = m_length[i];
+        ++kept;
+    }
+    m_start.resize(kept);
+    m_length.resize(kept);
+    compactIfWasteful();
+}
+
 void LinkRecords::reorder(const std::vector<int>& order) {
     std::vector<std::uint64_t> start;
     std::vector<std::uint32_t> length;

@@ -33,6 +33,8 @@ public:
     /// Replaces record `index` with the record writer's text of `record`.
     void set(std::size_t index, const FetchSettings& record);
     void erase(std::size_t index);
+    /// Erases the records at `indices` (ascending, each in range) in one pass.
+    void erase(const std::vector<int>& indices);
     /// The records in the order `order` gives: new position i holds the old record order[i].
     void reorder(const std::vector<int>& order);
 

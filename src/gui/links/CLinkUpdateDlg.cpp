@@ -394,20 +394,23 @@ void CLinkUpdateDlg::removeSelected(bool withFile) {
     if (busy()) {
         return;
     }
-    int removed = 0;
+    // The links go in one step, so that a selection of the whole list is quick to delete; with
+    // their files, up to the first file that cannot be deleted.
+    std::vector<int> removed;
+    std::string failed;
     for (const int row : selectedRows()) {
-        const int at = row - removed;
-        const std::string path = m_links.localPath(at);
-        const int result = withFile ? m_links.removeWithFile(at) : m_links.remove(at);
-        if (result != 0) {
-            if (result < 0) {
-                message(QMessageBox::Warning,
-                        tr("ファイルを削除できませんでした。\n%1").arg(fromCp932(path)));
-            }
-            return;
+        if (withFile && m_links.removeFile(row) < 0) {
+            failed = m_links.localPath(row);
+            break;
         }
-        m_model->removeRow(at);
-        ++removed;
+        removed.push_back(row);
+    }
+    if (m_links.remove(removed) == 0) {
+        m_model->removeRows(removed);
+    }
+    if (!failed.empty()) {
+        message(QMessageBox::Warning,
+                tr("ファイルを削除できませんでした。\n%1").arg(fromCp932(failed)));
     }
 }
 

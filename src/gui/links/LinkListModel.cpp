@@ -70,6 +70,42 @@ void LinkListModel::removeRow(int row) {
     endRemoveRows();
 }
 
+void LinkListModel::removeRows(const std::vector<int>& rows) {
+    // Runs of neighbouring rows, last first, so that earlier rows keep their numbers.
+    std::vector<std::pair<int, int>> runs;
+    for (const int row : rows) {
+        if (!runs.empty() && runs.back().second + 1 == row) {
+            runs.back().second = row;
+        } else {
+            runs.emplace_back(row, row);
+        }
+    }
+    const auto keep = [&] {
+        std::vector<std::uint8_t> images;
+        images.reserve(m_images.size() - rows.size());
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < m_images.size(); ++i) {
+            if (next < rows.size() && static_cast<std::size_t>(rows[next]) == i) {
+                ++next;
+            } else {
+                images.push_back(m_images[i]);
+            }
+        }
+        m_images = std::move(images);
+    };
+    if (runs.size() > 64) {
+        beginResetModel();
+        keep();
+        endResetModel();
+        return;
+    }
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        beginRemoveRows({}, run->first, run->second);
+        m_images.erase(m_images.begin() + run->first, m_images.begin() + run->second + 1);
+        endRemoveRows();
+    }
+}
+
 void LinkListModel::reorder(const std::vector<int>& order) {
     beginResetModel();
     std::vector<std::uint8_t> images;

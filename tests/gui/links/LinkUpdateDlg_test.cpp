@@ -431,7 +431,7 @@ private slots:
                 link(std::to_string(i) + ".zip", "", "http://127.0.0.1/" + std::to_string(i)));
         }
         writeList(m_folder.path(), many);
-        const std::string list = TempFolder::readFile(m_folder / "brl.hlk");
+        const std::string bytes = TempFolder::readFile(m_folder / "brl.hlk");
         auto dialog = std::make_unique<CLinkUpdateDlg>(m_folder.path(), m_executor, &m_prompter, 0);
         dialog->setMessenger(m_boxes.messenger());
         QVERIFY(dialog->start());
@@ -448,7 +448,7 @@ private slots:
         QTRY_VERIFY(!dialog->isVisible());
         QVERIFY(!dialog->loading());
         QVERIFY(!exists(m_folder / "dialog.lock"));
-        QCOMPARE(TempFolder::readFile(m_folder / "brl.hlk"), list);
+        QCOMPARE(TempFolder::readFile(m_folder / "brl.hlk"), bytes);
 
         dialog = open();
         QVERIFY(dialog);
@@ -456,7 +456,25 @@ private slots:
         QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("loadingLabel"))->isHidden());
         QCOMPARE(dialog->model().text(19999, LinkListModel::FileColumn), std::string("19999.zip"));
         QVERIFY(button(*dialog, "updateButton")->isEnabled());
+        // Many rows go at once: a hundred scattered ones, then all.
+        QItemSelection scattered;
+        for (int row = 0; row < 200; row += 2) {
+            scattered.select(dialog->model().index(row, 0), dialog->model().index(row, 0));
+        }
+        list(*dialog)->selectionModel()->select(scattered, QItemSelectionModel::ClearAndSelect |
+                                                               QItemSelectionModel::Rows);
+        dialog->removeSelected(false);
+        QCOMPARE(dialog->model().rowCount(), 19900);
+        QCOMPARE(dialog->links().count(), 19900);
+        QCOMPARE(dialog->model().text(0, LinkListModel::FileColumn), std::string("1.zip"));
+        QCOMPARE(dialog->model().text(99, LinkListModel::FileColumn), std::string("199.zip"));
+        QCOMPARE(dialog->model().text(100, LinkListModel::FileColumn), std::string("200.zip"));
+        list(*dialog)->selectAll();
+        dialog->removeSelected(false);
+        QCOMPARE(dialog->model().rowCount(), 0);
         dialog->reject();
+        QVERIFY(savedList(m_folder.path()).empty());
+        TempFolder::writeFile(m_folder / "brl.hlk", bytes);
 
         // A list over the cap: the message, no rows, and its file is never written.
         const std::size_t told = m_prompter.messages().size();
