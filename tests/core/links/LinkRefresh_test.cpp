@@ -187,6 +187,23 @@ TEST_F(LinkRefresh, ANumberedCopyNeverTakesTheNameOfTheListOrALock) {
     EXPECT_EQ(local("brl.hlk").find("INJECTED"), std::string::npos);
 }
 
+// Another user of a shared folder plants a link at the temporary name: the download is made in a
+// new file of its own instead and never written through the link.
+TEST_F(LinkRefresh, ADownloadNeverGoesThroughALinkAtTheTemporaryName) {
+    serve("a.zip", "the page", 1700000000);
+    TempFolder::writeFile(m_work / "victim", "untouched");
+    ASSERT_EQ(::symlink((m_work / "victim").c_str(), (m_links / "temp.tmp").c_str()), 0);
+    CLinkList links;
+    loadWith(links, {makeLink("a.zip", m_nginx->url("a.zip"))});
+    EXPECT_EQ(links.checkLink(0), kLinkUpdated);
+    EXPECT_EQ(local("a.zip"), "the page");
+    EXPECT_EQ(TempFolder::readFile(m_work / "victim"), "untouched");
+    EXPECT_TRUE(std::filesystem::is_symlink(m_links / "temp.tmp"));
+    struct stat status {};
+    ASSERT_EQ(::stat((m_links / "a.zip").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
 // The file of a link with a Japanese name gets its UTF-8 name on disk, in a folder named in
 // Japanese as well.
 TEST_F(LinkRefresh, AJapaneseNameIsWrittenInUtf8) {
