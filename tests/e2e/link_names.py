@@ -18,7 +18,8 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from desktop import Desktop, available as desktop_available, wait_until  # noqa: E402
+from desktop import Desktop, available as desktop_available, dies_with_parent  # noqa: E402
+from desktop import wait_until  # noqa: E402
 from injecting import INJECTED_ADDRESS, INJECTED_NAME, InjectingServer  # noqa: E402
 from localweb import tarnwick_binary, tarnwick_env  # noqa: E402
 
@@ -93,7 +94,7 @@ class LinkNames(unittest.TestCase):
         stderr = os.path.join(self.root, "stderr")
         with open(stderr, "wb") as out:
             self.program = subprocess.Popen([self.tarnwick], env=env, stdout=subprocess.DEVNULL,
-                                            stderr=out)
+                                            stderr=out, preexec_fn=dies_with_parent)
 
         def without_window():
             with open(stderr, encoding="utf-8", errors="replace") as f:

@@ -1,8 +1,10 @@
 """A private X desktop for end-to-end tests of the real window: Xvfb (a free display it picks
 itself) and the openbox window manager, with xdotool to find windows and type into them as a
 user would. Everything started here is stopped by stop()."""
+import ctypes
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -18,6 +20,13 @@ def available():
     missing = [tool for tool in TOOLS if shutil.which(tool) is None]
     require(" and ".join(missing) or "Xvfb", not missing)
     return not missing
+
+
+def dies_with_parent():
+    """A preexec_fn: the child gets SIGTERM when the test process ends, however it ends (a
+    runner's time-out included), so that no desktop or program outlives its test."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
 def wait_until(condition, timeout, interval=0.05):
@@ -57,7 +66,7 @@ class Desktop:
 
     def _start(self, command, **options):
         process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                   **options)
+                                   preexec_fn=dies_with_parent, **options)
         self._processes.append(process)
         return process
 
