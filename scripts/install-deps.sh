@@ -22,8 +22,9 @@ test_packages=(
 # Servers the end-to-end tests start on 127.0.0.1.
 server_packages=(nginx-light tinyproxy python3-aiosmtpd)
 # scripts/fuzz.sh: clang and its fuzzer and sanitizer runtimes (only recommended by clang-14);
-# window screenshots: a window manager and panel on the virtual display, xwd and convert.
-tool_packages=(clang libclang-rt-14-dev openbox tint2 x11-apps imagemagick)
+# window screenshots: a window manager and panel on the virtual display, xwd and convert;
+# xdotool types and clicks into the real window (screenshots, end-to-end tests of dialogs).
+tool_packages=(clang libclang-rt-14-dev openbox tint2 x11-apps imagemagick xdotool)
 
 case "$set_name" in
   run) required=("${run_packages[@]}") optional=() ;;

@@ -42,7 +42,8 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     // Also registers the images and animations compiled into the library.
     setWindowIcon(programIcon());
-    m_model = new LinkListModel(this);
+    m_model = new LinkListModel(
+        m_links, [this](int row) { return imageAtFill(row); }, this);
     m_idleMovie = new QMovie(QStringLiteral(":/anim/searching.gif"), {}, this);
     m_busyMovie = new QMovie(QStringLiteral(":/anim/downloading.gif"), {}, this);
     m_messenger = [this](QMessageBox::Icon icon, const QString& text,
@@ -99,6 +100,16 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
     connect(m_ui->removeFileButton, &QPushButton::clicked, this, [this] { removeSelected(true); });
     connect(m_ui->folderButton, &QPushButton::clicked, this, &CLinkUpdateDlg::browseFolder);
 
+    m_ui->loadingLabel->hide();
+    m_loadProgress = new QTimer(this);
+    connect(m_loadProgress, &QTimer::timeout, this, [this] {
+        const std::int64_t size = m_links.loadSize();
+        if (size > 0) {
+            m_ui->loadingLabel->setText(
+                tr("リンクリストを読み込んでいます… %1%").arg(m_links.loadProgress() * 100 / size));
+        }
+    });
+
     // A GIF that loops a limited number of times still plays for the whole refresh.
     connect(m_busyMovie, &QMovie::finished, m_busyMovie, &QMovie::start);
     m_idleMovie->jumpToFrame(0);
@@ -110,14 +121,18 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
 }
 
 CLinkUpdateDlg::~CLinkUpdateDlg() {
-    if (busy()) {
+    if (m_loading) {
+        m_links.cancelLoad();
+        waitForLoader();
+    }
+    if (m_running != Running::No) {
         // The program is quitting under the dialog: the worker reports through this thread, so
         // it is let through until it has ended (at once when the executor refuses it).
         m_links.stopWorker(true);
         QEventLoop loop;
         QTimer poll;
         connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
-            if (!busy() || m_links.isIdle()) {
+            if (m_running == Running::No || m_links.isIdle()) {
                 loop.quit();
             }
         });
@@ -138,19 +153,56 @@ std::string CLinkUpdateDlg::downloadFolder() {
 
 bool CLinkUpdateDlg::start() {
     const std::string folder = CLinkList::effectiveFolder(m_storedFolder, downloadFolder());
-    if (m_links.load(folder, false) == 0) {
+    if (m_links.lockFolder(folder, false) == 0) {
         if (message(QMessageBox::Question,
                     tr("リンクファイルが他で使用されている可能性があります。\n"
                        "更新ダイアログが開けません\nリンクファイルを強制的に使用しますか？\n"),
                     QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
             return false;
         }
-        m_links.load(folder, true);
+        m_links.lockFolder(folder, true);
     }
     m_ui->folderEdit->setFolder(fromCp932(m_links.folder()));
-    setAnimation(false);
-    fillRows();
+    beginLoad();
     return true;
+}
+
+void CLinkUpdateDlg::beginLoad() {
+    m_loading = true;
+    m_model->clear();
+    m_ui->loadingLabel->setText(tr("リンクリストを読み込んでいます…"));
+    m_ui->loadingLabel->show();
+    m_loadProgress->start(200);
+    setCursor(Qt::BusyCursor);
+    setAnimation(true);
+    showBusy(true);
+    // A list of hundreds of thousands of links takes a while: the window stays responsive.
+    m_loader = std::thread([this] {
+        m_links.readList();
+        QMetaObject::invokeMethod(
+            this, [this] { loadDone(); }, Qt::QueuedConnection);
+    });
+}
+
+void CLinkUpdateDlg::loadDone() {
+    waitForLoader();
+    m_loading = false;
+    m_loadProgress->stop();
+    m_ui->loadingLabel->hide();
+    unsetCursor();
+    setAnimation(false);
+    showBusy(false);
+    fillRows();
+    if (m_closePending) {
+        m_closePending = false;
+        reject();
+    }
+}
+
+void CLinkUpdateDlg::waitForLoader() {
+    if (m_loader.joinable()) {
+        m_loader.join();
+    }
 }
 
 void CLinkUpdateDlg::showEvent(QShowEvent* event) {
@@ -183,7 +235,15 @@ bool CLinkUpdateDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CLinkUpdateDlg::reject() {
-    if (busy()) {
+    if (m_loading) {
+        // Nothing is shown yet, so nothing is lost: the read ends, then the dialog.
+        m_links.cancelLoad();
+        m_closePending = true;
+        return;
+    }
+    if (m_running != Running::No) {
+        // Once stopped, the worker ends at once: the close follows it.
+        m_closePending = m_stopping;
         return;
     }
     m_saved = true;
@@ -218,22 +278,19 @@ int CLinkUpdateDlg::imageAtFill(int index) const {
 }
 
 void CLinkUpdateDlg::fillRows() {
-    QList<LinkListModel::Row> rows;
-    const std::vector<FetchSettings> links = m_links.links();
-    for (int index = 0; index < static_cast<int>(links.size()); ++index) {
-        rows.append(LinkListModel::rowOf(links[index], imageAtFill(index)));
-    }
-    m_model->setRows(std::move(rows));
+    m_model->reload();
 }
 
 void CLinkUpdateDlg::showBusy(bool busy) {
-    // What would do nothing now looks so; "全て更新" stays, to stop a run of all links.
+    // What would do nothing now looks so; "全て更新" stays, to stop a run of all links, and
+    // "閉じる" while the list loads (it ends the read).
     for (QWidget* control :
-         {static_cast<QWidget*>(m_ui->closeButton), static_cast<QWidget*>(m_ui->removeButton),
-          static_cast<QWidget*>(m_ui->removeFileButton), static_cast<QWidget*>(m_ui->folderButton),
-          static_cast<QWidget*>(m_ui->folderEdit)}) {
+         {static_cast<QWidget*>(m_ui->removeButton), static_cast<QWidget*>(m_ui->removeFileButton),
+          static_cast<QWidget*>(m_ui->folderButton), static_cast<QWidget*>(m_ui->folderEdit)}) {
         control->setEnabled(!busy);
     }
+    m_ui->closeButton->setEnabled(!busy || m_loading);
+    m_ui->updateButton->setEnabled(!m_loading);
 }
 
 void CLinkUpdateDlg::setAnimation(bool playing) {
@@ -270,6 +327,7 @@ bool CLinkUpdateDlg::startWorker(Running kind, int onlyIndex) {
     m_links.waitIdle();
     m_links.setDownloadOption(m_downloadOption);
     m_running = kind;
+    m_stopping = false;
     m_toDisplay.reset();
     if (!m_links.startWorker(m_executor, *this, onlyIndex)) {
         m_running = Running::No;
@@ -286,7 +344,9 @@ bool CLinkUpdateDlg::startWorker(Running kind, int onlyIndex) {
 
 void CLinkUpdateDlg::updateAll() {
     if (m_running == Running::All) {
-        m_links.stopWorker();
+        // The transfer in hand ends too: a server dripping its page holds nobody up.
+        m_stopping = true;
+        m_links.stopWorker(true);
         return;
     }
     startWorker(Running::All, -1);
@@ -300,16 +360,16 @@ void CLinkUpdateDlg::refreshRow(int row) {
 }
 
 void CLinkUpdateDlg::linkResult(int index, int result) {
-    const FetchSettings link = m_links.link(index);
-    m_model->setRow(index, LinkListModel::rowOf(link, result + 2));
+    m_model->rowChanged(index, result + 2);
     if (m_running == Running::One && result == kLinkUpdated) {
-        m_toDisplay = link;
+        m_toDisplay = m_links.link(index);
     }
 }
 
 void CLinkUpdateDlg::linkDone() {
     const Running was = m_running;
     m_running = Running::No;
+    m_stopping = false;
     setAnimation(false);
     unsetCursor();
     showBusy(false);
@@ -323,26 +383,34 @@ void CLinkUpdateDlg::linkDone() {
             Qt::QueuedConnection);
         m_toDisplay.reset();
     }
+    if (m_closePending) {
+        m_closePending = false;
+        QMetaObject::invokeMethod(
+            this, [this] { reject(); }, Qt::QueuedConnection);
+    }
 }
 
 void CLinkUpdateDlg::removeSelected(bool withFile) {
     if (busy()) {
         return;
     }
-    int removed = 0;
+    // The links go in one step, so that a selection of the whole list is quick to delete; with
+    // their files, up to the first file that cannot be deleted.
+    std::vector<int> removed;
+    std::string failed;
     for (const int row : selectedRows()) {
-        const int at = row - removed;
-        const std::string path = m_links.localPath(at);
-        const int result = withFile ? m_links.removeWithFile(at) : m_links.remove(at);
-        if (result != 0) {
-            if (result < 0) {
-                message(QMessageBox::Warning,
-                        tr("ファイルを削除できませんでした。\n%1").arg(fromCp932(path)));
-            }
-            return;
+        if (withFile && m_links.removeFile(row) < 0) {
+            failed = m_links.localPath(row);
+            break;
         }
-        m_model->removeRow(at);
-        ++removed;
+        removed.push_back(row);
+    }
+    if (m_links.remove(removed) == 0) {
+        m_model->removeRows(removed);
+    }
+    if (!failed.empty()) {
+        message(QMessageBox::Warning,
+                tr("ファイルを削除できませんでした。\n%1").arg(fromCp932(failed)));
     }
 }
 
@@ -392,7 +460,7 @@ void CLinkUpdateDlg::finishRename(int row, const QString& text) {
     // Only the link changes: its next download goes to the new name.
     link.destFile = name;
     m_links.replace(row, link);
-    m_model->setRow(row, LinkListModel::rowOf(link, imageAtFill(row)));
+    m_model->rowChanged(row, imageAtFill(row));
 }
 
 void CLinkUpdateDlg::editSelected() {
@@ -400,7 +468,10 @@ void CLinkUpdateDlg::editSelected() {
     if (busy() || row < 0) {
         return;
     }
-    std::array<std::string, 3> texts = m_model->row(row).texts;
+    std::array<std::string, 3> texts;
+    for (int column = 0; column < LinkListModel::ColumnCount; ++column) {
+        texts[static_cast<std::size_t>(column)] = m_model->text(row, column);
+    }
     const std::array<std::string, 3> shown = texts;
     bool confirmed = false;
     if (m_linkEditor) {
@@ -431,8 +502,8 @@ void CLinkUpdateDlg::editSelected() {
         m_links.replace(row, link);
         const int image = texts[CLinkEditDlg::FileName] != shown[CLinkEditDlg::FileName]
                               ? imageAtFill(row)
-                              : m_model->row(row).image;
-        m_model->setRow(row, LinkListModel::rowOf(m_links.link(row), image));
+                              : m_model->image(row);
+        m_model->rowChanged(row, image);
     }
 }
 
@@ -474,26 +545,24 @@ void CLinkUpdateDlg::applyFolder() {
         return;
     }
     const std::string folder = toCp932(edit->folder());
-    // A refusal leaves the list empty: the other holder's list is not shown.
-    m_links.load(folder, false);
     m_storedFolder = folder;
+    // A refusal leaves the list empty: the other holder's list is not shown.
+    const bool taken = m_links.lockFolder(folder, false) == 1;
     edit->setFolder(fromCp932(m_links.folder()));
-    fillRows();
+    if (taken) {
+        beginLoad();
+    } else {
+        fillRows();
+    }
 }
 
 void CLinkUpdateDlg::sortByColumn(int column) {
     if (busy() || column < 0 || column >= LinkListModel::ColumnCount) {
         return;
     }
-    const std::vector<int> order = m_model->sortOrder(column, m_sortDescending[column]);
-    const std::vector<FetchSettings> links = m_links.links();
-    std::vector<FetchSettings> sorted;
-    sorted.reserve(links.size());
-    for (const int old : order) {
-        sorted.push_back(links.at(old));
-    }
     // The list takes the shown order, so that it is saved.
-    m_links.replaceAll(std::move(sorted));
+    const std::vector<int> order = m_links.sortBy(
+        static_cast<CLinkList::Column>(column), m_sortDescending[static_cast<std::size_t>(column)]);
     m_model->reorder(order);
     const bool descending = !m_sortDescending[column];
     m_sortDescending = {};

@@ -12,9 +12,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 class QAction;
 class QMovie;
+class QTimer;
 
 namespace Ui {
 class CLinkUpdateDlg;
@@ -32,9 +34,13 @@ class LinkListModel;
 
 /// "リンク更新": the links of one save folder, refreshed on a worker (all of them, or one on a
 /// double-click), edited, renamed, deleted, sorted, or turned into a new watch item. The
-/// folder's list stays locked while the dialog shows it, and is saved when it closes. While a
-/// worker runs, only "全て更新" (which then stops it) does anything, and the dialog does not
-/// close.
+/// folder's list stays locked while the dialog shows it, and is saved when it closes.
+///
+/// The list file is read on a thread of its own while the dialog shows that it loads; until it
+/// is read nothing can be edited or saved, and closing ends the read first. While a worker runs,
+/// only "全て更新" (which then stops it, ending the transfer in hand) does anything, and the
+/// dialog does not close; a close asked for once the stop was pressed follows as soon as the
+/// worker has ended.
 class CLinkUpdateDlg : public QDialog, private LinkReceiver {
     Q_OBJECT
 public:
@@ -49,16 +55,19 @@ public:
     /// Waits for a worker that still runs (a program quitting under the dialog).
     ~CLinkUpdateDlg() override;
 
-    /// Loads the folder's list (asking whether to break a lock held elsewhere) and fills the
-    /// rows. False when the user would not: the dialog is not to be shown.
+    /// Takes the folder's list (asking whether to break a lock held elsewhere) and begins to read
+    /// it; the rows are filled once it is read. False when the user would not take it: the
+    /// dialog is not to be shown.
     bool start();
 
     /// The save folder to store: the one handed in, or the one the user changed to.
     const std::string& folder() const { return m_storedFolder; }
     CLinkList& links() { return m_links; }
     LinkListModel& model() const { return *m_model; }
-    /// True while a worker refreshes links (all of them, or one).
-    bool busy() const { return m_running != Running::No; }
+    /// True while the list loads or a worker refreshes links (all of them, or one).
+    bool busy() const { return m_loading || m_running != Running::No; }
+    /// True while the list file is read.
+    bool loading() const { return m_loading; }
     /// The folder the user's "c:" means.
     static std::string downloadFolder();
 
@@ -100,6 +109,10 @@ private:
     void linkResult(int index, int result) override;
     void linkDone() override;
 
+    /// Reads the list on a thread of its own; loadDone() follows on this one.
+    void beginLoad();
+    void loadDone();
+    void waitForLoader();
     void fillRows();
     int imageAtFill(int index) const;
     bool startWorker(Running kind, int onlyIndex);
@@ -117,6 +130,12 @@ private:
     Executor& m_executor;
     CLinkList m_links;
     LinkListModel* m_model = nullptr;
+    std::thread m_loader;
+    QTimer* m_loadProgress = nullptr;
+    bool m_loading = false;
+    /// A close that waits for the end of the load, or for the worker that was told to stop.
+    bool m_closePending = false;
+    bool m_stopping = false;
     QMovie* m_idleMovie = nullptr;
     QMovie* m_busyMovie = nullptr;
     QAction* m_editAction;

@@ -1,73 +1,120 @@
 #include "links/LinkListModel.h"
 
 #include "app/QtText.h"
+#include "links/CLinkList.h"
 
 #include <QApplication>
 #include <QStyle>
 
-#include <algorithm>
-#include <numeric>
-
 namespace tw::gui {
 
-LinkListModel::LinkListModel(QObject* parent) : QAbstractTableModel(parent) {
+LinkListModel::LinkListModel(const CLinkList& links, ImageAtFill imageAtFill, QObject* parent)
+    : QAbstractTableModel(parent), m_links(links), m_imageAtFill(std::move(imageAtFill)) {
     const QIcon file = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
-    m_images[FileExists] = file;
+    m_icons[FileExists] = file;
     // The same page, greyed: the link is known but its file is not there.
-    m_images[FileMissing] = QIcon(file.pixmap(16, 16, QIcon::Disabled));
-    m_images[Updated] = QIcon(QStringLiteral(":/icons/state-updated.png"));
-    m_images[Unchanged] = QIcon(QStringLiteral(":/icons/state-unchanged.png"));
-    m_images[Failed] = QIcon(QStringLiteral(":/icons/state-error.png"));
+    m_icons[FileMissing] = QIcon(file.pixmap(16, 16, QIcon::Disabled));
+    m_icons[Updated] = QIcon(QStringLiteral(":/icons/state-updated.png"));
+    m_icons[Unchanged] = QIcon(QStringLiteral(":/icons/state-unchanged.png"));
+    m_icons[Failed] = QIcon(QStringLiteral(":/icons/state-error.png"));
 }
 
-LinkListModel::Row LinkListModel::rowOf(const FetchSettings& link, int image) {
-    Row row;
-    row.texts = {link.destFile, link.name, link.targetUrl};
-    row.image = image;
-    return row;
-}
-
-void LinkListModel::setRows(QList<Row> rows) {
+void LinkListModel::reload() {
     beginResetModel();
-    m_rows = std::move(rows);
+    m_images.assign(static_cast<std::size_t>(m_links.count()), Unknown);
     endResetModel();
 }
 
-void LinkListModel::setRow(int index, const Row& row) {
-    if (index < 0 || index >= m_rows.size()) {
-        return;
-    }
-    m_rows[index] = row;
-    emit dataChanged(this->index(index, 0), this->index(index, ColumnCount - 1));
+void LinkListModel::clear() {
+    beginResetModel();
+    std::vector<std::uint8_t>().swap(m_images);
+    endResetModel();
 }
 
-void LinkListModel::removeRow(int index) {
-    if (index < 0 || index >= m_rows.size()) {
+std::string LinkListModel::text(int row, int column) const {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= ColumnCount) {
+        return {};
+    }
+    return m_links.text(row, static_cast<CLinkList::Column>(column));
+}
+
+int LinkListModel::image(int row) const {
+    if (row < 0 || row >= rowCount()) {
+        return Unknown;
+    }
+    std::uint8_t& image = m_images[static_cast<std::size_t>(row)];
+    if (image == Unknown && m_imageAtFill) {
+        image = static_cast<std::uint8_t>(m_imageAtFill(row));
+    }
+    return image;
+}
+
+void LinkListModel::setImage(int row, int image) {
+    rowChanged(row, image);
+}
+
+void LinkListModel::rowChanged(int row, int image) {
+    if (row < 0 || row >= rowCount()) {
         return;
     }
-    beginRemoveRows({}, index, index);
-    m_rows.removeAt(index);
+    m_images[static_cast<std::size_t>(row)] = static_cast<std::uint8_t>(image);
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+void LinkListModel::removeRow(int row) {
+    if (row < 0 || row >= rowCount()) {
+        return;
+    }
+    beginRemoveRows({}, row, row);
+    m_images.erase(m_images.begin() + row);
     endRemoveRows();
 }
 
-std::vector<int> LinkListModel::sortOrder(int column, bool descending) const {
-    std::vector<int> order(static_cast<std::size_t>(m_rows.size()));
-    std::iota(order.begin(), order.end(), 0);
-    // std::string compares bytes unsigned, as memcmp does.
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        const int compared = m_rows[a].texts[column].compare(m_rows[b].texts[column]);
-        return descending ? compared > 0 : compared < 0;
-    });
-    return order;
+void LinkListModel::removeRows(const std::vector<int>& rows) {
+    // Runs of neighbouring rows, last first, so that earlier rows keep their numbers.
+    std::vector<std::pair<int, int>> runs;
+    for (const int row : rows) {
+        if (!runs.empty() && runs.back().second + 1 == row) {
+            runs.back().second = row;
+        } else {
+            runs.emplace_back(row, row);
+        }
+    }
+    const auto keep = [&] {
+        std::vector<std::uint8_t> images;
+        images.reserve(m_images.size() - rows.size());
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < m_images.size(); ++i) {
+            if (next < rows.size() && static_cast<std::size_t>(rows[next]) == i) {
+                ++next;
+            } else {
+                images.push_back(m_images[i]);
+            }
+        }
+        m_images = std::move(images);
+    };
+    if (runs.size() > 64) {
+        beginResetModel();
+        keep();
+        endResetModel();
+        return;
+    }
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        beginRemoveRows({}, run->first, run->second);
+        m_images.erase(m_images.begin() + run->first, m_images.begin() + run->second + 1);
+        endRemoveRows();
+    }
 }
 
 void LinkListModel::reorder(const std::vector<int>& order) {
-    QList<Row> rows;
-    rows.reserve(m_rows.size());
+    beginResetModel();
+    std::vector<std::uint8_t> images;
+    images.reserve(order.size());
     for (const int old : order) {
-        rows.append(m_rows.at(old));
+        images.push_back(m_images.at(static_cast<std::size_t>(old)));
     }
-    setRows(std::move(rows));
+    m_images = std::move(images);
+    endResetModel();
 }
 
 void LinkListModel::setSortMark(int column, const QString& mark) {
@@ -77,7 +124,7 @@ void LinkListModel::setSortMark(int column, const QString& mark) {
 }
 
 int LinkListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_images.size());
 }
 
 int LinkListModel::columnCount(const QModelIndex& parent) const {
@@ -85,18 +132,20 @@ int LinkListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant LinkListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_rows.size()) {
+    if (!index.isValid() || index.row() >= rowCount()) {
         return {};
     }
-    const Row& row = m_rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
     case Qt::ToolTipRole:
-        return fromCp932(row.texts[index.column()]);
+        return fromCp932(text(index.row(), index.column()));
     case Qt::DecorationRole:
-        if (index.column() == FileColumn && row.image >= FileExists && row.image <= Failed) {
-            return m_images[row.image];
+        if (index.column() == FileColumn) {
+            const int shown = image(index.row());
+            if (shown >= FileExists && shown <= Failed) {
+                return m_icons[static_cast<std::size_t>(shown)];
+            }
         }
         return {};
     default:

@@ -1,41 +1,57 @@
 #pragma once
 
-#include "records/FetchSettings.h"
-
 #include <QAbstractTableModel>
 #include <QIcon>
-#include <QList>
 
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+namespace tw {
+class CLinkList;
+}
 
 namespace tw::gui {
 
 /// The rows of the link update dialog, one per link in list order (row i shows link i): file
-/// name, name and address, and an image for what is known of the link's file. The texts are
-/// code page 932 as the link holds them, so that sorting compares the stored bytes.
+/// name, name and address, read from the list as a row is shown, and an image for what is known
+/// of the link's file. Only the image is kept per row (one byte), so that hundreds of thousands
+/// of links cost the view next to nothing; the image a row gets when the list is filled (its file
+/// exists or not) is looked up when the row is first shown.
 class LinkListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { FileColumn, NameColumn, AddressColumn, ColumnCount };
-    /// The row images; a refresh result r shows image r + 2.
-    enum Image { FileExists = 2, Updated = 3, Unchanged = 4, FileMissing = 5, Failed = 6 };
-
-    explicit LinkListModel(QObject* parent = nullptr);
-
-    struct Row {
-        std::array<std::string, ColumnCount> texts;
-        int image = FileMissing;
+    /// The row images; a refresh result r shows image r + 2. Unknown: not looked up yet.
+    enum Image {
+        Unknown = 0,
+        FileExists = 2,
+        Updated = 3,
+        Unchanged = 4,
+        FileMissing = 5,
+        Failed = 6
     };
-    static Row rowOf(const FetchSettings& link, int image);
+    /// The image of row `row` when the list is filled (FileExists, FileMissing or Failed).
+    using ImageAtFill = std::function<int(int row)>;
 
-    void setRows(QList<Row> rows);
-    const Row& row(int index) const { return m_rows.at(index); }
-    void setRow(int index, const Row& row);
-    void removeRow(int index);
-    /// Stable order of the rows by `column`'s bytes; returns the old row of each new row.
-    std::vector<int> sortOrder(int column, bool descending) const;
+    LinkListModel(const CLinkList& links, ImageAtFill imageAtFill, QObject* parent = nullptr);
+
+    /// Shows every link of the list, images to be looked up.
+    void reload();
+    /// Shows no row (while the list loads).
+    void clear();
+    /// The text of a cell as the link holds it (code page 932).
+    std::string text(int row, int column) const;
+    int image(int row) const;
+    void setImage(int row, int image);
+    /// The link of `row` changed: its texts are shown again and its image is `image`.
+    void rowChanged(int row, int image);
+    void removeRow(int row);
+    /// Removes the rows `rows` (ascending): range by range, or all at once when they are many.
+    void removeRows(const std::vector<int>& rows);
+    /// The rows now stand in the order `order` gives (new row i was row order[i]).
     void reorder(const std::vector<int>& order);
     /// The titles: `column` gets `mark` appended, the others show their plain titles.
     void setSortMark(int column, const QString& mark);
@@ -47,10 +63,13 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
-    QList<Row> m_rows;
+    const CLinkList& m_links;
+    ImageAtFill m_imageAtFill;
+    /// One per row; looked up lazily, hence mutable.
+    mutable std::vector<std::uint8_t> m_images;
     int m_markedColumn = -1;
     QString m_mark;
-    std::array<QIcon, Failed + 1> m_images;
+    std::array<QIcon, Failed + 1> m_icons;
 };
 
 } // namespace tw::gui

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 
 namespace tw::test {
 namespace {
@@ -221,6 +223,158 @@ TEST_F(LinkListFile, NewFileNamesAreCheckedWithoutCreatingAnythingAndSortingComp
     m_links.sortBy(CLinkList::Column::Name, false);
     EXPECT_EQ(m_links.link(0).destFile + m_links.link(1).destFile + m_links.link(2).destFile,
               "321");
+}
+
+// Another program rewrote the list (not appended to it): the bytes past the loaded size are no
+// records of its own, and a rewrite of the same length is no unchanged file.
+TEST_F(LinkListFile, AListRewrittenSinceTheLoadIsKeptAsideAndNothingOfItIsMerged) {
+    writeList({makeLink("a.zip", "a"), makeLink("b.zip", "b")});
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    m_links.remove(0);
+    const std::string longer =
+        onDisk(makeLink("x", "x")) + onDisk(makeLink("y", "y")) + onDisk(makeLink("z", "z"));
+    TempFolder::writeFile(m_dir / "brl.hlk", longer);
+    ASSERT_EQ(m_links.save(), 0);
+    EXPECT_EQ(read("brl.hlk"), onDisk(makeLink("b.zip", "b")));
+    EXPECT_EQ(m_links.damagedCopy(), m_dir / "brl.hlk.damaged");
+    EXPECT_EQ(read("brl.hlk.damaged"), longer);
+    ASSERT_EQ(m_prompter.messages().size(), 1u);
+    EXPECT_EQ(m_prompter.messages()[0].rfind(jp("リンクリストファイルが読み込んだ後に"), 0), 0u);
+    EXPECT_NE(m_prompter.messages()[0].find(m_dir / "brl.hlk.damaged"), std::string::npos);
+
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    m_links.replace(0, makeLink("c.zip", "c"));
+    const std::string sameSize = onDisk(makeLink("b.zip", "B"));
+    TempFolder::writeFile(m_dir / "brl.hlk", sameSize);
+    ASSERT_EQ(m_links.save(), 0);
+    EXPECT_EQ(read("brl.hlk"), onDisk(makeLink("c.zip", "c")));
+    EXPECT_EQ(read("brl.hlk_1.damaged"), sameSize);
+    EXPECT_EQ(m_prompter.messages().size(), 2u);
+
+    // What this list wrote itself is what the next save checks against: an append after it is
+    // still merged.
+    m_links.replace(0, makeLink("d.zip", "d"));
+    ASSERT_EQ(m_links.save(), 0);
+    ASSERT_TRUE(siblingAppend(m_dir.path(), onDisk(makeLink("e.zip", "e"))));
+    m_links.replace(0, makeLink("f.zip", "f"));
+    ASSERT_EQ(m_links.save(), 0);
+    EXPECT_EQ(read("brl.hlk"), onDisk(makeLink("f.zip", "f")) + onDisk(makeLink("e.zip", "e")));
+    EXPECT_EQ(m_prompter.messages().size(), 2u);
+}
+
+TEST_F(LinkListFile, AListOverTheCapIsRefusedAndNeverWritten) {
+    const auto sizeTo = [&](std::int64_t size) {
+        const int fd = ::open((m_dir / "brl.hlk").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+        ::close(fd);
+    };
+    sizeTo(CLinkList::kMaxListBytes + 1);
+    EXPECT_EQ(m_links.load(m_dir.path(), false), -1);
+    ASSERT_EQ(m_prompter.messages().size(), 1u);
+    EXPECT_EQ(m_prompter.messages()[0],
+              jp("リンクリストファイルが大きすぎるため読み込めません（上限64MB）。\n"
+                 "このフォルダのリンクは表示せず、ファイルも書き換えません。\n") +
+                  (m_dir / "brl.hlk"));
+    EXPECT_EQ(m_links.count(), 0);
+    EXPECT_FALSE(m_links.holdsDialogLock());
+    EXPECT_FALSE(m_links.isLoaded());
+    m_links.replaceAll({makeLink("a.zip", "a")});
+    EXPECT_EQ(m_links.save(), -1);
+    EXPECT_EQ(std::filesystem::file_size(m_dir / "brl.hlk"),
+              std::uintmax_t(CLinkList::kMaxListBytes + 1));
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"brl.hlk"});
+
+    // A list of the largest size is read.
+    std::filesystem::remove(m_dir / "brl.hlk");
+    writeList({makeLink("a.zip", "a")});
+    sizeTo(CLinkList::kMaxListBytes);
+    EXPECT_EQ(m_links.load(m_dir.path(), false), 1);
+    EXPECT_EQ(m_links.count(), 1);
+    EXPECT_EQ(m_links.loadedFileSize(), CLinkList::kMaxListBytes);
+
+    // A load given up half-way holds nothing.
+    ASSERT_EQ(m_links.lockFolder(m_dir.path(), false), 1);
+    m_links.cancelLoad();
+    EXPECT_EQ(m_links.readList(), -1);
+    EXPECT_EQ(m_links.count(), 0);
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"brl.hlk"});
+    EXPECT_EQ(m_prompter.messages().size(), 1u);
+}
+
+// A link must never name the list, its locks or the program's work files: downloading into one
+// would put a server's page in place of the user's links.
+TEST_F(LinkListFile, TheFoldersOwnFilesAreNoLinkFiles) {
+    const std::vector<std::string> own = {
+        "brl.hlk",           "BRL.HLK",   "Brl.hlk.",    "brl.hlk ",    "tmp.hlk",
+        "tmp_12.hlk",        "TMP_1.HLK", "dialog.lock", "Append.Lock", "brl.hlk.damaged",
+        "brl.hlk_3.damaged", "temp.tmp",  "temp_7.tmp",  "temp.html",   "TEMP_2.HTM"};
+    const std::vector<std::string> others = {"brl.hlk.txt",  "mybrl.hlk",       "brl_1.hlk",
+                                             "tmp_.hlk",     "tmp_1a.hlk",      "temp_x.tmp",
+                                             "dialog.locks", "append.lock.bak", "damaged"};
+    for (const std::string& name : own) {
+        EXPECT_TRUE(CLinkList::isOwnFileName(name)) << name;
+    }
+    for (const std::string& name : others) {
+        EXPECT_FALSE(CLinkList::isOwnFileName(name)) << name;
+    }
+    writeList({makeLink("C:\\dl\\brl.hlk", "a"), makeLink("Dialog.Lock", "b"),
+               makeLink("mine.zip", "c")});
+    const std::string list = read("brl.hlk");
+    ASSERT_EQ(m_links.load(m_dir.path(), false), 1);
+    EXPECT_EQ(m_links.localPath(0), "");
+    EXPECT_EQ(m_links.localPath(1), "");
+    EXPECT_EQ(m_links.localPath(2), m_dir / "mine.zip");
+    EXPECT_EQ(m_links.checkLink(0), kLinkError);
+    EXPECT_EQ(m_links.removeWithFile(1), 0);
+    EXPECT_EQ(m_links.removeWithFile(0), 0);
+    EXPECT_EQ(read("brl.hlk"), list);
+    EXPECT_TRUE(exists(m_dir / "dialog.lock"));
+    for (const char* name : {"brl.hlk", "APPEND.LOCK", "temp_1.tmp"}) {
+        EXPECT_EQ(m_links.checkFileName(name), CLinkList::NameCheck::Unusable) << name;
+    }
+    ASSERT_EQ(m_links.save(), 0);
+    EXPECT_EQ(read("brl.hlk"), onDisk(makeLink("mine.zip", "c")));
+}
+
+// The program names its paths in code page 932, the disk in UTF-8; files an earlier version
+// wrote under their 932 bytes are still found.
+TEST_F(LinkListFile, JapaneseFileNamesAreUtf8OnDiskAndOlderNamesAreStillFound) {
+    const std::string utf8 = m_dir / "ダウンロード";
+    std::filesystem::create_directory(utf8);
+    const std::string folder = m_dir.path() + "/" + jp("ダウンロード");
+    TempFolder::writeFile(utf8 + "/価格.html", "this version's");
+    TempFolder::writeFile(utf8 + "/" + jp("古い.html"), "an earlier version's");
+    std::string bytes;
+    for (const char* name : {"価格.html", "古い.html", "新しい.zip"}) {
+        bytes += onDisk(makeLink(jp(name), name));
+    }
+    TempFolder::writeFile(utf8 + "/brl.hlk", bytes);
+    ASSERT_EQ(m_links.load(folder, false), 1);
+    EXPECT_EQ(m_links.localPath(0), folder + "/" + jp("価格.html"));
+    EXPECT_EQ(m_links.diskPath(0), utf8 + "/価格.html");
+    EXPECT_EQ(m_links.diskPath(1), utf8 + "/" + jp("古い.html"));
+    EXPECT_EQ(m_links.diskPath(2), utf8 + "/新しい.zip");
+    using Check = CLinkList::NameCheck;
+    EXPECT_EQ(m_links.checkFileName(jp("価格.html")), Check::Exists);
+    EXPECT_EQ(m_links.checkFileName(jp("古い.html")), Check::Exists);
+    EXPECT_EQ(m_links.checkFileName(jp("新しい.zip")), Check::Usable);
+    // Its second byte is "\", yet "表" is no separator.
+    EXPECT_EQ(m_links.checkFileName(jp("表.html")), Check::Usable);
+    // 85 characters fit a 255-byte name on disk, 86 do not, while their 932 text is 172 bytes.
+    std::string longName;
+    for (int i = 0; i < 86; ++i) {
+        longName += jp("あ");
+    }
+    EXPECT_EQ(m_links.checkFileName(longName), Check::Unusable);
+    EXPECT_EQ(m_links.checkFileName(longName.substr(2)), Check::Usable);
+    EXPECT_EQ(m_links.removeWithFile(1), 0);
+    EXPECT_EQ(m_links.removeWithFile(0), 0);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(utf8)) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"brl.hlk", "dialog.lock"}));
 }
 
 TEST(LinkFolder, TheStoredDefaultMeansTheDownloadFolder) {

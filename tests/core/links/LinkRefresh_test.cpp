@@ -5,8 +5,11 @@
 #include "support/ManualExecutor.h"
 #include "support/MissingServer.h"
 #include "support/TempFolder.h"
+#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <filesystem>
 #include <memory>
@@ -128,6 +131,101 @@ TEST_F(LinkRefresh, ADownloadThatCannotBePutInPlaceIsAnErrorAndLeavesNoTemporary
     EXPECT_EQ(links.checkLink(0), kLinkError);
     EXPECT_EQ(links.link(0).loadValue, 0);
     EXPECT_FALSE(temporaryLeft());
+}
+
+/// A page that holds a link record of the server's own after enough bytes to outgrow the list.
+std::string injectingPage() {
+    return "<html>" + std::string(4096, 'x') + "</html>\r\n" +
+           onDisk(makeLink("", "http://127.0.0.1:9/payload", "INJECTED"));
+}
+
+// Links named after the list and its locks, downloaded over them by a server's page: with the
+// download option a file is overwritten when its content differs.
+TEST_F(LinkRefresh, AServerPageNeverLandsOnTheListOrItsLocks) {
+    serve("evil.html", injectingPage(), 1700000000);
+    const std::string evil = m_nginx->url("evil.html");
+    {
+        CLinkList writer;
+        loadWith(writer, {makeLink("brl.hlk", evil), makeLink("dialog.lock", evil),
+                          makeLink("page.html", evil)});
+        ASSERT_EQ(writer.save(), 0);
+    }
+    const std::string list = local("brl.hlk");
+    CLinkList links;
+    links.setDownloadOption(1);
+    ASSERT_EQ(links.load(m_links.path(), false), 1);
+    EXPECT_EQ(links.checkLink(0), kLinkError);
+    EXPECT_EQ(links.checkLink(1), kLinkError);
+    EXPECT_EQ(links.checkLink(2), kLinkUpdated);
+    EXPECT_EQ(local("brl.hlk"), list);
+    EXPECT_EQ(local("dialog.lock").rfind("Tarnwick[", 0), 0u);
+    ASSERT_EQ(links.save(), 0);
+    EXPECT_EQ(addressesIn(m_links.path()), (std::vector<std::string>{evil, evil, evil}));
+    EXPECT_EQ(local("brl.hlk").find("INJECTED"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(m_links / "dialog.lock"));
+    EXPECT_FALSE(temporaryLeft());
+}
+
+// A numbered copy's stripped name may be one of the folder's own files; then the next free
+// number is taken, and no list or lock comes into being.
+TEST_F(LinkRefresh, ANumberedCopyNeverTakesTheNameOfTheListOrALock) {
+    serve("evil.html", injectingPage(), 1700000000);
+    const std::string evil = m_nginx->url("evil.html");
+    CLinkList links;
+    loadWith(links, {makeLink("brl_1.hlk", evil), makeLink("append_1.lock", evil),
+                     makeLink("tmp_.hlk", evil)});
+    for (int index = 0; index < 3; ++index) {
+        EXPECT_EQ(links.checkLink(index), kLinkUpdated) << index;
+    }
+    EXPECT_EQ(links.link(0).destFile, "brl_1.hlk");
+    EXPECT_EQ(links.link(1).destFile, "append_1.lock");
+    EXPECT_EQ(links.link(2).destFile, "tmp_.hlk");
+    EXPECT_FALSE(std::filesystem::exists(m_links / "brl.hlk"));
+    EXPECT_FALSE(std::filesystem::exists(m_links / "append.lock"));
+    ASSERT_EQ(links.save(), 0);
+    EXPECT_EQ(addressesIn(m_links.path()), (std::vector<std::string>{evil, evil, evil}));
+    EXPECT_EQ(local("brl.hlk").find("INJECTED"), std::string::npos);
+}
+
+// Another user of a shared folder plants a link at the temporary name: the download is made in a
+// new file of its own instead and never written through the link.
+TEST_F(LinkRefresh, ADownloadNeverGoesThroughALinkAtTheTemporaryName) {
+    serve("a.zip", "the page", 1700000000);
+    TempFolder::writeFile(m_work / "victim", "untouched");
+    ASSERT_EQ(::symlink((m_work / "victim").c_str(), (m_links / "temp.tmp").c_str()), 0);
+    CLinkList links;
+    loadWith(links, {makeLink("a.zip", m_nginx->url("a.zip"))});
+    EXPECT_EQ(links.checkLink(0), kLinkUpdated);
+    EXPECT_EQ(local("a.zip"), "the page");
+    EXPECT_EQ(TempFolder::readFile(m_work / "victim"), "untouched");
+    EXPECT_TRUE(std::filesystem::is_symlink(m_links / "temp.tmp"));
+    struct stat status {};
+    ASSERT_EQ(::stat((m_links / "a.zip").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+// The file of a link with a Japanese name gets its UTF-8 name on disk, in a folder named in
+// Japanese as well.
+TEST_F(LinkRefresh, AJapaneseNameIsWrittenInUtf8) {
+    serve("p.html", "price", 1700000000);
+    std::filesystem::create_directory(m_links / "リンク");
+    const std::string folder = m_links.path() + "/" + jp("リンク");
+    CLinkList links;
+    ASSERT_EQ(links.load(folder, false), 1);
+    links.replaceAll({makeLink(jp("価格.html"), m_nginx->url("p.html"))});
+    EXPECT_EQ(links.checkLink(0), kLinkUpdated);
+    EXPECT_EQ(links.link(0).destFile, jp("価格.html"));
+    EXPECT_EQ(local("リンク/価格.html"), "price");
+    serve("p.html", "price 2", 1700000100);
+    EXPECT_EQ(links.checkLink(0), kLinkUpdated);
+    EXPECT_EQ(links.link(0).destFile, jp("価格_1.html"));
+    EXPECT_EQ(local("リンク/価格_1.html"), "price 2");
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_links / "リンク")) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dialog.lock", "価格.html", "価格_1.html"}));
 }
 
 TEST_F(LinkRefresh, TheWorkerShowsEachRowBeforeItGoesOnAndEndsWithDone) {

@@ -8,6 +8,7 @@
 #include "util/Cp932.h"
 
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -16,13 +17,17 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace tw;
 using namespace tw::gui;
@@ -116,6 +121,9 @@ class LinkUpdateDlgTest : public QObject {
             return nullptr;
         }
         dialog->show();
+        if (!QTest::qWaitFor([&] { return !dialog->loading(); }, 20000)) {
+            return nullptr;
+        }
         return dialog;
     }
     static QTreeView* list(CLinkUpdateDlg& dialog) { return dialog.findChild<QTreeView*>(); }
@@ -167,7 +175,7 @@ private slots:
         clickHeader(*dialog, LinkListModel::NameColumn);
         QCOMPARE(names(*dialog), (std::vector<std::string>{jp("あ"), "b", "B"}));
         QCOMPARE(title(*dialog, LinkListModel::NameColumn), QStringLiteral("名前△"));
-        QCOMPARE(dialog->model().row(0).texts[LinkListModel::FileColumn], std::string("2.zip"));
+        QCOMPARE(dialog->model().text(0, LinkListModel::FileColumn), std::string("2.zip"));
         // Another column starts ascending; the name column's title is plain again.
         clickHeader(*dialog, LinkListModel::FileColumn);
         QCOMPARE(names(*dialog), (std::vector<std::string>{"B", jp("あ"), "b"}));
@@ -210,14 +218,16 @@ private slots:
         m_boxes.answers = {QMessageBox::Yes};
         rename(0, QStringLiteral("taken.zip"));
         QTRY_COMPARE(fileOf(0), std::string("taken.zip"));
-        QCOMPARE(dialog->model().row(0).texts[0], std::string("taken.zip"));
+        QCOMPARE(dialog->model().text(0, 0), std::string("taken.zip"));
         // Only the link changed: both files are as they were.
         QCOMPARE(TempFolder::readFile(m_folder / "a.zip"), std::string("old"));
         QCOMPARE(TempFolder::readFile(m_folder / "taken.zip"), std::string("someone else's"));
 
-        // Names that would leave the folder, or that the list file cannot hold.
-        for (const QString& bad : {QStringLiteral("../b.zip"), QStringLiteral("x\\y.zip"),
-                                   QStringLiteral("-r"), QStringLiteral("..")}) {
+        // Names that would leave the folder, that are the folder's own files, or that the list
+        // file cannot hold.
+        for (const QString& bad :
+             {QStringLiteral("../b.zip"), QStringLiteral("x\\y.zip"), QStringLiteral("-r"),
+              QStringLiteral(".."), QStringLiteral("BRL.HLK"), QStringLiteral("dialog.lock")}) {
             m_boxes.texts.clear();
             rename(1, bad);
             QTRY_COMPARE(m_boxes.texts.size(), 1);
@@ -264,7 +274,7 @@ private slots:
         });
         dialog->editSelected();
         QCOMPARE(dialog->links().link(0), link("a.zip", "renamed", "http://127.0.0.1/moved"));
-        QCOMPARE(dialog->model().row(0).texts[1], std::string("renamed"));
+        QCOMPARE(dialog->model().text(0, 1), std::string("renamed"));
         dialog->reject();
         QCOMPARE(savedList(m_folder.path())[0].targetUrl, std::string("http://127.0.0.1/moved"));
     }
@@ -333,14 +343,14 @@ private slots:
             dialog->close();
             QVERIFY(dialog->isVisible());
             QCOMPARE(dialog->model().rowCount(), 3);
-            update->click(); // stop after the link in hand
-            slow.open();
+            update->click(); // stop, giving up the link in hand
             QTRY_VERIFY(!dialog->busy());
+            slow.open();
             QCOMPARE(update->text(), QStringLiteral("リンク更新"));
-            QCOMPARE(dialog->model().row(0).image, int(LinkListModel::Updated));
-            QCOMPARE(dialog->model().row(1).image, int(LinkListModel::FileMissing));
-            QCOMPARE(dialog->model().row(2).image, int(LinkListModel::FileMissing));
-            QCOMPARE(TempFolder::readFile(m_folder / "slow.zip"), std::string("body of slow"));
+            QCOMPARE(dialog->model().image(0), int(LinkListModel::Failed));
+            QCOMPARE(dialog->model().image(1), int(LinkListModel::FileMissing));
+            QCOMPARE(dialog->model().image(2), int(LinkListModel::FileMissing));
+            QVERIFY(!exists(m_folder / "slow.zip"));
             QVERIFY(!exists(m_folder / "fast.zip"));
 
             // A double-click refreshes one link; an updated one is shown.
@@ -353,14 +363,135 @@ private slots:
             QTRY_COMPARE(shown.size(), 1);
             QCOMPARE(shown[0][0].value<FetchSettings>().targetUrl, base + "more.zip");
             QCOMPARE(update->text(), QStringLiteral("リンク更新"));
-            QCOMPARE(dialog->model().row(2).image, int(LinkListModel::Updated));
-            QCOMPARE(dialog->model().row(1).image, int(LinkListModel::FileMissing));
+            QCOMPARE(dialog->model().image(2), int(LinkListModel::Updated));
+            QCOMPARE(dialog->model().image(1), int(LinkListModel::FileMissing));
             dialog->reject();
             QVERIFY(!dialog->isVisible());
         }
         const auto saved = savedList(m_folder.path());
         QCOMPARE(saved.size(), std::size_t(3));
-        QVERIFY(saved[0].loadValue != 0 && saved[1].loadValue == 0 && saved[2].loadValue != 0);
+        QVERIFY(saved[0].loadValue == 0 && saved[1].loadValue == 0 && saved[2].loadValue != 0);
+    }
+
+    // A server that drips its page for as long as the test lets it: only an aborted transfer
+    // lets the worker end, and the dialog close.
+    void stopEndsTheTransferInHandAndEscapeThenCloses() {
+        std::atomic<bool> ending{false};
+        std::atomic<int> blocks{0};
+        httplib::Server server;
+        server.Get("/drip.zip", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "application/zip", [&](std::size_t, httplib::DataSink& sink) {
+                    if (ending) {
+                        return false;
+                    }
+                    const std::string block(2048, 'd');
+                    sink.write(block.data(), block.size());
+                    ++blocks;
+                    // The drip: 20 kB a second, well above any low-speed limit.
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    return true;
+                });
+        });
+        const int port = server.bind_to_any_port("127.0.0.1");
+        QVERIFY(port > 0);
+        std::thread serving([&] { server.listen_after_bind(); });
+        const std::unique_ptr<void, std::function<void(void*)>> stopping(&server, [&](void*) {
+            ending = true;
+            server.stop();
+            serving.join();
+        });
+        const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+        writeList(m_folder.path(), {link("drip.zip", "D", base + "drip.zip"),
+                                    link("next.zip", "N", base + "drip.zip")});
+        const std::string list = TempFolder::readFile(m_folder / "brl.hlk");
+        auto dialog = open();
+        QVERIFY(dialog);
+        QPushButton* update = button(*dialog, "updateButton");
+        update->click();
+        QTRY_VERIFY(blocks >= 3);
+        update->click();
+        QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), 60000);
+        QVERIFY(!dialog->busy());
+        QCOMPARE(dialog->model().image(0), int(LinkListModel::Failed));
+        QCOMPARE(dialog->model().image(1), int(LinkListModel::FileMissing));
+        QVERIFY(!exists(m_folder / "drip.zip"));
+        QVERIFY(!exists(m_folder / "temp.tmp"));
+        QVERIFY(!exists(m_folder / "dialog.lock"));
+        QCOMPARE(TempFolder::readFile(m_folder / "brl.hlk"), list);
+    }
+
+    // The list is read on a thread: the dialog shows it loads and takes no command until the
+    // rows are there, and a close meanwhile ends the read and the dialog.
+    void theListLoadsOffTheWindowsThread() {
+        std::vector<FetchSettings> many;
+        for (int i = 0; i < 20000; ++i) {
+            many.push_back(
+                link(std::to_string(i) + ".zip", "", "http://127.0.0.1/" + std::to_string(i)));
+        }
+        writeList(m_folder.path(), many);
+        const std::string bytes = TempFolder::readFile(m_folder / "brl.hlk");
+        auto dialog = std::make_unique<CLinkUpdateDlg>(m_folder.path(), m_executor, &m_prompter, 0);
+        dialog->setMessenger(m_boxes.messenger());
+        QVERIFY(dialog->start());
+        dialog->show();
+        auto* label = dialog->findChild<QLabel*>(QStringLiteral("loadingLabel"));
+        QVERIFY(dialog->loading());
+        QVERIFY(label->isVisible());
+        QCOMPARE(dialog->model().rowCount(), 0);
+        QVERIFY(!button(*dialog, "updateButton")->isEnabled());
+        dialog->updateAll();
+        dialog->sortByColumn(LinkListModel::NameColumn);
+        QVERIFY(dialog->links().isIdle());
+        dialog->reject();
+        QTRY_VERIFY(!dialog->isVisible());
+        QVERIFY(!dialog->loading());
+        QVERIFY(!exists(m_folder / "dialog.lock"));
+        QCOMPARE(TempFolder::readFile(m_folder / "brl.hlk"), bytes);
+
+        dialog = open();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->model().rowCount(), 20000);
+        QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("loadingLabel"))->isHidden());
+        QCOMPARE(dialog->model().text(19999, LinkListModel::FileColumn), std::string("19999.zip"));
+        QVERIFY(button(*dialog, "updateButton")->isEnabled());
+        // Many rows go at once: a hundred scattered ones, then all.
+        QItemSelection scattered;
+        for (int row = 0; row < 200; row += 2) {
+            scattered.select(dialog->model().index(row, 0), dialog->model().index(row, 0));
+        }
+        list(*dialog)->selectionModel()->select(scattered, QItemSelectionModel::ClearAndSelect |
+                                                               QItemSelectionModel::Rows);
+        dialog->removeSelected(false);
+        QCOMPARE(dialog->model().rowCount(), 19900);
+        QCOMPARE(dialog->links().count(), 19900);
+        QCOMPARE(dialog->model().text(0, LinkListModel::FileColumn), std::string("1.zip"));
+        QCOMPARE(dialog->model().text(99, LinkListModel::FileColumn), std::string("199.zip"));
+        QCOMPARE(dialog->model().text(100, LinkListModel::FileColumn), std::string("200.zip"));
+        list(*dialog)->selectAll();
+        dialog->removeSelected(false);
+        QCOMPARE(dialog->model().rowCount(), 0);
+        dialog->reject();
+        QVERIFY(savedList(m_folder.path()).empty());
+        TempFolder::writeFile(m_folder / "brl.hlk", bytes);
+
+        // A list over the cap: the message, no rows, and its file is never written.
+        const std::size_t told = m_prompter.messages().size();
+        const int fd = ::open((m_folder / "brl.hlk").c_str(), O_WRONLY);
+        QCOMPARE(::ftruncate(fd, static_cast<off_t>(CLinkList::kMaxListBytes + 1)), 0);
+        ::close(fd);
+        dialog = open();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->model().rowCount(), 0);
+        QCOMPARE(m_prompter.messages().size(), told + 1);
+        QVERIFY(m_prompter.messages().back().find(jp("大きすぎる")) != std::string::npos);
+        QVERIFY(!exists(m_folder / "dialog.lock"));
+        dialog->sortByColumn(LinkListModel::FileColumn);
+        dialog->reject();
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(std::filesystem::file_size(m_folder / "brl.hlk"),
+                 std::uintmax_t(CLinkList::kMaxListBytes + 1));
     }
 
     void aFailedSaveKeepsTheFolderAndItsList() {

@@ -42,6 +42,7 @@ private slots:
                 sheetFile = opened.workingItem().destFile;
                 opened.reject();
             });
+            QTRY_VERIFY_WITH_TIMEOUT(!open.loading(), 20000);
             auto* view = open.findChild<QTreeView*>();
             view->selectionModel()->select(open.model().index(0, 0),
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
