@@ -39,9 +39,10 @@ build-run: deps-run
 run: build-run
 	@$(RUN_BUILD)/src/tarnwick $(ARGS)
 
-# The test build: -Werror, tests on, everything built.
+# The test build: -Werror, tests on, everything built. The benchmarks are compiled too (not
+# run), so that none of them falls behind the code it measures.
 build-test:
-	@cmake -S . -B $(BUILD) -G Ninja -DTARNWICK_WERROR=ON -DTARNWICK_TESTS=ON $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DTARNWICK_WERROR=ON -DTARNWICK_TESTS=ON -DTARNWICK_BENCH=ON $(LAUNCHER) $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: deps-test

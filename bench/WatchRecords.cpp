@@ -6,6 +6,7 @@
 #include "util/SafeFile.h"
 #include "watch/CWatchList.h"
 #include "watch/ItemChecker.h"
+#include "watch/Schedule.h"
 
 #include <benchmark/benchmark.h>
 
@@ -134,7 +135,7 @@ void BM_ComputeNextCheck10k(benchmark::State& state) {
     for (auto _ : state) {
         for (tw::WatchSettings& item : list) {
             item.nextCheck = -1;
-            item.computeNextCheck(true, clock, nullptr);
+            tw::computeNextCheck(item, true, clock, nullptr);
         }
         benchmark::DoNotOptimize(list.data());
     }
