@@ -1,18 +1,17 @@
 #!/usr/bin/env python3
 """End-to-end: what the download helper's shared value and the message bus can make the window do.
 
-The program runs on a private X display (Xvfb). The helper's "Identifier" value is pointed at
-files that are no hand-over: the watch list, a link list, a symbolic and a hard link to the
-list, a hand-over file beyond the 1 MiB cap; each time "brlHelper->Tarnwick" follows on the bus.
-Each must be left exactly as it was, while a proper hand-over placed after it is still taken and
-opens the site definition sheet. Then the bus is flooded with that message and SIGTERM sent: the
-program must end (a failsafe time-out, not a measure of speed) with its watch list saved.
+First on a private X display (Xvfb), the helper's "Identifier" value is pointed at files that
+are no hand-over: the watch list, a link list, a symbolic and a hard link to the list, a
+hand-over file beyond the 1 MiB cap; each time "brlHelper->Tarnwick" follows on the bus. Each
+must be left exactly as it was, while a proper hand-over placed after it is still taken and
+opens the site definition sheet. Then, offscreen, the bus is flooded with that message and
+SIGTERM sent: the program must end (a failsafe time-out, not a measure of speed) with its watch list saved.
 """
 import os
 import shutil
 import signal
 import socket
-import stat
 import subprocess
 import sys
 import tempfile
