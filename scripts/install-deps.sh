@@ -16,8 +16,9 @@ run_packages=(
   qt6-base-dev libcurl4-openssl-dev libicu-dev libcanberra-dev libssl-dev
   fonts-noto-cjk xdg-utils tzdata
 )
+# xvfb and x11-utils (xwininfo): end-to-end tests that look at the windows the program shows.
 test_packages=(
-  libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev python3 openssl xvfb
+  libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev python3 openssl xvfb x11-utils
 )
 # Servers the end-to-end tests start on 127.0.0.1.
 server_packages=(nginx-light tinyproxy python3-aiosmtpd)

@@ -170,6 +170,38 @@ private slots:
         QCOMPARE(program.app->quaylinkKey.readString("Identifier"), std::string());
     }
 
+    void aHandOverOverTheCapIsToldAndLeftWhereItIs() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        window.showMinimized();
+        QTRY_VERIFY(window.inTray());
+
+        FetchSettings record;
+        record.targetUrl = "http://127.0.0.1/large.html";
+        const std::string text = record.toText();
+        const std::string file = program.home / "FromHelper";
+        const std::string bytes = text + std::string(Siblings::kMaxHandOverBytes, 'x');
+        TempFolder::writeFile(file, bytes);
+        QCOMPARE(program.app->quaylinkKey.writeString("Identifier", file), 0);
+        BoxAnswerer answerer(QMessageBox::Ok);
+        bool sheetOpened = false;
+        const auto sheet = test::whenModal<CDefineSheet>([&](CDefineSheet& open) {
+            sheetOpened = true;
+            open.reject();
+        });
+        QVERIFY(MessageBus::broadcast(Siblings::kHelperToTarnwick, program.paths().runtimeFolder) >
+                0);
+
+        QTRY_COMPARE(answerer.texts.size(), 1);
+        QVERIFY(answerer.texts.front().startsWith(
+            QStringLiteral("Quaylinkから渡されたファイルが大きすぎるため")));
+        QTRY_VERIFY(window.isVisible());
+        QVERIFY(!sheetOpened);
+        QVERIFY(!window.pendingNewSite());
+        QCOMPARE(TempFolder::readFile(file), bytes);
+    }
+
     void mailSettingsConfirmedAreKeptAndSavedAtOnce() {
         Program program;
         QVERIFY(program.start());

@@ -206,7 +206,11 @@ int CTarnwickApp::run(const std::function<void()>& runMainWindow) {
 }
 
 void CTarnwickApp::setState(const std::string& text) {
-    ownKey.writeString("State", text);
+    // The window is shown again on every message that asks for it: unchanged, nothing is
+    // written (each write waits for the disk).
+    if (ownKey.readString("State") != text) {
+        ownKey.writeString("State", text);
+    }
 }
 
 int CTarnwickApp::versionNumber(const std::string& text) {

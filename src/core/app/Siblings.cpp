@@ -8,8 +8,11 @@
 #include "util/Cp932.h"
 #include "util/SystemPath.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tw {
 
@@ -23,27 +26,151 @@ constexpr const char* kVersion = "Version";
 constexpr const char* kUrl = "URL";
 constexpr const char* kClosed = "closed";
 
-bool isRegularFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+/// The program's own files in its data folder: a hand-over name never stands for one of them,
+/// whatever way it reaches it.
+constexpr const char* kOwnFiles[] = {
+    "WatchList.twl",
+    "WatchList.twl.damaged",
+    CTarnwickApp::kSettingsFileName,
+    "tarnwick.conf",
+    "announce.dat",
+    "imagetest.htm",
+    ".tarnwick.lock",
+    CTarnwickApp::kDamagedSettingsName,
+};
+
+/// Closes its descriptor when it goes.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    operator int() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-/// Reads the one record of a hand-over file. Only a file that held a whole record is deleted:
-/// the name comes from a shared value, and anything else there is not ours to remove.
-std::optional<FetchSettings> takeHandOverFile(const std::string& name) {
-    const std::string path = systemPath(name);
-    if (!isRegularFile(path)) {
-        return std::nullopt;
+/// A file a hand-over can be: a regular file of this user that no other name links to.
+bool handOverShape(const struct stat& info) {
+    return S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && info.st_nlink == 1;
+}
+
+/// Reads at most `limit` + 1 bytes, so that a file grown beyond the limit shows.
+bool readUpTo(int fd, std::size_t limit, std::string& bytes) {
+    bytes.clear();
+    char chunk[65536];
+    while (bytes.size() <= limit) {
+        const std::size_t want = std::min(sizeof chunk, limit + 1 - bytes.size());
+        const ssize_t got = ::read(fd, chunk, want);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(got));
     }
-    FetchSettings record;
-    if (record.readFile(path, "r") != 1) {
-        return std::nullopt;
-    }
-    std::remove(path.c_str());
-    return record;
+    return true;
 }
 
 } // namespace
+
+bool Siblings::isHandOverName(const std::string& name) {
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto isLetterOrDigit = [&](char c) {
+        return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    };
+    const std::size_t underscore = name.find('_');
+    const std::string stem = name.substr(0, underscore);
+    if (stem.empty() || !std::all_of(stem.begin(), stem.end(), isLetterOrDigit)) {
+        return false;
+    }
+    if (underscore == std::string::npos) {
+        return true;
+    }
+    const std::string number = name.substr(underscore + 1);
+    return !number.empty() && std::all_of(number.begin(), number.end(), isDigit);
+}
+
+bool Siblings::isOwnFile(const struct stat& info) const {
+    for (const char* name : kOwnFiles) {
+        struct stat own {};
+        if (::stat(systemPath(m_dataFolder + "/" + name).c_str(), &own) == 0 &&
+            sameFile(own, info)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<FetchSettings> Siblings::takeHandOverFile(const std::string& name) {
+    // A relative name would depend on where the program was started.
+    const std::size_t slash = name.rfind('/');
+    if (name.empty() || name.front() != '/' || !isHandOverName(name.substr(slash + 1))) {
+        return std::nullopt;
+    }
+    const std::string base = name.substr(slash + 1);
+    const std::string path = systemPath(name);
+    // The name is ASCII: it ends the path on disk as it stands.
+    if (path.size() <= base.size() ||
+        path.compare(path.size() - base.size() - 1, std::string::npos, "/" + base) != 0) {
+        return std::nullopt;
+    }
+    // Looked at, opened and deleted by name within the folder, so that the file that was
+    // checked is the file that is read and the file that goes.
+    const Descriptor folder(::open(path.substr(0, path.size() - base.size()).c_str(),
+                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat found {};
+    if (folder < 0 || ::fstatat(folder, base.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !handOverShape(found) || isOwnFile(found)) {
+        return std::nullopt;
+    }
+    // Non-blocking: should a FIFO take the file's place meanwhile, the open must not wait.
+    const Descriptor file(
+        ::openat(folder, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (file < 0 || ::fstat(file, &opened) != 0 || !handOverShape(opened) ||
+        !sameFile(found, opened)) {
+        return std::nullopt;
+    }
+    // The size first: a file too large is never read at all.
+    const auto tooLarge = [&] {
+        m_prompter.showMessage(jp(kHandOverTooLarge) + "\n" + name, Prompter::Icon::Warning);
+        return std::nullopt;
+    };
+    if (static_cast<std::uint64_t>(opened.st_size) > kMaxHandOverBytes) {
+        return tooLarge();
+    }
+    std::string bytes;
+    if (!readUpTo(file, kMaxHandOverBytes, bytes)) {
+        return std::nullopt;
+    }
+    if (bytes.size() > kMaxHandOverBytes) {
+        return tooLarge();
+    }
+    FetchSettings record;
+    if (record.fromText(bytes) != 1) {
+        return std::nullopt;
+    }
+    struct stat now {};
+    if (::fstatat(folder, base.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(now, opened)) {
+        ::unlinkat(folder, base.c_str(), 0);
+    }
+    return record;
+}
 
 SiblingKeys SiblingKeys::of(CTarnwickApp& app) {
     return {app.ownKey, app.quaylinkKey, app.brindleKey, app.locationKey};
@@ -164,7 +291,10 @@ int Siblings::oldHelperPath() {
 std::optional<FetchSettings> Siblings::pickUpHandOver() {
     RegistryKey& helper = m_keys.quaylinkKey;
     const std::string path = helper.readString(kIdentifier);
-    helper.writeString(kIdentifier, "");
+    // An empty slot stays untouched: a burst of messages must not become a burst of writes.
+    if (!path.empty() || !helper.emptyOrMissing(kIdentifier)) {
+        helper.writeString(kIdentifier, "");
+    }
     if (path.empty()) {
         return std::nullopt;
     }

@@ -3,9 +3,12 @@
 #include "platform/Clock.h"
 #include "records/FetchSettings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+
+struct stat;
 
 namespace tw {
 
@@ -50,6 +53,14 @@ public:
         "Brindleが正しくインストールされていません。";
     static constexpr const char* kQuaylinkNotInstalled =
         "Quaylinkが正しくインストールされていません。";
+    /// Followed by a line with the file's path.
+    static constexpr const char* kHandOverTooLarge =
+        "Quaylinkから渡されたファイルが大きすぎるため、読み込みませんでした（1MBまで）。"
+        "\nファイルはそのまま残してあります。";
+
+    /// The largest hand-over file taken. A record is a few lines; anything larger is not one of
+    /// ours, and reading it whole would cost the window its memory.
+    static constexpr std::size_t kMaxHandOverBytes = 1024 * 1024;
 
     /// `dataFolder` is where a helper without a "Position" is looked for; `busFolder` is the
     /// message bus folder (empty: the user's runtime folder).
@@ -63,10 +74,26 @@ public:
     /// still the caller's), -1 failed (the file is still the caller's, if it still exists).
     int handOverToQuaylink(const std::string& path);
 
-    /// Takes the record the download helper left for this program: the slot is cleared in any
-    /// case; a file that holds a whole record is deleted after reading. The caller shows the main
-    /// window and opens the new-site sheet when a record came back.
+    /// Takes the record the download helper left for this program: the slot is cleared (unless
+    /// it is empty already), and the file it names is read when it is a hand-over file (see
+    /// takeHandOverFile) and deleted once a whole record came from it. The caller shows the main
+    /// window and opens the new-site sheet when a record came back. Safe on any thread.
     std::optional<FetchSettings> pickUpHandOver();
+
+    /// Reads the record of the hand-over file `path` (code page 932 text) and deletes the file.
+    /// A shared value names the file, so only what can be nothing but a hand-over is taken: an
+    /// absolute path whose name has the protocol's pattern (isHandOverName), a regular file (not a
+    /// symbolic link to one), owned by this user, with a single link (a hard link to
+    /// another file is refused), none of the program's own files (device and inode) and at most
+    /// kMaxHandOverBytes long (a larger one is told and left). Anything else is left alone; the
+    /// file is deleted only when it held a whole record and is still the file that was read.
+    std::optional<FetchSettings> takeHandOverFile(const std::string& path);
+
+    /// The names hand-over files have: a stem of ASCII letters and digits, numbered as
+    /// uniqueFileName numbers it ("WatchToHelp", "WatchToHelp_1"), without an extension. None of
+    /// the files the program keeps for itself (watch list, settings, link lists and their
+    /// locks, stored copies, their damaged copies) is named so.
+    static bool isHandOverName(const std::string& name);
 
     /// Menu commands: start the sibling when it says "closed", then tell it to show itself.
     void startBrindle();
@@ -93,6 +120,7 @@ private:
     enum class Claim { Placed, Busy, Failed };
     Claim claimSlot(const std::string& path);
     int oldHelperPath();
+    bool isOwnFile(const struct stat& info) const;
     void broadcast(const char* name);
     int launch(const std::string& folder, const char* executable);
 

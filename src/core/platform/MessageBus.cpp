@@ -1,12 +1,14 @@
 #include "platform/MessageBus.h"
 
 #include "platform/RuntimeFolder.h"
+#include "ports/Executor.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -49,6 +51,27 @@ MessageBus::~MessageBus() {
 void MessageBus::registerMessage(const std::string& name, Handler handler) {
     std::lock_guard lock(m_mutex);
     m_handlers[name] = std::move(handler);
+}
+
+void MessageBus::registerPosted(const std::string& name, Executor& executor,
+                                std::function<void()> task) {
+    // Shared by the handler and the run it posted: the run may outlive the registration.
+    struct Pending {
+        std::atomic<bool> waiting{false};
+        std::function<void()> task;
+    };
+    auto pending = std::make_shared<Pending>();
+    pending->task = std::move(task);
+    registerMessage(name, [pending, &executor](const std::string&) {
+        if (pending->waiting.exchange(true)) {
+            return;
+        }
+        executor.post([pending] {
+            // Cleared before the run: a message during the run posts the next one.
+            pending->waiting = false;
+            pending->task();
+        });
+    });
 }
 
 bool MessageBus::start() {

@@ -8,6 +8,8 @@
 
 namespace tw {
 
+class Executor;
+
 /// Registered broadcast messages between the programs of one user, in place of window messages
 /// posted to every top-level window. Each listening process owns one Unix datagram socket in the
 /// runtime folder, named after its process id; a broadcast sends the message name (its bytes,
@@ -27,6 +29,11 @@ public:
     /// Acts on `name` from now on: `handler` runs on the receiver thread for each such message
     /// (replacing an earlier handler of that name). Names not registered are ignored.
     void registerMessage(const std::string& name, Handler handler);
+    /// Acts on `name` by running `task` on the executor's thread. Messages coalesce: while one
+    /// run waits there, further messages of that name add nothing, so a flood of them queues at
+    /// most one run; a message that arrives while the task runs leads to one more run after it,
+    /// so none is missed. The executor must outlive the registration.
+    void registerPosted(const std::string& name, Executor& executor, std::function<void()> task);
     /// Creates this process's socket and starts the receiver thread. False when the socket
     /// cannot be made; true when already running.
     bool start();

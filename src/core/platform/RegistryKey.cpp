@@ -187,6 +187,16 @@ std::string RegistryKey::readString(const std::string& name) const {
     return bytes;
 }
 
+bool RegistryKey::emptyOrMissing(const std::string& name) const {
+    std::string bytes;
+    if (readValue(name, bytes, kStringBufferSize)) {
+        return bytes.empty() || bytes.front() == '\0';
+    }
+    const std::string file = valuePath(name);
+    struct stat info {};
+    return file.empty() || (::lstat(file.c_str(), &info) != 0 && errno == ENOENT);
+}
+
 int RegistryKey::writeString(const std::string& name, const std::string& text) {
     return writeValue(name, text.data(), text.size());
 }

@@ -43,6 +43,9 @@ public:
     int writeBinary(const std::string& name, const void* bytes, std::size_t count);
     /// The value's text up to its first zero byte; "" when unusable, missing or too long.
     std::string readString(const std::string& name) const;
+    /// True when the value is missing or an empty string (nothing before a first zero byte), and
+    /// when the key is unusable; false for a value with text, one too long or unreadable.
+    bool emptyOrMissing(const std::string& name) const;
     /// 0 written; -1 when unusable, read-only or the write failed.
     int writeString(const std::string& name, const std::string& text);
     /// Makes the key's written values durable.

@@ -249,6 +249,7 @@ void CTarnwickDlg::initialise() {
         [this](const WatchSettings& finished, CWatchList::ItemId itemId) {
             m_resultList->addResult(finished, itemId);
         },
+        [this](std::optional<FetchSettings> record) { handedOver(std::move(record)); },
     });
     m_prompter.setParentWindow(this);
     m_prompter.setQueued(true);
@@ -259,24 +260,19 @@ void CTarnwickDlg::initialise() {
 }
 
 void CTarnwickDlg::watchMessages() {
-    // The bus delivers on its own thread; the executor brings each message to this one.
+    // The bus delivers on its own thread; the executor brings each message to this one, a
+    // burst of one name as one run.
     const QPointer<CTarnwickDlg> self(this);
-    Executor* executor = &m_executor;
-    m_app.messageBus().registerMessage(kShowMessage, [self, executor](const std::string&) {
-        executor->post([self] {
-            if (self) {
-                self->showWindow();
-            }
-        });
+    m_app.messageBus().registerPosted(kShowMessage, m_executor, [self] {
+        if (self) {
+            self->showWindow();
+        }
     });
-    m_app.messageBus().registerMessage(Siblings::kHelperToTarnwick,
-                                       [self, executor](const std::string&) {
-                                           executor->post([self] {
-                                               if (self) {
-                                                   self->command(Internal::PickUpHandOver);
-                                               }
-                                           });
-                                       });
+    m_app.messageBus().registerPosted(Siblings::kHelperToTarnwick, m_executor, [self] {
+        if (self) {
+            self->command(Internal::PickUpHandOver);
+        }
+    });
 }
 
 void CTarnwickDlg::command(int id) {
@@ -499,7 +495,11 @@ void CTarnwickDlg::openTrayMenu(int which) {
 }
 
 void CTarnwickDlg::pickUpHandOver() {
-    std::optional<FetchSettings> record = m_session.siblings().pickUpHandOver();
+    // The file is read off this thread: a slow or large one must not freeze the window.
+    m_session.pickUpHandOver();
+}
+
+void CTarnwickDlg::handedOver(std::optional<FetchSettings> record) {
     showWindow();
     if (record) {
         m_pendingNewSite = std::move(record);

@@ -128,6 +128,7 @@ private:
     void trayActivated(int reason);
     void openTrayMenu(int which);
     void pickUpHandOver();
+    void handedOver(std::optional<FetchSettings> record);
     void openHelp(const QString& section);
     void openLinkUpdate();
     void endSession();

@@ -2,6 +2,7 @@
 
 #include "app/CTarnwickApp.h"
 #include "app/CheckSession.h"
+#include "app/HandOverPickUp.h"
 #include "app/Siblings.h"
 #include "platform/DesktopShell.h"
 #include "platform/DesktopSoundPlayer.h"
@@ -56,7 +57,12 @@ struct WindowSession::Parts {
           ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
           ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
           shell(shell ? *shell : *ownShell), sound(sound ? *sound : *ownSound),
-          siblings(app, this->shell), windowPort(executor, hooks.popUp, session) {}
+          siblings(app, this->shell), windowPort(executor, hooks.popUp, session),
+          handOver(siblings, executor, [this](std::optional<FetchSettings> record) {
+              if (hooks.handedOver) {
+                  hooks.handedOver(std::move(record));
+              }
+          }) {}
 
     /// The check session takes the mail settings when it is made, so it is made on first use,
     /// after the window has read the settings file.
@@ -91,6 +97,7 @@ struct WindowSession::Parts {
     SoundPlayer& sound;
     Siblings siblings;
     SessionWindowPort windowPort;
+    HandOverPickUp handOver;
     // Last: its checker calls the port, and its bridge hands pages over until it is gone.
     std::optional<CheckSession> session;
     bool started = false;
@@ -124,6 +131,7 @@ bool WindowSession::shutdown() {
         return parts.stopResult;
     }
     parts.closed = true;
+    parts.handOver.stop();
     if (!parts.started) {
         // Nothing was read, so nothing is written over; workers are let go all the same.
         parts.executor.close();
@@ -141,6 +149,12 @@ CWatchList& WindowSession::watchList() {
 
 Siblings& WindowSession::siblings() {
     return m_parts->siblings;
+}
+
+void WindowSession::pickUpHandOver() {
+    if (!m_parts->closed) {
+        m_parts->handOver.request();
+    }
 }
 
 void WindowSession::display(const FetchSettings& record) {

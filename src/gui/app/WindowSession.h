@@ -1,15 +1,16 @@
 #pragma once
 
+#include "records/FetchSettings.h"
 #include "watch/CWatchList.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tw {
 class CheckSession;
 class CTarnwickApp;
 class Executor;
-class FetchSettings;
 class MailProgress;
 class Prompter;
 class Shell;
@@ -26,13 +27,16 @@ namespace tw::gui {
 /// Lives on the GUI thread.
 class WindowSession {
 public:
-    /// What the session asks of the window; both run on the executor's thread.
+    /// What the session asks of the window; all run on the executor's thread.
     struct Hooks {
         /// Bring the main window up (an item's pop-up action).
         std::function<void()> popUp;
         /// A finished check, before the watch list takes the copy back. `itemId` is the item
         /// the check was about (0 when the list had no current item).
         std::function<void(const WatchSettings& finished, CWatchList::ItemId itemId)> checkDone;
+        /// A hand-over pick-up has ended, with the record the download helper left (nothing
+        /// when there was none, or its file was refused).
+        std::function<void(std::optional<FetchSettings> record)> handedOver;
     };
 
     /// `shell` and `sound` may be null for the desktop's own (xdg-open, libcanberra).
@@ -46,15 +50,18 @@ public:
     void setHooks(Hooks hooks);
     /// Loads the watch list and arms the checker; results arrive through Hooks::checkDone.
     void start();
-    /// The check session's stop: settings saved, executor closed (waiting workers let go), a
-    /// running check finished without a report, the watch list saved; then the pages still
-    /// queued for the browser are handed over. False when a save failed.
+    /// The check session's stop: the hand-over pick-up ended, settings saved, executor closed
+    /// (waiting workers let go), a running check finished without a report, the watch list saved;
+    /// then the pages still queued for the browser are handed over. False when a save failed.
     bool shutdown();
 
     /// The watch list; made (with the checker) on first use, so call it after the settings
     /// file has been read: the checker takes the mail settings from there.
     CWatchList& watchList();
     Siblings& siblings();
+    /// Picks up the download helper's hand-over off this thread; the result comes through
+    /// Hooks::handedOver. Requests made while one is under way coalesce into one more.
+    void pickUpHandOver();
     /// Shows a record in the browser through the display bridge.
     void display(const FetchSettings& record);
     /// The mail server the next update mail goes through.

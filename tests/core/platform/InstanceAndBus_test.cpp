@@ -3,6 +3,7 @@
 #include "platform/MessageBus.h"
 #include "platform/RuntimeFolder.h"
 #include "support/ChildProcess.h"
+#include "support/ManualExecutor.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <vector>
 
 namespace tw {
@@ -181,6 +183,51 @@ TEST(MessageBusTest, BroadcastReachesEveryListenerAndClearsDeadSockets) {
     EXPECT_EQ(MessageBus::broadcast("Brindle->brlHelper", folder), 1);
     EXPECT_TRUE(one.arrived.wait(10s));
     EXPECT_EQ(two.received().size(), 1u);
+}
+
+TEST(MessageBusTest, PostedMessagesCoalesceWhileOneWaitsAndNoneIsMissed) {
+    TempFolder temp;
+    const std::string folder = temp.path();
+    test::ManualExecutor executor;
+    MessageBus bus(folder);
+    int runs = 0;
+    Inbox marker;
+    // The flood may fill the socket's queue; a message that must arrive is sent again until
+    // it has room.
+    const auto sendSurely = [&](const char* name) {
+        while (MessageBus::broadcast(name, folder) != 1) {
+            std::this_thread::yield();
+        }
+    };
+    bus.registerMessage("marker", marker.handler());
+    // A message during the run itself: it must lead to one more run.
+    bus.registerPosted("brlHelper->Tarnwick", executor, [&] {
+        if (++runs == 1) {
+            sendSurely("brlHelper->Tarnwick");
+            sendSurely("marker");
+            EXPECT_TRUE(marker.arrived.wait(10s));
+        }
+    });
+    ASSERT_TRUE(bus.start());
+
+    // A flood while no run has started; datagrams arrive in order, so once the marker is in,
+    // every one before it has been handled.
+    for (int i = 0; i < 1000; ++i) {
+        MessageBus::broadcast("brlHelper->Tarnwick", folder);
+    }
+    sendSurely("marker");
+    ASSERT_TRUE(marker.arrived.wait(10s));
+    EXPECT_EQ(executor.runPending(), 2) << "the flood's one run, then the one asked for during it";
+    EXPECT_EQ(runs, 2);
+
+    // Coalescing is per name: another name still gets its own run.
+    bus.registerPosted("Tarnwick->Tarnwick", executor, [&] { runs += 10; });
+    sendSurely("Tarnwick->Tarnwick");
+    sendSurely("brlHelper->Tarnwick");
+    sendSurely("marker");
+    ASSERT_TRUE(marker.arrived.wait(10s));
+    EXPECT_EQ(executor.runPending(), 2);
+    EXPECT_EQ(runs, 13);
 }
 
 } // namespace

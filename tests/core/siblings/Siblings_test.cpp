@@ -392,6 +392,145 @@ TEST_F(SiblingsTest, PickUpHandOver) {
     EXPECT_FALSE(link.pickUpHandOver().has_value());
 }
 
+TEST_F(SiblingsTest, HandOverNamesAreThoseOfTheProtocolOnly) {
+    const std::vector<std::string> taken = {
+        "WatchToHelp", "WatchToHelp_1", "WatchToHelp_12", "FromHelper", "q", "Q2"};
+    for (const std::string& name : taken) {
+        EXPECT_TRUE(Siblings::isHandOverName(name)) << name;
+    }
+    // The program's files, those of a link folder, stored copies, and near misses.
+    const std::vector<std::string> refused = {"",
+                                              "WatchList.twl",
+                                              "brl.hlk",
+                                              "tmp.hlk",
+                                              "dialog.lock",
+                                              "append.lock",
+                                              "TARNWICK.INI",
+                                              "tarnwick.conf",
+                                              "WatchList.twl.damaged",
+                                              "temp_1.tmp",
+                                              ".tarnwick",
+                                              "comp.",
+                                              "_1",
+                                              "WatchToHelp_",
+                                              "WatchToHelp_1a",
+                                              "WatchToHelp_1_2",
+                                              "Watch-To",
+                                              "Watch To",
+                                              "..",
+                                              "WatchToHelp\\x",
+                                              jp("受け渡し")};
+    for (const std::string& name : refused) {
+        EXPECT_FALSE(Siblings::isHandOverName(name)) << name;
+    }
+}
+
+TEST_F(SiblingsTest, OnlyAHandOverFileIsReadAndNothingElseIsDeleted) {
+    Siblings link = siblings();
+    const FetchSettings record = page("http://example.test/new");
+    // The program's own list, holding what reads as a whole record.
+    const std::string list = m_data + "/WatchList.twl";
+    writeAll(list, record.toText());
+    const std::string linkList = m_root + "/downloader/brl.hlk";
+    writeAll(linkList, record.toText());
+    const std::string symlink = m_helper + "/WatchToHelp";
+    fs::create_symlink(list, symlink);
+    const std::string hardLink = m_helper + "/FromHelper";
+    fs::create_hard_link(list, hardLink);
+    const std::string fifo = m_helper + "/WatchToHelp_1";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Reached through a symbolic link to its folder, the name is still not a hand-over's.
+    fs::create_directory_symlink(m_data, m_helper + "/data");
+
+    for (const std::string& path :
+         {list, linkList, symlink, hardLink, fifo, m_helper + "/data/WatchList.twl",
+          m_helper + "/../data/WatchList.twl", std::string("WatchToHelp_3"), m_helper}) {
+        m_quaylink->writeString("Identifier", path);
+        EXPECT_FALSE(link.pickUpHandOver().has_value()) << path;
+        EXPECT_EQ(m_quaylink->readString("Identifier"), "");
+    }
+    EXPECT_EQ(readAll(list), record.toText());
+    EXPECT_EQ(fs::hard_link_count(list), 2u);
+    EXPECT_TRUE(fs::is_symlink(symlink));
+    EXPECT_EQ(readAll(linkList), record.toText());
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // Another user's file (only root can give one away).
+    const std::string foreign = m_helper + "/WatchToHelp_2";
+    writeAll(foreign, record.toText());
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+        m_quaylink->writeString("Identifier", foreign);
+        EXPECT_FALSE(link.pickUpHandOver().has_value());
+        EXPECT_TRUE(fs::exists(foreign));
+        ASSERT_EQ(::chown(foreign.c_str(), 0, 0), 0);
+    }
+
+    // A proper one is taken: read, then deleted.
+    m_quaylink->writeString("Identifier", foreign);
+    const auto got = link.pickUpHandOver();
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(*got, record);
+    EXPECT_FALSE(fs::exists(foreign));
+    EXPECT_TRUE(m_prompter.messages().empty());
+}
+
+TEST_F(SiblingsTest, HandOverOverTheCapIsToldAndLeftUnread) {
+    Siblings link = siblings();
+    const std::string text = page("http://example.test/large").toText();
+    // Exactly at the cap: the record and a long line without a key.
+    const std::string atCap =
+        text + std::string(Siblings::kMaxHandOverBytes - text.size() - 1, 'x') + "\n";
+    const std::string path = m_helper + "/WatchToHelp";
+    writeAll(path, atCap);
+    m_quaylink->writeString("Identifier", path);
+    const auto got = link.pickUpHandOver();
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->targetUrl, "http://example.test/large");
+    EXPECT_FALSE(fs::exists(path));
+
+    // One byte more: told, and left as it is.
+    writeAll(path, atCap + "x");
+    m_quaylink->writeString("Identifier", path);
+    EXPECT_FALSE(link.pickUpHandOver().has_value());
+    EXPECT_EQ(readAll(path), atCap + "x");
+    const std::string told = jp(Siblings::kHandOverTooLarge) + "\n" + path;
+    EXPECT_EQ(m_prompter.messages(), std::vector<std::string>{told});
+
+    // Refused by its size alone: 300 MB of a sparse file are never read.
+    const std::string huge = m_helper + "/WatchToHelp_1";
+    writeAll(huge, text);
+    fs::resize_file(huge, 300u * 1024 * 1024);
+    m_quaylink->writeString("Identifier", huge);
+    EXPECT_FALSE(link.pickUpHandOver().has_value());
+    EXPECT_TRUE(fs::exists(huge));
+    EXPECT_EQ(m_prompter.messages().size(), 2u);
+}
+
+TEST_F(SiblingsTest, EmptySlotIsNotWrittenAgain) {
+    Siblings link = siblings();
+    const std::string value = m_config + "/Orvane/brlHelper/Identifier";
+    // Missing: stays missing.
+    EXPECT_FALSE(link.pickUpHandOver().has_value());
+    EXPECT_FALSE(fs::exists(value));
+
+    // Empty: every write would put a new file in its place.
+    m_quaylink->writeString("Identifier", "");
+    struct stat before {};
+    ASSERT_EQ(::stat(value.c_str(), &before), 0);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_FALSE(link.pickUpHandOver().has_value());
+    }
+    struct stat after {};
+    ASSERT_EQ(::stat(value.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+
+    // Too long to be a path, so it reads as empty: cleared all the same.
+    writeAll(value, std::string(400, 'a'));
+    EXPECT_FALSE(link.pickUpHandOver().has_value());
+    EXPECT_EQ(readAll(value), "");
+}
+
 TEST_F(SiblingsTest, MenuCommandsStartOnlyAClosedSibling) {
     // Downloader never installed: nothing launched, no message, still told.
     siblings().startBrindle();
