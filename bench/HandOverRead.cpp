@@ -30,7 +30,7 @@ class QuietPrompter : public tw::Prompter {
 public:
     void showMessage(const std::string&, Icon) override { ++told; }
     bool ask(const std::string&) override { return false; }
-    bool authenticate(std::string&, std::string&, const std::string&, int) override {
+    bool authenticate(std::string&, std::string&, const AuthChallenge&, int) override {
         return false;
     }
     int told = 0;
