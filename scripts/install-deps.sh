@@ -16,7 +16,7 @@ run_packages=(
   qt6-base-dev libcurl4-openssl-dev libicu-dev libcanberra-dev libssl-dev
   fonts-noto-cjk xdg-utils tzdata
 )
-# xvfb and x11-utils (xwininfo): end-to-end tests that look at the windows the program shows.
+# xvfb and x11-utils (xprop): end-to-end tests that look at the windows the program shows.
 test_packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev python3 openssl xvfb x11-utils
 )

@@ -21,7 +21,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
 from localweb import tarnwick_binary, tarnwick_env  # noqa: E402
-from xdisplay import VirtualDisplay  # noqa: E402
+from desktop import Desktop, available as desktop_available  # noqa: E402
 
 PICK_UP = b"brlHelper->Tarnwick"
 FAR = 4102444800  # 2100-01-01: armed, never due during the run
@@ -74,8 +74,9 @@ class SiblingMessages(unittest.TestCase):
         env = tarnwick_env(self.root, self.home, self.bin)
         env.pop("QT_QPA_PLATFORM", None)
         if on_display:
-            self.display = VirtualDisplay()
-            env["DISPLAY"] = self.display.name
+            desktop_available()
+            self.display = Desktop()
+            env["DISPLAY"] = self.display.display
         else:
             env["QT_QPA_PLATFORM"] = "offscreen"
         # A hand-over waiting at the start: the window takes it once it is up, after it has
@@ -188,8 +189,8 @@ class SiblingMessages(unittest.TestCase):
 
         # The proper hand-overs opened the sheet on a new item; the file over the cap was told
         # in a message box.
-        self.wait_for(lambda: SHEET in self.display.windows(), "site definition sheet")
-        self.wait_for(lambda: "Tarnwick" in self.display.windows(), "message box")
+        self.wait_for(lambda: self.display.windows(SHEET), "site definition sheet")
+        self.wait_for(lambda: self.display.windows("Tarnwick"), "message box")
         self.process.send_signal(signal.SIGTERM)
         self.process.wait(timeout=120)
         with open(self.list, "rb") as f:
