@@ -33,36 +33,6 @@ std::string folderProblem(int error) {
     }
 }
 
-/// Reads a settings file whole: 0, or the errno of the failure (ENOENT when there is none).
-/// Non-blocking and regular files only, so that a FIFO in its place cannot stop the start.
-int readSettingsFile(const std::string& path, std::string& bytes) {
-    const int fd = ::open(systemPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return errno;
-    }
-    struct stat info {};
-    int error = 0;
-    if (::fstat(fd, &info) != 0) {
-        error = errno;
-    } else if (!S_ISREG(info.st_mode)) {
-        error = EISDIR; // a folder, FIFO or device: "not a regular file"
-    }
-    bytes.clear();
-    char chunk[4096];
-    while (error == 0) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno != EINTR) {
-            error = errno;
-        } else if (got == 0) {
-            break;
-        } else if (got > 0) {
-            bytes.append(chunk, static_cast<std::size_t>(got));
-        }
-    }
-    ::close(fd);
-    return error;
-}
-
 } // namespace
 
 AppPaths AppPaths::fromEnvironment() {
@@ -280,7 +250,7 @@ void CTarnwickApp::deserializeSettings(SettingsArchive& archive) {
 bool CTarnwickApp::loadSettings() {
     m_damagedCopy.clear();
     std::string bytes;
-    if (const int error = readSettingsFile(settingsPath(), bytes); error != 0) {
+    if (const int error = readRegularFile(settingsPath(), bytes); error != 0) {
         // Only a missing file means "no settings yet"; any other must survive this run.
         m_settingsFile = error == ENOENT ? SettingsFile::Known : SettingsFile::Refused;
         if (error != ENOENT) {

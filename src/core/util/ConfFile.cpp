@@ -1,14 +1,10 @@
 #include "util/ConfFile.h"
 
 #include "util/SafeFile.h"
-#include "util/SystemPath.h"
 #include "util/TextUtil.h"
 
 #include <cerrno>
 #include <charconv>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tw {
 
@@ -31,41 +27,6 @@ bool breaksLine(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-/// Reads a regular file of at most `limit` bytes: 0, or the errno of the failure.
-int readSmallFile(const std::string& diskPath, std::size_t limit, std::string& bytes) {
-    // Non-blocking, so that a FIFO put in its place cannot hold the start.
-    const int fd = ::open(diskPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return errno;
-    }
-    struct stat info {};
-    int error = 0;
-    if (::fstat(fd, &info) != 0) {
-        error = errno;
-    } else if (!S_ISREG(info.st_mode)) {
-        error = EISDIR; // a folder, FIFO or device: "not a regular file"
-    } else if (static_cast<unsigned long long>(info.st_size) > limit) {
-        error = EFBIG;
-    }
-    bytes.clear();
-    char chunk[4096];
-    while (error == 0) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno != EINTR) {
-            error = errno;
-        } else if (got == 0) {
-            break;
-        } else if (got > 0) {
-            bytes.append(chunk, static_cast<std::size_t>(got));
-            if (bytes.size() > limit) {
-                error = EFBIG; // it grew while being read
-            }
-        }
-    }
-    ::close(fd);
-    return error;
-}
-
 } // namespace
 
 ConfFile::Load ConfFile::load(const std::string& path) {
@@ -73,7 +34,7 @@ ConfFile::Load ConfFile::load(const std::string& path) {
     m_byteOrderMark = false;
     m_loadError = 0;
     std::string bytes;
-    const int error = readSmallFile(systemPath(path), kMaxBytes, bytes);
+    const int error = readRegularFile(path, bytes, kMaxBytes);
     if (error == ENOENT) {
         return Load::Missing;
     }

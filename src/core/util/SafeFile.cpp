@@ -178,4 +178,37 @@ bool readWholeFile(const std::string& path, std::string& data) {
     return ok;
 }
 
+int readRegularFile(const std::string& path, std::string& data, std::size_t limit) {
+    const int fd = ::open(systemPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return errno;
+    }
+    struct stat info {};
+    int error = 0;
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (!S_ISREG(info.st_mode)) {
+        error = EISDIR; // "not a regular file"
+    } else if (static_cast<unsigned long long>(info.st_size) > limit) {
+        error = EFBIG;
+    }
+    data.clear();
+    char chunk[65536];
+    while (error == 0) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno != EINTR) {
+            error = errno;
+        } else if (got == 0) {
+            break;
+        } else if (got > 0) {
+            data.append(chunk, static_cast<std::size_t>(got));
+            if (data.size() > limit) {
+                error = EFBIG; // it grew while being read
+            }
+        }
+    }
+    ::close(fd);
+    return error;
+}
+
 } // namespace tw

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -24,5 +25,11 @@ bool moveIntoPlace(const std::string& from, const std::string& to);
 
 /// Reads a whole file; false when it cannot be opened or read.
 bool readWholeFile(const std::string& path, std::string& data);
+
+/// Reads a program file whole: 0, or the errno of the failure (ENOENT when there is none,
+/// EISDIR for a folder, FIFO or device, EFBIG beyond `limit` bytes). It opens without blocking
+/// and reads regular files only, so that a FIFO put in the file's place cannot hold the caller.
+int readRegularFile(const std::string& path, std::string& data,
+                    std::size_t limit = static_cast<std::size_t>(-1));
 
 } // namespace tw
