@@ -11,6 +11,8 @@
 #include "util/Cp932.h"
 #include "watch/CheckArea.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -37,31 +39,10 @@ std::size_t pageBytes() {
     return megabytes * 1024 * 1024;
 }
 
-class BenchFolder {
-public:
-    BenchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tw-bench-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~BenchFolder() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string path(const char* name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-BenchFolder& folder() {
-    static BenchFolder instance;
-    return instance;
-}
-
 /// Writes a page of about `size` bytes line by line, never holding it whole, with the keyword
 /// near its end.
 std::string writePage(const char* name, std::size_t size, bool utf8) {
-    const std::string path = folder().path(name);
+    const std::string path = tw::bench::benchFolder().path(name);
     if (fs::exists(path)) {
         return path;
     }
@@ -84,21 +65,6 @@ std::string writePage(const char* name, std::size_t size, bool utf8) {
     return path;
 }
 
-/// Runs `work` in a child process and returns its peak resident size in MiB, or -1.
-double childPeakMiB(const std::function<bool()>& work) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(work() ? 0 : 1);
-    }
-    int status = 0;
-    rusage usage{};
-    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
-        return -1;
-    }
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
 void measureArea(benchmark::State& state, bool utf8) {
     const std::size_t size = pageBytes();
     const std::string page = writePage(utf8 ? "page-utf8.html" : "page-sjis.html", size, utf8);
@@ -106,8 +72,8 @@ void measureArea(benchmark::State& state, bool utf8) {
     double peak = 0;
     double idle = 0;
     for (auto _ : state) {
-        idle = childPeakMiB([] { return true; });
-        peak = childPeakMiB([&] {
+        idle = tw::bench::childPeakMiB([] { return true; });
+        peak = tw::bench::childPeakMiB([&] {
             auto converter = tw::createCodeConverter();
             const auto text = tw::loadConverted(converter.get(), page, 0);
             return text && tw::extractArea(*text, keyword, 1, 0, 4) == "1200";
@@ -139,7 +105,7 @@ void BM_CompareAtLimit(benchmark::State& state) {
     const std::string page = writePage("page-limit.html", size, true);
     double peak = 0;
     for (auto _ : state) {
-        peak = childPeakMiB([&] {
+        peak = tw::bench::childPeakMiB([&] {
             auto converter = tw::createCodeConverter();
             tw::WatchSettings item;
             item.anchorKeyword = tw::jp("価格：");

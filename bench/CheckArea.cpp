@@ -8,6 +8,8 @@
 #include "platform/CodeConverter.h"
 #include "util/Cp932.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -40,28 +42,6 @@ std::size_t sizeFromEnvironment(const char* name, std::size_t megabytes) {
     return megabytes * 1024 * 1024;
 }
 
-/// A folder of generated files, removed at exit.
-class BenchFolder {
-public:
-    BenchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tw-bench-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~BenchFolder() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string path(const char* name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-BenchFolder& folder() {
-    static BenchFolder instance;
-    return instance;
-}
-
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary)
         .write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -77,7 +57,8 @@ const std::pair<std::string, std::string>& largeEqualFiles() {
             state = state * 1103515245u + 12345u;
             byte = static_cast<char>(state >> 24);
         }
-        std::pair<std::string, std::string> paths{folder().path("a.bin"), folder().path("b.bin")};
+        std::pair<std::string, std::string> paths{tw::bench::benchFolder().path("a.bin"),
+                                                  tw::bench::benchFolder().path("b.bin")};
         for (const std::string& path : {paths.first, paths.second}) {
             std::ofstream out(path, std::ios::binary);
             for (std::size_t written = 0; written < size; written += block.size()) {
@@ -148,7 +129,7 @@ const std::string& eucPage() {
         page += tw::jp("<div>価格：12,800円</div></body></html>\r\n");
         std::string euc;
         converter().convert(932, 51932, page, euc);
-        const std::string file = folder().path("page-euc.html");
+        const std::string file = tw::bench::benchFolder().path("page-euc.html");
         writeFile(file, euc);
         return file;
     }();

@@ -10,6 +10,8 @@
 #include "platform/RegistryKey.h"
 #include "ports/Prompter.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -97,21 +99,6 @@ void write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-/// Runs `work` in a child process and returns its peak resident size in MiB, or -1.
-double childPeakMiB(const std::function<bool()>& work) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(work() ? 0 : 1);
-    }
-    int status = 0;
-    rusage usage{};
-    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
-        return -1;
-    }
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
 void measureAtCap(benchmark::State& state, bool oneLine) {
     World world;
     const std::string bytes = recordAtCap(oneLine);
@@ -129,9 +116,9 @@ void measureAtCap(benchmark::State& state, bool oneLine) {
     }
     // Peak memory, in a child so that nothing before it counts.
     write(path, bytes);
-    const double idle = childPeakMiB([] { return true; });
+    const double idle = tw::bench::childPeakMiB([] { return true; });
     const double peak =
-        childPeakMiB([&] { return world.siblings->takeHandOverFile(path).has_value(); });
+        tw::bench::childPeakMiB([&] { return world.siblings->takeHandOverFile(path).has_value(); });
     state.counters["file_MiB"] = static_cast<double>(bytes.size()) / (1024.0 * 1024.0);
     state.counters["peak_MiB"] = peak;
     state.counters["idle_child_MiB"] = idle;
@@ -160,9 +147,9 @@ void BM_HandOverOverCapRefused(benchmark::State& state) {
             return;
         }
     }
-    const double idle = childPeakMiB([] { return true; });
-    const double peak =
-        childPeakMiB([&] { return !world.siblings->takeHandOverFile(path).has_value(); });
+    const double idle = tw::bench::childPeakMiB([] { return true; });
+    const double peak = tw::bench::childPeakMiB(
+        [&] { return !world.siblings->takeHandOverFile(path).has_value(); });
     state.counters["file_MiB"] = 300;
     state.counters["peak_MiB"] = peak;
     state.counters["idle_child_MiB"] = idle;

@@ -11,6 +11,8 @@
 
 #include "links/CLinkList.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -28,31 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-class BenchFolder {
-public:
-    BenchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tw-bench-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~BenchFolder() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string folder(const char* name) const {
-        const fs::path path = m_path / name;
-        fs::create_directories(path);
-        return path.string();
-    }
-
-private:
-    fs::path m_path;
-};
-
-BenchFolder& bench() {
-    static BenchFolder instance;
-    return instance;
-}
 
 /// Fills `folder`/brl.hlk with records from `record(i)` up to just under the cap; the number
 /// of links written.
@@ -143,7 +120,7 @@ void report(benchmark::State& state, const std::string& folder, const Figures& f
 
 void measureLoad(benchmark::State& state, const char* name,
                  const std::function<std::string(int)>& record) {
-    const std::string folder = bench().folder(name);
+    const std::string folder = tw::bench::benchFolder().folder(name);
     writeList(folder, record);
     Figures figures;
     double idle = 0;
@@ -177,7 +154,7 @@ void BM_LoadFullRecords(benchmark::State& state) {
 BENCHMARK(BM_LoadFullRecords)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 void BM_SortAndSave(benchmark::State& state) {
-    const std::string folder = bench().folder("sorted");
+    const std::string folder = tw::bench::benchFolder().folder("sorted");
     Figures figures;
     double idle = 0;
     for (auto _ : state) {
