@@ -15,7 +15,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from localweb import Nginx, available as nginx_available, tarnwick_binary, tarnwick_env  # noqa: E402
+from localweb import Nginx, available as nginx_available, tarnwick_binary  # noqa: E402
+from localweb import tarnwick_env, wait_for_window_program  # noqa: E402
 
 ANNOUNCED = "http://127.0.0.1:9/news/7.html"
 
@@ -66,19 +67,7 @@ class AnnounceFeed(unittest.TestCase):
         shutil.rmtree(self.root, ignore_errors=True)
 
     def wait_for(self, condition, what):
-        # A failsafe against a hang, not a measure of speed.
-        deadline = time.time() + 120
-        while time.time() < deadline:
-            if condition():
-                return
-            with open(self.stderr, encoding="utf-8", errors="replace") as f:
-                if "running the check cycle in this terminal" in f.read():
-                    # The sanitizer builds leave the window out.
-                    self.skipTest("this tarnwick was built without the window")
-            if self.process.poll() is not None:
-                self.fail(f"tarnwick ended ({self.process.returncode}) before {what}")
-            time.sleep(0.1)
-        self.fail(f"no {what}")
+        wait_for_window_program(self, self.process, self.stderr, condition, what)
 
     def test_yes_hands_the_address_to_the_display_bridge(self):
         write_value(self.config, ("AutoAnn", "Tarnwick"), "Location",

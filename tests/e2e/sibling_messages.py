@@ -20,7 +20,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
-from localweb import tarnwick_binary, tarnwick_env  # noqa: E402
+from localweb import tarnwick_binary, tarnwick_env, wait_for_window_program  # noqa: E402
 from desktop import Desktop, available as desktop_available  # noqa: E402
 
 PICK_UP = b"brlHelper->Tarnwick"
@@ -115,19 +115,7 @@ class SiblingMessages(unittest.TestCase):
             pass
 
     def wait_for(self, condition, what, limit=120):
-        # A failsafe against a hang, not a measure of speed.
-        deadline = time.time() + limit
-        while time.time() < deadline:
-            if condition():
-                return
-            with open(self.stderr, encoding="utf-8", errors="replace") as f:
-                if "running the check cycle in this terminal" in f.read():
-                    # The sanitizer builds leave the window out.
-                    self.skipTest("this tarnwick was built without the window")
-            if self.process.poll() is not None:
-                self.fail(f"tarnwick ended ({self.process.returncode}) before {what}")
-            time.sleep(0.05)
-        self.fail(f"no {what}")
+        wait_for_window_program(self, self.process, self.stderr, condition, what, limit)
 
     def hand_over(self, path):
         """Points the helper's value at `path`, tells the program and waits until it took it."""

@@ -111,3 +111,20 @@ def tarnwick_env(root, home, path):
                 XDG_RUNTIME_DIR=os.path.join(root, "run"),
                 XDG_DATA_HOME=os.path.join(root, "data"),
                 PATH=path, TZ="UTC")
+
+
+def wait_for_window_program(test, process, stderr_path, condition, what, limit=120):
+    """Waits until `condition()` holds for a run of the window program; `test` skips when the
+    program was built without the window (the sanitizer builds) and fails when the program ended
+    first or `limit` seconds passed (a failsafe against a hang, not a measure of speed)."""
+    deadline = time.time() + limit
+    while time.time() < deadline:
+        if condition():
+            return
+        with open(stderr_path, encoding="utf-8", errors="replace") as f:
+            if "running the check cycle in this terminal" in f.read():
+                test.skipTest("this tarnwick was built without the window")
+        if process.poll() is not None:
+            test.fail(f"tarnwick ended ({process.returncode}) before {what}")
+        time.sleep(0.05)
+    test.fail(f"no {what}")
