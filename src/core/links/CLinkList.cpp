@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -905,9 +906,10 @@ int CLinkList::checkLink(int index) {
         return kLinkError;
     }
     int flags = 0;
+    std::optional<FetchRequest> asked;
     if (::access(systemPath(path).c_str(), R_OK) == 0) {
         const FetchSettings current = link(index);
-        FetchRequest request(current);
+        FetchRequest& request = asked.emplace(current);
         request.cancelRequested = &m_abort;
         CFetch fetch(m_prompter);
         const std::time_t modified = fetch.queryLastModified(request);
@@ -923,7 +925,7 @@ int CLinkList::checkLink(int index) {
     if (m_downloadOption != 0) {
         flags += 2;
     }
-    switch (downloadLink(index, flags)) {
+    switch (downloadLink(index, flags, asked ? &*asked : nullptr)) {
     case 0:
         return kLinkUpdated;
     case 1:
@@ -951,12 +953,17 @@ std::string CLinkList::placeUnderFreeName(const std::string& tempFile,
     return {};
 }
 
-int CLinkList::downloadLink(int index, int flags) {
+int CLinkList::downloadLink(int index, int flags, const FetchRequest* asked) {
     const std::string target = localPath(index);
     if (target.empty()) {
         return -1;
     }
     FetchRequest request(link(index));
+    if (asked) {
+        request.userName = asked->userName;
+        request.password = asked->password;
+        request.otherOriginCredentials = asked->otherOriginCredentials;
+    }
     // The engine creates the download under the first free temp.tmp variant itself, exclusively
     // (0600, never through a link).
     request.destFile = pathOf(kDownloadTempName);

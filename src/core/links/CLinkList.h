@@ -19,6 +19,7 @@
 namespace tw {
 
 class Executor;
+class FetchRequest;
 class Prompter;
 
 /// The links of one save folder: the file brl.hlk shared with the downloader sibling, its two
@@ -220,8 +221,10 @@ public:
     /// Downloads link `index` into a free temp.tmp variant and puts it in place: with `flags`
     /// 0 under the first free variant of its counter-stripped name, otherwise over its file
     /// unless the content is the same. 0 downloaded (the link records the file and the time),
-    /// 1 the same content (nothing changed), -1 failed (the temporary file removed).
-    int downloadLink(int index, int flags);
+    /// 1 the same content (nothing changed), -1 failed (the temporary file removed). `asked`,
+    /// the request of the Last-Modified query just made, lends the download the logins the user
+    /// typed for it, so that nobody is asked twice.
+    int downloadLink(int index, int flags, const FetchRequest* asked = nullptr);
 
     // The update worker.
 
