@@ -190,20 +190,6 @@ private:
     int m_fd;
 };
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 /// Reads `in` from `offset`, at most `limit` bytes (-1: to its end), handing each block to
 /// `take`. The bytes read, or -1 when reading failed or `take` refused a block.
 template <typename Take>
