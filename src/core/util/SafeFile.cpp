@@ -23,9 +23,10 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-/// `path` with the number `n` before the extension of its last name (n = 0: `path` itself), as
-/// free names are numbered. The cut steps over double-byte characters.
-std::string numberedPath(const std::string& path, int n) {
+} // namespace
+
+std::string numberedName(const std::string& path, int n) {
+    // The cut steps over double-byte characters.
     if (n == 0) {
         return path;
     }
@@ -36,6 +37,8 @@ std::string numberedPath(const std::string& path, int n) {
     const std::string ext = usableDot ? path.substr(dot) : std::string();
     return stem + "_" + std::to_string(n) + ext;
 }
+
+namespace {
 
 bool copyAcross(const std::string& from, const std::string& to) {
     struct stat status {};
@@ -218,7 +221,7 @@ bool replaceFileContents(const std::string& name, std::string_view data, mode_t 
 int createFreeFile(const std::string& path, mode_t mode, std::string& created) {
     // Exclusively, so that two writers never share one, and never through a link planted there.
     for (int n = 0; n < kMaxNumber; ++n) {
-        created = numberedPath(path, n);
+        created = numberedName(path, n);
         const int fd = ::open(systemPath(created).c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {

@@ -35,6 +35,10 @@ bool readWholeFile(const std::string& path, std::string& data);
 int readRegularFile(const std::string& path, std::string& data,
                     std::size_t limit = static_cast<std::size_t>(-1));
 
+/// The numbered variant `n` of `path`, as free names are numbered: the number goes before the
+/// extension of the last name (page.html, page_1.html, page_2.html...); n = 0 is `path` itself.
+std::string numberedName(const std::string& path, int n);
+
 /// Creates the first free numbered variant of `path` (page.html, page_1.html, page_2.html...)
 /// exclusively and with exactly `mode`: no entry found there, not even a dangling link, is ever
 /// opened or replaced, and of two programs trying at once each gets a name of its own. The open
