@@ -101,7 +101,7 @@ std::string LinkRefresher::placeUnderFreeName(const std::string& tempFile,
         if (LinkListFile::isOwnFileName(candidate)) {
             continue; // page_1.hlk's stripped name would be the list itself: never there
         }
-        const std::string path = m_file.pathOf(candidate);
+        std::string path = m_file.pathOf(candidate);
         if (renameNoReplace(tempFile, systemPath(path)) == 0) {
             return path;
         }
