@@ -6,7 +6,6 @@
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/ErrorText.h"
-#include "util/SafeFile.h"
 #include "util/SystemPath.h"
 #include "util/TextUtil.h"
 
@@ -45,6 +44,8 @@ CTarnwickApp::CTarnwickApp(Prompter& prompter, const AppPaths& paths)
       quaylinkKey("Software\\Orvane\\brlHelper", false, &prompter, paths.configFolder),
       brindleKey("Software\\Orvane\\Brindle", true, &prompter, paths.configFolder),
       locationKey("Software\\Orvane\\Location", false, &prompter, paths.configFolder),
+      m_settingsFile(paths.programFolder + "/" + kSettingsFileName, 0644,
+                     paths.programFolder + "/" + kDamagedSettingsName),
       m_messageBus(paths.runtimeFolder), m_converterFactory([] { return createCodeConverter(); }) {}
 
 CTarnwickApp::~CTarnwickApp() {
@@ -248,11 +249,9 @@ void CTarnwickApp::deserializeSettings(SettingsArchive& archive) {
 }
 
 bool CTarnwickApp::loadSettings() {
-    m_damagedCopy.clear();
     std::string bytes;
-    if (const int error = readRegularFile(settingsPath(), bytes); error != 0) {
+    if (const int error = m_settingsFile.read(bytes); error != 0) {
         // Only a missing file means "no settings yet"; any other must survive this run.
-        m_settingsFile = error == ENOENT ? SettingsFile::Known : SettingsFile::Refused;
         if (error != ENOENT) {
             tell("設定ファイルを読み込めませんでした。このファイルは上書きしません。",
                  settingsPath(), jp("理由: ") + systemErrorText(error), Prompter::Icon::Warning);
@@ -262,41 +261,33 @@ bool CTarnwickApp::loadSettings() {
     SettingsArchive archive(bytes);
     deserializeSettings(archive);
     if (!archive.failed()) {
-        m_settingsFile = SettingsFile::Known;
         return true;
     }
-    const std::string aside = uniqueFileName(m_paths.programFolder + "/" + kDamagedSettingsName);
-    if (!replaceFileContents(aside, bytes, 0644)) {
-        m_settingsFile = SettingsFile::Refused;
+    // Kept aside at once: the next save replaces the file with what could be read of it.
+    m_settingsFile.setDamaged(std::move(bytes));
+    if (!m_settingsFile.keepDamaged()) {
+        m_settingsFile.refuse();
         tell("設定ファイルが壊れています。控えを保存できないため、このファイルは上書きしません。",
              settingsPath(), jp("理由: ") + archive.reason());
         return false;
     }
-    m_settingsFile = SettingsFile::Known;
-    m_damagedCopy = aside;
-    tell("設定ファイルが壊れていました。元のファイルは次の名前で保存してあります。", aside,
-         jp("理由: ") + archive.reason(), Prompter::Icon::Warning);
+    tell("設定ファイルが壊れていました。元のファイルは次の名前で保存してあります。",
+         m_settingsFile.damagedCopy(), jp("理由: ") + archive.reason(), Prompter::Icon::Warning);
     return false;
 }
 
 bool CTarnwickApp::saveSettings() {
-    bool refused = m_settingsFile == SettingsFile::Refused;
-    if (m_settingsFile == SettingsFile::NotRead) {
-        struct stat info {};
-        refused = ::lstat(systemPath(settingsPath()).c_str(), &info) == 0 || errno != ENOENT;
-    }
-    if (refused) {
+    if (!m_settingsFile.mayReplace()) {
         tell("設定ファイルを読み込めていないため、上書きしませんでした。", settingsPath(), {});
         return false;
     }
     SettingsArchive archive;
     serializeSettings(archive);
-    if (!replaceFileContents(settingsPath(), archive.bytes(), 0644)) {
+    if (!m_settingsFile.write(archive.bytes())) {
         tell("設定ファイルを保存できませんでした。", settingsPath(),
              jp("理由: ") + systemErrorText(errno));
         return false;
     }
-    m_settingsFile = SettingsFile::Known;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/RegistryKey.h"
 #include "ports/Prompter.h"
 #include "util/ConfFile.h"
+#include "util/ProgramFile.h"
 
 #include <functional>
 #include <memory>
@@ -105,7 +106,7 @@ public:
     void serializeSettings(SettingsArchive& archive) const;
     void deserializeSettings(SettingsArchive& archive);
     /// Where the last load kept a damaged settings file; empty when none was.
-    const std::string& damagedSettingsCopy() const { return m_damagedCopy; }
+    const std::string& damagedSettingsCopy() const { return m_settingsFile.damagedCopy(); }
 
     /// Reads tarnwick.conf and puts its settings into effect: [net] max_download_s, the time
     /// limit of every download (CFetch::setMaxDownloadSeconds; 600 when missing or not a
@@ -148,13 +149,6 @@ public:
     std::string linkSaveFolder = "c:";
 
 private:
-    /// Whether the settings file may be written over.
-    enum class SettingsFile {
-        NotRead, ///< not loaded yet: only a missing file may be written
-        Known,   ///< read whole, missing, written by us, or its damaged bytes kept aside
-        Refused, ///< could not be read, or damaged without a copy
-    };
-
     bool lockDataFolder();
     /// A message of the program (UTF-8 literal) naming a file or folder, with a detail line.
     void tell(const char* text, const std::string& path, const std::string& detail,
@@ -162,8 +156,8 @@ private:
 
     InstanceLock m_instanceLock;
     InstanceLock m_dataLock;
-    SettingsFile m_settingsFile = SettingsFile::NotRead;
-    std::string m_damagedCopy;
+    /// TARNWICK.INI: written over only once read whole, missing, or its damaged bytes kept.
+    ProgramFile m_settingsFile;
     ConfFile m_conf;
     MessageBus m_messageBus;
     ConverterFactory m_converterFactory;

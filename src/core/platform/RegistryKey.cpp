@@ -4,8 +4,8 @@
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/ErrorText.h"
+#include "util/SafeFile.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,23 +34,6 @@ int makeFolders(const std::string& path) {
     }
     return isFolder(path) ? 0 : ENOTDIR;
 }
-
-bool writeAll(int fd, const char* bytes, std::size_t count) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd, bytes, count);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-std::atomic<unsigned> g_tempCounter{0};
 
 } // namespace
 
@@ -108,31 +91,14 @@ bool RegistryKey::readValue(const std::string& name, std::string& bytes, std::si
     if (file.empty()) {
         return false;
     }
-    // Non-blocking: a FIFO in place of a value would otherwise wait for a writer for ever.
     // Only regular files are values; anything else, a symbolic link included, is unreadable.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    // A FIFO in place of a value cannot hold the reader.
+    const int fd = openRegularFile(file, nullptr, O_NOFOLLOW);
     if (fd < 0) {
         return false;
     }
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     bytes.clear();
-    // Read one byte beyond the limit to tell "fits" from "too long".
-    char chunk[512];
-    while (ok) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            ok = false;
-        } else if (got == 0) {
-            break;
-        } else {
-            bytes.append(chunk, static_cast<std::size_t>(got));
-            ok = bytes.size() <= limit;
-        }
-    }
+    const bool ok = readToEnd(fd, bytes, limit) == 0;
     ::close(fd);
     return ok;
 }
@@ -142,19 +108,8 @@ int RegistryKey::writeValue(const std::string& name, const char* bytes, std::siz
     if (m_readOnly || file.empty()) {
         return -1;
     }
-    const std::string temp = m_folder + "/.tmp-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(g_tempCounter++) + "-" + name;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return -1;
-    }
-    bool ok = writeAll(fd, bytes, count) && ::fdatasync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return -1;
-    }
-    return 0;
+    // The key's folder is named by the environment: its path is the name on disk already.
+    return replaceDiskFile(file, std::string_view(bytes, count), 0600) ? 0 : -1;
 }
 
 std::size_t RegistryKey::readBinary(const std::string& name, void* buffer, std::size_t size) const {

@@ -9,8 +9,9 @@ class Prompter;
 
 /// One key of the per-user settings store shared with the sibling programs. The key
 /// "Software\Orvane\X\Y" is the folder <config>/Orvane/X/Y; a value is the file of the same name
-/// holding the value's bytes exactly (strings without a terminating zero). Values are written to
-/// a temporary file and renamed, so another process never reads half a value. The key is opened
+/// holding the value's bytes exactly (strings without a terminating zero). Values are written as
+/// the program's own files are (replaceFileContents: a temporary file flushed and renamed, then
+/// the folder flushed), so another process never reads half a value. The key is opened
 /// (and a writable one created) on construction and stays so; a key that could not be opened is
 /// unusable: reads give 0 or "", writes -1. Operations may run on several threads at once.
 class RegistryKey {
@@ -48,7 +49,8 @@ public:
     bool emptyOrMissing(const std::string& name) const;
     /// 0 written; -1 when unusable, read-only or the write failed.
     int writeString(const std::string& name, const std::string& text);
-    /// Makes the key's written values durable.
+    /// Makes the key's written values durable (each write already is; kept for callers that
+    /// ask for it, as the registry's flush).
     void flush();
 
     /// The folder for a key path below `configRoot`; "" for a path that does not start with

@@ -1,70 +1,19 @@
 #include "util/SafeFile.h"
 
+#include "util/Cp932Scan.h"
 #include "util/SystemPath.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tw {
 
-bool replaceFileContents(const std::string& name, std::string_view data, mode_t mode) {
-    const std::string path = systemPath(name);
-    std::string temp = path + ".tmp-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) {
-        mode &= old.st_mode & 0777;
-    }
-    // The first failure's errno is what the caller reports (a full disk, say), whatever the
-    // clean-up after it sets.
-    int error = 0;
-    auto step = [&error](bool succeeded) {
-        if (!succeeded && error == 0) {
-            error = errno != 0 ? errno : EIO;
-        }
-        return succeeded;
-    };
-    bool ok = step(::fchmod(fd, mode) == 0);
-    std::size_t done = 0;
-    while (ok && done < data.size()) {
-        errno = 0;
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = step(n > 0);
-        if (ok) {
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    ok = ok && step(::fsync(fd) == 0);
-    const bool closed = ::close(fd) == 0;
-    ok = ok && step(closed);
-    ok = ok && step(::rename(temp.c_str(), path.c_str()) == 0);
-    if (!ok) {
-        ::unlink(temp.c_str());
-        errno = error;
-        return false;
-    }
-    // The rename itself becomes durable with the folder.
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    if (const int dir =
-            ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
-
 namespace {
+
+/// Numbered names stop here: a folder holding this many variants of one name is not sane.
+constexpr int kMaxNumber = 100000;
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -74,39 +23,30 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void syncFolder(const std::string& path) {
-    if (const int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+} // namespace
+
+std::string numberedName(const std::string& path, int n) {
+    // The cut steps over double-byte characters.
+    if (n == 0) {
+        return path;
     }
+    const auto dot = findLastCp932(path, ".");
+    const auto slash = findLastCp932(path, "/");
+    const bool usableDot = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const std::string stem = usableDot ? path.substr(0, dot) : path;
+    const std::string ext = usableDot ? path.substr(dot) : std::string();
+    return stem + "_" + std::to_string(n) + ext;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
+namespace {
 
 bool copyAcross(const std::string& from, const std::string& to) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (in < 0) {
-        return false;
-    }
     struct stat status {};
-    if (::fstat(in, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const int saved = S_ISREG(status.st_mode) ? errno : EINVAL;
-        ::close(in);
-        errno = saved;
+    const int in = openRegularFile(from, &status, O_NOFOLLOW);
+    if (in < 0) {
+        if (errno == EISDIR) {
+            errno = EINVAL;
+        }
         return false;
     }
     std::string temp = to + ".tmp-XXXXXX";
@@ -128,7 +68,7 @@ bool copyAcross(const std::string& from, const std::string& to) {
             ok = n == 0;
             break;
         }
-        ok = writeAll(out, buffer, static_cast<std::size_t>(n));
+        ok = writeAll(out, std::string_view(buffer, static_cast<std::size_t>(n)));
     }
     ok = ok && ::fsync(out) == 0;
     int saved = errno;
@@ -146,18 +86,190 @@ bool copyAcross(const std::string& from, const std::string& to) {
 
 } // namespace
 
+int openRegularFile(const std::string& diskPath, struct stat* info, int flags) {
+    struct stat found {};
+    const int fd = ::open(diskPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | flags);
+    if (fd < 0) {
+        return -1;
+    }
+    int error = 0;
+    if (::fstat(fd, &found) != 0) {
+        error = errno;
+    } else if (!S_ISREG(found.st_mode)) {
+        error = EISDIR; // "not a regular file"
+    }
+    if (info) {
+        *info = found;
+    }
+    if (error != 0) {
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+int readToEnd(int fd, std::string& data, std::size_t limit) {
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return errno;
+        }
+        if (got == 0) {
+            return 0;
+        }
+        data.append(chunk, static_cast<std::size_t>(got));
+        if (data.size() > limit) {
+            return EFBIG;
+        }
+    }
+}
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        errno = 0;
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (errno == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+void syncFolderOf(const std::string& diskPath) {
+    if (const int dir = ::open(folderOf(diskPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+namespace {
+
+/// fsync and close; false with the errno of the first failure.
+bool syncAndClose(int fd) {
+    int error = ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    errno = error;
+    return error == 0;
+}
+
+} // namespace
+
+bool finishFile(int fd, const std::string& diskPath) {
+    if (!syncAndClose(fd)) {
+        return false;
+    }
+    syncFolderOf(diskPath);
+    return true;
+}
+
+bool commitReplacement(int fd, const std::string& diskTemp, const std::string& diskTarget) {
+    if (!syncAndClose(fd) || ::rename(diskTemp.c_str(), diskTarget.c_str()) != 0) {
+        return false;
+    }
+    // The rename itself becomes durable with the folder.
+    syncFolderOf(diskTarget);
+    return true;
+}
+
+bool replaceDiskFile(const std::string& path, std::string_view data, mode_t mode) {
+    std::string temp = path + ".tmp-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) {
+        mode &= old.st_mode & 0777;
+    }
+    // The first failure's errno is what the caller reports (a full disk, say), whatever the
+    // clean-up after it sets.
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, data);
+    if (!ok) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    ok = ok && commitReplacement(fd, temp, path);
+    if (!ok) {
+        const int error = errno != 0 ? errno : EIO;
+        ::unlink(temp.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+bool replaceFileContents(const std::string& name, std::string_view data, mode_t mode) {
+    return replaceDiskFile(systemPath(name), data, mode);
+}
+
+int createFreeFile(const std::string& path, mode_t mode, std::string& created) {
+    // Exclusively, so that two writers never share one, and never through a link planted there.
+    for (int n = 0; n < kMaxNumber; ++n) {
+        created = numberedName(path, n);
+        const int fd = ::open(systemPath(created).c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            ::fchmod(fd, mode); // whatever the umask took away
+            return fd;
+        }
+        if (errno != EEXIST) {
+            return -1;
+        }
+    }
+    return -1;
+}
+
+std::string keepCopy(const std::string& path, std::string_view data, mode_t mode) {
+    std::string copy;
+    const int fd = createFreeFile(path, mode, copy);
+    if (fd < 0) {
+        return {};
+    }
+    const std::string disk = systemPath(copy);
+    bool kept = writeAll(fd, data);
+    if (!kept) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    kept = kept && finishFile(fd, disk);
+    if (!kept) {
+        const int error = errno;
+        ::unlink(disk.c_str());
+        errno = error;
+        return {};
+    }
+    return copy;
+}
+
 bool moveIntoPlace(const std::string& fromText, const std::string& toText) {
     const std::string from = systemPath(fromText);
     const std::string to = systemPath(toText);
     errno = 0;
     if (::rename(from.c_str(), to.c_str()) == 0) {
-        syncFolder(to);
+        syncFolderOf(to);
         return true;
     }
     if (errno != EXDEV || !copyAcross(from, to)) {
         return false;
     }
-    syncFolder(to);
+    syncFolderOf(to);
     ::unlink(from.c_str());
     return true;
 }
@@ -179,33 +291,17 @@ bool readWholeFile(const std::string& path, std::string& data) {
 }
 
 int readRegularFile(const std::string& path, std::string& data, std::size_t limit) {
-    const int fd = ::open(systemPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    data.clear();
+    struct stat info {};
+    const int fd = openRegularFile(systemPath(path), &info);
     if (fd < 0) {
         return errno;
     }
-    struct stat info {};
     int error = 0;
-    if (::fstat(fd, &info) != 0) {
-        error = errno;
-    } else if (!S_ISREG(info.st_mode)) {
-        error = EISDIR; // "not a regular file"
-    } else if (static_cast<unsigned long long>(info.st_size) > limit) {
+    if (static_cast<unsigned long long>(info.st_size) > limit) {
         error = EFBIG;
-    }
-    data.clear();
-    char chunk[65536];
-    while (error == 0) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno != EINTR) {
-            error = errno;
-        } else if (got == 0) {
-            break;
-        } else if (got > 0) {
-            data.append(chunk, static_cast<std::size_t>(got));
-            if (data.size() > limit) {
-                error = EFBIG; // it grew while being read
-            }
-        }
+    } else {
+        error = readToEnd(fd, data, limit); // EFBIG when it grew while being read
     }
     ::close(fd);
     return error;

@@ -4,9 +4,6 @@
 #include "ports/Prompter.h"
 #include "util/Cp932.h"
 #include "util/ErrorText.h"
-#include "util/SafeFile.h"
-#include "util/SystemPath.h"
-#include "util/TextUtil.h"
 #include "watch/ItemChecker.h"
 #include "watch/Schedule.h"
 
@@ -14,11 +11,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tw {
 
@@ -34,26 +26,13 @@ bool onlyBlanksFollow(std::FILE* file) {
     return true;
 }
 
-/// A save cut off by a crash leaves its temporary file (with the passwords) behind; only one
-/// program writes the list, so any such file found at load is stale.
-void removeStaleTempFiles(const std::string& folder, const std::string& listName) {
-    const std::string prefix = listName + ".tmp-";
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
-            std::error_code ignored;
-            std::filesystem::remove(it->path(), ignored);
-        }
-    }
-}
-
 } // namespace
 
 CWatchList::CWatchList(ItemChecker& checker, const Clock& clock, Prompter* prompter,
                        std::string folder)
-    : m_checker(checker), m_clock(clock), m_prompter(prompter), m_folder(std::move(folder)) {}
+    : m_checker(checker), m_clock(clock), m_prompter(prompter), m_folder(std::move(folder)),
+      // The file holds passwords: readable by its owner only, and so is the copy of a damaged one.
+      m_file(filePath(), 0600, filePath() + ".damaged") {}
 
 CWatchList::~CWatchList() {
     if (m_savePending) {
@@ -71,50 +50,6 @@ bool CWatchList::start(CheckReceiver* receiver) {
     return true;
 }
 
-bool CWatchList::readFile(std::string& data) {
-    // Only a missing file is an empty list. Anything else that keeps the file from being read
-    // must not turn into an empty list that the next save writes over the user's items. A
-    // FIFO or device in its place is refused instead of blocking the start.
-    int error = 0;
-    const int fd =
-        ::open(systemPath(filePath()).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        error = errno;
-    } else {
-        struct stat info {};
-        if (::fstat(fd, &info) != 0) {
-            error = errno;
-        } else if (!S_ISREG(info.st_mode)) {
-            error = EISDIR;
-        } else {
-            char buffer[65536];
-            for (;;) {
-                const ssize_t got = ::read(fd, buffer, sizeof buffer);
-                if (got > 0) {
-                    data.append(buffer, static_cast<std::size_t>(got));
-                } else if (got == 0) {
-                    break;
-                } else if (errno != EINTR) {
-                    error = errno;
-                    break;
-                }
-            }
-        }
-        ::close(fd);
-    }
-    if (error == 0) {
-        return true;
-    }
-    data.clear();
-    if (error != ENOENT) {
-        m_loadError =
-            jp("ウォッチリストファイルを読み込めませんでした。\n") + filePath() + "\n" +
-            jp("理由: ") + systemErrorText(error) + "\n" +
-            jp("このファイルを上書きしないよう、ウォッチリストの保存とチェックを行いません。");
-    }
-    return false;
-}
-
 bool CWatchList::load() {
     const bool loaded = loadFile();
     notify([&](WatchListObserver& o) { o.listReset(); });
@@ -124,14 +59,18 @@ bool CWatchList::load() {
 bool CWatchList::loadFile() {
     m_items.clear();
     m_ids.clear();
-    m_loadedDamaged = false;
-    m_loadedText.clear();
     m_loadError.clear();
-    removeStaleTempFiles(systemPath(m_folder), "WatchList.twl");
     std::string data;
-    if (!readFile(data)) {
-        if (!m_loadError.empty() && m_prompter) {
-            m_prompter->showMessage(m_loadError, Prompter::Icon::Error);
+    if (const int error = m_file.read(data); error != 0) {
+        // Nothing is checked or saved over a file that is there but could not be read.
+        if (error != ENOENT) {
+            m_loadError =
+                jp("ウォッチリストファイルを読み込めませんでした。\n") + filePath() + "\n" +
+                jp("理由: ") + systemErrorText(error) + "\n" +
+                jp("このファイルを上書きしないよう、ウォッチリストの保存とチェックを行いません。");
+            if (m_prompter) {
+                m_prompter->showMessage(m_loadError, Prompter::Icon::Error);
+            }
         }
         return false;
     }
@@ -142,6 +81,7 @@ bool CWatchList::loadFile() {
     if (!file) {
         return true;
     }
+    bool damaged = false;
     for (int n = 0;; ++n) {
         const long blockStart = std::ftell(file);
         WatchSettings item;
@@ -149,7 +89,7 @@ bool CWatchList::loadFile() {
             // Anything but blanks after the last whole block is a damaged block: the rest of
             // the file is not lost, it is kept aside before the next save.
             std::fseek(file, blockStart, SEEK_SET);
-            m_loadedDamaged = !onlyBlanksFollow(file);
+            damaged = !onlyBlanksFollow(file);
             break;
         }
         computeNextCheck(item, false, m_clock, m_prompter);
@@ -159,36 +99,15 @@ bool CWatchList::loadFile() {
     std::fclose(file);
     // A damaged framing line in the middle drops or merges items while the reader goes on:
     // the original is kept aside as for a cut file.
-    if (WatchSettings::firstMisplacedLine(data) != 0) {
-        m_loadedDamaged = true;
-    }
-    if (m_loadedDamaged) {
-        m_loadedText = std::move(data);
-    }
-    return true;
-}
-
-bool CWatchList::keepDamagedFile() {
-    const std::string copy = uniqueFileName(filePath() + ".damaged");
-    if (!replaceFileContents(copy, m_loadedText)) {
-        return false;
-    }
-    m_damagedCopy = copy;
-    m_loadedText.clear();
-    m_loadedText.shrink_to_fit();
-    if (m_prompter) {
-        m_prompter->showMessage(
-            jp("ウォッチリストファイルの一部が壊れていたため、読み込めませんでした。\n"
-               "元のファイルは次の名前で保存してあります。\n") +
-                copy,
-            Prompter::Icon::Warning);
+    if (damaged || WatchSettings::firstMisplacedLine(data) != 0) {
+        m_file.setDamaged(std::move(data));
     }
     return true;
 }
 
 bool CWatchList::save() {
     m_lastSave = std::chrono::steady_clock::now();
-    if (!m_loadError.empty()) {
+    if (!m_loadError.empty() || !m_file.mayReplace()) {
         m_savePending = false; // never owed: the unread file must stay as it is
         return false;
     }
@@ -220,11 +139,17 @@ bool CWatchList::save() {
 }
 
 bool CWatchList::writeFile() {
-    if (m_loadedDamaged) {
-        if (!keepDamagedFile()) {
+    if (m_file.damagePending()) {
+        if (!m_file.keepDamaged()) {
             return false; // never overwrite the only copy of the unread items
         }
-        m_loadedDamaged = false;
+        if (m_prompter) {
+            m_prompter->showMessage(
+                jp("ウォッチリストファイルの一部が壊れていたため、読み込めませんでした。\n"
+                   "元のファイルは次の名前で保存してあります。\n") +
+                    m_file.damagedCopy(),
+                Prompter::Icon::Warning);
+        }
     }
     std::string text;
     for (const WatchSettings& item : m_items) {
@@ -238,8 +163,7 @@ bool CWatchList::writeFile() {
         }
         onDisk += ch;
     }
-    // The file holds passwords: readable by its owner only.
-    return replaceFileContents(filePath(), onDisk, 0600);
+    return m_file.write(onDisk);
 }
 
 void CWatchList::setSaveCoalescing(std::chrono::milliseconds delay, FlushRequest requestFlush) {

@@ -2,6 +2,7 @@
 
 #include "ports/WatchListObserver.h"
 #include "records/WatchSettings.h"
+#include "util/ProgramFile.h"
 
 #include <chrono>
 #include <cstdint>
@@ -94,7 +95,7 @@ public:
 
     std::string filePath() const { return m_folder + "/WatchList.twl"; }
     /// Where the unread part of a damaged file was kept, empty when the load was clean.
-    const std::string& damagedCopy() const { return m_damagedCopy; }
+    const std::string& damagedCopy() const { return m_file.damagedCopy(); }
 
 private:
     enum class EditKind { Add, Replace, Remove };
@@ -109,8 +110,6 @@ private:
     bool knownId(ItemId id) const;
     void applyEdit(PendingEdit& edit);
     bool loadFile();
-    bool readFile(std::string& data);
-    bool keepDamagedFile();
     bool writeFile();
     void saveOrDefer();
     void notify(const std::function<void(WatchListObserver&)>& call);
@@ -127,10 +126,8 @@ private:
     ItemId m_nextId = 1;
     std::vector<int> m_sorted;
     std::deque<PendingEdit> m_pendingEdits;
-    bool m_loadedDamaged = false;
-    /// The file as loaded, kept while it is damaged: the copy set aside holds exactly these bytes.
-    std::string m_loadedText;
-    std::string m_damagedCopy;
+    /// WatchList.twl: refused when unreadable, its bytes kept aside when damaged.
+    ProgramFile m_file;
     std::string m_loadError;
     bool m_saveFailing = false;
     bool m_closing = false;

@@ -1,5 +1,6 @@
 #include "LinkTestSupport.h"
 
+#include "support/ChildProcess.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
 #include "util/Cp932.h"
@@ -8,6 +9,8 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <grp.h>
 #include <unistd.h>
 
 namespace tw::test {
@@ -375,6 +378,90 @@ TEST_F(LinkListFile, JapaneseFileNamesAreUtf8OnDiskAndOlderNamesAreStillFound) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"brl.hlk", "dialog.lock"}));
+}
+
+// The list is read as the program's own files are: what cannot be read is refused at once,
+// told, and never written over; a FIFO in its place holds nobody.
+TEST_F(LinkListFile, AListThatCannotBeReadIsRefusedWithoutBlockingAndNeverWritten) {
+    const std::string list = m_dir / "brl.hlk";
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        const char* reason;
+    } cases[] = {
+        {"fifo", [&] { ::mkfifo(list.c_str(), 0600); }, "通常のファイルではありません"},
+        {"folder", [&] { std::filesystem::create_directory(list); },
+         "通常のファイルではありません"},
+        {"no permission",
+         [&] {
+             writeList({makeLink("a.zip", "a")});
+             ::chmod(list.c_str(), 0);
+         },
+         "アクセスが許可されていません"},
+    };
+    const bool root = ::geteuid() == 0;
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(list);
+        c.make();
+        const auto type = std::filesystem::symlink_status(list).type();
+        if (root) {
+            // As an ordinary user, for whom the permission counts; the folder is theirs.
+            ASSERT_EQ(::lchown(m_dir.path().c_str(), 65534, 65534), 0);
+            ASSERT_EQ(::lchown(list.c_str(), 65534, 65534), 0);
+        }
+        const int code = runInChild([&] {
+            if (root && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                         ::setresuid(65534, 65534, 65534) != 0)) {
+                return 20;
+            }
+            ::alarm(30); // a read that waits for a writer ends the child as a failure
+            FakePrompter prompter;
+            CLinkList links(&prompter);
+            if (links.load(m_dir.path(), false) != -1) {
+                return 1;
+            }
+            if (prompter.messages() !=
+                std::vector<std::string>{jp("リンクリストファイルを読み込めませんでした。\n") +
+                                         jp(c.reason) + "\n" + list}) {
+                return 2;
+            }
+            if (links.holdsDialogLock() || links.isLoaded() || links.count() != 0) {
+                return 3;
+            }
+            links.replaceAll({makeLink("b.zip", "b")});
+            return links.save() == -1 ? 0 : 4;
+        });
+        EXPECT_EQ(code, 0) << c.name;
+        EXPECT_EQ(std::filesystem::symlink_status(list).type(), type) << c.name;
+        EXPECT_EQ(folderEntries(), std::vector<std::string>{"brl.hlk"}) << c.name;
+    }
+}
+
+TEST_F(LinkListFile, AFifoPutInPlaceOfTheListBeforeTheSaveDoesNotHoldIt) {
+    writeList({makeLink("a.zip", "a")});
+    const std::string list = m_dir / "brl.hlk";
+    const int code = runInChild([&] {
+        ::alarm(30);
+        FakePrompter prompter;
+        CLinkList links(&prompter);
+        if (links.load(m_dir.path(), false) != 1) {
+            return 1;
+        }
+        links.replace(0, makeLink("b.zip", "b"));
+        std::filesystem::remove(list);
+        if (::mkfifo(list.c_str(), 0600) != 0 || links.save() != -1) {
+            return 2;
+        }
+        // Nothing to check the new list against: it is kept beside the FIFO.
+        const std::vector<std::string>& told = prompter.messages();
+        return told.size() == 1 && told[0].rfind(jp("ディスクの異常を検知しました。"), 0) == 0 &&
+                       told[0].find(m_dir / "tmp.hlk") != std::string::npos
+                   ? 0
+                   : 3;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(std::filesystem::is_fifo(list));
+    EXPECT_EQ(read("tmp.hlk"), onDisk(makeLink("b.zip", "b")));
 }
 
 TEST(LinkFolder, TheStoredDefaultMeansTheDownloadFolder) {

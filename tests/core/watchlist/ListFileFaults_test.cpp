@@ -166,6 +166,18 @@ TEST_F(ListFileFaultsTest, NonRegularFileInPlaceOfTheListIsRefusedWithoutBlockin
     EXPECT_TRUE(fs::is_fifo(path));
 }
 
+TEST_F(ListFileFaultsTest, AListNeverLoadedDoesNotReplaceTheFileThere) {
+    const std::string original = threeItems();
+    ASSERT_TRUE(replaceFileContents(path, original));
+    {
+        CWatchList list(checker, clock, &prompter, folder);
+        list.add(page("http://new/"));
+        EXPECT_FALSE(list.save());
+        EXPECT_FALSE(list.savePending());
+    }
+    EXPECT_EQ(fileText(), original);
+}
+
 TEST_F(ListFileFaultsTest, MissingListIsAnEmptyListWithoutMessage) {
     CWatchList list(checker, clock, &prompter, folder);
     EXPECT_TRUE(list.start(nullptr));
