@@ -217,14 +217,16 @@ private slots:
             QTest::keyClick(&open, Qt::Key_Return);
         });
         program.window->command(CTarnwickDlg::MainMenu::MailSettings);
-        QCOMPARE(program.app->mailServer, std::string("smtp.example.jp"));
-        QCOMPARE(program.app->mailPort, 587);
-        QCOMPARE(program.app->mailAccount, std::string("me@example.jp"));
+        QCOMPARE(program.app->mailServer().server, std::string("smtp.example.jp"));
+        QCOMPARE(program.app->mailServer().port, 587);
+        QCOMPARE(program.app->mailServer().account, std::string("me@example.jp"));
+        // The checker's next mail goes through them.
+        QCOMPARE(program.app->mailSettings().snapshot().server, std::string("smtp.example.jp"));
         // Another program object reads them back from the file written just now.
         CTarnwickApp reader(program.prompter, program.paths());
         QVERIFY(reader.loadSettings());
-        QCOMPARE(reader.mailServer, std::string("smtp.example.jp"));
-        QCOMPARE(reader.mailPort, 587);
+        QCOMPARE(reader.mailServer().server, std::string("smtp.example.jp"));
+        QCOMPARE(reader.mailServer().port, 587);
     }
 
     void imageCheckEscapesTheAddress() {

@@ -41,9 +41,8 @@ CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort
       m_shell(shell ? *shell : *m_ownShell), m_sound(sound ? *sound : *m_ownSound),
       m_bridge(app, m_shell), m_bridgeWindow(m_bridge),
       m_checker(checkerServices(app, prompter, m_clock, window ? *window : m_bridgeWindow, m_shell,
-                                m_sound, mailProgress, m_mailSettings)),
+                                m_sound, mailProgress, app.mailSettings())),
       m_list(m_checker, m_clock, &prompter, app.programFolder()), m_receiver(*this) {
-    m_mailSettings.set({app.mailServer, app.mailPort, app.mailAccount});
     // Checks of unchanged pages follow each other within milliseconds; their results are
     // saved together, each at most a fifth of a second after it came in, and at the end.
     m_list.setSaveCoalescing(std::chrono::milliseconds(200),
@@ -87,11 +86,13 @@ bool CheckSession::idle() const {
     return current == -1 || m_list.itemAt(current).nextCheck > m_clock.now();
 }
 
-void CheckSession::setMailServer(const MailServerSettings& settings) {
-    m_app.mailServer = settings.server;
-    m_app.mailPort = settings.port;
-    m_app.mailAccount = settings.account;
-    m_mailSettings.set(settings);
+bool CheckSession::setMailServer(const MailServerSettings& settings) {
+    m_app.setMailServer(settings);
+    return m_app.saveSettings();
+}
+
+MailServerSettings CheckSession::mailServer() const {
+    return m_app.mailServer();
 }
 
 void CheckSession::Receiver::checkDone(WatchSettings finishedCopy) {

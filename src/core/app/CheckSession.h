@@ -7,7 +7,6 @@
 #include "ports/MainWindowPort.h"
 #include "watch/CReNew.h"
 #include "watch/CWatchList.h"
-#include "watch/MailSettingsStore.h"
 
 #include <functional>
 #include <memory>
@@ -20,11 +19,12 @@ class Executor;
 class MailProgress;
 class Prompter;
 class WatchSettings;
+struct MailServerSettings;
 
-/// One front end's check round: the watch list, the checker with its update actions, the
-/// display bridge and the mail settings, wired together. The front end makes it on its own
-/// thread (the executor's owner), calls start(), lets its executor run, and calls stop() when
-/// it closes. Everything but the checker's worker runs on the owner's thread.
+/// One front end's check round: the watch list, the checker with its update actions and the
+/// display bridge, wired together, and the way in for the mail settings. The front end makes it on
+/// its own thread (the executor's owner), calls start(), lets its executor run, and calls stop()
+/// when it closes. Everything but the checker's worker runs on the owner's thread.
 class CheckSession {
 public:
     /// Called on the owner's thread with each finished item copy, before the watch list takes
@@ -32,9 +32,8 @@ public:
     using ResultCallback = std::function<void(WatchSettings finishedCopy)>;
 
     /// `window` null: pages to show go straight to the display bridge, nothing pops up (the
-    /// headless mode). The mail settings are taken from `app` now; setMailServer() changes
-    /// them later. `clock` null: the system clock; `shell` and `sound` null: the desktop's own
-    /// (xdg-open, libcanberra).
+    /// headless mode). The mail settings are read from `app` at each mail. `clock` null: the
+    /// system clock; `shell` and `sound` null: the desktop's own (xdg-open, libcanberra).
     CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort* window, Executor& executor,
                  MailProgress& mailProgress, ResultCallback onResult, const Clock* clock = nullptr,
                  Shell* shell = nullptr, SoundPlayer* sound = nullptr);
@@ -61,9 +60,11 @@ public:
     /// True when no check is armed or the armed one is not due yet.
     bool idle() const;
 
-    /// The mail settings the next update mail goes through (the application's fields too).
-    void setMailServer(const MailServerSettings& settings);
-    MailServerSettings mailServer() const { return m_mailSettings.snapshot(); }
+    /// The mail server the next update mail goes through; kept in the application object and
+    /// written to the settings file at once, so that a crash does not lose it. False when the
+    /// save failed (told through the prompter); the settings are in effect all the same.
+    bool setMailServer(const MailServerSettings& settings);
+    MailServerSettings mailServer() const;
 
     CWatchList& watchList() { return m_list; }
     CHLPCall& bridge() { return m_bridge; }
@@ -102,7 +103,6 @@ private:
     std::function<void()> m_onScheduled;
     /// Tasks posted to the executor hold a weak reference: they do nothing once we are gone.
     std::shared_ptr<CheckSession*> m_alive;
-    MailSettingsStore m_mailSettings;
 
     std::unique_ptr<DesktopShell> m_ownShell;
     std::unique_ptr<DesktopSoundPlayer> m_ownSound;

@@ -229,9 +229,7 @@ void CTarnwickDlg::initialise() {
     m_listWatcher = std::make_unique<ListWatcher>(m_prompter);
     m_session.watchList().addObserver(m_listWatcher.get());
     m_sheet->setContext({
-        [this] {
-            return MailServerSettings{m_app.mailServer, m_app.mailPort, m_app.mailAccount};
-        },
+        [this] { return m_session.mailServer(); },
         &m_prompter,
         m_app.codeConverter(),
         m_app.programFolder(),
@@ -579,18 +577,10 @@ void CTarnwickDlg::siteDefined(const WatchSettings& item, WatchItemId id) {
 }
 
 void CTarnwickDlg::openMailSettings() {
-    CMailServerDlg dialog({m_app.mailServer, m_app.mailPort, m_app.mailAccount}, this,
-                          m_app.codeConverter());
-    if (dialog.exec() != QDialog::Accepted) {
-        return;
+    CMailServerDlg dialog(m_session.mailServer(), this, m_app.codeConverter());
+    if (dialog.exec() == QDialog::Accepted) {
+        m_session.setMailServer(dialog.values());
     }
-    const MailServerSettings& settings = dialog.values();
-    m_app.mailServer = settings.server;
-    m_app.mailPort = settings.port;
-    m_app.mailAccount = settings.account;
-    m_session.setMailServer(settings);
-    // At once, not only at exit: a crash must not take the user's settings with it.
-    m_app.saveSettings();
 }
 
 void CTarnwickDlg::openWatchList() {

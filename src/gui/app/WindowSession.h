@@ -55,8 +55,7 @@ public:
     /// then the pages still queued for the browser are handed over. False when a save failed.
     bool shutdown();
 
-    /// The watch list; made (with the checker) on first use, so call it after the settings
-    /// file has been read: the checker takes the mail settings from there.
+    /// The watch list.
     CWatchList& watchList();
     Siblings& siblings();
     /// Picks up the download helper's hand-over off this thread; the result comes through
@@ -64,8 +63,10 @@ public:
     void pickUpHandOver();
     /// Shows a record in the browser through the display bridge.
     void display(const FetchSettings& record);
-    /// The mail server the next update mail goes through.
-    void setMailServer(const MailServerSettings& settings);
+    /// The mail server the next update mail goes through, saved at once; false when the save
+    /// failed.
+    bool setMailServer(const MailServerSettings& settings);
+    MailServerSettings mailServer() const;
 
 private:
     struct Parts;

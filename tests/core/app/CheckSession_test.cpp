@@ -99,15 +99,23 @@ TEST_F(CheckSessionTest, TasksLeftInTheExecutorOutliveTheSessionHarmlessly) {
     EXPECT_GE(m_executor.runDelayed(), 1);
 }
 
-TEST_F(CheckSessionTest, MailSettingsReachTheApplicationAndTheSnapshot) {
+TEST_F(CheckSessionTest, MailSettingsLiveInTheApplicationAndAreSavedAtOnce) {
     CTarnwickApp app(m_prompter, paths());
-    app.mailServer = "first.example.test";
+    app.setMailServer({"first.example.test", 25, ""});
     CheckSession session(app, m_prompter, nullptr, m_executor, m_progress, {});
     EXPECT_EQ(session.mailServer().server, "first.example.test");
-    session.setMailServer({"second.example.test", 587, "me@example.test"});
+    EXPECT_TRUE(session.setMailServer({"second.example.test", 587, "me@example.test"}));
     EXPECT_EQ(session.mailServer().port, 587);
-    EXPECT_EQ(app.mailServer, "second.example.test");
-    EXPECT_EQ(app.mailAccount, "me@example.test");
+    EXPECT_EQ(app.mailServer().server, "second.example.test");
+    EXPECT_EQ(app.mailServer().account, "me@example.test");
+    // The checker reads them from the application at each mail.
+    EXPECT_EQ(app.mailSettings().snapshot().server, "second.example.test");
+
+    // Written at once: a crash before the end does not lose them.
+    CTarnwickApp reader(m_prompter, paths());
+    EXPECT_TRUE(reader.loadSettings());
+    EXPECT_EQ(reader.mailServer().server, "second.example.test");
+    EXPECT_EQ(reader.mailServer().port, 587);
 }
 
 } // namespace
