@@ -1,6 +1,7 @@
 #include "app/CTarnwickDlg.h"
 
 #include "app/CTarnwickApp.h"
+#include "app/CheckSession.h"
 #include "app/Foreground.h"
 #include "app/GuiPrompter.h"
 #include "app/QtText.h"
@@ -15,13 +16,11 @@
 #include "feed/AnnounceSettings.h"
 #include "feed/CAnnounceDlg.h"
 #include "links/CLinkUpdateDlg.h"
-#include "platform/Clock.h"
 #include "ports/Executor.h"
 #include "util/Cp932.h"
 #include "util/SystemPath.h"
 #include "watch/CRenewCheckWnd.h"
 #include "watch/CWatchList.h"
-#include "watch/Schedule.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -91,15 +90,13 @@ QString sectionOf(int id) {
 
 } // namespace
 
-/// Hears of an edit the watch list could not apply to its item because the item had been
-/// deleted while a check held it: the edit was kept as a new item, and the user is told.
+/// Hears of an edit whose item had been deleted meanwhile (while the sheet was open, or while
+/// a check held the list): the edit was kept as a new item, and the user is told.
 class CTarnwickDlg::ListWatcher : public WatchListObserver {
 public:
     explicit ListWatcher(GuiPrompter& prompter) : m_prompter(prompter) {}
-    void editedItemWasGone(WatchItemId, WatchItemId) override { tellEditKeptAsNew(m_prompter); }
-
-    static void tellEditKeptAsNew(GuiPrompter& prompter) {
-        prompter.showMessage(
+    void editedItemWasGone(WatchItemId, WatchItemId) override {
+        m_prompter.showMessage(
             jp("編集したアイテムは、その間にウォッチリストから削除されていました。\n"
                "編集した内容は新しいアイテムとして追加しました。"),
             Prompter::Icon::Warning);
@@ -159,9 +156,7 @@ void CTarnwickDlg::buildWidgets() {
 
     m_resultList = new CRenewCheckWnd(this);
     layout->addWidget(m_resultList, 1);
-    connect(m_resultList, &CRenewCheckWnd::showSiteRequested, this, [this](int position) {
-        display(DisplayKind::Record, m_session.watchList().itemAt(position));
-    });
+    connect(m_resultList, &CRenewCheckWnd::showSiteRequested, this, &CTarnwickDlg::showItem);
     connect(m_resultList, &CRenewCheckWnd::showAddressRequested, this,
             [this](const std::string& address) {
                 FetchSettings record;
@@ -174,8 +169,7 @@ void CTarnwickDlg::buildWidgets() {
                 record.targetUrl = address;
                 display(DisplayKind::ImageCheck, record);
             });
-    connect(m_resultList, &CRenewCheckWnd::editRequested, this,
-            [this](int position) { editItem(m_session.watchList().idAt(position)); });
+    connect(m_resultList, &CRenewCheckWnd::editRequested, this, &CTarnwickDlg::editItem);
 
     m_sheet = new CDefineSheet(this);
     connect(m_sheet, &CDefineSheet::siteDefined, this, &CTarnwickDlg::siteDefined);
@@ -229,7 +223,7 @@ void CTarnwickDlg::initialise() {
     m_listWatcher = std::make_unique<ListWatcher>(m_prompter);
     m_session.watchList().addObserver(m_listWatcher.get());
     m_sheet->setContext({
-        [this] { return m_session.mailServer(); },
+        [this] { return m_session.checks().mailServer(); },
         &m_prompter,
         m_app.codeConverter(),
         m_app.programFolder(),
@@ -244,15 +238,12 @@ void CTarnwickDlg::initialise() {
     resize(std::max(width(), columns), height());
     m_session.setHooks({
         [this] { showWindow(); },
-        [this](const WatchSettings& finished, CWatchList::ItemId itemId) {
-            m_resultList->addResult(finished, itemId);
-        },
         [this](std::optional<FetchSettings> record) { handedOver(std::move(record)); },
     });
     m_prompter.setParentWindow(this);
     m_prompter.setQueued(true);
     watchMessages();
-    m_session.start();
+    m_session.start(m_resultList);
     m_executor.post([this] { command(Internal::PickUpHandOver); });
     startAnnounceFeed();
 }
@@ -562,24 +553,20 @@ void CTarnwickDlg::runHeldSheetRequest() {
 }
 
 void CTarnwickDlg::siteDefined(const WatchSettings& item, WatchItemId id) {
-    if (item.targetUrl.empty()) {
-        return;
-    }
-    WatchSettings prepared = item;
-    computeNextCheck(prepared, false, SystemClock::instance(), &m_prompter);
-    CWatchList& list = m_session.watchList();
-    if (id == 0) {
-        list.add(prepared);
-    } else if (!list.replaceById(id, prepared)) {
-        list.add(prepared);
-        ListWatcher::tellEditKeptAsNew(m_prompter);
+    m_session.checks().defineItem(item, id);
+}
+
+void CTarnwickDlg::showItem(WatchItemId id) {
+    if (const std::optional<WatchSettings> item = m_session.checks().item(id)) {
+        display(DisplayKind::Record, *item);
     }
 }
 
 void CTarnwickDlg::openMailSettings() {
-    CMailServerDlg dialog(m_session.mailServer(), this, m_app.codeConverter());
+    CheckSession& checks = m_session.checks();
+    CMailServerDlg dialog(checks.mailServer(), this, m_app.codeConverter());
     if (dialog.exec() == QDialog::Accepted) {
-        m_session.setMailServer(dialog.values());
+        checks.setMailServer(dialog.values());
     }
 }
 
@@ -596,6 +583,8 @@ void CTarnwickDlg::openWatchList() {
         Qt::QueuedConnection);
     connect(
         &dialog, &WatchListDialog::newRequested, this, [this] { newSite(); }, Qt::QueuedConnection);
+    connect(&dialog, &WatchListDialog::removeRequested, this,
+            [this](WatchItemId id) { m_session.checks().removeItem(id); });
     dialog.exec();
     m_watchListDialog = nullptr;
 }

@@ -103,8 +103,7 @@ public:
     void newSite(const FetchSettings* record = nullptr);
     /// Opens the sheet on the watch list's item `id` (held as newSite() is).
     void editItem(WatchItemId id);
-    /// Takes the sheet's confirmed item into the watch list: a new one is appended, an edited
-    /// one replaces its item, found by id; an item without an address is dropped.
+    /// Takes the sheet's confirmed item into the watch list through the check session.
     void siteDefined(const WatchSettings& item, WatchItemId id);
     CDefineSheet& defineSheet() const { return *m_sheet; }
     /// The watch list dialog while it is open, else null.
@@ -136,6 +135,7 @@ private:
     void openMailSettings();
     void openSheet(const WatchSettings& item, WatchItemId id);
     void runHeldSheetRequest();
+    void showItem(WatchItemId id);
     void startAnnounceFeed();
     CAnnounceFeed::Answer askAnnouncement();
     void announced(const std::string* announcedUrl);

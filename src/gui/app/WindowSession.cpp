@@ -62,21 +62,9 @@ struct WindowSession::Parts {
                            hooks.handedOver(std::move(record));
                        }
                    }),
-          session(
-              app, prompter, &windowPort, executor, mailProgress,
-              [this](const WatchSettings& finished) { report(finished); }, nullptr, &this->shell,
-              &this->sound) {
+          session(app, prompter, &windowPort, executor, mailProgress, nullptr, &this->shell,
+                  &this->sound) {
         windowPort.setBridge(&session.bridge());
-    }
-
-    void report(const WatchSettings& finished) {
-        if (!hooks.checkDone) {
-            return;
-        }
-        // Still the checked item: the list moves on only once it takes the copy back.
-        const CWatchList& list = session.watchList();
-        const int current = list.current();
-        hooks.checkDone(finished, current >= 0 ? list.idAt(current) : 0);
     }
 
     Executor& executor;
@@ -107,12 +95,12 @@ void WindowSession::setHooks(Hooks hooks) {
     m_parts->hooks = std::move(hooks);
 }
 
-void WindowSession::start() {
+void WindowSession::start(CheckReceiver* results) {
     if (m_parts->started || m_parts->closed) {
         return;
     }
     m_parts->started = true;
-    m_parts->session.start();
+    m_parts->session.start(results);
 }
 
 bool WindowSession::shutdown() {
@@ -133,6 +121,10 @@ bool WindowSession::shutdown() {
     return parts.stopResult;
 }
 
+CheckSession& WindowSession::checks() {
+    return m_parts->session;
+}
+
 CWatchList& WindowSession::watchList() {
     return m_parts->session.watchList();
 }
@@ -149,14 +141,6 @@ void WindowSession::pickUpHandOver() {
 
 void WindowSession::display(const FetchSettings& record) {
     m_parts->session.bridge().display(record);
-}
-
-bool WindowSession::setMailServer(const MailServerSettings& settings) {
-    return m_parts->session.setMailServer(settings);
-}
-
-MailServerSettings WindowSession::mailServer() const {
-    return m_parts->session.mailServer();
 }
 
 } // namespace tw::gui

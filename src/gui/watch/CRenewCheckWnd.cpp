@@ -80,7 +80,11 @@ void CRenewCheckWnd::addResult(const WatchSettings& finished, CWatchList::ItemId
                      stateOf(finished.lastResult), itemId});
 }
 
-std::optional<int> CRenewCheckWnd::selectedPosition() const {
+void CRenewCheckWnd::checkDone(WatchSettings finishedCopy, WatchItemId itemId) {
+    addResult(finishedCopy, itemId);
+}
+
+std::optional<WatchItemId> CRenewCheckWnd::selectedItem() const {
     if (!m_watchList) {
         return std::nullopt;
     }
@@ -96,38 +100,38 @@ std::optional<int> CRenewCheckWnd::selectedPosition() const {
     if (row.time.isEmpty() || !row.time.front().isDigit()) {
         return std::nullopt;
     }
-    const int position = m_watchList->positionOf(row.itemId);
-    if (position < 0) {
+    if (m_watchList->positionOf(row.itemId) < 0) {
         return std::nullopt;
     }
-    return position;
+    return row.itemId;
+}
+
+std::string CRenewCheckWnd::selectedFile() const {
+    const std::optional<WatchItemId> id = selectedItem();
+    return id ? m_watchList->itemAt(m_watchList->positionOf(*id)).destFile : std::string();
 }
 
 void CRenewCheckWnd::command(int id) {
-    const std::optional<int> position = selectedPosition();
-    if (!position) {
+    const std::optional<WatchItemId> item = selectedItem();
+    if (!item) {
         return;
     }
     switch (id) {
     case ShowSite:
-        emit showSiteRequested(*position);
+        emit showSiteRequested(*item);
         break;
-    case ShowFile: {
-        const std::string file = m_watchList->itemAt(*position).destFile;
-        if (!file.empty()) {
+    case ShowFile:
+        if (const std::string file = selectedFile(); !file.empty()) {
             emit showAddressRequested(file);
         }
         break;
-    }
-    case ImageCheck: {
-        const std::string file = m_watchList->itemAt(*position).destFile;
-        if (!file.empty()) {
+    case ImageCheck:
+        if (const std::string file = selectedFile(); !file.empty()) {
             emit imageCheckRequested(file);
         }
         break;
-    }
     case EditItem:
-        emit editRequested(*position);
+        emit editRequested(*item);
         break;
     default:
         break;
