@@ -12,9 +12,10 @@
 #include "dialogs/HelpPage.h"
 #include "dialogs/ProgramIcon.h"
 #include "editor/sheet/CDefineSheet.h"
+#include "editor/sheet/SheetQueue.h"
 #include "editor/watchlist/WatchListDialog.h"
+#include "feed/AnnounceFlow.h"
 #include "feed/AnnounceSettings.h"
-#include "feed/CAnnounceDlg.h"
 #include "links/CLinkUpdateDlg.h"
 #include "ports/Executor.h"
 #include "util/Cp932.h"
@@ -31,6 +32,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
@@ -172,6 +174,9 @@ void CTarnwickDlg::buildWidgets() {
     connect(m_resultList, &CRenewCheckWnd::editRequested, this, &CTarnwickDlg::editItem);
 
     m_sheet = new CDefineSheet(this);
+    m_sheetQueue = std::make_unique<SheetQueue>(
+        m_executor, [this](WatchItemId id) { return m_session.checks().item(id); },
+        [this](const WatchSettings& item, WatchItemId id) { openSheet(item, id); });
     connect(m_sheet, &CDefineSheet::siteDefined, this, &CTarnwickDlg::siteDefined);
     connect(m_sheet, &CDefineSheet::displayRecordRequested, this,
             [this](const FetchSettings& record) { display(DisplayKind::Record, record); });
@@ -245,7 +250,16 @@ void CTarnwickDlg::initialise() {
     watchMessages();
     m_session.start(m_resultList);
     m_executor.post([this] { command(Internal::PickUpHandOver); });
-    startAnnounceFeed();
+    m_announcements = std::make_unique<AnnounceFlow>(AnnounceFlow::Services{
+        m_executor,
+        m_app.programFolder(),
+        m_app.paths().configFolder,
+        &m_prompter,
+        m_session.checks().bridge(),
+        this,
+    });
+    m_announcements->start("Tarnwick", announceDefaultLocation(), announceDelayMs(),
+                           m_app.ownVersionNumber(), "free");
 }
 
 void CTarnwickDlg::watchMessages() {
@@ -367,12 +381,11 @@ void CTarnwickDlg::endSession() {
     // The loop that queued messages would wait for is ending: a failed save says so at once.
     // Workers waiting on this thread are let go before the session waits for a running check.
     m_prompter.setQueued(false);
-    if (m_announceDlg) {
-        m_announceDlg->done(CAnnounceDlg::kLater);
-    }
+    m_sheetQueue->close();
+    m_announcements->closeQuestion();
     m_session.shutdown();
     // After the executor has closed: a worker waiting on its question is let go at once.
-    m_announceFeed.reset();
+    m_announcements->end();
 }
 
 void CTarnwickDlg::changeEvent(QEvent* event) {
@@ -501,55 +514,19 @@ void CTarnwickDlg::newSite(const FetchSettings* record) {
     if (record) {
         static_cast<FetchSettings&>(item) = *record;
     }
-    openSheet(item, 0);
+    m_sheetQueue->openNew(item);
 }
 
 void CTarnwickDlg::editItem(WatchItemId id) {
-    if (m_sheetOpen) {
-        // Looked up when it is time: the item may change, go, or (added during a check) arrive.
-        m_heldSheetRequests.push_back([this, id] { editItem(id); });
-        return;
-    }
-    const int position = m_session.watchList().positionOf(id);
-    if (position >= 0) {
-        openSheet(m_session.watchList().itemAt(position), id);
-    }
+    m_sheetQueue->openItem(id);
 }
 
 void CTarnwickDlg::openSheet(const WatchSettings& item, WatchItemId id) {
     if (m_ended) {
         return;
     }
-    if (m_sheetOpen) {
-        // Loading it now would throw away what the user is typing in the open sheet.
-        m_heldSheetRequests.push_back(
-            [this, item, id] { id == 0 ? openSheet(item, 0) : editItem(id); });
-        return;
-    }
-    m_sheetOpen = true;
-    ++m_sheetOpenings;
     m_sheet->loadItem(item, id);
     m_sheet->exec();
-    m_sheetOpen = false;
-    if (!m_heldSheetRequests.empty()) {
-        // After this opening has fully ended, from the loop.
-        m_executor.post([self = QPointer<CTarnwickDlg>(this)] {
-            if (self) {
-                self->runHeldSheetRequest();
-            }
-        });
-    }
-}
-
-void CTarnwickDlg::runHeldSheetRequest() {
-    // A request whose item has gone opens nothing: the next one is taken at once. One that
-    // opens the sheet takes the rest along when it closes.
-    const int openings = m_sheetOpenings;
-    while (!m_sheetOpen && openings == m_sheetOpenings && !m_heldSheetRequests.empty()) {
-        std::function<void()> request = std::move(m_heldSheetRequests.front());
-        m_heldSheetRequests.pop_front();
-        request();
-    }
 }
 
 void CTarnwickDlg::siteDefined(const WatchSettings& item, WatchItemId id) {
@@ -624,51 +601,6 @@ bool CTarnwickDlg::imageCheck(const std::string& address) {
     record.targetUrl = path;
     m_session.display(record);
     return true;
-}
-
-void CTarnwickDlg::startAnnounceFeed() {
-    const QPointer<CTarnwickDlg> self(this);
-    m_announceFeed = std::make_unique<CAnnounceFeed>(CAnnounceFeed::Services{
-        m_executor,
-        m_app.programFolder(),
-        m_app.paths().configFolder,
-        &m_prompter,
-        [self] { return self ? self->askAnnouncement() : CAnnounceFeed::Answer::Later; },
-        [self](const std::string* announcedUrl) {
-            if (self) {
-                self->announced(announcedUrl);
-            }
-        },
-    });
-    m_announceFeed->create("Tarnwick", announceDefaultLocation());
-    m_announceFeed->start(announceDelayMs(), m_app.ownVersionNumber(), "free");
-}
-
-CAnnounceFeed::Answer CTarnwickDlg::askAnnouncement() {
-    if (m_ended) {
-        return CAnnounceFeed::Answer::Later;
-    }
-    auto* dialog = new CAnnounceDlg(this);
-    m_announceDlg = dialog;
-    if (announceAnswersItself()) {
-        QTimer::singleShot(0, dialog, [dialog] { dialog->yesButton()->click(); });
-    }
-    const int result = dialog->exec();
-    // The window may have ended while the dialog was open: it then counts as another time.
-    const bool ended = m_ended || !m_announceDlg;
-    delete m_announceDlg;
-    return ended ? CAnnounceFeed::Answer::Later : CAnnounceDlg::answerFor(result);
-}
-
-void CTarnwickDlg::announced(const std::string* announcedUrl) {
-    if (announcedUrl) {
-        FetchSettings record;
-        record.targetUrl = *announcedUrl;
-        record.itemTag = "__Watch_Ann";
-        m_session.display(record);
-    }
-    // The address lives in the feed: it goes only after the display bridge has its copy.
-    m_announceFeed.reset();
 }
 
 void CTarnwickDlg::openHelp(const QString& section) {

@@ -1,13 +1,10 @@
 #pragma once
 
-#include "feed/CAnnounceFeed.h"
 #include "ports/WatchListObserver.h"
 #include "records/FetchSettings.h"
 
 #include <QDialog>
-#include <QPointer>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,10 +22,11 @@ class WatchSettings;
 
 namespace tw::gui {
 
-class CAnnounceDlg;
+class AnnounceFlow;
 class CDefineSheet;
 class CRenewCheckWnd;
 class GuiPrompter;
+class SheetQueue;
 class WatchListDialog;
 class WindowSession;
 
@@ -134,11 +132,7 @@ private:
     void openWatchList();
     void openMailSettings();
     void openSheet(const WatchSettings& item, WatchItemId id);
-    void runHeldSheetRequest();
     void showItem(WatchItemId id);
-    void startAnnounceFeed();
-    CAnnounceFeed::Answer askAnnouncement();
-    void announced(const std::string* announcedUrl);
 
     CTarnwickApp& m_app;
     WindowSession& m_session;
@@ -150,19 +144,14 @@ private:
     std::function<bool()> m_trayAvailable;
     std::optional<FetchSettings> m_pendingNewSite;
     CDefineSheet* m_sheet = nullptr;
+    std::unique_ptr<SheetQueue> m_sheetQueue;
     WatchListDialog* m_watchListDialog = nullptr;
-    /// Sheet openings asked for while it was open, in the order asked.
-    std::deque<std::function<void()>> m_heldSheetRequests;
-    bool m_sheetOpen = false;
-    int m_sheetOpenings = 0;
     class ListWatcher;
     std::unique_ptr<ListWatcher> m_listWatcher;
     bool m_inTray = false;
     bool m_ended = false;
     bool m_sessionEnded = false;
-    /// The announcement feed until its result has arrived or the window ends.
-    std::unique_ptr<CAnnounceFeed> m_announceFeed;
-    QPointer<CAnnounceDlg> m_announceDlg;
+    std::unique_ptr<AnnounceFlow> m_announcements;
 };
 
 } // namespace tw::gui
