@@ -206,10 +206,15 @@ private slots:
         emit list.doubleClicked(list.model().index(0, 1));
         QCOMPARE(show.count(), 1);
         QCOMPARE(show.at(0).at(0).toULongLong(), secondId);
-        // So does Enter.
+        // So does Enter, and the context menu's action.
         QTest::keyClick(&list, Qt::Key_Return);
         QCOMPARE(show.count(), 2);
         QCOMPARE(show.at(1).at(0).toULongLong(), secondId);
+        list.action(CRenewCheckWnd::ShowSite)->trigger();
+        QCOMPARE(show.count(), 3);
+        list.action(CRenewCheckWnd::EditItem)->trigger();
+        QCOMPARE(edit.count(), 2);
+        QCOMPARE(edit.at(1).at(0).toULongLong(), secondId);
     }
 };
 

@@ -18,6 +18,7 @@
 #include "feed/AnnounceSettings.h"
 #include "links/CLinkUpdateDlg.h"
 #include "ports/Executor.h"
+#include "ui_CTarnwickDlg.h"
 #include "util/Cp932.h"
 #include "util/SystemPath.h"
 #include "watch/CRenewCheckWnd.h"
@@ -28,19 +29,14 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPointer>
-#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -76,20 +72,6 @@ std::string escapeAttribute(const std::string& text) {
     return escaped;
 }
 
-/// Help sections that stand for the maker's pages of the help menu.
-QString sectionOf(int id) {
-    switch (id) {
-    case CTarnwickDlg::MainMenu::QuaylinkPage:
-        return QStringLiteral("quaylink");
-    case CTarnwickDlg::MainMenu::BrindlePage:
-        return QStringLiteral("brindle");
-    case CTarnwickDlg::MainMenu::QuestionsPage:
-        return QStringLiteral("questions");
-    default:
-        return {};
-    }
-}
-
 } // namespace
 
 /// Hears of an edit whose item had been deleted meanwhile (while the sheet was open, or while
@@ -110,9 +92,11 @@ private:
 
 CTarnwickDlg::CTarnwickDlg(CTarnwickApp& app, WindowSession& session, Executor& executor,
                            GuiPrompter& prompter, QWidget* parent)
-    : QDialog(parent), m_app(app), m_session(session), m_executor(executor), m_prompter(prompter),
+    : QDialog(parent), m_ui(std::make_unique<Ui::CTarnwickDlg>()), m_app(app), m_session(session),
+      m_executor(executor), m_prompter(prompter),
       m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
-    buildWidgets();
+    setUpWidgets();
+    connectActions();
     initialise();
 }
 
@@ -127,51 +111,30 @@ CTarnwickDlg::~CTarnwickDlg() {
     m_prompter.setParentWindow(nullptr);
 }
 
-void CTarnwickDlg::buildWidgets() {
-    m_trayClick = new QTimer(this);
-    m_trayClick->setSingleShot(true);
-    connect(m_trayClick, &QTimer::timeout, this, [this] { openTrayMenu(1); });
+CRenewCheckWnd& CTarnwickDlg::resultList() const {
+    return *m_ui->resultList;
+}
+
+void CTarnwickDlg::setUpWidgets() {
+    m_ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    auto* layout = new QVBoxLayout(this);
-    buildMenuBar();
+    // Along the top edge, over the margins, as a main window's menu bar.
+    m_ui->mainLayout->setMenuBar(m_ui->menuBar);
+    m_ui->iconLabel->setPixmap(programIcon().pixmap(32, 32));
 
-    auto* top = new QHBoxLayout;
-    auto* icon = new QLabel(this);
-    icon->setPixmap(programIcon().pixmap(32, 32));
-    icon->setFixedSize(32, 32);
-    top->addWidget(icon);
-    top->addStretch();
-    const std::pair<int, QString> buttons[] = {
-        {MainMenu::FolderUpdate, tr("フォルダ更新")},
-        {MainMenu::WatchList, tr("ウォッチリスト")},
-        {MainMenu::ClearLog, tr("ログのクリア")},
-    };
-    for (const auto& [id, text] : buttons) {
-        auto* button = new QPushButton(text, this);
-        // Enter in the list must not press a button.
-        button->setAutoDefault(false);
-        connect(button, &QPushButton::clicked, this, [this, id = id] { command(id); });
-        top->addWidget(button);
-    }
-    layout->addLayout(top);
-
-    m_resultList = new CRenewCheckWnd(this);
-    layout->addWidget(m_resultList, 1);
-    connect(m_resultList, &CRenewCheckWnd::showSiteRequested, this, &CTarnwickDlg::showItem);
-    connect(m_resultList, &CRenewCheckWnd::showAddressRequested, this,
-            [this](const std::string& address) {
-                FetchSettings record;
-                record.targetUrl = address;
-                display(DisplayKind::Address, record);
-            });
-    connect(m_resultList, &CRenewCheckWnd::imageCheckRequested, this,
-            [this](const std::string& address) {
-                FetchSettings record;
-                record.targetUrl = address;
-                display(DisplayKind::ImageCheck, record);
-            });
-    connect(m_resultList, &CRenewCheckWnd::editRequested, this, &CTarnwickDlg::editItem);
+    m_trayRightMenu = new QMenu(this);
+    m_trayRightMenu->addActions({m_ui->actionTrayOpen, m_ui->actionTrayExit});
+    m_trayRightMenu->addSeparator();
+    m_trayRightMenu->addActions({m_ui->actionTrayBrindle, m_ui->actionTrayQuaylink});
+    m_trayLeftMenu = new QMenu(this);
+    m_trayLeftMenu->addActions(
+        {m_ui->actionTrayFolderUpdate, m_ui->actionTrayNewSite, m_ui->actionTrayWatchList});
+    m_trayLeftMenu->addSeparator();
+    m_trayLeftMenu->addAction(m_ui->actionTrayExitX);
+    m_trayClick = new QTimer(this);
+    m_trayClick->setSingleShot(true);
+    connect(m_trayClick, &QTimer::timeout, this, [this] { openTrayMenu(*m_trayLeftMenu); });
 
     m_sheet = new CDefineSheet(this);
     m_sheetQueue = std::make_unique<SheetQueue>(
@@ -186,37 +149,92 @@ void CTarnwickDlg::buildWidgets() {
         display(DisplayKind::Address, record);
     });
 
+    CRenewCheckWnd* results = m_ui->resultList;
+    connect(results, &CRenewCheckWnd::showSiteRequested, this, &CTarnwickDlg::showItem);
+    connect(results, &CRenewCheckWnd::showAddressRequested, this,
+            [this](const std::string& address) {
+                FetchSettings record;
+                record.targetUrl = address;
+                display(DisplayKind::Address, record);
+            });
+    connect(results, &CRenewCheckWnd::imageCheckRequested, this,
+            [this](const std::string& address) {
+                FetchSettings record;
+                record.targetUrl = address;
+                display(DisplayKind::ImageCheck, record);
+            });
+    connect(results, &CRenewCheckWnd::editRequested, this, &CTarnwickDlg::editItem);
+
     // The proportions of a 275 by 191 unit dialog in this font.
     const QFontMetrics metrics(font());
     resize(275 * metrics.averageCharWidth() / 4, 191 * metrics.height() / 8);
 }
 
-void CTarnwickDlg::buildMenuBar() {
-    auto* bar = new QMenuBar(this);
-    const auto add = [this](QMenu* menu, const QString& text, int id) {
-        QAction* action = menu->addAction(text);
-        action->setData(id);
-        connect(action, &QAction::triggered, this, [this, id] { command(id); });
+void CTarnwickDlg::connectActions() {
+    const Ui::CTarnwickDlg& ui = *m_ui;
+    const auto on = [this](QAction* action, auto slot) {
+        connect(action, &QAction::triggered, this, slot);
     };
-    QMenu* operation = bar->addMenu(tr("操作(&O)"));
-    add(operation, tr("新規サイト(&N)"), MainMenu::NewSite);
-    add(operation, tr("ウォッチリスト(&E)"), MainMenu::WatchList);
-    add(operation, tr("ログをクリア(&C)"), MainMenu::ClearLog);
-    add(operation, tr("環境設定(&S)"), MainMenu::MailSettings);
-    operation->addSeparator();
-    add(operation, tr("Tarnwickを終了(&X)"), MainMenu::Exit);
-    QMenu* pieces = bar->addMenu(tr("ピース(&P)"));
-    add(pieces, tr("Brindle(&W)"), MainMenu::Brindle);
-    add(pieces, tr("Quaylink(&D)"), MainMenu::Quaylink);
-    QMenu* help = bar->addMenu(tr("ﾍﾙﾌﾟ(&H)"));
-    add(help, tr("Tarnwickのヘルプ(&H)"), MainMenu::Help);
-    help->addSeparator();
-    add(help, tr("Quaylink(&D)"), MainMenu::QuaylinkPage);
-    add(help, tr("Brindle(&W)"), MainMenu::BrindlePage);
-    add(help, tr("更新チェックＱ＆Ａ(&Q)"), MainMenu::QuestionsPage);
-    help->addSeparator();
-    add(help, tr("Tarnwickについて(&A)..."), MainMenu::About);
-    layout()->setMenuBar(bar);
+    // The buttons run the commands of the menus.
+    connect(ui.folderUpdateButton, &QPushButton::clicked, this, &CTarnwickDlg::openLinkUpdate);
+    connect(ui.watchListButton, &QPushButton::clicked, this, &CTarnwickDlg::openWatchList);
+    connect(ui.clearLogButton, &QPushButton::clicked, ui.resultList, &CRenewCheckWnd::clearRows);
+
+    on(ui.actionNewSite, [this] { newSite(); });
+    on(ui.actionWatchList, [this] { openWatchList(); });
+    on(ui.actionClearLog, [this] { m_ui->resultList->clearRows(); });
+    on(ui.actionMailSettings, [this] { openMailSettings(); });
+    on(ui.actionExit, [this] { exit(); });
+    on(ui.actionBrindle, [this] { m_session.siblings().startBrindle(); });
+    on(ui.actionQuaylink, [this] { m_session.siblings().startQuaylink(); });
+    on(ui.actionHelp, [this] { openHelp({}); });
+    // The maker's pages have their sections in the help page.
+    on(ui.actionQuaylinkPage, [this] { openHelp(QStringLiteral("quaylink")); });
+    on(ui.actionBrindlePage, [this] { openHelp(QStringLiteral("brindle")); });
+    on(ui.actionQuestionsPage, [this] { openHelp(QStringLiteral("questions")); });
+    on(ui.actionAbout, [this] { openAbout(); });
+
+    on(ui.actionTrayOpen, [this] { showWindow(); });
+    on(ui.actionTrayExit, [this] { exit(); });
+    on(ui.actionTrayBrindle, [this] { m_session.siblings().startBrindle(); });
+    on(ui.actionTrayQuaylink, [this] { m_session.siblings().startQuaylink(); });
+    on(ui.actionTrayFolderUpdate, [this] { openLinkUpdate(); });
+    on(ui.actionTrayNewSite, [this] { newSite(); });
+    on(ui.actionTrayWatchList, [this] { openWatchList(); });
+    on(ui.actionTrayExitX, [this] { exit(); });
+}
+
+QAction* CTarnwickDlg::action(int id) const {
+    const Ui::CTarnwickDlg& ui = *m_ui;
+    // The menu bar's first: a tray pop-up repeats some of its numbers.
+    const std::pair<int, QAction*> commands[] = {
+        {MainMenu::NewSite, ui.actionNewSite},
+        {MainMenu::WatchList, ui.actionWatchList},
+        {MainMenu::ClearLog, ui.actionClearLog},
+        {MainMenu::MailSettings, ui.actionMailSettings},
+        {MainMenu::Exit, ui.actionExit},
+        {MainMenu::Brindle, ui.actionBrindle},
+        {MainMenu::Quaylink, ui.actionQuaylink},
+        {MainMenu::Help, ui.actionHelp},
+        {MainMenu::QuaylinkPage, ui.actionQuaylinkPage},
+        {MainMenu::BrindlePage, ui.actionBrindlePage},
+        {MainMenu::QuestionsPage, ui.actionQuestionsPage},
+        {MainMenu::About, ui.actionAbout},
+        {TrayMenu::Open, ui.actionTrayOpen},
+        {TrayMenu::FolderUpdate, ui.actionTrayFolderUpdate},
+    };
+    for (const auto& [number, action] : commands) {
+        if (number == id) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+void CTarnwickDlg::command(int id) {
+    if (QAction* chosen = action(id)) {
+        chosen->trigger();
+    }
 }
 
 void CTarnwickDlg::initialise() {
@@ -224,7 +242,8 @@ void CTarnwickDlg::initialise() {
     setWindowTitle(QStringLiteral("Tarnwick ") + QString::fromLatin1(CTarnwickApp::kVersionText));
     m_app.loadSettings();
     setWindowIcon(programIcon());
-    m_resultList->setUp(&m_session.watchList());
+    CRenewCheckWnd* results = m_ui->resultList;
+    results->setUp(&m_session.watchList());
     m_listWatcher = std::make_unique<ListWatcher>(m_prompter);
     m_session.watchList().addObserver(m_listWatcher.get());
     m_sheet->setContext({
@@ -236,10 +255,10 @@ void CTarnwickDlg::initialise() {
     // Wide enough that the time, page and result columns are not cut off at the start.
     const QMargins margins = layout()->contentsMargins();
     const int columns =
-        m_resultList->columnWidth(ResultListModel::TimeColumn) +
-        m_resultList->columnWidth(ResultListModel::PageColumn) +
-        m_resultList->columnWidth(ResultListModel::ResultColumn) + 2 * m_resultList->frameWidth() +
-        m_resultList->verticalScrollBar()->sizeHint().width() + margins.left() + margins.right();
+        results->columnWidth(ResultListModel::TimeColumn) +
+        results->columnWidth(ResultListModel::PageColumn) +
+        results->columnWidth(ResultListModel::ResultColumn) + 2 * results->frameWidth() +
+        results->verticalScrollBar()->sizeHint().width() + margins.left() + margins.right();
     resize(std::max(width(), columns), height());
     m_session.setHooks({
         [this] { showWindow(); },
@@ -248,8 +267,13 @@ void CTarnwickDlg::initialise() {
     m_prompter.setParentWindow(this);
     m_prompter.setQueued(true);
     watchMessages();
-    m_session.start(m_resultList);
-    m_executor.post([this] { command(Internal::PickUpHandOver); });
+    m_session.start(results);
+    // Once the window is up: a pending hand-over is picked up, and the window shows itself.
+    m_executor.post([self = QPointer<CTarnwickDlg>(this)] {
+        if (self) {
+            self->m_session.pickUpHandOver();
+        }
+    });
     m_announcements = std::make_unique<AnnounceFlow>(AnnounceFlow::Services{
         m_executor,
         m_app.programFolder(),
@@ -273,64 +297,16 @@ void CTarnwickDlg::watchMessages() {
     });
     m_app.messageBus().registerPosted(Siblings::kHelperToTarnwick, m_executor, [self] {
         if (self) {
-            self->command(Internal::PickUpHandOver);
+            // The file is read off this thread: a slow or large one must not freeze the window.
+            self->m_session.pickUpHandOver();
         }
     });
 }
 
-void CTarnwickDlg::command(int id) {
-    switch (id) {
-    case MainMenu::NewSite:
-        newSite();
-        break;
-    case MainMenu::WatchList:
-        openWatchList();
-        break;
-    case MainMenu::FolderUpdate:
-        openLinkUpdate();
-        break;
-    case MainMenu::MailSettings:
-        openMailSettings();
-        break;
-    case MainMenu::ClearLog:
-        m_resultList->clearRows();
-        break;
-    case MainMenu::Exit:
-        removeTrayIcon();
-        m_inTray = false;
-        reject();
-        break;
-    case MainMenu::Brindle:
-        m_session.siblings().startBrindle();
-        break;
-    case MainMenu::Quaylink:
-        m_session.siblings().startQuaylink();
-        break;
-    case MainMenu::Help:
-        openHelp({});
-        break;
-    case MainMenu::QuaylinkPage:
-    case MainMenu::BrindlePage:
-    case MainMenu::QuestionsPage:
-        openHelp(sectionOf(id));
-        break;
-    case MainMenu::About: {
-        AboutDialog about(this);
-        about.exec();
-        break;
-    }
-    case TrayMenu::Open:
-        showWindow();
-        break;
-    case Internal::PickUpHandOver:
-        pickUpHandOver();
-        break;
-    case Internal::MoveToTray:
-        moveToTray();
-        break;
-    default:
-        break;
-    }
+void CTarnwickDlg::exit() {
+    removeTrayIcon();
+    m_inTray = false;
+    reject();
 }
 
 void CTarnwickDlg::showWindow() {
@@ -345,7 +321,7 @@ void CTarnwickDlg::showWindow() {
 
 void CTarnwickDlg::moveToTray() {
     if (m_inTray) {
-        command(MainMenu::Exit);
+        exit();
         return;
     }
     addTrayIcon();
@@ -454,7 +430,7 @@ void CTarnwickDlg::trayActivated(int reason) {
         m_trayClick->start(QApplication::doubleClickInterval());
         break;
     case QSystemTrayIcon::Context:
-        openTrayMenu(0);
+        openTrayMenu(*m_trayRightMenu);
         break;
     case QSystemTrayIcon::DoubleClick:
         m_trayClick->stop();
@@ -465,22 +441,7 @@ void CTarnwickDlg::trayActivated(int reason) {
     }
 }
 
-void CTarnwickDlg::openTrayMenu(int which) {
-    QMenu menu;
-    const auto add = [&menu](const QString& text, int id) { menu.addAction(text)->setData(id); };
-    if (which == 0) {
-        add(tr("開く"), TrayMenu::Open);
-        add(tr("Tarnwickを終了"), TrayMenu::Exit);
-        menu.addSeparator();
-        add(tr("Brindle"), TrayMenu::Brindle);
-        add(tr("Quaylink"), TrayMenu::Quaylink);
-    } else {
-        add(tr("フォルダ更新"), TrayMenu::FolderUpdate);
-        add(tr("新規サイト"), TrayMenu::NewSite);
-        add(tr("ウォッチリスト変更"), TrayMenu::WatchList);
-        menu.addSeparator();
-        add(tr("Tarnwickを終了(&X)"), TrayMenu::Exit);
-    }
+void CTarnwickDlg::openTrayMenu(QMenu& menu) {
     QPoint point = QCursor::pos();
     QScreen* screen = QGuiApplication::screenAt(point);
     if (!screen) {
@@ -491,14 +452,8 @@ void CTarnwickDlg::openTrayMenu(int which) {
         point.setX(std::clamp(point.x(), area.left(), area.right()));
         point.setY(std::clamp(point.y(), area.top(), area.bottom()));
     }
-    if (QAction* chosen = menu.exec(point)) {
-        command(chosen->data().toInt());
-    }
-}
-
-void CTarnwickDlg::pickUpHandOver() {
-    // The file is read off this thread: a slow or large one must not freeze the window.
-    m_session.pickUpHandOver();
+    // The chosen action runs its command itself.
+    menu.exec(point);
 }
 
 void CTarnwickDlg::handedOver(std::optional<FetchSettings> record) {
@@ -601,6 +556,11 @@ bool CTarnwickDlg::imageCheck(const std::string& address) {
     record.targetUrl = path;
     m_session.display(record);
     return true;
+}
+
+void CTarnwickDlg::openAbout() {
+    AboutDialog about(this);
+    about.exec();
 }
 
 void CTarnwickDlg::openHelp(const QString& section) {

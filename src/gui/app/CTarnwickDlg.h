@@ -10,9 +10,14 @@
 #include <optional>
 #include <string>
 
+class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+
+namespace Ui {
+class CTarnwickDlg;
+}
 
 namespace tw {
 class CTarnwickApp;
@@ -36,7 +41,7 @@ class WindowSession;
 class CTarnwickDlg : public QDialog {
     Q_OBJECT
 public:
-    /// Commands of the menu bar and the buttons.
+    /// Command numbers of the menu bar and the buttons.
     struct MainMenu {
         static constexpr int NewSite = 1003;
         static constexpr int WatchList = 1004;
@@ -52,7 +57,7 @@ public:
         static constexpr int QuestionsPage = 32779;
         static constexpr int About = 32773;
     };
-    /// Commands of the two tray pop-ups.
+    /// Command numbers of the two tray pop-ups.
     struct TrayMenu {
         static constexpr int Open = 32800;
         static constexpr int Exit = 32771;
@@ -61,11 +66,6 @@ public:
         static constexpr int FolderUpdate = 1010;
         static constexpr int NewSite = 1003;
         static constexpr int WatchList = 1004;
-    };
-    /// Commands the window sends itself.
-    struct Internal {
-        static constexpr int PickUpHandOver = 32785;
-        static constexpr int MoveToTray = 1007;
     };
     /// What a display request carries.
     enum class DisplayKind { Record = 0, Address = 1, ImageCheck = 2 };
@@ -79,8 +79,14 @@ public:
     /// Ends the session if the window never ended its run.
     ~CTarnwickDlg() override;
 
-    /// Runs a command of the menu bar, the buttons, the tray pop-ups or an internal one.
+    /// The menu or button action carrying command number `id` (the menu bar's where a tray
+    /// pop-up has one with the same number); null for another number.
+    QAction* action(int id) const;
+    /// Triggers the action carrying command number `id`, as a click on it would.
     void command(int id);
+
+    /// Exit: removes the tray icon and ends the program.
+    void exit();
     /// Shows the window from the tray or wherever it is and brings it to the front.
     void showWindow();
     /// Minimise: hide into the tray; a second time (already in the tray) it means Exit.
@@ -91,7 +97,7 @@ public:
     bool imageCheck(const std::string& address);
 
     bool inTray() const { return m_inTray; }
-    CRenewCheckWnd& resultList() { return *m_resultList; }
+    CRenewCheckWnd& resultList() const;
     /// Desktops without a tray minimise normally; tests decide for themselves.
     void setTrayAvailable(std::function<bool()> available) {
         m_trayAvailable = std::move(available);
@@ -116,17 +122,17 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void buildWidgets();
-    void buildMenuBar();
+    void setUpWidgets();
+    void connectActions();
     void initialise();
     void watchMessages();
     void addTrayIcon();
     void removeTrayIcon();
     void trayActivated(int reason);
-    void openTrayMenu(int which);
-    void pickUpHandOver();
+    void openTrayMenu(QMenu& menu);
     void handedOver(std::optional<FetchSettings> record);
     void openHelp(const QString& section);
+    void openAbout();
     void openLinkUpdate();
     void endSession();
     void openWatchList();
@@ -134,11 +140,13 @@ private:
     void openSheet(const WatchSettings& item, WatchItemId id);
     void showItem(WatchItemId id);
 
+    std::unique_ptr<Ui::CTarnwickDlg> m_ui;
     CTarnwickApp& m_app;
     WindowSession& m_session;
     Executor& m_executor;
     GuiPrompter& m_prompter;
-    CRenewCheckWnd* m_resultList = nullptr;
+    QMenu* m_trayRightMenu = nullptr;
+    QMenu* m_trayLeftMenu = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     QTimer* m_trayClick = nullptr;
     std::function<bool()> m_trayAvailable;

@@ -8,6 +8,8 @@
 
 #include <optional>
 
+class QAction;
+
 namespace tw {
 class WatchSettings;
 }
@@ -21,7 +23,7 @@ namespace tw::gui {
 class CRenewCheckWnd : public QTreeView, public CheckReceiver {
     Q_OBJECT
 public:
-    /// Commands of the row context menu.
+    /// Command numbers of the row context menu.
     enum Command : int {
         ShowSite = 32772,
         ShowFile = 32778,
@@ -42,8 +44,10 @@ public:
     void clearRows() { m_model.clear(); }
 
     ResultListModel& model() { return m_model; }
-    /// Runs a row command on the first selected row; ignored when no row is selected, the
-    /// row is not a check result or its item is gone.
+    /// The row command carrying `id` (ShowSite ...); null for another number.
+    QAction* action(int id) const;
+    /// Triggers the row command carrying `id`. It acts on the first selected row; ignored when
+    /// no row is selected, the row is not a check result or its item is gone.
     void command(int id);
 
 signals:
@@ -67,6 +71,10 @@ private:
 
     ResultListModel m_model;
     const CWatchList* m_watchList = nullptr;
+    QAction* m_showSite;
+    QAction* m_showFile;
+    QAction* m_imageCheck;
+    QAction* m_editItem;
 };
 
 } // namespace tw::gui
