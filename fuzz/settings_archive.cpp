@@ -35,8 +35,8 @@ struct Fields {
     std::string mailServer, mailAccount, linkSaveFolder;
     int mailPort, linkDownloadOption;
     explicit Fields(const tw::CTarnwickApp& app)
-        : mailServer(app.mailServer), mailAccount(app.mailAccount),
-          linkSaveFolder(app.linkSaveFolder), mailPort(app.mailPort),
+        : mailServer(app.mailServer().server), mailAccount(app.mailServer().account),
+          linkSaveFolder(app.linkSaveFolder), mailPort(app.mailServer().port),
           linkDownloadOption(app.linkDownloadOption) {}
     bool operator==(const Fields&) const = default;
 };
@@ -63,9 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(numbers.remaining() < 4, "integers are read while four bytes remain");
     }
 
-    app.mailServer = "smtp.example";
-    app.mailPort = 25;
-    app.mailAccount = "me";
+    app.setMailServer({"smtp.example", 25, "me"});
     app.linkDownloadOption = 0;
     app.linkSaveFolder = "c:";
     tw::SettingsArchive archive(bytes);

@@ -20,7 +20,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -46,6 +49,52 @@ private slots:
         QCOMPARE(program.window->windowTitle(), QStringLiteral("Tarnwick 1.20"));
         QCOMPARE(program.state(), std::string("opened"));
         QCOMPARE(program.window->resultList().model().columnCount(), 4);
+    }
+
+    // The layout lives in a form file; the menus, their mnemonics and the focus order must stay.
+    void menusButtonsAndFocusOrderAreThoseOfTheWindow() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        auto* bar = window.findChild<QMenuBar*>();
+        QVERIFY(bar);
+        QStringList menus;
+        for (QAction* menu : bar->actions()) {
+            QStringList items{menu->text()};
+            for (QAction* item : menu->menu()->actions()) {
+                items << (item->isSeparator() ? QStringLiteral("-") : item->text());
+            }
+            menus << items.join(QLatin1Char('|'));
+        }
+        QCOMPARE(menus,
+                 (QStringList{
+                     QStringLiteral("操作(&O)|新規サイト(&N)|ウォッチリスト(&E)|ログをクリア(&C)|"
+                                    "環境設定(&S)|-|Tarnwickを終了(&X)"),
+                     QStringLiteral("ピース(&P)|Brindle(&W)|Quaylink(&D)"),
+                     QStringLiteral("ﾍﾙﾌﾟ(&H)|Tarnwickのヘルプ(&H)|-|Quaylink(&D)|Brindle(&W)|"
+                                    "更新チェックＱ＆Ａ(&Q)|-|Tarnwickについて(&A)..."),
+                 }));
+        // Each command number names the action of its menu item.
+        QCOMPARE(window.action(CTarnwickDlg::MainMenu::MailSettings)->text(),
+                 QStringLiteral("環境設定(&S)"));
+        QCOMPARE(window.action(CTarnwickDlg::TrayMenu::Open)->text(), QStringLiteral("開く"));
+
+        // Tab walks the three buttons, then the list.
+        QStringList chain;
+        QWidget* first = window.findChild<QPushButton*>(QStringLiteral("folderUpdateButton"));
+        QWidget* widget = first;
+        do {
+            if (auto* button = qobject_cast<QPushButton*>(widget)) {
+                chain << button->text();
+                QVERIFY(!button->autoDefault());
+            } else if (widget == &window.resultList()) {
+                chain << QStringLiteral("list");
+            }
+            widget = widget->nextInFocusChain();
+        } while (widget && widget != first && chain.size() < 4);
+        QCOMPARE(chain,
+                 (QStringList{QStringLiteral("フォルダ更新"), QStringLiteral("ウォッチリスト"),
+                              QStringLiteral("ログのクリア"), QStringLiteral("list")}));
     }
 
     void cancelBeforeAMinimiseEndsAndSaves() {
@@ -217,14 +266,16 @@ private slots:
             QTest::keyClick(&open, Qt::Key_Return);
         });
         program.window->command(CTarnwickDlg::MainMenu::MailSettings);
-        QCOMPARE(program.app->mailServer, std::string("smtp.example.jp"));
-        QCOMPARE(program.app->mailPort, 587);
-        QCOMPARE(program.app->mailAccount, std::string("me@example.jp"));
+        QCOMPARE(program.app->mailServer().server, std::string("smtp.example.jp"));
+        QCOMPARE(program.app->mailServer().port, 587);
+        QCOMPARE(program.app->mailServer().account, std::string("me@example.jp"));
+        // The checker's next mail goes through them.
+        QCOMPARE(program.app->mailSettings().snapshot().server, std::string("smtp.example.jp"));
         // Another program object reads them back from the file written just now.
         CTarnwickApp reader(program.prompter, program.paths());
         QVERIFY(reader.loadSettings());
-        QCOMPARE(reader.mailServer, std::string("smtp.example.jp"));
-        QCOMPARE(reader.mailPort, 587);
+        QCOMPARE(reader.mailServer().server, std::string("smtp.example.jp"));
+        QCOMPARE(reader.mailServer().port, 587);
     }
 
     void imageCheckEscapesTheAddress() {

@@ -173,11 +173,11 @@ private slots:
         list.command(CRenewCheckWnd::ShowSite);
         QCOMPARE(show.count(), 0);
 
-        // Row 1 is the first item; once the item before it is gone it sits at position 0.
+        // Row 1 is the first item: its commands name it by its id.
         select(1);
         list.command(CRenewCheckWnd::EditItem);
         QCOMPARE(edit.count(), 1);
-        QCOMPARE(edit.at(0).at(0).toInt(), 0);
+        QCOMPARE(edit.at(0).at(0).toULongLong(), firstId);
         list.command(CRenewCheckWnd::ShowFile);
         list.command(CRenewCheckWnd::ImageCheck);
         QCOMPARE(file.count(), 1);
@@ -201,15 +201,20 @@ private slots:
         QCOMPARE(image.count(), 1);
         QCOMPARE(edit.count(), 1);
 
-        // The row of the second item now reaches it at position 0, also by double-click.
+        // The row of the second item still reaches it, now at position 0, also by double-click.
         select(0);
         emit list.doubleClicked(list.model().index(0, 1));
         QCOMPARE(show.count(), 1);
-        QCOMPARE(show.at(0).at(0).toInt(), 0);
-        // So does Enter.
+        QCOMPARE(show.at(0).at(0).toULongLong(), secondId);
+        // So does Enter, and the context menu's action.
         QTest::keyClick(&list, Qt::Key_Return);
         QCOMPARE(show.count(), 2);
-        QCOMPARE(show.at(1).at(0).toInt(), 0);
+        QCOMPARE(show.at(1).at(0).toULongLong(), secondId);
+        list.action(CRenewCheckWnd::ShowSite)->trigger();
+        QCOMPARE(show.count(), 3);
+        list.action(CRenewCheckWnd::EditItem)->trigger();
+        QCOMPARE(edit.count(), 2);
+        QCOMPARE(edit.at(1).at(0).toULongLong(), secondId);
     }
 };
 

@@ -198,9 +198,10 @@ void CTarnwickApp::serializeSettings(SettingsArchive& archive) const {
     archive.writeInt(kApplicationSchema);
     archive.writeString(std::string()); // the reserved text is never carried forward
     archive.writeInt(linkDownloadOption);
-    archive.writeString(mailServer);
-    archive.writeInt(mailPort);
-    archive.writeString(mailAccount);
+    const MailServerSettings mail = m_mail.snapshot();
+    archive.writeString(mail.server);
+    archive.writeInt(mail.port);
+    archive.writeString(mail.account);
     archive.writeInt(kMainWindowSchema);
     archive.writeString(linkSaveFolder);
 }
@@ -219,18 +220,18 @@ void CTarnwickApp::deserializeSettings(SettingsArchive& archive) {
     archive.readString(reservedText);
     if (schema >= 3) {
         archive.readInt(linkDownloadOption);
-        archive.readString(mailServer);
-        archive.readInt(mailPort);
-        archive.readString(mailAccount);
+        MailServerSettings mail = m_mail.snapshot();
+        archive.readString(mail.server);
+        archive.readInt(mail.port);
+        archive.readString(mail.account);
+        m_mail.set(std::move(mail));
     } else {
         if (schema == 2) {
             archive.readInt(linkDownloadOption);
             std::int32_t unused = 0;
             archive.readInt(unused);
         }
-        mailServer.clear();
-        mailPort = kDefaultMailPort;
-        mailAccount.clear();
+        m_mail.set({});
     }
     std::int32_t mainWindowSchema = 0;
     if (!archive.readInt(mainWindowSchema)) {

@@ -7,6 +7,7 @@
 #include "ports/Prompter.h"
 #include "util/ConfFile.h"
 #include "util/ProgramFile.h"
+#include "watch/MailSettingsStore.h"
 
 #include <functional>
 #include <memory>
@@ -51,7 +52,6 @@ public:
     /// Schema numbers count up from 1 with each version; a larger one is not a schema but a
     /// damaged file or another file's bytes.
     static constexpr std::int32_t kMaxSchema = 255;
-    static constexpr int kDefaultMailPort = 25;
 
     using ConverterFactory = std::function<std::unique_ptr<CodeConverter>()>;
 
@@ -128,6 +128,12 @@ public:
     /// The Japanese code converter; null before initInstance() or when it could not be made.
     CodeConverter* codeConverter() const { return m_converter.get(); }
 
+    /// The mail server settings of the settings file. This is their one home: the checker reads
+    /// them at each update mail from mailSettings(), so a change reaches the next mail.
+    MailServerSettings mailServer() const { return m_mail.snapshot(); }
+    void setMailServer(MailServerSettings settings) { m_mail.set(std::move(settings)); }
+    const MailSettingsStore& mailSettings() const { return m_mail; }
+
 private:
     Prompter& m_prompter;
     AppPaths m_paths;
@@ -138,9 +144,6 @@ public:
     RegistryKey brindleKey;  ///< "Software\Orvane\Brindle", read-only: the downloader's values
     RegistryKey locationKey; ///< "Software\Orvane\Location", the shared address slot "URL"
 
-    std::string mailServer;
-    int mailPort = kDefaultMailPort;
-    std::string mailAccount;
     /// Non-zero: a refreshed link overwrites its file when the content differs.
     int linkDownloadOption = 0;
     /// Carried in the settings file only; written empty.
@@ -159,6 +162,7 @@ private:
     /// TARNWICK.INI: written over only once read whole, missing, or its damaged bytes kept.
     ProgramFile m_settingsFile;
     ConfFile m_conf;
+    MailSettingsStore m_mail;
     MessageBus m_messageBus;
     ConverterFactory m_converterFactory;
     std::unique_ptr<CodeConverter> m_converter;

@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "ports/Executor.h"
 #include "records/WatchSettings.h"
+#include "watch/Schedule.h"
 
 #include <chrono>
 
@@ -32,18 +33,18 @@ CheckerServices checkerServices(CTarnwickApp& app, Prompter& prompter, const Clo
 } // namespace
 
 CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort* window,
-                           Executor& executor, MailProgress& mailProgress, ResultCallback onResult,
-                           const Clock* clock, Shell* shell, SoundPlayer* sound)
-    : m_app(app), m_executor(executor), m_clock(clock ? *clock : SystemClock::instance()),
-      m_onResult(std::move(onResult)), m_alive(std::make_shared<CheckSession*>(this)),
+                           Executor& executor, MailProgress& mailProgress, const Clock* clock,
+                           Shell* shell, SoundPlayer* sound)
+    : m_app(app), m_prompter(prompter), m_executor(executor),
+      m_clock(clock ? *clock : SystemClock::instance()),
+      m_alive(std::make_shared<CheckSession*>(this)),
       m_ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
       m_ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
       m_shell(shell ? *shell : *m_ownShell), m_sound(sound ? *sound : *m_ownSound),
       m_bridge(app, m_shell), m_bridgeWindow(m_bridge),
       m_checker(checkerServices(app, prompter, m_clock, window ? *window : m_bridgeWindow, m_shell,
-                                m_sound, mailProgress, m_mailSettings)),
-      m_list(m_checker, m_clock, &prompter, app.programFolder()), m_receiver(*this) {
-    m_mailSettings.set({app.mailServer, app.mailPort, app.mailAccount});
+                                m_sound, mailProgress, app.mailSettings())),
+      m_list(m_checker, m_clock, &prompter, app.programFolder()), m_workerReceiver(*this) {
     // Checks of unchanged pages follow each other within milliseconds; their results are
     // saved together, each at most a fifth of a second after it came in, and at the end.
     m_list.setSaveCoalescing(std::chrono::milliseconds(200),
@@ -59,8 +60,9 @@ CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort
 
 CheckSession::~CheckSession() = default;
 
-bool CheckSession::start() {
-    const bool loaded = m_list.start(&m_receiver);
+bool CheckSession::start(CheckReceiver* receiver) {
+    m_frontEnd = receiver;
+    const bool loaded = m_list.start(&m_workerReceiver);
     if (m_onScheduled) {
         m_onScheduled();
     }
@@ -87,26 +89,51 @@ bool CheckSession::idle() const {
     return current == -1 || m_list.itemAt(current).nextCheck > m_clock.now();
 }
 
-void CheckSession::setMailServer(const MailServerSettings& settings) {
-    m_app.mailServer = settings.server;
-    m_app.mailPort = settings.port;
-    m_app.mailAccount = settings.account;
-    m_mailSettings.set(settings);
+WatchItemId CheckSession::defineItem(const WatchSettings& item, WatchItemId id) {
+    if (item.targetUrl.empty()) {
+        return 0;
+    }
+    WatchSettings prepared = item;
+    computeNextCheck(prepared, false, m_clock, &m_prompter);
+    return m_list.define(prepared, id);
 }
 
-void CheckSession::Receiver::checkDone(WatchSettings finishedCopy) {
+bool CheckSession::removeItem(WatchItemId id) {
+    return m_list.removeById(id);
+}
+
+std::optional<WatchSettings> CheckSession::item(WatchItemId id) const {
+    const int position = m_list.positionOf(id);
+    if (position < 0) {
+        return std::nullopt;
+    }
+    return m_list.itemAt(position);
+}
+
+bool CheckSession::setMailServer(const MailServerSettings& settings) {
+    m_app.setMailServer(settings);
+    return m_app.saveSettings();
+}
+
+MailServerSettings CheckSession::mailServer() const {
+    return m_app.mailServer();
+}
+
+void CheckSession::WorkerReceiver::checkDone(WatchSettings finishedCopy, WatchItemId itemId) {
     // The task owns its item whatever the checker does next.
     std::weak_ptr<CheckSession*> alive = m_session.m_alive;
-    m_session.m_executor.post([alive, copy = std::move(finishedCopy)]() mutable {
+    m_session.m_executor.post([alive, copy = std::move(finishedCopy), itemId]() mutable {
         if (const auto session = alive.lock()) {
-            (*session)->deliver(std::move(copy));
+            (*session)->deliver(std::move(copy), itemId);
         }
     });
 }
 
-void CheckSession::deliver(WatchSettings finishedCopy) {
-    if (m_onResult) {
-        m_onResult(finishedCopy);
+void CheckSession::deliver(WatchSettings finishedCopy, WatchItemId itemId) {
+    if (m_frontEnd) {
+        // Still the checked item: the list moves on only once it takes the copy back.
+        const WatchItemId id = itemId == CheckReceiver::kArmedItem ? m_list.currentId() : itemId;
+        m_frontEnd->checkDone(finishedCopy, id);
     }
     m_list.checkFinished(std::move(finishedCopy));
     if (m_onScheduled) {

@@ -7,10 +7,10 @@
 #include "ports/MainWindowPort.h"
 #include "watch/CReNew.h"
 #include "watch/CWatchList.h"
-#include "watch/MailSettingsStore.h"
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tw {
 
@@ -20,31 +20,30 @@ class Executor;
 class MailProgress;
 class Prompter;
 class WatchSettings;
+struct MailServerSettings;
 
-/// One front end's check round: the watch list, the checker with its update actions, the
-/// display bridge and the mail settings, wired together. The front end makes it on its own
-/// thread (the executor's owner), calls start(), lets its executor run, and calls stop() when
-/// it closes. Everything but the checker's worker runs on the owner's thread.
+/// One front end's check round: the watch list, the checker with its update actions and the
+/// display bridge, wired together, and the one way in for what the user changes: items and the
+/// mail settings. The front end makes it on its own thread (the executor's owner), calls
+/// start(), lets its executor run, and calls stop() when it closes. Everything but the
+/// checker's worker runs on the owner's thread.
 class CheckSession {
 public:
-    /// Called on the owner's thread with each finished item copy, before the watch list takes
-    /// it back.
-    using ResultCallback = std::function<void(WatchSettings finishedCopy)>;
-
     /// `window` null: pages to show go straight to the display bridge, nothing pops up (the
-    /// headless mode). The mail settings are taken from `app` now; setMailServer() changes
-    /// them later. `clock` null: the system clock; `shell` and `sound` null: the desktop's own
-    /// (xdg-open, libcanberra).
+    /// headless mode). The mail settings are read from `app` at each mail. `clock` null: the
+    /// system clock; `shell` and `sound` null: the desktop's own (xdg-open, libcanberra).
     CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort* window, Executor& executor,
-                 MailProgress& mailProgress, ResultCallback onResult, const Clock* clock = nullptr,
-                 Shell* shell = nullptr, SoundPlayer* sound = nullptr);
+                 MailProgress& mailProgress, const Clock* clock = nullptr, Shell* shell = nullptr,
+                 SoundPlayer* sound = nullptr);
     ~CheckSession();
     CheckSession(const CheckSession&) = delete;
     CheckSession& operator=(const CheckSession&) = delete;
 
-    /// Loads the watch list and arms the checker for the first due item. False when the watch
-    /// list could not be read (the session then runs on an empty list).
-    bool start();
+    /// Loads the watch list and arms the checker for the first due item. Each finished check
+    /// reaches `receiver` (may be null) on the owner's thread, named by its item's id, before
+    /// the watch list takes the copy back. False when the watch list could not be read (the
+    /// session then runs on an empty list).
+    bool start(CheckReceiver* receiver);
     /// Shutdown: saves the settings, closes the executor (a worker waiting in a send is let
     /// go), lets a running check finish without reporting, then saves the watch list. True
     /// when both saves succeeded. Only the first call acts; later ones repeat its result.
@@ -61,21 +60,38 @@ public:
     /// True when no check is armed or the armed one is not due yet.
     bool idle() const;
 
-    /// The mail settings the next update mail goes through (the application's fields too).
-    void setMailServer(const MailServerSettings& settings);
-    MailServerSettings mailServer() const { return m_mailSettings.snapshot(); }
+    // What the user changes. The list saves itself after each edit; an edit made while a check
+    // runs is queued by the list and applied when the check is done.
 
+    /// Takes an item the user defined: scheduled on this session's clock, then added when `id`
+    /// is 0, else put in place of item `id`. When that item has been deleted meanwhile, the
+    /// settings are added as a new item and the list's observers hear editedItemWasGone().
+    /// An item without an address is dropped. Returns the id the settings went to; 0 when
+    /// dropped.
+    WatchItemId defineItem(const WatchSettings& item, WatchItemId id);
+    /// False when no such item is in the list.
+    bool removeItem(WatchItemId id);
+    /// A copy of item `id`; nothing when it is not (or not yet) in the list.
+    std::optional<WatchSettings> item(WatchItemId id) const;
+    /// The mail server the next update mail goes through; kept in the application object and
+    /// written to the settings file at once, so that a crash does not lose it. False when the
+    /// save failed (told through the prompter); the settings are in effect all the same.
+    bool setMailServer(const MailServerSettings& settings);
+    MailServerSettings mailServer() const;
+
+    /// For reading and observing; edits go through the calls above.
     CWatchList& watchList() { return m_list; }
+    const CWatchList& watchList() const { return m_list; }
     CHLPCall& bridge() { return m_bridge; }
     /// The shell pages and programs are opened with, for the front end's own launches.
     Shell& shell() { return m_shell; }
 
 private:
-    /// Posts the finished copy from the checker's worker to the owner's thread.
-    class Receiver : public CheckReceiver {
+    /// Takes the checker's report from its worker to the owner's thread.
+    class WorkerReceiver : public CheckReceiver {
     public:
-        explicit Receiver(CheckSession& session) : m_session(session) {}
-        void checkDone(WatchSettings finishedCopy) override;
+        explicit WorkerReceiver(CheckSession& session) : m_session(session) {}
+        void checkDone(WatchSettings finishedCopy, WatchItemId itemId) override;
 
     private:
         CheckSession& m_session;
@@ -93,16 +109,16 @@ private:
         CHLPCall& m_bridge;
     };
 
-    void deliver(WatchSettings finishedCopy);
+    void deliver(WatchSettings finishedCopy, WatchItemId itemId);
 
     CTarnwickApp& m_app;
+    Prompter& m_prompter;
     Executor& m_executor;
     const Clock& m_clock;
-    ResultCallback m_onResult;
+    CheckReceiver* m_frontEnd = nullptr;
     std::function<void()> m_onScheduled;
     /// Tasks posted to the executor hold a weak reference: they do nothing once we are gone.
     std::shared_ptr<CheckSession*> m_alive;
-    MailSettingsStore m_mailSettings;
 
     std::unique_ptr<DesktopShell> m_ownShell;
     std::unique_ptr<DesktopSoundPlayer> m_ownSound;
@@ -114,7 +130,7 @@ private:
     BridgeWindowPort m_bridgeWindow;
     CReNew m_checker;
     CWatchList m_list;
-    Receiver m_receiver;
+    WorkerReceiver m_workerReceiver;
 
     bool m_stopped = false;
     bool m_stopResult = false;

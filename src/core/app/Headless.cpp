@@ -128,16 +128,20 @@ private:
     std::thread m_thread;
 };
 
-void printRow(const WatchSettings& finished) {
-    if (finished.targetUrl.empty()) {
-        return;
+/// One line per finished check on standard output.
+class RowPrinter : public CheckReceiver {
+public:
+    void checkDone(WatchSettings finished, WatchItemId) override {
+        if (finished.targetUrl.empty()) {
+            return;
+        }
+        const ResultRow row = resultRow(finished);
+        std::lock_guard lock(g_outputMutex);
+        std::printf("%s\t%s\t%s\n", row.time.c_str(), fromCp932(row.page).c_str(),
+                    fromCp932(row.result).c_str());
+        std::fflush(stdout);
     }
-    const ResultRow row = resultRow(finished);
-    std::lock_guard lock(g_outputMutex);
-    std::printf("%s\t%s\t%s\n", row.time.c_str(), fromCp932(row.page).c_str(),
-                fromCp932(row.result).c_str());
-    std::fflush(stdout);
-}
+};
 
 /// The check cycle; its result is the process's exit code.
 int runCycle(CTarnwickApp& app, HeadlessPrompter& prompter, const HeadlessOptions& options) {
@@ -146,8 +150,8 @@ int runCycle(CTarnwickApp& app, HeadlessPrompter& prompter, const HeadlessOption
     SignalWatcher signals(loop);
     PrompterAttachment attachment(prompter, loop);
     CollectingMailProgress mailProgress;
-    CheckSession session(app, prompter, nullptr, loop, mailProgress,
-                         [](WatchSettings finished) { printRow(finished); });
+    RowPrinter printer;
+    CheckSession session(app, prompter, nullptr, loop, mailProgress);
     session.setScheduledCallback([&] {
         if (options.untilIdle && session.idle()) {
             loop.quit();
@@ -158,7 +162,7 @@ int runCycle(CTarnwickApp& app, HeadlessPrompter& prompter, const HeadlessOption
     // nothing may be saved over it, and the run fails.
     bool listRead = true;
     loop.post([&] {
-        if (!session.start()) {
+        if (!session.start(&printer)) {
             listRead = false;
             loop.quit();
         }

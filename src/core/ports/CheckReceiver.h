@@ -1,17 +1,29 @@
 #pragma once
 
+#include "ports/WatchListObserver.h"
 #include "records/WatchSettings.h"
 
 namespace tw {
 
-/// Receives the checker's finished item copy, by value: the receiver owns it, whatever the
-/// checker does next. Called on the checker's worker thread; the receiver hands the copy to its
-/// owner's thread (CheckSession posts it through the executor), where the watch list takes it
-/// back.
+/// Receives finished checks, by value: the receiver owns the copy, whatever the checker does
+/// next. `itemId` names the watch list item the copy belongs to; results are shown by id, never
+/// by position, since positions shift while rows stay.
+///
+/// Two hops use it. The checker calls its receiver on its worker thread; it checks a copy and
+/// does not know the item's id, so it passes kArmedItem ("the item the list armed me with").
+/// CheckSession takes that report to its owner's thread, names the item with the list's own
+/// id, and hands it to the front end's receiver there, before the watch list takes the copy
+/// back. A front end (the window's result list, the headless mode's printer, a test) implements
+/// only that second hop.
 class CheckReceiver {
 public:
+    /// The id a checker reports with: the item the watch list armed it with.
+    static constexpr WatchItemId kArmedItem = 0;
+
     virtual ~CheckReceiver() = default;
-    virtual void checkDone(WatchSettings finishedCopy) = 0;
+    /// At the front end, `itemId` is 0 only for the placeholder the list arms when nothing is
+    /// due before midnight (its copy has no address).
+    virtual void checkDone(WatchSettings finishedCopy, WatchItemId itemId) = 0;
 };
 
 } // namespace tw

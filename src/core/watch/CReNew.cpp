@@ -118,7 +118,7 @@ void CReNew::run() {
         m_idleEvent.set();
         return;
     }
-    m_receiver->checkDone(m_item);
+    m_receiver->checkDone(m_item, CheckReceiver::kArmedItem);
 }
 
 std::string CReNew::destPath() const {

@@ -288,6 +288,29 @@ bool CWatchList::replaceById(ItemId id, const WatchSettings& item) {
     return true;
 }
 
+CWatchList::ItemId CWatchList::define(const WatchSettings& item, ItemId id) {
+    if (id == 0) {
+        return add(item);
+    }
+    if (isBusy()) {
+        // Applied with the others once the check is done, which adds it anew if its item is
+        // gone by then.
+        m_pendingEdits.push_back({EditKind::Replace, id, item});
+        return id;
+    }
+    if (positionOf(id) >= 0) {
+        replaceById(id, item);
+        return id;
+    }
+    const ItemId added = append(item);
+    notify([&](WatchListObserver& o) {
+        o.itemAdded(added);
+        o.editedItemWasGone(id, added);
+    });
+    reschedule();
+    return added;
+}
+
 bool CWatchList::removeById(ItemId id) {
     if (!knownId(id)) {
         return false;

@@ -72,6 +72,10 @@ public:
     /// False when no such item is in the list (or queued to be added). A queued replace whose
     /// item was deleted meanwhile adds the settings as a new item instead of losing them.
     bool replaceById(ItemId id, const WatchSettings& item);
+    /// An edit of item `id` (0: a new item): replaces it, or, when it has been deleted, adds the
+    /// settings as a new item and tells the observers editedItemWasGone(), as for a queued
+    /// replace. Returns the id the settings went to (while queued: `id`, or the new item's).
+    ItemId define(const WatchSettings& item, ItemId id);
     /// False when no such item is in the list (or queued to be added).
     bool removeById(ItemId id);
     /// The same by position in the list as it is now; out of range does nothing.

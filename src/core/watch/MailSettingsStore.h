@@ -6,7 +6,8 @@
 
 namespace tw {
 
-/// The mail server settings as the settings dialog last stored them. The checker takes a
+/// The mail server settings, guarded for the checker's worker: the application object keeps
+/// them here, the settings dialog changes them on the main thread, and the checker takes a
 /// snapshot at the moment it sends, so a change reaches the next mail, not the next start.
 class MailSettingsStore {
 public:

@@ -1,6 +1,7 @@
 #include "app/CTarnwickDlg.h"
 
 #include "app/CTarnwickApp.h"
+#include "app/CheckSession.h"
 #include "app/Foreground.h"
 #include "app/GuiPrompter.h"
 #include "app/QtText.h"
@@ -11,35 +12,31 @@
 #include "dialogs/HelpPage.h"
 #include "dialogs/ProgramIcon.h"
 #include "editor/sheet/CDefineSheet.h"
+#include "editor/sheet/SheetQueue.h"
 #include "editor/watchlist/WatchListDialog.h"
+#include "feed/AnnounceFlow.h"
 #include "feed/AnnounceSettings.h"
-#include "feed/CAnnounceDlg.h"
 #include "links/CLinkUpdateDlg.h"
-#include "platform/Clock.h"
 #include "ports/Executor.h"
+#include "ui_CTarnwickDlg.h"
 #include "util/Cp932.h"
 #include "util/SystemPath.h"
 #include "watch/CRenewCheckWnd.h"
 #include "watch/CWatchList.h"
-#include "watch/Schedule.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFileInfo>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -75,31 +72,15 @@ std::string escapeAttribute(const std::string& text) {
     return escaped;
 }
 
-/// Help sections that stand for the maker's pages of the help menu.
-QString sectionOf(int id) {
-    switch (id) {
-    case CTarnwickDlg::MainMenu::QuaylinkPage:
-        return QStringLiteral("quaylink");
-    case CTarnwickDlg::MainMenu::BrindlePage:
-        return QStringLiteral("brindle");
-    case CTarnwickDlg::MainMenu::QuestionsPage:
-        return QStringLiteral("questions");
-    default:
-        return {};
-    }
-}
-
 } // namespace
 
-/// Hears of an edit the watch list could not apply to its item because the item had been
-/// deleted while a check held it: the edit was kept as a new item, and the user is told.
+/// Hears of an edit whose item had been deleted meanwhile (while the sheet was open, or while
+/// a check held the list): the edit was kept as a new item, and the user is told.
 class CTarnwickDlg::ListWatcher : public WatchListObserver {
 public:
     explicit ListWatcher(GuiPrompter& prompter) : m_prompter(prompter) {}
-    void editedItemWasGone(WatchItemId, WatchItemId) override { tellEditKeptAsNew(m_prompter); }
-
-    static void tellEditKeptAsNew(GuiPrompter& prompter) {
-        prompter.showMessage(
+    void editedItemWasGone(WatchItemId, WatchItemId) override {
+        m_prompter.showMessage(
             jp("編集したアイテムは、その間にウォッチリストから削除されていました。\n"
                "編集した内容は新しいアイテムとして追加しました。"),
             Prompter::Icon::Warning);
@@ -111,9 +92,11 @@ private:
 
 CTarnwickDlg::CTarnwickDlg(CTarnwickApp& app, WindowSession& session, Executor& executor,
                            GuiPrompter& prompter, QWidget* parent)
-    : QDialog(parent), m_app(app), m_session(session), m_executor(executor), m_prompter(prompter),
+    : QDialog(parent), m_ui(std::make_unique<Ui::CTarnwickDlg>()), m_app(app), m_session(session),
+      m_executor(executor), m_prompter(prompter),
       m_trayAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
-    buildWidgets();
+    setUpWidgets();
+    connectActions();
     initialise();
 }
 
@@ -128,56 +111,35 @@ CTarnwickDlg::~CTarnwickDlg() {
     m_prompter.setParentWindow(nullptr);
 }
 
-void CTarnwickDlg::buildWidgets() {
-    m_trayClick = new QTimer(this);
-    m_trayClick->setSingleShot(true);
-    connect(m_trayClick, &QTimer::timeout, this, [this] { openTrayMenu(1); });
+CRenewCheckWnd& CTarnwickDlg::resultList() const {
+    return *m_ui->resultList;
+}
+
+void CTarnwickDlg::setUpWidgets() {
+    m_ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    auto* layout = new QVBoxLayout(this);
-    buildMenuBar();
+    // Along the top edge, over the margins, as a main window's menu bar.
+    m_ui->mainLayout->setMenuBar(m_ui->menuBar);
+    m_ui->iconLabel->setPixmap(programIcon().pixmap(32, 32));
 
-    auto* top = new QHBoxLayout;
-    auto* icon = new QLabel(this);
-    icon->setPixmap(programIcon().pixmap(32, 32));
-    icon->setFixedSize(32, 32);
-    top->addWidget(icon);
-    top->addStretch();
-    const std::pair<int, QString> buttons[] = {
-        {MainMenu::FolderUpdate, tr("フォルダ更新")},
-        {MainMenu::WatchList, tr("ウォッチリスト")},
-        {MainMenu::ClearLog, tr("ログのクリア")},
-    };
-    for (const auto& [id, text] : buttons) {
-        auto* button = new QPushButton(text, this);
-        // Enter in the list must not press a button.
-        button->setAutoDefault(false);
-        connect(button, &QPushButton::clicked, this, [this, id = id] { command(id); });
-        top->addWidget(button);
-    }
-    layout->addLayout(top);
-
-    m_resultList = new CRenewCheckWnd(this);
-    layout->addWidget(m_resultList, 1);
-    connect(m_resultList, &CRenewCheckWnd::showSiteRequested, this, [this](int position) {
-        display(DisplayKind::Record, m_session.watchList().itemAt(position));
-    });
-    connect(m_resultList, &CRenewCheckWnd::showAddressRequested, this,
-            [this](const std::string& address) {
-                FetchSettings record;
-                record.targetUrl = address;
-                display(DisplayKind::Address, record);
-            });
-    connect(m_resultList, &CRenewCheckWnd::imageCheckRequested, this,
-            [this](const std::string& address) {
-                FetchSettings record;
-                record.targetUrl = address;
-                display(DisplayKind::ImageCheck, record);
-            });
-    connect(m_resultList, &CRenewCheckWnd::editRequested, this,
-            [this](int position) { editItem(m_session.watchList().idAt(position)); });
+    m_trayRightMenu = new QMenu(this);
+    m_trayRightMenu->addActions({m_ui->actionTrayOpen, m_ui->actionTrayExit});
+    m_trayRightMenu->addSeparator();
+    m_trayRightMenu->addActions({m_ui->actionTrayBrindle, m_ui->actionTrayQuaylink});
+    m_trayLeftMenu = new QMenu(this);
+    m_trayLeftMenu->addActions(
+        {m_ui->actionTrayFolderUpdate, m_ui->actionTrayNewSite, m_ui->actionTrayWatchList});
+    m_trayLeftMenu->addSeparator();
+    m_trayLeftMenu->addAction(m_ui->actionTrayExitX);
+    m_trayClick = new QTimer(this);
+    m_trayClick->setSingleShot(true);
+    connect(m_trayClick, &QTimer::timeout, this, [this] { openTrayMenu(*m_trayLeftMenu); });
 
     m_sheet = new CDefineSheet(this);
+    m_sheetQueue = std::make_unique<SheetQueue>(
+        m_executor, [this](WatchItemId id) { return m_session.checks().item(id); },
+        [this](const WatchSettings& item, WatchItemId id) { openSheet(item, id); });
     connect(m_sheet, &CDefineSheet::siteDefined, this, &CTarnwickDlg::siteDefined);
     connect(m_sheet, &CDefineSheet::displayRecordRequested, this,
             [this](const FetchSettings& record) { display(DisplayKind::Record, record); });
@@ -187,37 +149,92 @@ void CTarnwickDlg::buildWidgets() {
         display(DisplayKind::Address, record);
     });
 
+    CRenewCheckWnd* results = m_ui->resultList;
+    connect(results, &CRenewCheckWnd::showSiteRequested, this, &CTarnwickDlg::showItem);
+    connect(results, &CRenewCheckWnd::showAddressRequested, this,
+            [this](const std::string& address) {
+                FetchSettings record;
+                record.targetUrl = address;
+                display(DisplayKind::Address, record);
+            });
+    connect(results, &CRenewCheckWnd::imageCheckRequested, this,
+            [this](const std::string& address) {
+                FetchSettings record;
+                record.targetUrl = address;
+                display(DisplayKind::ImageCheck, record);
+            });
+    connect(results, &CRenewCheckWnd::editRequested, this, &CTarnwickDlg::editItem);
+
     // The proportions of a 275 by 191 unit dialog in this font.
     const QFontMetrics metrics(font());
     resize(275 * metrics.averageCharWidth() / 4, 191 * metrics.height() / 8);
 }
 
-void CTarnwickDlg::buildMenuBar() {
-    auto* bar = new QMenuBar(this);
-    const auto add = [this](QMenu* menu, const QString& text, int id) {
-        QAction* action = menu->addAction(text);
-        action->setData(id);
-        connect(action, &QAction::triggered, this, [this, id] { command(id); });
+void CTarnwickDlg::connectActions() {
+    const Ui::CTarnwickDlg& ui = *m_ui;
+    const auto on = [this](QAction* action, auto slot) {
+        connect(action, &QAction::triggered, this, slot);
     };
-    QMenu* operation = bar->addMenu(tr("操作(&O)"));
-    add(operation, tr("新規サイト(&N)"), MainMenu::NewSite);
-    add(operation, tr("ウォッチリスト(&E)"), MainMenu::WatchList);
-    add(operation, tr("ログをクリア(&C)"), MainMenu::ClearLog);
-    add(operation, tr("環境設定(&S)"), MainMenu::MailSettings);
-    operation->addSeparator();
-    add(operation, tr("Tarnwickを終了(&X)"), MainMenu::Exit);
-    QMenu* pieces = bar->addMenu(tr("ピース(&P)"));
-    add(pieces, tr("Brindle(&W)"), MainMenu::Brindle);
-    add(pieces, tr("Quaylink(&D)"), MainMenu::Quaylink);
-    QMenu* help = bar->addMenu(tr("ﾍﾙﾌﾟ(&H)"));
-    add(help, tr("Tarnwickのヘルプ(&H)"), MainMenu::Help);
-    help->addSeparator();
-    add(help, tr("Quaylink(&D)"), MainMenu::QuaylinkPage);
-    add(help, tr("Brindle(&W)"), MainMenu::BrindlePage);
-    add(help, tr("更新チェックＱ＆Ａ(&Q)"), MainMenu::QuestionsPage);
-    help->addSeparator();
-    add(help, tr("Tarnwickについて(&A)..."), MainMenu::About);
-    layout()->setMenuBar(bar);
+    // The buttons run the commands of the menus.
+    connect(ui.folderUpdateButton, &QPushButton::clicked, this, &CTarnwickDlg::openLinkUpdate);
+    connect(ui.watchListButton, &QPushButton::clicked, this, &CTarnwickDlg::openWatchList);
+    connect(ui.clearLogButton, &QPushButton::clicked, ui.resultList, &CRenewCheckWnd::clearRows);
+
+    on(ui.actionNewSite, [this] { newSite(); });
+    on(ui.actionWatchList, [this] { openWatchList(); });
+    on(ui.actionClearLog, [this] { m_ui->resultList->clearRows(); });
+    on(ui.actionMailSettings, [this] { openMailSettings(); });
+    on(ui.actionExit, [this] { exit(); });
+    on(ui.actionBrindle, [this] { m_session.siblings().startBrindle(); });
+    on(ui.actionQuaylink, [this] { m_session.siblings().startQuaylink(); });
+    on(ui.actionHelp, [this] { openHelp({}); });
+    // The maker's pages have their sections in the help page.
+    on(ui.actionQuaylinkPage, [this] { openHelp(QStringLiteral("quaylink")); });
+    on(ui.actionBrindlePage, [this] { openHelp(QStringLiteral("brindle")); });
+    on(ui.actionQuestionsPage, [this] { openHelp(QStringLiteral("questions")); });
+    on(ui.actionAbout, [this] { openAbout(); });
+
+    on(ui.actionTrayOpen, [this] { showWindow(); });
+    on(ui.actionTrayExit, [this] { exit(); });
+    on(ui.actionTrayBrindle, [this] { m_session.siblings().startBrindle(); });
+    on(ui.actionTrayQuaylink, [this] { m_session.siblings().startQuaylink(); });
+    on(ui.actionTrayFolderUpdate, [this] { openLinkUpdate(); });
+    on(ui.actionTrayNewSite, [this] { newSite(); });
+    on(ui.actionTrayWatchList, [this] { openWatchList(); });
+    on(ui.actionTrayExitX, [this] { exit(); });
+}
+
+QAction* CTarnwickDlg::action(int id) const {
+    const Ui::CTarnwickDlg& ui = *m_ui;
+    // The menu bar's first: a tray pop-up repeats some of its numbers.
+    const std::pair<int, QAction*> commands[] = {
+        {MainMenu::NewSite, ui.actionNewSite},
+        {MainMenu::WatchList, ui.actionWatchList},
+        {MainMenu::ClearLog, ui.actionClearLog},
+        {MainMenu::MailSettings, ui.actionMailSettings},
+        {MainMenu::Exit, ui.actionExit},
+        {MainMenu::Brindle, ui.actionBrindle},
+        {MainMenu::Quaylink, ui.actionQuaylink},
+        {MainMenu::Help, ui.actionHelp},
+        {MainMenu::QuaylinkPage, ui.actionQuaylinkPage},
+        {MainMenu::BrindlePage, ui.actionBrindlePage},
+        {MainMenu::QuestionsPage, ui.actionQuestionsPage},
+        {MainMenu::About, ui.actionAbout},
+        {TrayMenu::Open, ui.actionTrayOpen},
+        {TrayMenu::FolderUpdate, ui.actionTrayFolderUpdate},
+    };
+    for (const auto& [number, action] : commands) {
+        if (number == id) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+void CTarnwickDlg::command(int id) {
+    if (QAction* chosen = action(id)) {
+        chosen->trigger();
+    }
 }
 
 void CTarnwickDlg::initialise() {
@@ -225,13 +242,12 @@ void CTarnwickDlg::initialise() {
     setWindowTitle(QStringLiteral("Tarnwick ") + QString::fromLatin1(CTarnwickApp::kVersionText));
     m_app.loadSettings();
     setWindowIcon(programIcon());
-    m_resultList->setUp(&m_session.watchList());
+    CRenewCheckWnd* results = m_ui->resultList;
+    results->setUp(&m_session.watchList());
     m_listWatcher = std::make_unique<ListWatcher>(m_prompter);
     m_session.watchList().addObserver(m_listWatcher.get());
     m_sheet->setContext({
-        [this] {
-            return MailServerSettings{m_app.mailServer, m_app.mailPort, m_app.mailAccount};
-        },
+        [this] { return m_session.checks().mailServer(); },
         &m_prompter,
         m_app.codeConverter(),
         m_app.programFolder(),
@@ -239,24 +255,35 @@ void CTarnwickDlg::initialise() {
     // Wide enough that the time, page and result columns are not cut off at the start.
     const QMargins margins = layout()->contentsMargins();
     const int columns =
-        m_resultList->columnWidth(ResultListModel::TimeColumn) +
-        m_resultList->columnWidth(ResultListModel::PageColumn) +
-        m_resultList->columnWidth(ResultListModel::ResultColumn) + 2 * m_resultList->frameWidth() +
-        m_resultList->verticalScrollBar()->sizeHint().width() + margins.left() + margins.right();
+        results->columnWidth(ResultListModel::TimeColumn) +
+        results->columnWidth(ResultListModel::PageColumn) +
+        results->columnWidth(ResultListModel::ResultColumn) + 2 * results->frameWidth() +
+        results->verticalScrollBar()->sizeHint().width() + margins.left() + margins.right();
     resize(std::max(width(), columns), height());
     m_session.setHooks({
         [this] { showWindow(); },
-        [this](const WatchSettings& finished, CWatchList::ItemId itemId) {
-            m_resultList->addResult(finished, itemId);
-        },
         [this](std::optional<FetchSettings> record) { handedOver(std::move(record)); },
     });
     m_prompter.setParentWindow(this);
     m_prompter.setQueued(true);
     watchMessages();
-    m_session.start();
-    m_executor.post([this] { command(Internal::PickUpHandOver); });
-    startAnnounceFeed();
+    m_session.start(results);
+    // Once the window is up: a pending hand-over is picked up, and the window shows itself.
+    m_executor.post([self = QPointer<CTarnwickDlg>(this)] {
+        if (self) {
+            self->m_session.pickUpHandOver();
+        }
+    });
+    m_announcements = std::make_unique<AnnounceFlow>(AnnounceFlow::Services{
+        m_executor,
+        m_app.programFolder(),
+        m_app.paths().configFolder,
+        &m_prompter,
+        m_session.checks().bridge(),
+        this,
+    });
+    m_announcements->start("Tarnwick", announceDefaultLocation(), announceDelayMs(),
+                           m_app.ownVersionNumber(), "free");
 }
 
 void CTarnwickDlg::watchMessages() {
@@ -270,64 +297,16 @@ void CTarnwickDlg::watchMessages() {
     });
     m_app.messageBus().registerPosted(Siblings::kHelperToTarnwick, m_executor, [self] {
         if (self) {
-            self->command(Internal::PickUpHandOver);
+            // The file is read off this thread: a slow or large one must not freeze the window.
+            self->m_session.pickUpHandOver();
         }
     });
 }
 
-void CTarnwickDlg::command(int id) {
-    switch (id) {
-    case MainMenu::NewSite:
-        newSite();
-        break;
-    case MainMenu::WatchList:
-        openWatchList();
-        break;
-    case MainMenu::FolderUpdate:
-        openLinkUpdate();
-        break;
-    case MainMenu::MailSettings:
-        openMailSettings();
-        break;
-    case MainMenu::ClearLog:
-        m_resultList->clearRows();
-        break;
-    case MainMenu::Exit:
-        removeTrayIcon();
-        m_inTray = false;
-        reject();
-        break;
-    case MainMenu::Brindle:
-        m_session.siblings().startBrindle();
-        break;
-    case MainMenu::Quaylink:
-        m_session.siblings().startQuaylink();
-        break;
-    case MainMenu::Help:
-        openHelp({});
-        break;
-    case MainMenu::QuaylinkPage:
-    case MainMenu::BrindlePage:
-    case MainMenu::QuestionsPage:
-        openHelp(sectionOf(id));
-        break;
-    case MainMenu::About: {
-        AboutDialog about(this);
-        about.exec();
-        break;
-    }
-    case TrayMenu::Open:
-        showWindow();
-        break;
-    case Internal::PickUpHandOver:
-        pickUpHandOver();
-        break;
-    case Internal::MoveToTray:
-        moveToTray();
-        break;
-    default:
-        break;
-    }
+void CTarnwickDlg::exit() {
+    removeTrayIcon();
+    m_inTray = false;
+    reject();
 }
 
 void CTarnwickDlg::showWindow() {
@@ -342,7 +321,7 @@ void CTarnwickDlg::showWindow() {
 
 void CTarnwickDlg::moveToTray() {
     if (m_inTray) {
-        command(MainMenu::Exit);
+        exit();
         return;
     }
     addTrayIcon();
@@ -378,12 +357,11 @@ void CTarnwickDlg::endSession() {
     // The loop that queued messages would wait for is ending: a failed save says so at once.
     // Workers waiting on this thread are let go before the session waits for a running check.
     m_prompter.setQueued(false);
-    if (m_announceDlg) {
-        m_announceDlg->done(CAnnounceDlg::kLater);
-    }
+    m_sheetQueue->close();
+    m_announcements->closeQuestion();
     m_session.shutdown();
     // After the executor has closed: a worker waiting on its question is let go at once.
-    m_announceFeed.reset();
+    m_announcements->end();
 }
 
 void CTarnwickDlg::changeEvent(QEvent* event) {
@@ -452,7 +430,7 @@ void CTarnwickDlg::trayActivated(int reason) {
         m_trayClick->start(QApplication::doubleClickInterval());
         break;
     case QSystemTrayIcon::Context:
-        openTrayMenu(0);
+        openTrayMenu(*m_trayRightMenu);
         break;
     case QSystemTrayIcon::DoubleClick:
         m_trayClick->stop();
@@ -463,22 +441,7 @@ void CTarnwickDlg::trayActivated(int reason) {
     }
 }
 
-void CTarnwickDlg::openTrayMenu(int which) {
-    QMenu menu;
-    const auto add = [&menu](const QString& text, int id) { menu.addAction(text)->setData(id); };
-    if (which == 0) {
-        add(tr("開く"), TrayMenu::Open);
-        add(tr("Tarnwickを終了"), TrayMenu::Exit);
-        menu.addSeparator();
-        add(tr("Brindle"), TrayMenu::Brindle);
-        add(tr("Quaylink"), TrayMenu::Quaylink);
-    } else {
-        add(tr("フォルダ更新"), TrayMenu::FolderUpdate);
-        add(tr("新規サイト"), TrayMenu::NewSite);
-        add(tr("ウォッチリスト変更"), TrayMenu::WatchList);
-        menu.addSeparator();
-        add(tr("Tarnwickを終了(&X)"), TrayMenu::Exit);
-    }
+void CTarnwickDlg::openTrayMenu(QMenu& menu) {
     QPoint point = QCursor::pos();
     QScreen* screen = QGuiApplication::screenAt(point);
     if (!screen) {
@@ -489,14 +452,8 @@ void CTarnwickDlg::openTrayMenu(int which) {
         point.setX(std::clamp(point.x(), area.left(), area.right()));
         point.setY(std::clamp(point.y(), area.top(), area.bottom()));
     }
-    if (QAction* chosen = menu.exec(point)) {
-        command(chosen->data().toInt());
-    }
-}
-
-void CTarnwickDlg::pickUpHandOver() {
-    // The file is read off this thread: a slow or large one must not freeze the window.
-    m_session.pickUpHandOver();
+    // The chosen action runs its command itself.
+    menu.exec(point);
 }
 
 void CTarnwickDlg::handedOver(std::optional<FetchSettings> record) {
@@ -512,85 +469,37 @@ void CTarnwickDlg::newSite(const FetchSettings* record) {
     if (record) {
         static_cast<FetchSettings&>(item) = *record;
     }
-    openSheet(item, 0);
+    m_sheetQueue->openNew(item);
 }
 
 void CTarnwickDlg::editItem(WatchItemId id) {
-    if (m_sheetOpen) {
-        // Looked up when it is time: the item may change, go, or (added during a check) arrive.
-        m_heldSheetRequests.push_back([this, id] { editItem(id); });
-        return;
-    }
-    const int position = m_session.watchList().positionOf(id);
-    if (position >= 0) {
-        openSheet(m_session.watchList().itemAt(position), id);
-    }
+    m_sheetQueue->openItem(id);
 }
 
 void CTarnwickDlg::openSheet(const WatchSettings& item, WatchItemId id) {
     if (m_ended) {
         return;
     }
-    if (m_sheetOpen) {
-        // Loading it now would throw away what the user is typing in the open sheet.
-        m_heldSheetRequests.push_back(
-            [this, item, id] { id == 0 ? openSheet(item, 0) : editItem(id); });
-        return;
-    }
-    m_sheetOpen = true;
-    ++m_sheetOpenings;
     m_sheet->loadItem(item, id);
     m_sheet->exec();
-    m_sheetOpen = false;
-    if (!m_heldSheetRequests.empty()) {
-        // After this opening has fully ended, from the loop.
-        m_executor.post([self = QPointer<CTarnwickDlg>(this)] {
-            if (self) {
-                self->runHeldSheetRequest();
-            }
-        });
-    }
-}
-
-void CTarnwickDlg::runHeldSheetRequest() {
-    // A request whose item has gone opens nothing: the next one is taken at once. One that
-    // opens the sheet takes the rest along when it closes.
-    const int openings = m_sheetOpenings;
-    while (!m_sheetOpen && openings == m_sheetOpenings && !m_heldSheetRequests.empty()) {
-        std::function<void()> request = std::move(m_heldSheetRequests.front());
-        m_heldSheetRequests.pop_front();
-        request();
-    }
 }
 
 void CTarnwickDlg::siteDefined(const WatchSettings& item, WatchItemId id) {
-    if (item.targetUrl.empty()) {
-        return;
-    }
-    WatchSettings prepared = item;
-    computeNextCheck(prepared, false, SystemClock::instance(), &m_prompter);
-    CWatchList& list = m_session.watchList();
-    if (id == 0) {
-        list.add(prepared);
-    } else if (!list.replaceById(id, prepared)) {
-        list.add(prepared);
-        ListWatcher::tellEditKeptAsNew(m_prompter);
+    m_session.checks().defineItem(item, id);
+}
+
+void CTarnwickDlg::showItem(WatchItemId id) {
+    if (const std::optional<WatchSettings> item = m_session.checks().item(id)) {
+        display(DisplayKind::Record, *item);
     }
 }
 
 void CTarnwickDlg::openMailSettings() {
-    CMailServerDlg dialog({m_app.mailServer, m_app.mailPort, m_app.mailAccount}, this,
-                          m_app.codeConverter());
-    if (dialog.exec() != QDialog::Accepted) {
-        return;
+    CheckSession& checks = m_session.checks();
+    CMailServerDlg dialog(checks.mailServer(), this, m_app.codeConverter());
+    if (dialog.exec() == QDialog::Accepted) {
+        checks.setMailServer(dialog.values());
     }
-    const MailServerSettings& settings = dialog.values();
-    m_app.mailServer = settings.server;
-    m_app.mailPort = settings.port;
-    m_app.mailAccount = settings.account;
-    m_session.setMailServer(settings);
-    // At once, not only at exit: a crash must not take the user's settings with it.
-    m_app.saveSettings();
 }
 
 void CTarnwickDlg::openWatchList() {
@@ -606,6 +515,8 @@ void CTarnwickDlg::openWatchList() {
         Qt::QueuedConnection);
     connect(
         &dialog, &WatchListDialog::newRequested, this, [this] { newSite(); }, Qt::QueuedConnection);
+    connect(&dialog, &WatchListDialog::removeRequested, this,
+            [this](WatchItemId id) { m_session.checks().removeItem(id); });
     dialog.exec();
     m_watchListDialog = nullptr;
 }
@@ -647,49 +558,9 @@ bool CTarnwickDlg::imageCheck(const std::string& address) {
     return true;
 }
 
-void CTarnwickDlg::startAnnounceFeed() {
-    const QPointer<CTarnwickDlg> self(this);
-    m_announceFeed = std::make_unique<CAnnounceFeed>(CAnnounceFeed::Services{
-        m_executor,
-        m_app.programFolder(),
-        m_app.paths().configFolder,
-        &m_prompter,
-        [self] { return self ? self->askAnnouncement() : CAnnounceFeed::Answer::Later; },
-        [self](const std::string* announcedUrl) {
-            if (self) {
-                self->announced(announcedUrl);
-            }
-        },
-    });
-    m_announceFeed->create("Tarnwick", announceDefaultLocation());
-    m_announceFeed->start(announceDelayMs(), m_app.ownVersionNumber(), "free");
-}
-
-CAnnounceFeed::Answer CTarnwickDlg::askAnnouncement() {
-    if (m_ended) {
-        return CAnnounceFeed::Answer::Later;
-    }
-    auto* dialog = new CAnnounceDlg(this);
-    m_announceDlg = dialog;
-    if (announceAnswersItself()) {
-        QTimer::singleShot(0, dialog, [dialog] { dialog->yesButton()->click(); });
-    }
-    const int result = dialog->exec();
-    // The window may have ended while the dialog was open: it then counts as another time.
-    const bool ended = m_ended || !m_announceDlg;
-    delete m_announceDlg;
-    return ended ? CAnnounceFeed::Answer::Later : CAnnounceDlg::answerFor(result);
-}
-
-void CTarnwickDlg::announced(const std::string* announcedUrl) {
-    if (announcedUrl) {
-        FetchSettings record;
-        record.targetUrl = *announcedUrl;
-        record.itemTag = "__Watch_Ann";
-        m_session.display(record);
-    }
-    // The address lives in the feed: it goes only after the display bridge has its copy.
-    m_announceFeed.reset();
+void CTarnwickDlg::openAbout() {
+    AboutDialog about(this);
+    about.exec();
 }
 
 void CTarnwickDlg::openHelp(const QString& section) {

@@ -1,21 +1,23 @@
 #pragma once
 
-#include "feed/CAnnounceFeed.h"
 #include "ports/WatchListObserver.h"
 #include "records/FetchSettings.h"
 
 #include <QDialog>
-#include <QPointer>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+
+namespace Ui {
+class CTarnwickDlg;
+}
 
 namespace tw {
 class CTarnwickApp;
@@ -25,10 +27,11 @@ class WatchSettings;
 
 namespace tw::gui {
 
-class CAnnounceDlg;
+class AnnounceFlow;
 class CDefineSheet;
 class CRenewCheckWnd;
 class GuiPrompter;
+class SheetQueue;
 class WatchListDialog;
 class WindowSession;
 
@@ -38,7 +41,7 @@ class WindowSession;
 class CTarnwickDlg : public QDialog {
     Q_OBJECT
 public:
-    /// Commands of the menu bar and the buttons.
+    /// Command numbers of the menu bar and the buttons.
     struct MainMenu {
         static constexpr int NewSite = 1003;
         static constexpr int WatchList = 1004;
@@ -54,7 +57,7 @@ public:
         static constexpr int QuestionsPage = 32779;
         static constexpr int About = 32773;
     };
-    /// Commands of the two tray pop-ups.
+    /// Command numbers of the two tray pop-ups.
     struct TrayMenu {
         static constexpr int Open = 32800;
         static constexpr int Exit = 32771;
@@ -63,11 +66,6 @@ public:
         static constexpr int FolderUpdate = 1010;
         static constexpr int NewSite = 1003;
         static constexpr int WatchList = 1004;
-    };
-    /// Commands the window sends itself.
-    struct Internal {
-        static constexpr int PickUpHandOver = 32785;
-        static constexpr int MoveToTray = 1007;
     };
     /// What a display request carries.
     enum class DisplayKind { Record = 0, Address = 1, ImageCheck = 2 };
@@ -81,8 +79,14 @@ public:
     /// Ends the session if the window never ended its run.
     ~CTarnwickDlg() override;
 
-    /// Runs a command of the menu bar, the buttons, the tray pop-ups or an internal one.
+    /// The menu or button action carrying command number `id` (the menu bar's where a tray
+    /// pop-up has one with the same number); null for another number.
+    QAction* action(int id) const;
+    /// Triggers the action carrying command number `id`, as a click on it would.
     void command(int id);
+
+    /// Exit: removes the tray icon and ends the program.
+    void exit();
     /// Shows the window from the tray or wherever it is and brings it to the front.
     void showWindow();
     /// Minimise: hide into the tray; a second time (already in the tray) it means Exit.
@@ -93,7 +97,7 @@ public:
     bool imageCheck(const std::string& address);
 
     bool inTray() const { return m_inTray; }
-    CRenewCheckWnd& resultList() { return *m_resultList; }
+    CRenewCheckWnd& resultList() const;
     /// Desktops without a tray minimise normally; tests decide for themselves.
     void setTrayAvailable(std::function<bool()> available) {
         m_trayAvailable = std::move(available);
@@ -103,8 +107,7 @@ public:
     void newSite(const FetchSettings* record = nullptr);
     /// Opens the sheet on the watch list's item `id` (held as newSite() is).
     void editItem(WatchItemId id);
-    /// Takes the sheet's confirmed item into the watch list: a new one is appended, an edited
-    /// one replaces its item, found by id; an item without an address is dropped.
+    /// Takes the sheet's confirmed item into the watch list through the check session.
     void siteDefined(const WatchSettings& item, WatchItemId id);
     CDefineSheet& defineSheet() const { return *m_sheet; }
     /// The watch list dialog while it is open, else null.
@@ -119,50 +122,44 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void buildWidgets();
-    void buildMenuBar();
+    void setUpWidgets();
+    void connectActions();
     void initialise();
     void watchMessages();
     void addTrayIcon();
     void removeTrayIcon();
     void trayActivated(int reason);
-    void openTrayMenu(int which);
-    void pickUpHandOver();
+    void openTrayMenu(QMenu& menu);
     void handedOver(std::optional<FetchSettings> record);
     void openHelp(const QString& section);
+    void openAbout();
     void openLinkUpdate();
     void endSession();
     void openWatchList();
     void openMailSettings();
     void openSheet(const WatchSettings& item, WatchItemId id);
-    void runHeldSheetRequest();
-    void startAnnounceFeed();
-    CAnnounceFeed::Answer askAnnouncement();
-    void announced(const std::string* announcedUrl);
+    void showItem(WatchItemId id);
 
+    std::unique_ptr<Ui::CTarnwickDlg> m_ui;
     CTarnwickApp& m_app;
     WindowSession& m_session;
     Executor& m_executor;
     GuiPrompter& m_prompter;
-    CRenewCheckWnd* m_resultList = nullptr;
+    QMenu* m_trayRightMenu = nullptr;
+    QMenu* m_trayLeftMenu = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     QTimer* m_trayClick = nullptr;
     std::function<bool()> m_trayAvailable;
     std::optional<FetchSettings> m_pendingNewSite;
     CDefineSheet* m_sheet = nullptr;
+    std::unique_ptr<SheetQueue> m_sheetQueue;
     WatchListDialog* m_watchListDialog = nullptr;
-    /// Sheet openings asked for while it was open, in the order asked.
-    std::deque<std::function<void()>> m_heldSheetRequests;
-    bool m_sheetOpen = false;
-    int m_sheetOpenings = 0;
     class ListWatcher;
     std::unique_ptr<ListWatcher> m_listWatcher;
     bool m_inTray = false;
     bool m_ended = false;
     bool m_sessionEnded = false;
-    /// The announcement feed until its result has arrived or the window ends.
-    std::unique_ptr<CAnnounceFeed> m_announceFeed;
-    QPointer<CAnnounceDlg> m_announceDlg;
+    std::unique_ptr<AnnounceFlow> m_announcements;
 };
 
 } // namespace tw::gui

@@ -106,8 +106,7 @@ int runWindow(int& argc, char** argv) {
         WindowSession session(app, executor, prompter, mailProgress);
         CTarnwickDlg window(app, session, executor, prompter);
         QObject::connect(&window, &QDialog::finished, &application, &QApplication::quit);
-        const TerminationWatch termination(
-            [&window] { window.command(CTarnwickDlg::MainMenu::Exit); });
+        const TerminationWatch termination([&window] { window.exit(); });
         window.show();
         QApplication::exec();
     });

@@ -21,9 +21,11 @@ namespace {
 /// which takes them from any thread.
 class SessionWindowPort : public MainWindowPort {
 public:
-    SessionWindowPort(Executor& executor, const std::function<void()>& popUp,
-                      std::optional<CheckSession>& session)
-        : m_executor(executor), m_popUp(popUp), m_session(session) {}
+    SessionWindowPort(Executor& executor, const std::function<void()>& popUp)
+        : m_executor(executor), m_popUp(popUp) {}
+
+    /// The session whose bridge shows the pages; it is made after this port, which it calls.
+    void setBridge(CHLPCall* bridge) { m_bridge = bridge; }
 
     void popUp() override {
         (void)m_executor.send([this] {
@@ -32,20 +34,17 @@ public:
             }
         });
     }
-    void showItem(const WatchSettings& item) override { bridge().display(item); }
+    void showItem(const WatchSettings& item) override { m_bridge->display(item); }
     void showAddress(const std::string& address) override {
         FetchSettings record;
         record.targetUrl = address;
-        bridge().display(record);
+        m_bridge->display(record);
     }
 
 private:
-    // The checker that calls this exists only inside the session.
-    CHLPCall& bridge() { return m_session->bridge(); }
-
     Executor& m_executor;
     const std::function<void()>& m_popUp;
-    std::optional<CheckSession>& m_session;
+    CHLPCall* m_bridge = nullptr;
 };
 
 } // namespace
@@ -53,43 +52,22 @@ private:
 struct WindowSession::Parts {
     Parts(CTarnwickApp& app, Executor& executor, Prompter& prompter, MailProgress& mailProgress,
           Shell* shell, SoundPlayer* sound)
-        : app(app), executor(executor), prompter(prompter), mailProgress(mailProgress),
-          ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
+        : executor(executor), ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
           ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
           shell(shell ? *shell : *ownShell), sound(sound ? *sound : *ownSound),
-          siblings(app, this->shell), windowPort(executor, hooks.popUp, session),
-          handOver(siblings, executor, [this](std::optional<FetchSettings> record) {
-              if (hooks.handedOver) {
-                  hooks.handedOver(std::move(record));
-              }
-          }) {}
-
-    /// The check session takes the mail settings when it is made, so it is made on first use,
-    /// after the window has read the settings file.
-    CheckSession& build() {
-        if (!session) {
-            session.emplace(
-                app, prompter, &windowPort, executor, mailProgress,
-                [this](const WatchSettings& finished) { report(finished); }, nullptr, &shell,
-                &sound);
-        }
-        return *session;
+          siblings(app, this->shell), windowPort(executor, hooks.popUp),
+          handOver(siblings, executor,
+                   [this](std::optional<FetchSettings> record) {
+                       if (hooks.handedOver) {
+                           hooks.handedOver(std::move(record));
+                       }
+                   }),
+          session(app, prompter, &windowPort, executor, mailProgress, nullptr, &this->shell,
+                  &this->sound) {
+        windowPort.setBridge(&session.bridge());
     }
 
-    void report(const WatchSettings& finished) {
-        if (!hooks.checkDone) {
-            return;
-        }
-        // Still the checked item: the list moves on only once it takes the copy back.
-        const CWatchList& list = session->watchList();
-        const int current = list.current();
-        hooks.checkDone(finished, current >= 0 ? list.idAt(current) : 0);
-    }
-
-    CTarnwickApp& app;
     Executor& executor;
-    Prompter& prompter;
-    MailProgress& mailProgress;
     Hooks hooks;
     std::unique_ptr<Shell> ownShell;
     std::unique_ptr<SoundPlayer> ownSound;
@@ -99,7 +77,7 @@ struct WindowSession::Parts {
     SessionWindowPort windowPort;
     HandOverPickUp handOver;
     // Last: its checker calls the port, and its bridge hands pages over until it is gone.
-    std::optional<CheckSession> session;
+    CheckSession session;
     bool started = false;
     bool closed = false;
     bool stopResult = true;
@@ -117,12 +95,12 @@ void WindowSession::setHooks(Hooks hooks) {
     m_parts->hooks = std::move(hooks);
 }
 
-void WindowSession::start() {
+void WindowSession::start(CheckReceiver* results) {
     if (m_parts->started || m_parts->closed) {
         return;
     }
     m_parts->started = true;
-    m_parts->build().start();
+    m_parts->session.start(results);
 }
 
 bool WindowSession::shutdown() {
@@ -137,14 +115,18 @@ bool WindowSession::shutdown() {
         parts.executor.close();
         return parts.stopResult;
     }
-    parts.stopResult = parts.session->stop();
+    parts.stopResult = parts.session.stop();
     // Pages still queued go to the browser now, while no worker can wait on this thread.
-    parts.session->bridge().stop();
+    parts.session.bridge().stop();
     return parts.stopResult;
 }
 
+CheckSession& WindowSession::checks() {
+    return m_parts->session;
+}
+
 CWatchList& WindowSession::watchList() {
-    return m_parts->build().watchList();
+    return m_parts->session.watchList();
 }
 
 Siblings& WindowSession::siblings() {
@@ -158,11 +140,7 @@ void WindowSession::pickUpHandOver() {
 }
 
 void WindowSession::display(const FetchSettings& record) {
-    m_parts->build().bridge().display(record);
-}
-
-void WindowSession::setMailServer(const MailServerSettings& settings) {
-    m_parts->build().setMailServer(settings);
+    m_parts->session.bridge().display(record);
 }
 
 } // namespace tw::gui

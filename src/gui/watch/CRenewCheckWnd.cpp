@@ -4,6 +4,7 @@
 #include "records/WatchSettings.h"
 #include "watch/ResultText.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -49,7 +50,11 @@ protected:
 
 } // namespace
 
-CRenewCheckWnd::CRenewCheckWnd(QWidget* parent) : QTreeView(parent), m_model(this) {
+CRenewCheckWnd::CRenewCheckWnd(QWidget* parent)
+    : QTreeView(parent), m_model(this), m_showSite(new QAction(tr("サイトを表示"), this)),
+      m_showFile(new QAction(tr("ファイルを表示"), this)),
+      m_imageCheck(new QAction(tr("画像チェック"), this)),
+      m_editItem(new QAction(tr("アイテム編集"), this)) {
     setHeader(new PlainHeader(this));
     setModel(&m_model);
     setRootIsDecorated(false);
@@ -60,7 +65,28 @@ CRenewCheckWnd::CRenewCheckWnd(QWidget* parent) : QTreeView(parent), m_model(thi
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     header()->setStretchLastSection(false);
-    connect(this, &QAbstractItemView::doubleClicked, this, [this] { command(ShowSite); });
+
+    connect(m_showSite, &QAction::triggered, this, [this] {
+        if (const auto id = selectedItem()) {
+            emit showSiteRequested(*id);
+        }
+    });
+    connect(m_showFile, &QAction::triggered, this, [this] {
+        if (const std::string file = selectedFile(); !file.empty()) {
+            emit showAddressRequested(file);
+        }
+    });
+    connect(m_imageCheck, &QAction::triggered, this, [this] {
+        if (const std::string file = selectedFile(); !file.empty()) {
+            emit imageCheckRequested(file);
+        }
+    });
+    connect(m_editItem, &QAction::triggered, this, [this] {
+        if (const auto id = selectedItem()) {
+            emit editRequested(*id);
+        }
+    });
+    connect(this, &QAbstractItemView::doubleClicked, m_showSite, &QAction::trigger);
 }
 
 void CRenewCheckWnd::setUp(const CWatchList* watchList) {
@@ -80,7 +106,11 @@ void CRenewCheckWnd::addResult(const WatchSettings& finished, CWatchList::ItemId
                      stateOf(finished.lastResult), itemId});
 }
 
-std::optional<int> CRenewCheckWnd::selectedPosition() const {
+void CRenewCheckWnd::checkDone(WatchSettings finishedCopy, WatchItemId itemId) {
+    addResult(finishedCopy, itemId);
+}
+
+std::optional<WatchItemId> CRenewCheckWnd::selectedItem() const {
     if (!m_watchList) {
         return std::nullopt;
     }
@@ -96,41 +126,35 @@ std::optional<int> CRenewCheckWnd::selectedPosition() const {
     if (row.time.isEmpty() || !row.time.front().isDigit()) {
         return std::nullopt;
     }
-    const int position = m_watchList->positionOf(row.itemId);
-    if (position < 0) {
+    if (m_watchList->positionOf(row.itemId) < 0) {
         return std::nullopt;
     }
-    return position;
+    return row.itemId;
+}
+
+std::string CRenewCheckWnd::selectedFile() const {
+    const std::optional<WatchItemId> id = selectedItem();
+    return id ? m_watchList->itemAt(m_watchList->positionOf(*id)).destFile : std::string();
+}
+
+QAction* CRenewCheckWnd::action(int id) const {
+    const std::pair<int, QAction*> commands[] = {
+        {ShowSite, m_showSite},
+        {ShowFile, m_showFile},
+        {ImageCheck, m_imageCheck},
+        {EditItem, m_editItem},
+    };
+    for (const auto& [number, action] : commands) {
+        if (number == id) {
+            return action;
+        }
+    }
+    return nullptr;
 }
 
 void CRenewCheckWnd::command(int id) {
-    const std::optional<int> position = selectedPosition();
-    if (!position) {
-        return;
-    }
-    switch (id) {
-    case ShowSite:
-        emit showSiteRequested(*position);
-        break;
-    case ShowFile: {
-        const std::string file = m_watchList->itemAt(*position).destFile;
-        if (!file.empty()) {
-            emit showAddressRequested(file);
-        }
-        break;
-    }
-    case ImageCheck: {
-        const std::string file = m_watchList->itemAt(*position).destFile;
-        if (!file.empty()) {
-            emit imageCheckRequested(file);
-        }
-        break;
-    }
-    case EditItem:
-        emit editRequested(*position);
-        break;
-    default:
-        break;
+    if (QAction* chosen = action(id)) {
+        chosen->trigger();
     }
 }
 
@@ -138,7 +162,7 @@ void CRenewCheckWnd::keyPressEvent(QKeyEvent* event) {
     // Enter shows the page as a double-click does, and must not reach the dialog.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        command(ShowSite);
+        m_showSite->trigger();
         event->accept();
         return;
     }
@@ -148,19 +172,8 @@ void CRenewCheckWnd::keyPressEvent(QKeyEvent* event) {
 void CRenewCheckWnd::contextMenuEvent(QContextMenuEvent* event) {
     // The press has already selected the row under the pointer.
     QMenu menu(this);
-    const std::pair<int, QString> entries[] = {
-        {ShowSite, tr("サイトを表示")},
-        {ShowFile, tr("ファイルを表示")},
-        {ImageCheck, tr("画像チェック")},
-        {EditItem, tr("アイテム編集")},
-    };
-    for (const auto& [id, text] : entries) {
-        QAction* action = menu.addAction(text);
-        action->setData(id);
-    }
-    if (QAction* chosen = menu.exec(event->globalPos())) {
-        command(chosen->data().toInt());
-    }
+    menu.addActions({m_showSite, m_showFile, m_imageCheck, m_editItem});
+    menu.exec(event->globalPos());
 }
 
 } // namespace tw::gui

@@ -2,9 +2,11 @@
 #include "app/CheckSession.h"
 #include "net/CollectingMailProgress.h"
 #include "records/WatchSettings.h"
+#include "support/FakeClock.h"
 #include "support/FakePrompter.h"
 #include "support/ManualExecutor.h"
 #include "support/TempFolder.h"
+#include "watch/Schedule.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -16,6 +18,55 @@ namespace tw {
 namespace {
 
 using test::TempFolder;
+
+/// The front end's side: what arrived, on which thread, for which item.
+class RecordingReceiver : public CheckReceiver {
+public:
+    void checkDone(WatchSettings finished, WatchItemId itemId) override {
+        threads.push_back(std::this_thread::get_id());
+        results.push_back(std::move(finished));
+        ids.push_back(itemId);
+    }
+    std::vector<WatchSettings> results;
+    std::vector<std::thread::id> threads;
+    std::vector<WatchItemId> ids;
+};
+
+/// The edits the list reports, in order.
+class RecordingObserver : public WatchListObserver {
+public:
+    void itemAdded(WatchItemId id) override { events.push_back("added " + std::to_string(id)); }
+    void itemReplaced(WatchItemId id) override {
+        events.push_back("replaced " + std::to_string(id));
+    }
+    void editedItemWasGone(WatchItemId gone, WatchItemId added) override {
+        events.push_back("gone " + std::to_string(gone) + " as " + std::to_string(added));
+    }
+    std::vector<std::string> events;
+};
+
+/// Waits until `condition` holds, at most ten seconds.
+template <typename Condition>
+bool waitUntil(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+WatchSettings dailyAtOne(const std::string& name) {
+    WatchSettings item;
+    item.name = name;
+    item.targetUrl = "http://127.0.0.1:9/" + name + ".html";
+    item.schedule = "daily";
+    item.timing = "defined";
+    item.timeValue = 3600;
+    return item;
+}
 
 class CheckSessionTest : public ::testing::Test {
 protected:
@@ -54,24 +105,23 @@ protected:
 
 TEST_F(CheckSessionTest, FinishedCopyArrivesOnTheOwnersThreadAndTheListIsSavedAtStop) {
     CTarnwickApp app(m_prompter, paths());
-    std::vector<WatchSettings> results;
-    std::vector<std::thread::id> threads;
-    CheckSession session(app, m_prompter, nullptr, m_executor, m_progress,
-                         [&](WatchSettings finished) {
-                             threads.push_back(std::this_thread::get_id());
-                             results.push_back(std::move(finished));
-                         });
+    RecordingReceiver receiver;
+    CheckSession session(app, m_prompter, nullptr, m_executor, m_progress);
     int scheduled = 0;
     session.setScheduledCallback([&] { ++scheduled; });
-    EXPECT_TRUE(session.start());
+    EXPECT_TRUE(session.start(&receiver));
     EXPECT_EQ(scheduled, 1);
     ASSERT_EQ(session.watchList().count(), 1);
 
     ASSERT_TRUE(m_executor.runNext());
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(threads[0], std::this_thread::get_id());
+    ASSERT_EQ(receiver.results.size(), 1u);
+    const std::vector<WatchSettings>& results = receiver.results;
+    EXPECT_EQ(receiver.threads[0], std::this_thread::get_id());
     EXPECT_EQ(results[0].name, "page");
     EXPECT_NE(results[0].lastCheck, 0);
+    // Named by the list's id of the item, not by a position.
+    EXPECT_EQ(receiver.ids[0], session.watchList().idAt(0));
+    EXPECT_NE(receiver.ids[0], CheckReceiver::kArmedItem);
     EXPECT_EQ(scheduled, 2);
     // The list has its item back; the result is saved together with later ones.
     EXPECT_EQ(session.watchList().itemAt(0).lastCheck, results[0].lastCheck);
@@ -91,23 +141,136 @@ TEST_F(CheckSessionTest, FinishedCopyArrivesOnTheOwnersThreadAndTheListIsSavedAt
 TEST_F(CheckSessionTest, TasksLeftInTheExecutorOutliveTheSessionHarmlessly) {
     CTarnwickApp app(m_prompter, paths());
     {
-        CheckSession session(app, m_prompter, nullptr, m_executor, m_progress, {});
-        session.start();
+        CheckSession session(app, m_prompter, nullptr, m_executor, m_progress);
+        session.start(nullptr);
         ASSERT_TRUE(m_executor.runNext());
         ASSERT_FALSE(m_executor.delays().empty());
     }
     EXPECT_GE(m_executor.runDelayed(), 1);
 }
 
-TEST_F(CheckSessionTest, MailSettingsReachTheApplicationAndTheSnapshot) {
+TEST_F(CheckSessionTest, MailSettingsLiveInTheApplicationAndAreSavedAtOnce) {
     CTarnwickApp app(m_prompter, paths());
-    app.mailServer = "first.example.test";
-    CheckSession session(app, m_prompter, nullptr, m_executor, m_progress, {});
+    app.setMailServer({"first.example.test", 25, ""});
+    CheckSession session(app, m_prompter, nullptr, m_executor, m_progress);
     EXPECT_EQ(session.mailServer().server, "first.example.test");
-    session.setMailServer({"second.example.test", 587, "me@example.test"});
+    EXPECT_TRUE(session.setMailServer({"second.example.test", 587, "me@example.test"}));
     EXPECT_EQ(session.mailServer().port, 587);
-    EXPECT_EQ(app.mailServer, "second.example.test");
-    EXPECT_EQ(app.mailAccount, "me@example.test");
+    EXPECT_EQ(app.mailServer().server, "second.example.test");
+    EXPECT_EQ(app.mailServer().account, "me@example.test");
+    // The checker reads them from the application at each mail.
+    EXPECT_EQ(app.mailSettings().snapshot().server, "second.example.test");
+
+    // Written at once: a crash before the end does not lose them.
+    CTarnwickApp reader(m_prompter, paths());
+    EXPECT_TRUE(reader.loadSettings());
+    EXPECT_EQ(reader.mailServer().server, "second.example.test");
+    EXPECT_EQ(reader.mailServer().port, 587);
+}
+
+// Items the user defines are scheduled on the session's clock, which the checker and the list
+// use too, not on the system's.
+TEST_F(CheckSessionTest, ADefinedItemIsScheduledOnTheSessionsClock) {
+    std::filesystem::remove(m_temp / "home/WatchList.twl");
+    const std::time_t midnight = localMidnight(2001, 3, 4);
+    test::FakeClock clock(midnight + 12 * 3600);
+    CTarnwickApp app(m_prompter, paths());
+    CheckSession session(app, m_prompter, nullptr, m_executor, m_progress, &clock);
+    ASSERT_TRUE(session.start(nullptr));
+
+    const WatchItemId id = session.defineItem(dailyAtOne("a"), 0);
+    ASSERT_NE(id, 0u);
+    const std::optional<WatchSettings> stored = session.item(id);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->nextCheck, midnight + 3600);
+    session.stop();
+}
+
+TEST_F(CheckSessionTest, DefineAddsReplacesByIdAndDropsAnItemWithoutAddress) {
+    std::filesystem::remove(m_temp / "home/WatchList.twl");
+    CTarnwickApp app(m_prompter, paths());
+    CheckSession session(app, m_prompter, nullptr, m_executor, m_progress);
+    ASSERT_TRUE(session.start(nullptr));
+    RecordingObserver observer;
+    session.watchList().addObserver(&observer);
+
+    const WatchItemId a = session.defineItem(dailyAtOne("a"), 0);
+    const WatchItemId b = session.defineItem(dailyAtOne("b"), 0);
+    EXPECT_EQ(session.watchList().count(), 2);
+    EXPECT_EQ(session.defineItem(dailyAtOne("a2"), a), a);
+    EXPECT_EQ(session.item(a)->name, "a2");
+    EXPECT_EQ(session.watchList().positionOf(a), 0);
+
+    WatchSettings empty = dailyAtOne("empty");
+    empty.targetUrl.clear();
+    EXPECT_EQ(session.defineItem(empty, 0), 0u);
+    EXPECT_EQ(session.defineItem(empty, b), 0u);
+    EXPECT_EQ(session.item(b)->name, "b");
+    EXPECT_EQ(session.watchList().count(), 2);
+    EXPECT_EQ(observer.events,
+              (std::vector<std::string>{"added " + std::to_string(a), "added " + std::to_string(b),
+                                        "replaced " + std::to_string(a)}));
+    // Saved with the edits (those that come together at most a fifth of a second later).
+    m_executor.runDelayed();
+    EXPECT_NE(TempFolder::readFile(m_temp / "home/WatchList.twl").find("a2.html"),
+              std::string::npos);
+    session.watchList().removeObserver(&observer);
+    session.stop();
+}
+
+// The sheet was open on an item that another row's deletion took away: the user's settings are
+// added as a new item, and the observers hear it, as when the deletion was queued during a check.
+TEST_F(CheckSessionTest, AnEditWhoseItemHasGoneIsAddedAndTheObserversHearIt) {
+    std::filesystem::remove(m_temp / "home/WatchList.twl");
+    CTarnwickApp app(m_prompter, paths());
+    CheckSession session(app, m_prompter, nullptr, m_executor, m_progress);
+    ASSERT_TRUE(session.start(nullptr));
+    RecordingObserver observer;
+    session.watchList().addObserver(&observer);
+
+    const WatchItemId a = session.defineItem(dailyAtOne("a"), 0);
+    EXPECT_TRUE(session.removeItem(a));
+    EXPECT_FALSE(session.removeItem(a));
+    const WatchItemId added = session.defineItem(dailyAtOne("a2"), a);
+    EXPECT_NE(added, a);
+    EXPECT_NE(added, 0u);
+    EXPECT_EQ(session.item(added)->name, "a2");
+    EXPECT_FALSE(session.item(a));
+    ASSERT_EQ(observer.events.size(), 3u);
+    EXPECT_EQ(observer.events[1], "added " + std::to_string(added));
+    EXPECT_EQ(observer.events[2], "gone " + std::to_string(a) + " as " + std::to_string(added));
+    session.watchList().removeObserver(&observer);
+    session.stop();
+}
+
+// While a check holds the list, the removal and the edit wait for it, in the order made.
+TEST_F(CheckSessionTest, EditsDuringACheckWaitForItAndAGoneItemIsStillKept) {
+    CTarnwickApp app(m_prompter, paths());
+    RecordingReceiver receiver;
+    CheckSession session(app, m_prompter, nullptr, m_executor, m_progress);
+    ASSERT_TRUE(session.start(&receiver));
+    RecordingObserver observer;
+    session.watchList().addObserver(&observer);
+    const WatchItemId page = session.watchList().idAt(0);
+    // The check of the page runs at once; its report waits in the executor, and the list with it.
+    ASSERT_TRUE(waitUntil([&] { return session.watchList().isBusy(); }));
+
+    EXPECT_TRUE(session.removeItem(page));
+    WatchSettings edited = dailyAtOne("edited");
+    EXPECT_EQ(session.defineItem(edited, page), page);
+    EXPECT_EQ(session.watchList().count(), 1);
+    EXPECT_TRUE(observer.events.empty());
+
+    ASSERT_TRUE(m_executor.runNext());
+    EXPECT_EQ(receiver.ids, std::vector<WatchItemId>{page});
+    ASSERT_EQ(session.watchList().count(), 1);
+    const WatchItemId added = session.watchList().idAt(0);
+    EXPECT_NE(added, page);
+    EXPECT_EQ(session.item(added)->name, "edited");
+    EXPECT_EQ(observer.events.back(),
+              "gone " + std::to_string(page) + " as " + std::to_string(added));
+    session.watchList().removeObserver(&observer);
+    session.stop();
 }
 
 } // namespace

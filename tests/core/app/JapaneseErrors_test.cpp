@@ -155,7 +155,7 @@ TEST_F(JapaneseErrorsTest, AFullDiskIsJapanese) {
         test::FakePrompter prompter;
         CTarnwickApp app(prompter, paths(folder));
         app.loadSettings();
-        app.mailServer = std::string(8192, 'm');
+        app.setMailServer({std::string(8192, 'm'), 25, ""});
         if (app.saveSettings() || prompter.messages().size() != 1) {
             return 1;
         }
@@ -186,7 +186,7 @@ TEST_F(JapaneseErrorsTest, AJapaneseDataFolderIsUsedUnderItsUtf8Name) {
         ASSERT_TRUE(app.initInstance())
             << (prompter.messages().empty() ? std::string() : fromCp932(prompter.messages()[0]));
         app.loadSettings();
-        app.mailServer = "mx";
+        app.setMailServer({"mx", 25, ""});
         EXPECT_TRUE(app.saveSettings());
         // The sibling programs read the folder as 932 text, as they always did.
         EXPECT_EQ(app.ownKey.readString("Position"), program);

@@ -75,9 +75,7 @@ protected:
         TempFolder::writeFile(m_app.settingsPath(), content);
     }
     void fillNonDefaults() {
-        m_app.mailServer = "old.example";
-        m_app.mailPort = 2525;
-        m_app.mailAccount = "old@example";
+        m_app.setMailServer({"old.example", 2525, "old@example"});
         m_app.linkDownloadOption = 5;
     }
 
@@ -126,9 +124,9 @@ TEST(SettingsArchiveTest, Utf16StringsAreReadIntoCodePage932) {
 
 TEST_F(SettingsFileTest, FirstStartHasTheDefaults) {
     EXPECT_FALSE(m_app.loadSettings());
-    EXPECT_EQ(m_app.mailServer, "");
-    EXPECT_EQ(m_app.mailPort, 25);
-    EXPECT_EQ(m_app.mailAccount, "");
+    EXPECT_EQ(m_app.mailServer().server, "");
+    EXPECT_EQ(m_app.mailServer().port, 25);
+    EXPECT_EQ(m_app.mailServer().account, "");
     EXPECT_EQ(m_app.linkDownloadOption, 0);
     EXPECT_EQ(m_app.linkSaveFolder, "c:");
 }
@@ -137,9 +135,9 @@ TEST_F(SettingsFileTest, Schema3IsReadAndWrittenByteForByte) {
     writeSettings(schema3File());
     ASSERT_TRUE(m_app.loadSettings());
     EXPECT_EQ(m_app.linkDownloadOption, 1);
-    EXPECT_EQ(m_app.mailServer, "mx");
-    EXPECT_EQ(m_app.mailPort, 587);
-    EXPECT_EQ(m_app.mailAccount, std::string(300, 'a'));
+    EXPECT_EQ(m_app.mailServer().server, "mx");
+    EXPECT_EQ(m_app.mailServer().port, 587);
+    EXPECT_EQ(m_app.mailServer().account, std::string(300, 'a'));
     EXPECT_EQ(m_app.linkSaveFolder, std::string(70000, 'f'));
 
     std::filesystem::remove(m_app.settingsPath());
@@ -154,9 +152,9 @@ TEST_F(SettingsFileTest, Schema2SkipsAValueAndResetsTheMailSettings) {
     ASSERT_TRUE(m_app.loadSettings());
     EXPECT_TRUE(m_prompter.messages().empty());
     EXPECT_EQ(m_app.linkDownloadOption, 7);
-    EXPECT_EQ(m_app.mailServer, "");
-    EXPECT_EQ(m_app.mailPort, 25);
-    EXPECT_EQ(m_app.mailAccount, "");
+    EXPECT_EQ(m_app.mailServer().server, "");
+    EXPECT_EQ(m_app.mailServer().port, 25);
+    EXPECT_EQ(m_app.mailServer().account, "");
     EXPECT_EQ(m_app.linkSaveFolder, "/srv");
 }
 
@@ -167,9 +165,9 @@ TEST_F(SettingsFileTest, Schema1ReadsOnlyTheReservedTextAndTheMainWindowBlock) {
     EXPECT_TRUE(m_prompter.messages().empty());
     EXPECT_EQ(m_app.reservedText, "old");
     EXPECT_EQ(m_app.linkDownloadOption, 5);
-    EXPECT_EQ(m_app.mailServer, "");
-    EXPECT_EQ(m_app.mailPort, 25);
-    EXPECT_EQ(m_app.mailAccount, "");
+    EXPECT_EQ(m_app.mailServer().server, "");
+    EXPECT_EQ(m_app.mailServer().port, 25);
+    EXPECT_EQ(m_app.mailServer().account, "");
     EXPECT_EQ(m_app.linkSaveFolder, "/srv");
 }
 
@@ -183,11 +181,12 @@ TEST_F(SettingsFileTest, TruncatedFilesKeepTheDefaultsFromTheBreakOn) {
         app.deserializeSettings(archive);
         EXPECT_EQ(archive.failed(), true) << cut;
         // Every field is either whole or at its default, and none after a default is set.
-        const bool fields[] = {app.linkDownloadOption == 1, app.mailServer == "mx",
-                               app.mailPort == 587, app.mailAccount == std::string(300, 'a'),
+        const bool fields[] = {app.linkDownloadOption == 1, app.mailServer().server == "mx",
+                               app.mailServer().port == 587,
+                               app.mailServer().account == std::string(300, 'a'),
                                app.linkSaveFolder == "/srv"};
-        const bool defaults[] = {app.linkDownloadOption == 0, app.mailServer.empty(),
-                                 app.mailPort == 25, app.mailAccount.empty(),
+        const bool defaults[] = {app.linkDownloadOption == 0, app.mailServer().server.empty(),
+                                 app.mailServer().port == 25, app.mailServer().account.empty(),
                                  app.linkSaveFolder == "c:"};
         bool broken = false;
         for (int i = 0; i < 5; ++i) {
@@ -211,9 +210,9 @@ TEST_F(SettingsFileTest, HostileLengthsEndReadingThere) {
         TempFolder::writeFile(app.settingsPath(), content);
         EXPECT_FALSE(app.loadSettings());
         EXPECT_EQ(app.linkDownloadOption, 1);
-        EXPECT_EQ(app.mailServer, "");
-        EXPECT_EQ(app.mailPort, 25);
-        EXPECT_EQ(app.mailAccount, "");
+        EXPECT_EQ(app.mailServer().server, "");
+        EXPECT_EQ(app.mailServer().port, 25);
+        EXPECT_EQ(app.mailServer().account, "");
         EXPECT_EQ(app.linkSaveFolder, "c:");
     }
 }
@@ -257,7 +256,7 @@ TEST_F(SettingsFileTest, SettingsThatCannotBeReadAreToldAndNeverWrittenOver) {
                 prompter.messages()[0].find(jp("設定ファイルを読み込めませんでした")) != 0) {
                 return 1;
             }
-            app.mailServer = "defaults must not replace the file";
+            app.setMailServer({"defaults must not replace the file", 25, ""});
             if (app.saveSettings() || prompter.messages().size() != 2 ||
                 prompter.messages()[1].find(settings) == std::string::npos) {
                 return 2;
@@ -297,11 +296,11 @@ TEST_F(SettingsFileTest, DamagedFilesAreKeptAsideAndAnnounced) {
     for (const auto& [content, schemaRefused] : damaged) {
         test::FakePrompter prompter;
         CTarnwickApp app(prompter, paths());
-        app.mailServer = "kept";
+        app.setMailServer({"kept", 25, ""});
         writeSettings(content);
         EXPECT_FALSE(app.loadSettings());
         if (schemaRefused) {
-            EXPECT_EQ(app.mailServer, "kept");
+            EXPECT_EQ(app.mailServer().server, "kept");
         }
         const std::string copy = app.damagedSettingsCopy();
         ASSERT_FALSE(copy.empty());
@@ -327,7 +326,7 @@ TEST_F(SettingsFileTest, DamagedFilesAreKeptAsideAndAnnounced) {
 
 TEST_F(SettingsFileTest, SettingsNeverLoadedDoNotReplaceAnExistingFile) {
     writeSettings(schema3File());
-    m_app.mailServer = "not read";
+    m_app.setMailServer({"not read", 25, ""});
     EXPECT_FALSE(m_app.saveSettings());
     EXPECT_EQ(m_prompter.messages().size(), 1u);
     EXPECT_EQ(TempFolder::readFile(m_app.settingsPath()), schema3File());
@@ -336,13 +335,13 @@ TEST_F(SettingsFileTest, SettingsNeverLoadedDoNotReplaceAnExistingFile) {
 }
 
 TEST_F(SettingsFileTest, SaveReplacesTheFileWholeOrNotAtAll) {
-    m_app.mailServer = "first";
+    m_app.setMailServer({"first", 25, ""});
     ASSERT_TRUE(m_app.saveSettings());
     const std::string first = TempFolder::readFile(m_app.settingsPath());
 
     // When the new content cannot be written (a file-size limit fails the write part-way, as
     // a full disk would, also for root), the old file stays as it was.
-    m_app.mailServer = std::string(4096, 's');
+    m_app.setMailServer({std::string(4096, 's'), 25, ""});
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -356,7 +355,7 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileWholeOrNotAtAll) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the save should have failed";
     EXPECT_EQ(TempFolder::readFile(m_app.settingsPath()), first);
-    m_app.mailServer = "second";
+    m_app.setMailServer({"second", 25, ""});
 
     ASSERT_TRUE(m_app.saveSettings());
     int files = 0;
@@ -366,7 +365,7 @@ TEST_F(SettingsFileTest, SaveReplacesTheFileWholeOrNotAtAll) {
     EXPECT_EQ(files, 2); // config and TARNWICK.INI: no temporary file left
     CTarnwickApp reader(m_prompter, paths());
     ASSERT_TRUE(reader.loadSettings());
-    EXPECT_EQ(reader.mailServer, "second");
+    EXPECT_EQ(reader.mailServer().server, "second");
 }
 
 } // namespace

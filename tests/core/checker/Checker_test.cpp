@@ -151,7 +151,7 @@ private:
 
 class Receiver : public CheckReceiver {
 public:
-    void checkDone(WatchSettings copy) override {
+    void checkDone(WatchSettings copy, WatchItemId) override {
         std::lock_guard lock(m_mutex);
         m_reports.push_back(std::move(copy));
         m_arrived.notify_all();

@@ -1,9 +1,8 @@
+#include "AnnounceServer.h"
 #include "ProgramFixture.h"
 #include "feed/CAnnounceDlg.h"
 #include "feed/CAnnounceFeed.h"
 #include "platform/RegistryKey.h"
-
-#include <httplib.h>
 
 #include <QPushButton>
 
@@ -14,36 +13,6 @@ using tw::CAnnounceFeed;
 using tw::gui::CAnnounceDlg;
 
 namespace {
-
-/// Serves the announcement file with the ID the test sets.
-class AnnounceServer {
-public:
-    AnnounceServer() {
-        m_server.Get("/announce.dat", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content("Url_: http://news.example/" + std::to_string(id.load()) +
-                                ".html\r\nID__: " + std::to_string(id.load()) + "\r\n",
-                            "text/plain");
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    ~AnnounceServer() {
-        m_server.stop();
-        m_thread.join();
-    }
-    std::string address() const {
-        return "http://127.0.0.1:" + std::to_string(m_port) + "/announce.dat";
-    }
-    std::atomic<int> id{1};
-
-private:
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
-};
 
 struct Run {
     int asked = 0;
@@ -91,7 +60,7 @@ private:
 
     tw::test::TempFolder m_data;
     tw::test::TempFolder m_config;
-    AnnounceServer m_server;
+    tw::test::AnnounceServer m_server;
 
 private slots:
     void yesGivesTheAddressAndRemembersTheId() {

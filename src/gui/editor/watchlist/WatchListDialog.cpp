@@ -2,7 +2,6 @@
 
 #include "editor/watchlist/WatchListModel.h"
 #include "ui_WatchListDialog.h"
-#include "watch/CWatchList.h"
 
 #include <QHeaderView>
 
@@ -11,7 +10,7 @@
 namespace tw::gui {
 
 WatchListDialog::WatchListDialog(CWatchList& list, QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::WatchListDialog>()), m_list(list),
+    : QDialog(parent), m_ui(std::make_unique<Ui::WatchListDialog>()),
       m_model(new WatchListModel(list, this)) {
     m_ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
@@ -68,7 +67,7 @@ void WatchListDialog::deleteSelected() {
     for (const QModelIndex& index : m_ui->itemView->selectionModel()->selectedRows())
         ids.append(m_model->idAt(index.row()));
     for (const WatchItemId id : ids)
-        m_list.removeById(id);
+        emit removeRequested(id);
 }
 
 } // namespace tw::gui

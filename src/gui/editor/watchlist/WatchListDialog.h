@@ -19,13 +19,15 @@ namespace tw::gui {
 class WatchListModel;
 
 /// "ウォッチリスト": every watch item with its schedule, name and address, from which items are
-/// edited, created and deleted. Edit and New close the dialog first and then ask for the sheet
-/// by signal, so that the sheet opens only once the list has gone (a receiver that opens it
-/// from inside the signal should queue that, to let exec() return first).
+/// edited, created and deleted. The dialog shows the list and changes nothing itself: it asks
+/// by signal. Edit and New close the dialog first and then ask for the sheet, so that the
+/// sheet opens only once the list has gone (a receiver that opens it from inside the signal
+/// should queue that, to let exec() return first); Delete asks for each selected item's
+/// removal at once, and the rows follow when the list has removed them.
 class WatchListDialog : public QDialog {
     Q_OBJECT
 public:
-    /// `list` must outlive the dialog; while the dialog lives it is the list's observer.
+    /// `list` must outlive the dialog; while the dialog lives it observes the list.
     explicit WatchListDialog(CWatchList& list, QWidget* parent = nullptr);
     ~WatchListDialog() override;
 
@@ -35,18 +37,18 @@ public:
     void editSelected();
     /// Closes the dialog and asks for a new item.
     void newItem();
-    /// Removes every selected item from the list, without a question.
+    /// Asks for the removal of every selected item, without a question.
     void deleteSelected();
 
 signals:
     void editRequested(tw::WatchItemId id);
     void newRequested();
+    void removeRequested(tw::WatchItemId id);
 
 private:
     void editRow(int row);
 
     std::unique_ptr<Ui::WatchListDialog> m_ui;
-    CWatchList& m_list;
     WatchListModel* m_model;
 };
 

@@ -13,8 +13,8 @@ class CWatchList;
 namespace tw::gui {
 
 /// The watch list as table rows, one per item in list order, each keyed by the item's id.
-/// It observes the list (and so takes the list's one observer place while it lives): rows follow
-/// every change when the list applies it, also edits the list queued during a check.
+/// It observes the list while it lives: rows follow every change when the list applies it, also
+/// edits the list queued during a check.
 class WatchListModel : public QAbstractTableModel, private WatchListObserver {
     Q_OBJECT
 public:

@@ -94,7 +94,9 @@ private:
 
 class Receiver : public tw::CheckReceiver {
 public:
-    void checkDone(tw::WatchSettings copy) override { report.set_value(std::move(copy)); }
+    void checkDone(tw::WatchSettings copy, tw::WatchItemId) override {
+        report.set_value(std::move(copy));
+    }
     std::promise<tw::WatchSettings> report;
 };
 
