@@ -403,6 +403,42 @@ private slots:
         QCOMPARE(TempFolder::readFile(m_folder / "brl.hlk"), list);
     }
 
+    // The program quits under the dialog while a link trickles in: the dialog goes at once,
+    // its worker ends with it, and the list is saved without the link's half download.
+    void destroyedWhileRefreshingEndsTheWorker() {
+        std::atomic<bool> ending{false};
+        std::atomic<int> blocks{0};
+        httplib::Server server;
+        server.Get("/drip.zip", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "application/zip", [&](std::size_t, httplib::DataSink& sink) {
+                    const std::string block(2048, 'd');
+                    ++blocks;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    return !ending && sink.write(block.data(), block.size());
+                });
+        });
+        const int port = server.bind_to_any_port("127.0.0.1");
+        QVERIFY(port > 0);
+        std::thread serving([&] { server.listen_after_bind(); });
+        const std::unique_ptr<void, std::function<void(void*)>> stopping(&server, [&](void*) {
+            ending = true;
+            server.stop();
+            serving.join();
+        });
+        const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/drip.zip";
+        writeList(m_folder.path(), {link("drip.zip", "D", address)});
+        auto dialog = open();
+        QVERIFY(dialog);
+        button(*dialog, "updateButton")->click();
+        QTRY_VERIFY(blocks >= 2);
+        QVERIFY(dialog->busy());
+        dialog.reset();
+        QVERIFY(!exists(m_folder / "dialog.lock"));
+        QVERIFY(!exists(m_folder / "temp.tmp"));
+        QCOMPARE(savedList(m_folder.path()).size(), std::size_t(1));
+    }
+
     // The list is read on a thread: the dialog shows it loads and takes no command until the
     // rows are there, and a close meanwhile ends the read and the dialog.
     void theListLoadsOffTheWindowsThread() {
