@@ -13,7 +13,7 @@
 #include "util/SystemPath.h"
 #include "util/TextUtil.h"
 #include "watch/CheckArea.h"
-#include "watch/ItemFiles.h"
+#include "watch/PageDownload.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -39,9 +39,6 @@
 namespace tw::gui {
 
 namespace {
-
-/// Name of the file a download is written to before it takes the place of the item's file.
-constexpr const char* kPartName = "/.source-download.tmp";
 
 bool isLineBreak(QChar c) {
     return c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == u'\n' || c == u'\r';
@@ -274,65 +271,47 @@ void CCKOption::startShowSource(Scroll scroll) {
         sheet().tell(tr("ＵＲＬが指定されていません"));
         return;
     }
-    // The part file lies beside the file it is to replace, so that it can be renamed onto it.
-    std::string folder;
-    if (watched.downloadMode != 0) {
-        if (watched.destFile.empty()) {
-            sheet().tell(tr("ダウンロードするファイルが指定されていません"));
-            return;
-        }
-        const std::string dest = resolvedDestFile(dataFolder(), watched.destFile);
-        if (dest.empty()) {
-            sheet().tell(tr("保存先のファイル名がデータフォルダの外を指しています"));
-            return;
-        }
-        folder = upToLast(dest, '/');
-    } else {
-        // The stored copy always lies in comp (see storedCopyPath).
-        folder = compFolder(dataFolder());
-        ::mkdir(systemPath(folder).c_str(), 0700);
-    }
-    while (folder.size() > 1 && folder.back() == '/') {
-        folder.pop_back();
-    }
-
     FetchRequest request(watched);
-    request.destFile = folder + kPartName;
-    request.allowRelocation = 1;
-    request.useCache = 0;
-    request.startOffset = 0;
     // The whole page is held in memory to be shown, as the checker holds it for its area.
     request.maxBodyBytes = kMaxAreaPageBytes;
+    PageDownload download(dataFolder());
+    if (const std::string failure = download.prepare(watched, request); !failure.empty()) {
+        sheet().tell(shownText(failure));
+        return;
+    }
     m_scroll = scroll;
-    m_download->start(std::move(request), sheet().context().prompter);
+    m_download->start(std::move(request), std::move(download), sheet().context().prompter);
     m_cancel->setEnabled(true);
     m_view->viewport()->setCursor(Qt::BusyCursor);
 }
 
-void CCKOption::downloadFinished(const FetchRequest& request, bool cancelled) {
+void CCKOption::downloadFinished(const FetchRequest& request, PageDownload& download,
+                                 bool cancelled) {
     m_cancel->setEnabled(false);
     m_view->viewport()->unsetCursor();
     if (cancelled) {
         return;
     }
     WatchSettings& watched = item();
-    if (request.errorKind != 0 || request.savedPath.empty()) {
+    if (download.path().empty()) {
         sheet().tell(tr("現在のデータをダウンロードできません"));
         return;
     }
-    const std::string& written = request.savedPath;
     if (!request.userName.empty()) {
         watched.userName = request.userName;
         watched.password = request.password;
     }
     std::optional<std::string> text =
-        loadConverted(converter(), written, watched.japaneseCode, request.contentType);
+        loadConverted(converter(), download.path(), watched.japaneseCode, request.contentType);
     if (!text) {
-        std::remove(systemPath(written).c_str());
+        download.discard();
         sheet().tell(tr("ダウンロードしたデータを変換できません"));
         return;
     }
-    keepDownload(written);
+    // Kept where the next check compares against it; the page is shown even when that fails.
+    if (const std::string failure = download.keep(watched); !failure.empty()) {
+        sheet().tell(shownText(failure));
+    }
     setSourceText(std::move(*text));
     if (m_keyword->text().isEmpty() || !markKeyword()) {
         return;
@@ -343,37 +322,6 @@ void CCKOption::downloadFinished(const FetchRequest& request, bool cancelled) {
     } else {
         scrollToLineOf(m_keywordRange.start);
     }
-}
-
-bool CCKOption::keepDownload(const std::string& written) {
-    WatchSettings& watched = item();
-    const std::string folder = dataFolder();
-    std::string target;
-    if (watched.downloadMode == 0) {
-        target = storedCopyPath(folder, watched.compareFile);
-        if (target.empty()) {
-            target = uniqueFileName(compFolder(folder) + "/temp.tmp");
-        }
-    } else {
-        target = resolvedDestFile(folder, watched.destFile);
-        if (watched.downloadMode == 2) {
-            target = uniqueFileName(stripCounter(target));
-        }
-    }
-    if (!moveIntoPlace(written, target)) {
-        const std::string reason = systemErrorText(errno);
-        std::remove(systemPath(written).c_str());
-        sheet().tell(
-            tr("ダウンロードしたファイルを保存できませんでした: %1").arg(shownText(reason)));
-        return false;
-    }
-    if (watched.downloadMode == 0) {
-        watched.compareFile = target;
-        ::chmod(systemPath(target).c_str(), 0600);
-    } else if (watched.downloadMode == 2) {
-        watched.destFile = keptDestFile(watched.destFile, target);
-    }
-    return true;
 }
 
 void CCKOption::setSourceText(std::string page) {

@@ -17,6 +17,7 @@ class QPushButton;
 namespace tw {
 class CodeConverter;
 class FetchRequest;
+class PageDownload;
 } // namespace tw
 
 namespace tw::gui {
@@ -65,9 +66,7 @@ private:
     enum class Scroll { Keyword, Area };
 
     void startShowSource(Scroll scroll);
-    void downloadFinished(const FetchRequest& request, bool cancelled);
-    /// Puts the downloaded file where the next check expects it; false when it cannot.
-    bool keepDownload(const std::string& written);
+    void downloadFinished(const FetchRequest& request, PageDownload& download, bool cancelled);
     void setSourceText(std::string page);
     void stopDownload();
 

@@ -228,6 +228,13 @@ class CheckOptionTest : public QObject {
         return cursor.charFormat();
     }
 
+    /// Downloads of the open sheet whose end has not been handled, superseded ones too.
+    int pendingDownloads() {
+        return m_sheet
+                   ? m_sheet->page<CCKOption>()->findChild<tw::gui::SourceDownload*>()->pending()
+                   : 0;
+    }
+
 private slots:
     void init() {
         m_folder = std::make_unique<tw::test::TempFolder>();
@@ -235,7 +242,7 @@ private slots:
     }
     void cleanup() {
         // Superseded downloads too: nothing may outlive the test's folder and server.
-        QTRY_COMPARE_WITH_TIMEOUT(tw::gui::SourceDownload::pending(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(pendingDownloads(), 0, 20000);
         m_sheet.reset();
         m_server.reset();
         m_folder.reset();
@@ -421,7 +428,7 @@ private slots:
         m_server->hold(false);
         QTRY_VERIFY_WITH_TIMEOUT(!page->downloading(), 20000);
         // Let the superseded one end too; it must change nothing.
-        QTRY_COMPARE_WITH_TIMEOUT(tw::gui::SourceDownload::pending(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(pendingDownloads(), 0, 20000);
         QCOMPARE(filesIn(*m_folder / "comp"), 1);
         QCOMPARE(page->sourceView()->toPlainText(), QStringLiteral("<p>新しいページ</p>"));
         QCOMPARE(tw::test::TempFolder::readFile(m_sheet->workingItem().compareFile),
