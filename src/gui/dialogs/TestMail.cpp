@@ -52,28 +52,27 @@ QString sendTestMail(QWidget* parent, const MailServerSettings& server,
         ownConverter = createCodeConverter();
         converter = ownConverter.get();
     }
+    BackgroundWork work;
     // On the heap and watched: a parent that closes meanwhile deletes it.
-    QPointer<MailSendDialog> dialog = new MailSendDialog(parent);
+    QPointer<MailSendDialog> dialog = new MailSendDialog(work.executor(), parent);
+    ProgressRelay relay(work.executor(), dialog);
     std::string result;
-    {
-        BackgroundWork work;
-        ProgressRelay relay(work.executor(), dialog);
-        work.start(
-            [&] {
-                result = sendMail(server.server, server.port, server.account, recipient, subject,
-                                  body, converter, relay);
-            },
-            [dialog] {
-                // A dialogue ends with its last step, which has closed the dialog already.
-                if (dialog && dialog->isVisible()) {
-                    dialog->done(QDialog::Accepted);
-                }
-            });
-        // The dialog's own modal loop keeps the window painting and the user's input away. It
-        // ends when the worker has ended, or when a parent that closes takes the dialog with it;
-        // the worker then ends within the sender's time-outs, without this thread.
-        dialog->exec();
-    }
+    work.start(
+        [&] {
+            result = sendMail(server.server, server.port, server.account, recipient, subject, body,
+                              converter, relay);
+        },
+        [dialog] {
+            // A dialogue ends with its last step, which has closed the dialog already.
+            if (dialog && dialog->isVisible()) {
+                dialog->done(QDialog::Accepted);
+            }
+        });
+    // The dialog's own modal loop keeps the window painting and the user's input away. It ends
+    // when the worker has ended, or when a parent that closes takes the dialog with it; the
+    // worker then ends within the sender's time-outs, without this thread.
+    dialog->exec();
+    work.close();
     delete dialog.data();
     return QString::fromStdString(fromCp932(result));
 }
