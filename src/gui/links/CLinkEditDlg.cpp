@@ -37,7 +37,7 @@ void CLinkEditDlg::accept() {
         std::optional<std::string> cp932 =
             toCp932Exact(fields[field].first->text().toStdString(), &refused);
         if (!cp932) {
-            // Over the link update dialog, as its own messages are.
+            // Titled as the link update dialog's own messages are.
             GuiPrompter::tell(this,
                               tr("「%1」の文字「%2」(U+%3) "
                                  "は保存できません。\n別の文字に置き換えてください。")
