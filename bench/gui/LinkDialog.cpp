@@ -6,7 +6,6 @@
 // Usage: bench_LinkDialog [MiB]   (default: the cap). Without a display it runs on Qt's
 // offscreen platform.
 
-#include "app/QtExecutor.h"
 #include "links/CLinkList.h"
 #include "links/CLinkUpdateDlg.h"
 #include "links/LinkListModel.h"
@@ -70,8 +69,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const long bareKb = statusKilobytes("VmRSS");
     {
-        tw::gui::QtExecutor executor;
-        tw::gui::CLinkUpdateDlg dialog(folder, executor, nullptr, 0);
+        tw::gui::CLinkUpdateDlg dialog(folder, nullptr, 0);
         dialog.show();
         QCoreApplication::processEvents();
 

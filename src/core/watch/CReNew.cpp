@@ -5,36 +5,18 @@
 #include "platform/Clock.h"
 #include "ports/CheckReceiver.h"
 #include "util/Cp932.h"
-#include "util/ErrorText.h"
-#include "util/SystemPath.h"
-#include "util/TextUtil.h"
 #include "watch/CheckArea.h"
 #include "watch/ItemFiles.h"
+#include "watch/PageDownload.h"
 
-#include "util/SafeFile.h"
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <optional>
-#include <sys/stat.h>
+#include <string>
 
 namespace tw {
 
 namespace {
 
 using std::chrono::milliseconds;
-
-/// Copies in comp/ may hold private pages.
-void makePrivate(const std::string& path) {
-    ::chmod(systemPath(path).c_str(), 0600);
-}
-
-void removeFile(const std::string& path) {
-    std::remove(systemPath(path).c_str());
-}
 
 } // namespace
 
@@ -146,7 +128,7 @@ CheckOutcome CReNew::check() {
     FetchRequest request(m_item);
     request.connectTimeoutSeconds = m_services.connectTimeoutSeconds;
     request.stallTimeoutSeconds = m_services.stallTimeoutSeconds;
-    request.maxBodyBytes = m_item.anchorKeyword.empty() ? request.maxBodyBytes : 64 << 20;
+    request.maxBodyBytes = m_item.anchorKeyword.empty() ? request.maxBodyBytes : kMaxAreaPageBytes;
     request.cancelRequested = &m_cancel;
     const std::optional<CheckOutcome> shortcut = preCheck(request);
     if (m_cancel) {
@@ -156,62 +138,21 @@ CheckOutcome CReNew::check() {
         return *shortcut;
     }
 
-    // Relative names are taken in the data folder, where every other file of the program is,
-    // never in whatever folder the program was started from.
-    const std::string dest = destPath();
-    if (m_item.downloadMode != 0 && !m_item.destFile.empty() && dest.empty()) {
-        return fail(jp("保存先のファイル名がデータフォルダの外を指しています"));
+    PageDownload download(m_services.programFolder);
+    if (const std::string failure = download.prepare(m_item, request); !failure.empty()) {
+        return fail(failure);
     }
-    std::string folder;
-    if (m_item.downloadMode != 0 && !dest.empty()) {
-        folder = upToLast(dest, '/');
-        folder.pop_back();
-    }
-    if (folder.empty()) {
-        folder = compFolder();
-        ::mkdir(systemPath(folder).c_str(), 0700);
-    }
-    std::string newFile = uniqueFileName(folder + "/temp.tmp");
-    const bool inComp = folder == compFolder();
-
-    std::string written;
-    request.destFile = newFile;
-    request.startOffset = 0;
-    request.allowRelocation = 1;
-    request.useCache = 0;
-    request.onReady = [&written](const FetchRequest& r) {
-        if (r.errorKind == 0) {
-            written = r.savedPath;
-        }
-    };
-    CFetch fetch(m_services.prompter);
-    const int fetched = fetch.fetchToFile(request);
-    // The checker's own work files never outlive a failed or cancelled check.
-    auto removeWork = [&] {
-        if (!written.empty()) {
-            removeFile(written);
-        }
-        if (written != newFile) {
-            removeFile(newFile);
-        }
-    };
-    if (fetched != 0 || m_cancel) {
-        removeWork();
+    if (!download.fetch(request, m_services.prompter) || m_cancel) {
+        download.discard();
         m_item.errorKind = request.errorKind;
         m_item.errorText = request.errorText;
         return CheckOutcome::Failed;
     }
-    if (!request.savedPath.empty()) {
-        newFile = request.savedPath;
-        written = newFile;
-    }
-    if (inComp) {
-        makePrivate(newFile);
-    }
+    const std::string& newFile = download.path();
     m_item.userName = request.userName;
     m_item.password = request.password;
 
-    std::string reference = dest;
+    std::string reference = destPath();
     if (m_item.downloadMode == 0) {
         reference = storedCopyPath();
         // A copy left outside comp is still the last page seen until a new one is stored.
@@ -224,62 +165,27 @@ CheckOutcome CReNew::check() {
     const int compared =
         compare(m_item, newFile, m_services.converter, reference, request.contentType);
     if (compared == 0) {
-        removeFile(newFile);
+        download.discard();
         return CheckOutcome::NotUpdated;
     }
     if (compared == kPageTooLarge || compared == kReferenceNotRegular) {
-        removeWork();
+        download.discard();
         return fail(compared == kPageTooLarge
-                        ? jp("ページが64MBを超えるため、チェック範囲を比較できません")
+                        ? jp("ページが") + std::to_string(kMaxAreaPageBytes >> 20) +
+                              jp("MBを超えるため、チェック範囲を比較できません")
                         : jp("比較用のファイルが通常のファイルではありません"));
     }
     if (m_cancel) {
-        removeWork();
+        download.discard();
         m_item.areaText = previousArea;
         return CheckOutcome::Failed;
     }
-    const std::string failure = keepChangedFile(newFile, dest);
-    if (!failure.empty()) {
-        removeWork();
+    if (const std::string failure = download.keep(m_item); !failure.empty()) {
         m_item.areaText = previousArea;
         return fail(failure);
     }
     m_item.lastModified = request.lastModified;
     return CheckOutcome::Updated;
-}
-
-std::string CReNew::keepChangedFile(const std::string& newFile, const std::string& dest) {
-    auto moved = [&](const std::string& target) {
-        if (target == newFile || moveIntoPlace(newFile, target)) {
-            return std::string();
-        }
-        const std::string reason = systemErrorText(errno);
-        return jp("ダウンロードしたファイルを保存できませんでした: ") + reason;
-    };
-    switch (m_item.downloadMode) {
-    case 0: {
-        const std::string target = storedCopyPath();
-        if (target.empty()) {
-            m_item.compareFile = newFile;
-            return {};
-        }
-        std::string failure = moved(target);
-        if (failure.empty()) {
-            m_item.compareFile = target;
-        }
-        return failure;
-    }
-    case 1:
-        return moved(dest);
-    default: {
-        const std::string next = uniqueFileName(stripCounter(dest));
-        std::string failure = moved(next);
-        if (failure.empty()) {
-            m_item.destFile = keptDestFile(m_item.destFile, next);
-        }
-        return failure;
-    }
-    }
 }
 
 std::optional<CheckOutcome> CReNew::preCheck(FetchRequest& request) {

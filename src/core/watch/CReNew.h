@@ -66,9 +66,6 @@ private:
     void run();
     /// Settles the check from the page's time alone; none when the page must be read.
     std::optional<CheckOutcome> preCheck(FetchRequest& request);
-    std::string compFolder() const { return tw::compFolder(m_services.programFolder); }
-    /// Puts the changed newFile in place by the download mode; a failure text, empty on success.
-    std::string keepChangedFile(const std::string& newFile, const std::string& dest);
     /// destFile resolved against the data folder; empty when a relative name leaves it.
     std::string destPath() const;
     /// Where the stored copy lives, always inside comp; empty when it needs a fresh name.

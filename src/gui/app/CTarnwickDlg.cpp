@@ -573,8 +573,7 @@ void CTarnwickDlg::openHelp(const QString& section) {
 }
 
 void CTarnwickDlg::openLinkUpdate() {
-    CLinkUpdateDlg dialog(m_app.linkSaveFolder, m_executor, &m_prompter, m_app.linkDownloadOption,
-                          this);
+    CLinkUpdateDlg dialog(m_app.linkSaveFolder, &m_prompter, m_app.linkDownloadOption, this);
     connect(&dialog, &CLinkUpdateDlg::displayRequested, this,
             [this](const FetchSettings& record) { display(DisplayKind::Record, record); });
     // The sheet opens over the dialog, which waits for it as for a sent message.

@@ -5,12 +5,16 @@
 #include "ports/Executor.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
 
 namespace tw::gui {
 
 namespace {
+
+GuiPrompter::Answerer* g_answerer = nullptr;
 
 QMessageBox::Icon boxIcon(Prompter::Icon icon) {
     switch (icon) {
@@ -26,7 +30,109 @@ QMessageBox::Icon boxIcon(Prompter::Icon icon) {
     return QMessageBox::Information;
 }
 
+QMessageBox::StandardButtons boxButtons(GuiPrompter::Buttons buttons) {
+    switch (buttons) {
+    case GuiPrompter::Buttons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
+    case GuiPrompter::Buttons::YesNoCancel:
+        return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case GuiPrompter::Buttons::Ok:
+        break;
+    }
+    return QMessageBox::Ok;
+}
+
+GuiPrompter::Answer answerOf(int button) {
+    switch (button) {
+    case QMessageBox::Yes:
+        return GuiPrompter::Answer::Yes;
+    case QMessageBox::No:
+        return GuiPrompter::Answer::No;
+    case QMessageBox::Ok:
+        return GuiPrompter::Answer::Ok;
+    default:
+        return GuiPrompter::Answer::Cancel;
+    }
+}
+
+QString captionOr(const QString& caption) {
+    return caption.isEmpty() ? QStringLiteral("Tarnwick") : caption;
+}
+
 } // namespace
+
+void GuiPrompter::setAnswerer(Answerer* answerer) {
+    g_answerer = answerer;
+}
+
+GuiPrompter::Answerer* GuiPrompter::answerer() {
+    return g_answerer;
+}
+
+GuiPrompter::Answer GuiPrompter::showBox(QWidget* parent, const Box& box) {
+    if (g_answerer) {
+        return g_answerer->answer(box);
+    }
+    QMessageBox shown(boxIcon(box.icon), box.caption, box.text, boxButtons(box.buttons), parent);
+    return answerOf(shown.exec());
+}
+
+QString GuiPrompter::showChooser(QWidget* parent, const Chooser& chooser) {
+    if (g_answerer) {
+        return g_answerer->choose(chooser);
+    }
+    if (chooser.kind == ChooserKind::Folder) {
+        // Qt's own dialog, so that a sub-folder can be made from inside it on every desktop.
+        return QFileDialog::getExistingDirectory(parent, chooser.title, chooser.start,
+                                                 QFileDialog::ShowDirsOnly |
+                                                     QFileDialog::DontUseNativeDialog);
+    }
+    const bool forSaving = chooser.kind == ChooserKind::SaveFile;
+    QFileDialog dialog(parent, chooser.title, QString(), chooser.filter);
+    // Saving lets a new name be typed and asks before an existing file is taken.
+    dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setDefaultSuffix(chooser.defaultSuffix);
+    if (!chooser.start.isEmpty()) {
+        const QFileInfo info(chooser.start);
+        if (info.isAbsolute()) {
+            dialog.setDirectory(info.absolutePath());
+        }
+        dialog.selectFile(info.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return {};
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+void GuiPrompter::tell(QWidget* parent, const QString& text, Icon icon, const QString& caption) {
+    showBox(parent, {icon, captionOr(caption), text, Buttons::Ok});
+}
+
+bool GuiPrompter::askYesNo(QWidget* parent, const QString& text, const QString& caption) {
+    return showBox(parent, {Icon::Question, captionOr(caption), text, Buttons::YesNo}) ==
+           Answer::Yes;
+}
+
+GuiPrompter::Answer GuiPrompter::askYesNoCancel(QWidget* parent, const QString& text,
+                                                const QString& caption) {
+    return showBox(parent, {Icon::Question, captionOr(caption), text, Buttons::YesNoCancel});
+}
+
+QString GuiPrompter::openFileName(QWidget* parent, const QString& title, const QString& filter,
+                                  const QString& start, const QString& defaultSuffix) {
+    return showChooser(parent, {ChooserKind::OpenFile, title, filter, start, defaultSuffix});
+}
+
+QString GuiPrompter::saveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                  const QString& start) {
+    return showChooser(parent, {ChooserKind::SaveFile, title, filter, start, {}});
+}
+
+QString GuiPrompter::folderName(QWidget* parent, const QString& title, const QString& start) {
+    return showChooser(parent, {ChooserKind::Folder, title, {}, start, {}});
+}
 
 GuiPrompter::GuiPrompter(Executor& executor) : m_executor(executor) {}
 
@@ -36,18 +142,18 @@ bool GuiPrompter::onGuiThread() const {
 
 void GuiPrompter::showMessage(const std::string& text, Icon icon) {
     if (!m_queued && onGuiThread()) {
-        showNow(text, icon);
+        tell(m_parent, fromCp932(text), icon);
         return;
     }
-    m_executor.post([this, text, icon] { showNow(text, icon); });
+    m_executor.post([this, text, icon] { tell(m_parent, fromCp932(text), icon); });
 }
 
 bool GuiPrompter::ask(const std::string& text) {
     if (onGuiThread()) {
-        return askNow(text);
+        return askYesNo(m_parent, fromCp932(text));
     }
     bool answer = false;
-    if (!m_executor.send([&] { answer = askNow(text); })) {
+    if (!m_executor.send([&] { answer = askYesNo(m_parent, fromCp932(text)); })) {
         return false;
     }
     return answer;
@@ -66,18 +172,6 @@ bool GuiPrompter::authenticate(std::string& userName, std::string& password,
         return false;
     }
     return confirmed;
-}
-
-void GuiPrompter::showNow(const std::string& text, Icon icon) {
-    QMessageBox box(boxIcon(icon), QStringLiteral("Tarnwick"), fromCp932(text), QMessageBox::Ok,
-                    m_parent);
-    box.exec();
-}
-
-bool GuiPrompter::askNow(const std::string& text) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Tarnwick"), fromCp932(text),
-                    QMessageBox::Yes | QMessageBox::No, m_parent);
-    return box.exec() == QMessageBox::Yes;
 }
 
 } // namespace tw::gui

@@ -102,7 +102,7 @@ int runWindow(int& argc, char** argv) {
     GuiPrompter prompter(executor);
     CTarnwickApp app(prompter);
     const int code = app.run([&] {
-        MailSendDialog mailProgress(nullptr);
+        MailSendDialog mailProgress(executor);
         WindowSession session(app, executor, prompter, mailProgress);
         CTarnwickDlg window(app, session, executor, prompter);
         QObject::connect(&window, &QDialog::finished, &application, &QApplication::quit);

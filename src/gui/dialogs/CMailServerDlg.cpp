@@ -1,12 +1,12 @@
 #include "dialogs/CMailServerDlg.h"
 
+#include "app/GuiPrompter.h"
 #include "dialogs/TestMail.h"
 #include "ui_CMailServerDlg.h"
 #include "util/Cp932.h"
 #include "util/FieldRules.h"
 
 #include <QLayout>
-#include <QMessageBox>
 #include <QPointer>
 
 namespace tw::gui {
@@ -23,7 +23,6 @@ CMailServerDlg::CMailServerDlg(const MailServerSettings& settings, QWidget* pare
     connect(m_ui->okButton, &QPushButton::clicked, this, &CMailServerDlg::accept);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &CMailServerDlg::reject);
     connect(m_ui->testButton, &QPushButton::clicked, this, &CMailServerDlg::sendTest);
-    m_messenger = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
 }
 
 CMailServerDlg::~CMailServerDlg() = default;
@@ -45,7 +44,7 @@ void CMailServerDlg::sendTest() {
     QPointer<CMailServerDlg> self(this);
     const QString failure = sendTestMail(this, *typed, typed->account, subject, body, m_converter);
     if (self && !failure.isEmpty()) {
-        m_messenger(failure);
+        tell(failure);
     }
 }
 
@@ -98,8 +97,12 @@ std::optional<std::string> CMailServerDlg::fieldText(const QString& fieldName, Q
     return cp932;
 }
 
+void CMailServerDlg::tell(const QString& message) {
+    GuiPrompter::tell(this, message, Prompter::Icon::Warning, windowTitle());
+}
+
 void CMailServerDlg::refuse(const QString& message, QWidget* box) {
-    m_messenger(message);
+    tell(message);
     box->setFocus(Qt::OtherFocusReason);
 }
 

@@ -4,7 +4,6 @@
 
 #include <QDialog>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -26,16 +25,12 @@ class CMailServerDlg : public QDialog {
 
 public:
     static constexpr int kMaxPort = 30000;
-    /// Shows a message; tests replace the message box.
-    using Messenger = std::function<void(const QString& text)>;
-
     explicit CMailServerDlg(const MailServerSettings& settings, QWidget* parent = nullptr,
                             CodeConverter* converter = nullptr);
     ~CMailServerDlg() override;
 
     /// The values accepted with OK (code page 932); before that, those the dialog was opened with.
     const MailServerSettings& values() const { return m_values; }
-    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
 
 public slots:
     void accept() override;
@@ -46,13 +41,13 @@ private:
     std::optional<MailServerSettings> typedValues();
     std::optional<std::string> fieldText(const QString& fieldName, QWidget* box,
                                          const QString& text);
+    void tell(const QString& message);
     void refuse(const QString& message, QWidget* box);
     void sendTest();
 
     std::unique_ptr<Ui::CMailServerDlg> m_ui;
     MailServerSettings m_values;
     CodeConverter* m_converter;
-    Messenger m_messenger;
 };
 
 } // namespace tw::gui

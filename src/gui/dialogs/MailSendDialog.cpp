@@ -1,18 +1,20 @@
 #include "dialogs/MailSendDialog.h"
 
+#include "ports/Executor.h"
 #include "ui_MailSendDialog.h"
 #include "util/Cp932.h"
 
 #include <QCoreApplication>
 #include <QLayout>
+#include <QPointer>
 #include <QThread>
 
 #include <algorithm>
 
 namespace tw::gui {
 
-MailSendDialog::MailSendDialog(QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::MailSendDialog>()) {
+MailSendDialog::MailSendDialog(Executor& executor, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::MailSendDialog>()), m_executor(executor) {
     m_ui->setupUi(this);
     m_ui->progressBar->setRange(0, kSteps);
     setModal(true);
@@ -35,8 +37,12 @@ void MailSendDialog::step(bool finished, const std::string& text) {
 
 void MailSendDialog::onOwnThread(std::function<void()> task) {
     if (QThread::currentThread() != thread()) {
-        // Queued with the dialog as context: Qt drops the call if the dialog is gone by then.
-        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+        // Dropped if the dialog is gone by then.
+        m_executor.post([self = QPointer<MailSendDialog>(this), task = std::move(task)] {
+            if (self) {
+                task();
+            }
+        });
         return;
     }
     task();

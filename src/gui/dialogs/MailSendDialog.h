@@ -11,19 +11,25 @@ namespace Ui {
 class MailSendDialog;
 }
 
+namespace tw {
+class Executor;
+}
+
 namespace tw::gui {
 
 /// "メール送信中": a progress bar of six steps above one status line, no buttons. It shows the
-/// steps of a mail dialogue that runs on any thread: calls from another thread are queued to
-/// the dialog's own thread, so widgets are only touched there. The dialog must outlive the send
-/// it watches; it closes itself with the last step and can be reused for the next send.
+/// steps of a mail dialogue that runs on any thread: calls from another thread reach the
+/// dialog's own thread through the executor, so widgets are only touched there. The dialog must
+/// outlive the send it watches; it closes itself with the last step and can be reused for the
+/// next send.
 class MailSendDialog : public QDialog, public MailProgress {
     Q_OBJECT
 
 public:
     static constexpr int kSteps = 6;
 
-    explicit MailSendDialog(QWidget* parent = nullptr);
+    /// `executor` runs tasks on the dialog's thread; it must outlive the dialog.
+    explicit MailSendDialog(Executor& executor, QWidget* parent = nullptr);
     ~MailSendDialog() override;
 
     void started(const std::string& text) override;
@@ -46,6 +52,7 @@ private:
     void onOwnThread(std::function<void()> task);
 
     std::unique_ptr<Ui::MailSendDialog> m_ui;
+    Executor& m_executor;
     QString m_lastMessage;
 };
 

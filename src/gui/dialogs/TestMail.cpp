@@ -1,38 +1,36 @@
 #include "dialogs/TestMail.h"
 
+#include "app/BackgroundWork.h"
 #include "dialogs/MailSendDialog.h"
 #include "net/MailSender.h"
 #include "platform/CodeConverter.h"
 #include "ports/MailProgress.h"
 #include "util/Cp932.h"
 
-#include <QEventLoop>
 #include <QPointer>
 
 #include <memory>
-#include <thread>
 
 namespace tw::gui {
 
 namespace {
 
-/// Hands the worker's steps to the progress dialog on the GUI thread. The worker only ever
-/// touches this object, which outlives it; the dialog may be gone by the time a step arrives
-/// (its parent closed), and the step is then dropped.
+/// Hands the worker's steps to the progress dialog through the work's executor. The dialog may
+/// be gone by the time a step arrives (its parent closed), and the step is then dropped.
 class ProgressRelay : public MailProgress {
 public:
-    ProgressRelay(QObject* context, QPointer<MailSendDialog> dialog)
-        : m_context(context), m_dialog(std::move(dialog)) {}
+    ProgressRelay(Executor& executor, QPointer<MailSendDialog> dialog)
+        : m_executor(executor), m_dialog(std::move(dialog)) {}
 
     void started(const std::string& text) override {
-        post([dialog = m_dialog, text] {
+        m_executor.post([dialog = m_dialog, text] {
             if (dialog) {
                 dialog->started(text);
             }
         });
     }
     void step(bool finished, const std::string& text) override {
-        post([dialog = m_dialog, finished, text] {
+        m_executor.post([dialog = m_dialog, finished, text] {
             if (dialog) {
                 dialog->step(finished, text);
             }
@@ -40,12 +38,7 @@ public:
     }
 
 private:
-    template <typename Task>
-    void post(Task task) {
-        QMetaObject::invokeMethod(m_context, std::move(task), Qt::QueuedConnection);
-    }
-
-    QObject* m_context;
+    Executor& m_executor;
     QPointer<MailSendDialog> m_dialog;
 };
 
@@ -59,24 +52,27 @@ QString sendTestMail(QWidget* parent, const MailServerSettings& server,
         ownConverter = createCodeConverter();
         converter = ownConverter.get();
     }
+    BackgroundWork work;
     // On the heap and watched: a parent that closes meanwhile deletes it.
-    QPointer<MailSendDialog> dialog = new MailSendDialog(parent);
-    QObject context;
-    QEventLoop loop;
-    ProgressRelay relay(&context, dialog);
-
+    QPointer<MailSendDialog> dialog = new MailSendDialog(work.executor(), parent);
+    ProgressRelay relay(work.executor(), dialog);
     std::string result;
-    std::thread worker([&] {
-        result = sendMail(server.server, server.port, server.account, recipient, subject, body,
-                          converter, relay);
-        QMetaObject::invokeMethod(
-            &context, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
-    // Only queued calls reach the loop (the dialog's modality keeps the user's input away), so
-    // nothing else starts meanwhile. The worker never waits for this thread, and ends within
-    // the sender's time-outs even when the loop was left early because the program quits.
-    loop.exec();
-    worker.join();
+    work.start(
+        [&] {
+            result = sendMail(server.server, server.port, server.account, recipient, subject, body,
+                              converter, relay);
+        },
+        [dialog] {
+            // A dialogue ends with its last step, which has closed the dialog already.
+            if (dialog && dialog->isVisible()) {
+                dialog->done(QDialog::Accepted);
+            }
+        });
+    // The dialog's own modal loop keeps the window painting and the user's input away. It ends
+    // when the worker has ended, or when a parent that closes takes the dialog with it; the
+    // worker then ends within the sender's time-outs, without this thread.
+    dialog->exec();
+    work.close();
     delete dialog.data();
     return QString::fromStdString(fromCp932(result));
 }

@@ -1,30 +1,17 @@
 #include "editor/CFolder.h"
 
+#include "app/GuiPrompter.h"
 #include "app/QtText.h"
 #include "util/TextUtil.h"
 
 #include <QAction>
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QStyle>
 
 namespace tw::gui {
 
-namespace {
-
-QString chooseWithDialog(QWidget* owner, const QString& start) {
-    // Qt's own dialog, so that a sub-folder can be made from inside it on every desktop.
-    return QFileDialog::getExistingDirectory(
-        owner, QStringLiteral("どのフォルダを選びますか？"), start,
-        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-}
-
-} // namespace
-
 CFolder::CFolder(QWidget* parent)
-    : QLineEdit(parent), m_chooser(chooseWithDialog),
-      m_browse(
-          addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition)) {
+    : QLineEdit(parent), m_browse(addAction(style()->standardIcon(QStyle::SP_DirOpenIcon),
+                                            QLineEdit::TrailingPosition)) {
     m_browse->setToolTip(QStringLiteral("フォルダを選ぶ"));
     connect(m_browse, &QAction::triggered, this, [this] { browse(); });
 }
@@ -36,7 +23,8 @@ void CFolder::setFolder(const QString& folder) {
 
 int CFolder::browse() {
     m_folder = text();
-    const QString chosen = m_chooser(window(), m_folder);
+    const QString chosen =
+        GuiPrompter::folderName(window(), QStringLiteral("どのフォルダを選びますか？"), m_folder);
     if (chosen.isEmpty()) {
         return -1;
     }
@@ -62,7 +50,7 @@ int CFolder::commit(bool& changed) {
     std::string checked = toCp932(name);
     const int result = validateSaveFolder(checked);
     if (result != 0) {
-        QMessageBox::warning(this, QString(), fromCp932(checked));
+        GuiPrompter::tell(this, fromCp932(checked));
         return result;
     }
     m_folder = name;

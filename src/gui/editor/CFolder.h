@@ -2,8 +2,6 @@
 
 #include <QLineEdit>
 
-#include <functional>
-
 namespace tw::gui {
 
 /// An edit for the name of a save folder, with a button at its end that opens a folder
@@ -12,9 +10,6 @@ class CFolder : public QLineEdit {
     Q_OBJECT
 
 public:
-    /// Asks the user for a folder, starting at the given one; an empty result means none.
-    using Chooser = std::function<QString(QWidget* owner, const QString& start)>;
-
     explicit CFolder(QWidget* parent = nullptr);
 
     /// Opens the chooser at the edit's text; a chosen folder replaces the text (0), none
@@ -30,13 +25,10 @@ public:
     const QString& folder() const { return m_folder; }
     void setFolder(const QString& folder);
 
-    /// Replaces the folder dialog (tests; the default is QFileDialog in directory mode).
-    void setChooser(Chooser chooser) { m_chooser = std::move(chooser); }
     QAction* browseAction() const { return m_browse; }
 
 private:
     QString m_folder;
-    Chooser m_chooser;
     QAction* m_browse;
 };
 

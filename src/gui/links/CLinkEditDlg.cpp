@@ -1,5 +1,6 @@
 #include "links/CLinkEditDlg.h"
 
+#include "app/GuiPrompter.h"
 #include "app/QtText.h"
 #include "ui_CLinkEditDlg.h"
 #include "util/Cp932.h"
@@ -8,9 +9,8 @@
 
 namespace tw::gui {
 
-CLinkEditDlg::CLinkEditDlg(const Texts& texts, Teller teller, QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::CLinkEditDlg>()), m_texts(texts),
-      m_teller(std::move(teller)) {
+CLinkEditDlg::CLinkEditDlg(const Texts& texts, QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::CLinkEditDlg>()), m_texts(texts) {
     m_ui->setupUi(this);
     m_ui->buttons->button(QDialogButtonBox::Cancel)->setText(tr("ｷｬﾝｾﾙ"));
     m_ui->fileEdit->setText(fromCp932(texts[FileName]));
@@ -37,14 +37,16 @@ void CLinkEditDlg::accept() {
         std::optional<std::string> cp932 =
             toCp932Exact(fields[field].first->text().toStdString(), &refused);
         if (!cp932) {
-            if (m_teller) {
-                m_teller(tr("「%1」の文字「%2」(U+%3) "
-                            "は保存できません。\n別の文字に置き換えてください。")
-                             .arg(fields[field].second->text(), QString::fromUcs4(&refused, 1),
-                                  QString::number(static_cast<uint>(refused), 16)
-                                      .toUpper()
-                                      .rightJustified(4, QLatin1Char('0'))));
-            }
+            // Titled as the link update dialog's own messages are.
+            GuiPrompter::tell(this,
+                              tr("「%1」の文字「%2」(U+%3) "
+                                 "は保存できません。\n別の文字に置き換えてください。")
+                                  .arg(fields[field].second->text(), QString::fromUcs4(&refused, 1),
+                                       QString::number(static_cast<uint>(refused), 16)
+                                           .toUpper()
+                                           .rightJustified(4, QLatin1Char('0'))),
+                              Prompter::Icon::Warning,
+                              parentWidget() ? parentWidget()->windowTitle() : QString());
             fields[field].first->setFocus(Qt::OtherFocusReason);
             return;
         }

@@ -3,7 +3,6 @@
 #include <QDialog>
 
 #include <array>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,11 +19,8 @@ class CLinkEditDlg : public QDialog {
 public:
     enum Field { FileName, LinkName, Address, FieldCount };
     using Texts = std::array<std::string, FieldCount>;
-    /// Tells the user why a field cannot be taken.
-    using Teller = std::function<void(const QString& text)>;
-
     /// `texts` in code page 932, as the row shows them.
-    CLinkEditDlg(const Texts& texts, Teller teller, QWidget* parent = nullptr);
+    CLinkEditDlg(const Texts& texts, QWidget* parent = nullptr);
     ~CLinkEditDlg() override;
 
     /// After OK: the three fields in code page 932.
@@ -39,7 +35,6 @@ protected:
 private:
     std::unique_ptr<Ui::CLinkEditDlg> m_ui;
     Texts m_texts;
-    Teller m_teller;
 };
 
 } // namespace tw::gui

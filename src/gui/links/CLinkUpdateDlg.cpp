@@ -1,5 +1,6 @@
 #include "links/CLinkUpdateDlg.h"
 
+#include "app/GuiPrompter.h"
 #include "app/QtText.h"
 #include "dialogs/ProgramIcon.h"
 #include "editor/CFolder.h"
@@ -10,7 +11,6 @@
 
 #include <QAction>
 #include <QDir>
-#include <QEventLoop>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -29,16 +29,17 @@ constexpr int kColumnWidths[LinkListModel::ColumnCount] = {140, 140, 380};
 
 } // namespace
 
-CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Prompter* prompter,
-                               int downloadOption, QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::CLinkUpdateDlg>()), m_executor(executor),
-      m_links(prompter), m_editAction(new QAction(tr("リンク編集"), this)),
+CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Prompter* prompter, int downloadOption,
+                               QWidget* parent)
+    : QDialog(parent), m_ui(std::make_unique<Ui::CLinkUpdateDlg>()), m_links(&m_work.prompter()),
+      m_editAction(new QAction(tr("リンク編集"), this)),
       m_renameAction(new QAction(tr("ファイル名変更"), this)),
       m_removeAction(new QAction(tr("リンク削除"), this)),
       m_removeFileAction(new QAction(tr("ファイル削除"), this)),
       m_newSiteAction(new QAction(tr("ウォッチアイテム"), this)), m_storedFolder(folder),
       m_downloadOption(downloadOption) {
     m_ui->setupUi(this);
+    m_work.setPrompter(prompter);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     // Also registers the images and animations compiled into the library.
     setWindowIcon(programIcon());
@@ -46,17 +47,11 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
         m_links, [this](int row) { return imageAtFill(row); }, this);
     m_idleMovie = new QMovie(QStringLiteral(":/anim/searching.gif"), {}, this);
     m_busyMovie = new QMovie(QStringLiteral(":/anim/downloading.gif"), {}, this);
-    m_messenger = [this](QMessageBox::Icon icon, const QString& text,
-                         QMessageBox::StandardButtons buttons) {
-        QMessageBox box(icon, windowTitle(), text, buttons, this);
-        return static_cast<QMessageBox::StandardButton>(box.exec());
-    };
     m_links.setBusyQuestion([this](const std::string& text) {
-        switch (message(QMessageBox::Question, fromCp932(text),
-                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
-        case QMessageBox::Yes:
+        switch (GuiPrompter::askYesNoCancel(this, fromCp932(text), windowTitle())) {
+        case GuiPrompter::Answer::Yes:
             return CLinkList::BusyAnswer::Yes;
-        case QMessageBox::No:
+        case GuiPrompter::Answer::No:
             return CLinkList::BusyAnswer::No;
         default:
             return CLinkList::BusyAnswer::Cancel;
@@ -123,22 +118,14 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Executor& executor, Pr
 CLinkUpdateDlg::~CLinkUpdateDlg() {
     if (m_loading) {
         m_links.cancelLoad();
-        waitForLoader();
     }
     if (m_running != Running::No) {
-        // The program is quitting under the dialog: the worker reports through this thread, so
-        // it is let through until it has ended (at once when the executor refuses it).
         m_links.stopWorker(true);
-        QEventLoop loop;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, &loop, [this, &loop] {
-            if (m_running == Running::No || m_links.isIdle()) {
-                loop.quit();
-            }
-        });
-        poll.start(10);
-        loop.exec();
     }
+    // Refuses the worker's reports, so that it ends without this thread; the reader ends at once
+    // when cancelled.
+    m_work.close();
+    m_links.waitIdle();
     if (!m_saved) {
         m_links.save();
     }
@@ -154,10 +141,8 @@ std::string CLinkUpdateDlg::downloadFolder() {
 bool CLinkUpdateDlg::start() {
     const std::string folder = CLinkList::effectiveFolder(m_storedFolder, downloadFolder());
     if (m_links.lockFolder(folder, false) == 0) {
-        if (message(QMessageBox::Question,
-                    tr("リンクファイルが他で使用されている可能性があります。\n"
-                       "更新ダイアログが開けません\nリンクファイルを強制的に使用しますか？\n"),
-                    QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+        if (!askYesNo(tr("リンクファイルが他で使用されている可能性があります。\n"
+                         "更新ダイアログが開けません\nリンクファイルを強制的に使用しますか？\n"))) {
             return false;
         }
         m_links.lockFolder(folder, true);
@@ -177,15 +162,10 @@ void CLinkUpdateDlg::beginLoad() {
     setAnimation(true);
     showBusy(true);
     // A list of hundreds of thousands of links takes a while: the window stays responsive.
-    m_loader = std::thread([this] {
-        m_links.readList();
-        QMetaObject::invokeMethod(
-            this, [this] { loadDone(); }, Qt::QueuedConnection);
-    });
+    m_work.start([this] { m_links.readList(); }, [this] { loadDone(); });
 }
 
 void CLinkUpdateDlg::loadDone() {
-    waitForLoader();
     m_loading = false;
     m_loadProgress->stop();
     m_ui->loadingLabel->hide();
@@ -196,12 +176,6 @@ void CLinkUpdateDlg::loadDone() {
     if (m_closePending) {
         m_closePending = false;
         reject();
-    }
-}
-
-void CLinkUpdateDlg::waitForLoader() {
-    if (m_loader.joinable()) {
-        m_loader.join();
     }
 }
 
@@ -259,9 +233,12 @@ void CLinkUpdateDlg::done(int result) {
     QDialog::done(result);
 }
 
-QMessageBox::StandardButton CLinkUpdateDlg::message(QMessageBox::Icon icon, const QString& text,
-                                                    QMessageBox::StandardButtons buttons) {
-    return m_messenger(icon, text, buttons);
+void CLinkUpdateDlg::tell(const QString& text) {
+    GuiPrompter::tell(this, text, Prompter::Icon::Warning, windowTitle());
+}
+
+bool CLinkUpdateDlg::askYesNo(const QString& text) {
+    return GuiPrompter::askYesNo(this, text, windowTitle());
 }
 
 int CLinkUpdateDlg::imageAtFill(int index) const {
@@ -329,7 +306,7 @@ bool CLinkUpdateDlg::startWorker(Running kind, int onlyIndex) {
     m_running = kind;
     m_stopping = false;
     m_toDisplay.reset();
-    if (!m_links.startWorker(m_executor, *this, onlyIndex)) {
+    if (!m_links.startWorker(m_work.executor(), *this, onlyIndex)) {
         m_running = Running::No;
         return false;
     }
@@ -409,8 +386,7 @@ void CLinkUpdateDlg::removeSelected(bool withFile) {
         m_model->removeRows(removed);
     }
     if (!failed.empty()) {
-        message(QMessageBox::Warning,
-                tr("ファイルを削除できませんでした。\n%1").arg(fromCp932(failed)));
+        tell(tr("ファイルを削除できませんでした。\n%1").arg(fromCp932(failed)));
     }
 }
 
@@ -427,12 +403,10 @@ void CLinkUpdateDlg::renameSelected() {
 bool CLinkUpdateDlg::acceptFileName(const std::string& name) {
     switch (m_links.checkFileName(name)) {
     case CLinkList::NameCheck::Unusable:
-        message(QMessageBox::Warning, tr("使用できないファイル名です\n他の名前にして下さい"));
+        tell(tr("使用できないファイル名です\n他の名前にして下さい"));
         return false;
     case CLinkList::NameCheck::Exists:
-        return message(QMessageBox::Question,
-                       tr("同名ファイルが存在しています\nファイル名を変更しますか？"),
-                       QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+        return askYesNo(tr("同名ファイルが存在しています\nファイル名を変更しますか？"));
     case CLinkList::NameCheck::Usable:
         break;
     }
@@ -451,7 +425,7 @@ void CLinkUpdateDlg::finishRename(int row, const QString& text) {
     }
     // A character the list file cannot hold makes a name as unusable as a "/" does.
     if (!lossless) {
-        message(QMessageBox::Warning, tr("使用できないファイル名です\n他の名前にして下さい"));
+        tell(tr("使用できないファイル名です\n他の名前にして下さい"));
         return;
     }
     if (!acceptFileName(name)) {
@@ -477,8 +451,7 @@ void CLinkUpdateDlg::editSelected() {
     if (m_linkEditor) {
         confirmed = m_linkEditor(texts);
     } else {
-        CLinkEditDlg editor(
-            texts, [this](const QString& text) { message(QMessageBox::Warning, text); }, this);
+        CLinkEditDlg editor(texts, this);
         confirmed = editor.exec() == QDialog::Accepted;
         texts = editor.texts();
     }

@@ -1,18 +1,17 @@
 #pragma once
 
+#include "app/BackgroundWork.h"
 #include "links/CLinkList.h"
 #include "links/LinkReceiver.h"
 #include "records/FetchSettings.h"
 
 #include <QDialog>
-#include <QMessageBox>
 
 #include <array>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 class QAction;
 class QMovie;
@@ -23,9 +22,8 @@ class CLinkUpdateDlg;
 }
 
 namespace tw {
-class Executor;
 class Prompter;
-} // namespace tw
+}
 
 namespace tw::gui {
 
@@ -40,19 +38,16 @@ class LinkListModel;
 /// is read nothing can be edited or saved, and closing ends the read first. While a worker runs,
 /// only "全て更新" (which then stops it, ending the transfer in hand) does anything, and the
 /// dialog does not close; a close asked for once the stop was pressed follows as soon as the
-/// worker has ended.
+/// worker has ended. The reader and the worker reach the dialog only through its BackgroundWork.
 class CLinkUpdateDlg : public QDialog, private LinkReceiver {
     Q_OBJECT
 public:
-    /// Shows a message box: text, icon and buttons in, the button chosen out.
-    using Messenger = std::function<QMessageBox::StandardButton(
-        QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons)>;
-
-    /// `folder` is the stored save folder ("c:" or "" stand for the download folder); the worker
-    /// reports through `executor`; the list's own messages go to `prompter`.
-    CLinkUpdateDlg(const std::string& folder, Executor& executor, Prompter* prompter,
-                   int downloadOption, QWidget* parent = nullptr);
-    /// Waits for a worker that still runs (a program quitting under the dialog).
+    /// `folder` is the stored save folder ("c:" or "" stand for the download folder); the list's
+    /// own messages and its credentials prompts go to `prompter`.
+    CLinkUpdateDlg(const std::string& folder, Prompter* prompter, int downloadOption,
+                   QWidget* parent = nullptr);
+    /// Ends a load or a refresh that still runs (a program quitting under the dialog): it is
+    /// stopped, its reports and prompts refused, and waited for.
     ~CLinkUpdateDlg() override;
 
     /// Takes the folder's list (asking whether to break a lock held elsewhere) and begins to read
@@ -71,7 +66,6 @@ public:
     /// The folder the user's "c:" means.
     static std::string downloadFolder();
 
-    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
     /// Replaces the link editor (tests): fills the texts and returns true for OK.
     using LinkEditor = std::function<bool(std::array<std::string, 3>& texts)>;
     void setLinkEditor(LinkEditor editor) { m_linkEditor = std::move(editor); }
@@ -112,7 +106,6 @@ private:
     /// Reads the list on a thread of its own; loadDone() follows on this one.
     void beginLoad();
     void loadDone();
-    void waitForLoader();
     void fillRows();
     int imageAtFill(int index) const;
     bool startWorker(Running kind, int onlyIndex);
@@ -123,14 +116,15 @@ private:
     void openContextMenu(const QPoint& position);
     /// The checks of a new file name: true when the link may take it.
     bool acceptFileName(const std::string& name);
-    QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& text,
-                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+    /// A warning over the dialog (GuiPrompter), and a Yes/No question, true for Yes.
+    void tell(const QString& text);
+    bool askYesNo(const QString& text);
 
     std::unique_ptr<Ui::CLinkUpdateDlg> m_ui;
-    Executor& m_executor;
+    /// Before the list, which asks through it.
+    BackgroundWork m_work;
     CLinkList m_links;
     LinkListModel* m_model = nullptr;
-    std::thread m_loader;
     QTimer* m_loadProgress = nullptr;
     bool m_loading = false;
     /// A close that waits for the end of the load, or for the worker that was told to stop.
@@ -148,7 +142,6 @@ private:
     Running m_running = Running::No;
     std::optional<FetchSettings> m_toDisplay;
     std::array<bool, 3> m_sortDescending{};
-    Messenger m_messenger;
     LinkEditor m_linkEditor;
     bool m_saved = false;
     bool m_shown = false;

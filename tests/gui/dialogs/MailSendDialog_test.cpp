@@ -1,3 +1,4 @@
+#include "app/QtExecutor.h"
 #include "dialogs/MailSendDialog.h"
 
 #include <QLabel>
@@ -56,7 +57,8 @@ class MailSendDialogTest : public QObject {
 
 private slots:
     void deliveryDrivenFromAWorkerThread() {
-        MailSendDialog dialog;
+        tw::gui::QtExecutor executor;
+        MailSendDialog dialog(executor);
         auto* bar = dialog.findChild<QProgressBar*>();
         auto* status = dialog.findChild<QLabel*>(QStringLiteral("statusLabel"));
         QSignalSpy finished(&dialog, &MailSendDialog::mailFinished);
@@ -98,7 +100,8 @@ private slots:
     }
 
     void failureThenReuseForTheNextSend() {
-        MailSendDialog dialog;
+        tw::gui::QtExecutor executor;
+        MailSendDialog dialog(executor);
         auto* bar = dialog.findChild<QProgressBar*>();
         auto* status = dialog.findChild<QLabel*>(QStringLiteral("statusLabel"));
         QSignalSpy finished(&dialog, &MailSendDialog::mailFinished);
@@ -130,7 +133,8 @@ private slots:
     }
 
     void escapeDoesNotEndTheDialogue() {
-        MailSendDialog dialog;
+        tw::gui::QtExecutor executor;
+        MailSendDialog dialog(executor);
         dialog.started(kConnecting);
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(dialog.isVisible());

@@ -1,6 +1,7 @@
 // The mail settings dialog: the port's range, refused texts, and its test mail through a real
 // SMTP server with the typed values, also when the window behind the progress goes away.
 
+#include "PromptScript.h"
 #include "TypeText.h"
 #include "dialogs/CMailServerDlg.h"
 #include "dialogs/TestMail.h"
@@ -33,10 +34,7 @@ namespace {
 using tw::test::typeText;
 
 struct OpenDialog {
-    explicit OpenDialog(const MailServerSettings& stored) : dialog(stored) {
-        dialog.setMessenger([this](const QString& text) { messages << text; });
-        dialog.show();
-    }
+    explicit OpenDialog(const MailServerSettings& stored) : dialog(stored) { dialog.show(); }
     QLineEdit* edit(const char* name) {
         return dialog.findChild<QLineEdit*>(QString::fromLatin1(name));
     }
@@ -49,8 +47,8 @@ struct OpenDialog {
                           Qt::LeftButton);
     }
 
+    tw::test::PromptScript boxes;
     CMailServerDlg dialog;
-    QStringList messages;
 };
 
 /// A server on 127.0.0.1 that refuses with its greeting, but only when let go, so a test can act
@@ -115,7 +113,7 @@ private slots:
             OpenDialog open({"mail.example.test", 25, "me@example.test"});
             open.type("portEdit", port);
             open.click("okButton");
-            QVERIFY(open.messages.isEmpty());
+            QVERIFY(open.boxes.texts.isEmpty());
             QCOMPARE(open.dialog.result(), int(QDialog::Accepted));
             QCOMPARE(open.dialog.values().port, port.toInt());
             QCOMPARE(open.dialog.values().server, std::string("mail.example.test"));
@@ -125,13 +123,13 @@ private slots:
             OpenDialog open({"mail.example.test", 25, "me@example.test"});
             open.type("portEdit", port);
             open.click("okButton");
-            QCOMPARE(open.messages, QStringList{range});
+            QCOMPARE(open.boxes.texts, QStringList{range});
             QVERIFY(open.dialog.isVisible());
             QCOMPARE(open.dialog.focusWidget(), open.edit("portEdit"));
             QCOMPARE(open.dialog.values().port, 25);
             // Nor does a test proceed: no server is asked (none exists).
             open.click("testButton");
-            QCOMPARE(open.messages, (QStringList{range, range}));
+            QCOMPARE(open.boxes.texts, (QStringList{range, range}));
         }
     }
 
@@ -139,15 +137,15 @@ private slots:
         OpenDialog open({});
         open.type("hostEdit", QStringLiteral("mail한.example.test"));
         open.click("okButton");
-        QCOMPARE(open.messages.size(), 1);
-        QVERIFY(open.messages.at(0).contains(QStringLiteral("メールサーバー")));
+        QCOMPARE(open.boxes.texts.size(), 1);
+        QVERIFY(open.boxes.texts.at(0).contains(QStringLiteral("メールサーバー")));
         QCOMPARE(open.dialog.focusWidget(), open.edit("hostEdit"));
 
         open.type("hostEdit", QStringLiteral("mail.example.test"));
         open.type("accountEdit", QStringLiteral("me@example.test> x"));
         open.click("okButton");
-        QCOMPARE(open.messages.size(), 2);
-        QVERIFY(open.messages.at(1).startsWith(QStringLiteral("メールアカウント")));
+        QCOMPARE(open.boxes.texts.size(), 2);
+        QVERIFY(open.boxes.texts.at(1).startsWith(QStringLiteral("メールアカウント")));
         QCOMPARE(open.dialog.focusWidget(), open.edit("accountEdit"));
         QVERIFY(open.dialog.isVisible());
     }
@@ -166,7 +164,7 @@ private slots:
         open.type("portEdit", QString::number(server.port()));
         open.type("accountEdit", QStringLiteral("me@example.test"));
         open.click("testButton");
-        QCOMPARE(open.messages, QStringList());
+        QCOMPARE(open.boxes.texts, QStringList());
 
         const tw::test::AiosmtpdServer::Received got = server.received(1);
         QCOMPARE(got.envelope,

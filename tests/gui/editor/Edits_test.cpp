@@ -1,3 +1,4 @@
+#include "PromptScript.h"
 #include "editor/CFolder.h"
 #include "editor/CNumEdit.h"
 #include "editor/CNumSpin.h"
@@ -143,21 +144,19 @@ void EditsTest::boundsAreCheckedAgainstEachOther() {
 }
 
 void EditsTest::folderBrowseTakesOnlyAChoice() {
+    tw::test::PromptScript script;
     CFolder folder;
-    QString offered;
-    QString answer = QStringLiteral("/srv/pages");
-    folder.setChooser([&](QWidget*, const QString& start) {
-        offered = start;
-        return answer;
-    });
+    script.setNextFileName(QStringLiteral("/srv/pages"));
     folder.show();
     folder.setText(QStringLiteral("/tmp"));
     folder.browseAction()->trigger();
-    QCOMPARE(offered, QStringLiteral("/tmp"));
+    QCOMPARE(script.choosers.size(), std::size_t(1));
+    QCOMPARE(script.choosers[0].kind, tw::gui::GuiPrompter::ChooserKind::Folder);
+    QCOMPARE(script.choosers[0].title, QStringLiteral("どのフォルダを選びますか？"));
+    QCOMPARE(script.choosers[0].start, QStringLiteral("/tmp"));
     QCOMPARE(folder.text(), QStringLiteral("/srv/pages"));
 
-    answer.clear();
-    QCOMPARE(folder.browse(), -1);
+    QCOMPARE(folder.browse(), -1); // no name set: cancelled
     QCOMPARE(folder.text(), QStringLiteral("/srv/pages"));
 }
 
@@ -184,6 +183,14 @@ void EditsTest::folderCommitStripsAndChecks() {
     QVERIFY(QDir().mkdir(japanese));
     folder.setText(japanese);
     QCOMPARE(folder.commit(changed), 0);
+    QCOMPARE(folder.folder(), japanese);
+
+    // A folder that is not there is refused with the check's message.
+    tw::test::PromptScript script;
+    folder.setText(dir.path() + QStringLiteral("/missing"));
+    QVERIFY(folder.commit(changed) != 0);
+    QVERIFY(changed);
+    QCOMPARE(script.texts, QStringList{QStringLiteral("保存用のフォルダ名が不正です。")});
     QCOMPARE(folder.folder(), japanese);
 }
 

@@ -1,4 +1,4 @@
-#include "app/QtExecutor.h"
+#include "PromptScript.h"
 #include "links/CLinkList.h"
 #include "links/CLinkUpdateDlg.h"
 #include "links/LinkListModel.h"
@@ -20,7 +20,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -61,23 +60,6 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0;
 }
 
-/// Answers the dialog's message boxes in advance and records what they said.
-struct Boxes {
-    std::deque<QMessageBox::StandardButton> answers;
-    QStringList texts;
-    CLinkUpdateDlg::Messenger messenger() {
-        return [this](QMessageBox::Icon, const QString& text, QMessageBox::StandardButtons) {
-            texts.append(text);
-            if (answers.empty()) {
-                return QMessageBox::Ok;
-            }
-            const QMessageBox::StandardButton answer = answers.front();
-            answers.pop_front();
-            return answer;
-        };
-    }
-};
-
 /// Requests for a path wait at the gate until the test opens it.
 class Gate {
 public:
@@ -110,13 +92,11 @@ class LinkUpdateDlgTest : public QObject {
     Q_OBJECT
 
     TempFolder m_folder;
-    QtExecutor m_executor;
     test::FakePrompter m_prompter;
-    Boxes m_boxes;
+    std::unique_ptr<test::PromptScript> m_boxes;
 
     std::unique_ptr<CLinkUpdateDlg> open() {
-        auto dialog = std::make_unique<CLinkUpdateDlg>(m_folder.path(), m_executor, &m_prompter, 0);
-        dialog->setMessenger(m_boxes.messenger());
+        auto dialog = std::make_unique<CLinkUpdateDlg>(m_folder.path(), &m_prompter, 0);
         if (!dialog->start()) {
             return nullptr;
         }
@@ -157,7 +137,8 @@ class LinkUpdateDlgTest : public QObject {
 
 private slots:
     void init() {
-        m_boxes = {};
+        m_boxes.reset();
+        m_boxes = std::make_unique<test::PromptScript>();
         std::filesystem::remove_all(m_folder.path());
         std::filesystem::create_directory(m_folder.path());
     }
@@ -209,13 +190,13 @@ private slots:
         const auto fileOf = [&](int row) { return dialog->links().link(row).destFile; };
 
         // An existing name asks; No keeps the old one, Yes takes it.
-        m_boxes.answers = {QMessageBox::No};
+        m_boxes->setNextAnswer(test::PromptScript::Answer::No);
         rename(0, QStringLiteral("taken.zip"));
-        QTRY_COMPARE(m_boxes.texts.size(), 1);
-        QCOMPARE(m_boxes.texts[0],
+        QTRY_COMPARE(m_boxes->texts.size(), 1);
+        QCOMPARE(m_boxes->texts[0],
                  QStringLiteral("同名ファイルが存在しています\nファイル名を変更しますか？"));
         QCOMPARE(fileOf(0), std::string("a.zip"));
-        m_boxes.answers = {QMessageBox::Yes};
+        m_boxes->setNextAnswer(test::PromptScript::Answer::Yes);
         rename(0, QStringLiteral("taken.zip"));
         QTRY_COMPARE(fileOf(0), std::string("taken.zip"));
         QCOMPARE(dialog->model().text(0, 0), std::string("taken.zip"));
@@ -228,21 +209,21 @@ private slots:
         for (const QString& bad :
              {QStringLiteral("../b.zip"), QStringLiteral("x\\y.zip"), QStringLiteral("-r"),
               QStringLiteral(".."), QStringLiteral("BRL.HLK"), QStringLiteral("dialog.lock")}) {
-            m_boxes.texts.clear();
+            m_boxes->texts.clear();
             rename(1, bad);
-            QTRY_COMPARE(m_boxes.texts.size(), 1);
-            QCOMPARE(m_boxes.texts[0],
+            QTRY_COMPARE(m_boxes->texts.size(), 1);
+            QCOMPARE(m_boxes->texts[0],
                      QStringLiteral("使用できないファイル名です\n他の名前にして下さい"));
             QCOMPARE(fileOf(1), std::string("b.zip"));
         }
-        m_boxes.texts.clear();
+        m_boxes->texts.clear();
         select(*dialog, {1});
         dialog->renameSelected();
         auto* editor = list(*dialog)->viewport()->findChild<QLineEdit*>();
         QVERIFY(editor);
         editor->setText(QString::fromUtf8("\xF0\x9F\x98\x80.zip")); // outside code page 932
         QTest::keyClick(editor, Qt::Key_Return);
-        QTRY_COMPARE(m_boxes.texts.size(), 1);
+        QTRY_COMPARE(m_boxes->texts.size(), 1);
         QCOMPARE(fileOf(1), std::string("b.zip"));
 
         rename(1, QStringLiteral("new.zip"));
@@ -262,7 +243,7 @@ private slots:
             return true;
         });
         dialog->editSelected();
-        QCOMPARE(m_boxes.texts,
+        QCOMPARE(m_boxes->texts,
                  QStringList{QStringLiteral("使用できないファイル名です\n他の名前にして下さい")});
         QCOMPARE(dialog->links().link(0), link("a.zip", "A", "http://127.0.0.1/a"));
         QVERIFY(!dialog->links().isDirty());
@@ -422,6 +403,42 @@ private slots:
         QCOMPARE(TempFolder::readFile(m_folder / "brl.hlk"), list);
     }
 
+    // The program quits under the dialog while a link trickles in: the dialog goes at once,
+    // its worker ends with it, and the list is saved without the link's half download.
+    void destroyedWhileRefreshingEndsTheWorker() {
+        std::atomic<bool> ending{false};
+        std::atomic<int> blocks{0};
+        httplib::Server server;
+        server.Get("/drip.zip", [&](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "application/zip", [&](std::size_t, httplib::DataSink& sink) {
+                    const std::string block(2048, 'd');
+                    ++blocks;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    return !ending && sink.write(block.data(), block.size());
+                });
+        });
+        const int port = server.bind_to_any_port("127.0.0.1");
+        QVERIFY(port > 0);
+        std::thread serving([&] { server.listen_after_bind(); });
+        const std::unique_ptr<void, std::function<void(void*)>> stopping(&server, [&](void*) {
+            ending = true;
+            server.stop();
+            serving.join();
+        });
+        const std::string address = "http://127.0.0.1:" + std::to_string(port) + "/drip.zip";
+        writeList(m_folder.path(), {link("drip.zip", "D", address)});
+        auto dialog = open();
+        QVERIFY(dialog);
+        button(*dialog, "updateButton")->click();
+        QTRY_VERIFY(blocks >= 2);
+        QVERIFY(dialog->busy());
+        dialog.reset();
+        QVERIFY(!exists(m_folder / "dialog.lock"));
+        QVERIFY(!exists(m_folder / "temp.tmp"));
+        QCOMPARE(savedList(m_folder.path()).size(), std::size_t(1));
+    }
+
     // The list is read on a thread: the dialog shows it loads and takes no command until the
     // rows are there, and a close meanwhile ends the read and the dialog.
     void theListLoadsOffTheWindowsThread() {
@@ -432,8 +449,7 @@ private slots:
         }
         writeList(m_folder.path(), many);
         const std::string bytes = TempFolder::readFile(m_folder / "brl.hlk");
-        auto dialog = std::make_unique<CLinkUpdateDlg>(m_folder.path(), m_executor, &m_prompter, 0);
-        dialog->setMessenger(m_boxes.messenger());
+        auto dialog = std::make_unique<CLinkUpdateDlg>(m_folder.path(), &m_prompter, 0);
         QVERIFY(dialog->start());
         dialog->show();
         auto* label = dialog->findChild<QLabel*>(QStringLiteral("loadingLabel"));
@@ -504,11 +520,11 @@ private slots:
         button(*dialog, "removeButton")->click();
         // The sibling holds the file while the user moves to another folder and gives up.
         TempFolder::writeFile(m_folder / "append.lock", "Brindle[1]");
-        m_boxes.answers = {QMessageBox::Cancel};
+        m_boxes->setNextAnswer(test::PromptScript::Answer::Cancel);
         auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("folderEdit"));
         edit->setText(QString::fromStdString(other.path()));
         QTest::keyClick(edit, Qt::Key_Return);
-        QCOMPARE(m_boxes.texts.size(), 1);
+        QCOMPARE(m_boxes->texts.size(), 1);
         QCOMPARE(edit->text(), QString::fromStdString(m_folder.path()));
         QCOMPARE(dialog->folder(), m_folder.path());
         QCOMPARE(names(*dialog), std::vector<std::string>{"B"});

@@ -1,5 +1,6 @@
 #include "editor/pages/CRNOption.h"
 
+#include "app/GuiPrompter.h"
 #include "dialogs/TestMail.h"
 #include "editor/sheet/CDefineSheet.h"
 #include "platform/DesktopSoundPlayer.h"
@@ -7,8 +8,6 @@
 #include "ui_CRNOption.h"
 #include "util/FieldRules.h"
 
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QPointer>
 
 namespace tw::gui {
@@ -26,27 +25,6 @@ int shownChoice(int value, int count) {
 
 int storedChoice(int index, int stored) {
     return index >= 0 ? index : stored;
-}
-
-/// A file chosen in a dialog, or an empty text when the user cancelled. `forSaving` lets a new
-/// name be typed and asks before an existing file is chosen to be overwritten.
-QString chooseFile(QWidget* parent, const QString& title, const QString& filter,
-                   const QString& current, bool forSaving, const QString& defaultSuffix = {}) {
-    QFileDialog dialog(parent, title, QString(), filter);
-    dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setDefaultSuffix(defaultSuffix);
-    if (!current.isEmpty()) {
-        const QFileInfo info(current);
-        if (info.isAbsolute()) {
-            dialog.setDirectory(info.absolutePath());
-        }
-        dialog.selectFile(info.fileName());
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return {};
-    }
-    return dialog.selectedFiles().constFirst();
 }
 
 } // namespace
@@ -190,25 +168,27 @@ void CRNOption::sendTest() {
 }
 
 void CRNOption::browseSaveFile() {
-    const QString file = chooseFile(this, tr("ダウンロードデータを保存するファイルを選択"),
-                                    tr("すべてのファイル(*)"), m_ui->saveFileEdit->text(), true);
+    const QString file =
+        GuiPrompter::saveFileName(this, tr("ダウンロードデータを保存するファイルを選択"),
+                                  tr("すべてのファイル(*)"), m_ui->saveFileEdit->text());
     if (!file.isEmpty()) {
         m_ui->saveFileEdit->setText(file);
     }
 }
 
 void CRNOption::browseSoundFile() {
-    const QString file = chooseFile(this, tr("サウンドファイルを選択"),
-                                    tr("サウンドファイル(*.wav);;すべてのファイル(*)"),
-                                    m_ui->soundFileEdit->text(), false, QStringLiteral("wav"));
+    const QString file = GuiPrompter::openFileName(
+        this, tr("サウンドファイルを選択"), tr("サウンドファイル(*.wav);;すべてのファイル(*)"),
+        m_ui->soundFileEdit->text(), QStringLiteral("wav"));
     if (!file.isEmpty()) {
         m_ui->soundFileEdit->setText(file);
     }
 }
 
 void CRNOption::browseRunFile() {
-    const QString file = chooseFile(this, tr("ページ更新時に実行するファイルを選択"),
-                                    tr("すべてのファイル(*)"), m_ui->runEdit->text(), false);
+    const QString file =
+        GuiPrompter::openFileName(this, tr("ページ更新時に実行するファイルを選択"),
+                                  tr("すべてのファイル(*)"), m_ui->runEdit->text());
     if (!file.isEmpty()) {
         m_ui->runEdit->setText(file);
     }

@@ -1,82 +1,45 @@
 #include "editor/pages/SourceDownload.h"
 
-#include "net/CFetch.h"
-#include "util/SystemPath.h"
-
-#include <QCoreApplication>
-#include <QPointer>
-
+#include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <thread>
 
 namespace tw::gui {
 
 struct SourceDownload::Job {
-    explicit Job(FetchRequest r) : request(std::move(r)) { request.cancelRequested = &cancel; }
+    Job(FetchRequest r, PageDownload d) : request(std::move(r)), download(std::move(d)) {
+        request.cancelRequested = &cancel;
+    }
     std::atomic<bool> cancel{false};
     FetchRequest request;
+    PageDownload download;
 };
-
-namespace {
-
-std::atomic<int> g_pending{0};
-
-void removeWritten(const FetchRequest& request) {
-    if (request.errorKind == 0 && !request.savedPath.empty()) {
-        std::remove(systemPath(request.savedPath).c_str());
-    }
-}
-
-} // namespace
 
 SourceDownload::SourceDownload(QObject* parent) : QObject(parent) {}
 
-int SourceDownload::pending() {
-    return g_pending.load();
-}
-
 SourceDownload::~SourceDownload() {
-    // The workers hold their jobs; cancelling them is enough to make each end soon.
-    for (auto& [job, worker] : m_workers) {
+    for (const auto& job : m_jobs) {
         job->cancel = true;
     }
-    for (auto& [job, worker] : m_workers) {
-        worker.join();
+    m_work.close();
+    // Their ends were never handled: nothing of them may stay on disk.
+    for (const auto& job : m_jobs) {
+        job->download.discard();
     }
 }
 
-void SourceDownload::start(FetchRequest request, Prompter* prompter) {
-    if (m_job) {
-        m_job->cancel = true;
+void SourceDownload::start(FetchRequest request, PageDownload download, Prompter* prompter) {
+    cancel();
+    auto job = std::make_shared<Job>(std::move(request), std::move(download));
+    m_work.setPrompter(prompter);
+    // The worker shares nothing with this object but its job, which lives until the end is
+    // handled, and it asks for credentials only through the work's executor.
+    const bool started = m_work.start(
+        [job, relay = &m_work.prompter()] { job->download.fetch(job->request, relay); },
+        [this, job] { jobDone(job); });
+    if (started) {
+        m_job = job;
+        m_jobs.push_back(std::move(job));
     }
-    auto job = std::make_shared<Job>(std::move(request));
-    m_job = job;
-    ++g_pending;
-    QPointer<SourceDownload> self(this);
-    // The application object receives the end, so that it is handled (the file removed) even
-    // when this object has gone meanwhile.
-    m_workers[job.get()] = std::thread([job, prompter, self = std::move(self)]() mutable {
-        CFetch fetch(prompter);
-        fetch.fetchToFile(job->request);
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app) {
-            removeWritten(job->request);
-            --g_pending;
-            return;
-        }
-        QMetaObject::invokeMethod(
-            app,
-            [job, self = std::move(self)] {
-                if (self) {
-                    self->jobDone(job);
-                } else {
-                    removeWritten(job->request);
-                }
-                --g_pending;
-            },
-            Qt::QueuedConnection);
-    });
 }
 
 void SourceDownload::cancel() {
@@ -86,21 +49,18 @@ void SourceDownload::cancel() {
 }
 
 void SourceDownload::jobDone(const std::shared_ptr<Job>& job) {
-    // Its last step was to post this: the join is immediate.
-    if (auto worker = m_workers.find(job.get()); worker != m_workers.end()) {
-        worker->second.join();
-        m_workers.erase(worker);
+    m_jobs.erase(std::remove(m_jobs.begin(), m_jobs.end(), job), m_jobs.end());
+    const bool cancelled = job->cancel.load();
+    if (cancelled) {
+        job->download.discard();
     }
     if (job != m_job) {
-        removeWritten(job->request);
         return;
     }
     m_job.reset();
-    const bool cancelled = job->cancel.load();
-    if (cancelled) {
-        removeWritten(job->request);
-    }
-    emit finished(job->request, cancelled);
+    emit finished(job->request, job->download, cancelled);
+    // What the receiver did not keep is not kept.
+    job->download.discard();
 }
 
 } // namespace tw::gui

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "app/BackgroundWork.h"
 #include "net/FetchRequest.h"
+#include "watch/PageDownload.h"
 
 #include <QObject>
 
-#include <map>
 #include <memory>
-#include <thread>
+#include <vector>
 
 namespace tw {
 class Prompter;
@@ -14,41 +15,43 @@ class Prompter;
 
 namespace tw::gui {
 
-/// Fetches a page into a file on a worker thread, one download at a time: starting another
-/// cancels the one in flight, whose result is never delivered (a file it wrote is removed).
-/// The outcome arrives on the owner's thread through finished().
+/// Downloads an item's page for the source view on a worker, one at a time: starting another
+/// cancels the one in flight, whose result is never delivered and whose file is removed. The
+/// outcome arrives on the GUI thread through finished().
 class SourceDownload : public QObject {
     Q_OBJECT
 public:
     explicit SourceDownload(QObject* parent = nullptr);
     /// Downloads still running are cancelled and waited for (a transfer ends at once when
-    /// cancelled; the owner closes its executor first, so no credentials prompt can hold
-    /// one); a file one wrote is removed.
+    /// cancelled, a credentials prompt not yet shown is refused); files they wrote are removed.
     ~SourceDownload() override;
 
-    /// Starts fetching `request` (destFile names the file to write) with `prompter` answering
-    /// credentials prompts (it must outlive the download; null refuses them).
-    void start(FetchRequest request, Prompter* prompter);
-    /// Stops the download in flight; finished() then comes with the request marked cancelled.
+    /// Fetches `request` (set up by `download`) with `prompter` answering credentials prompts on
+    /// the GUI thread (null refuses them).
+    void start(FetchRequest request, PageDownload download, Prompter* prompter);
+    /// Stops the download in flight; finished() then comes with `cancelled` set.
     void cancel();
     bool busy() const { return m_job != nullptr; }
-    /// Downloads of every SourceDownload, superseded ones included, whose end has not yet been
-    /// handled on the owner's thread (their files not yet removed or handed over).
-    static int pending();
+    /// Downloads, superseded ones included, whose end has not been handled yet (their files not
+    /// yet removed or handed over).
+    int pending() const { return m_work.running(); }
 
     struct Job;
 
 signals:
-    /// The outcome of the latest download: request.errorKind 0 and request.savedPath naming
-    /// the file on success. `cancelled` when cancel() stopped it.
-    void finished(const tw::FetchRequest& request, bool cancelled);
+    /// The outcome of the latest download: `download.path()` names the page when it was fetched
+    /// (the receiver keeps or discards it), empty after a failure, which `request` describes.
+    /// `cancelled` when cancel() stopped it (nothing is left of it then).
+    void finished(const tw::FetchRequest& request, tw::PageDownload& download, bool cancelled);
 
 private:
     void jobDone(const std::shared_ptr<Job>& job);
 
+    /// The latest download, while it runs.
     std::shared_ptr<Job> m_job;
-    /// Every worker not yet joined, by its job.
-    std::map<Job*, std::thread> m_workers;
+    /// Every download whose end has not been handled.
+    std::vector<std::shared_ptr<Job>> m_jobs;
+    BackgroundWork m_work;
 };
 
 } // namespace tw::gui

@@ -1,5 +1,6 @@
 #include "editor/sheet/CDefineSheet.h"
 
+#include "app/GuiPrompter.h"
 #include "editor/pages/CCKOption.h"
 #include "editor/pages/CConPage.h"
 #include "editor/pages/CPGDetail.h"
@@ -9,7 +10,6 @@
 #include "editor/sheet/SheetPage.h"
 
 #include <QDialogButtonBox>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTabWidget>
@@ -53,14 +53,6 @@ CDefineSheet::CDefineSheet(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs, 1);
     layout->addWidget(m_buttons);
-    m_messenger = [this](Message kind, const QString& text) {
-        if (kind == Message::Ask) {
-            return QMessageBox::question(this, windowTitle(), text,
-                                         QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-        }
-        QMessageBox::warning(this, windowTitle(), text);
-        return true;
-    };
 }
 
 CDefineSheet::~CDefineSheet() = default;
@@ -128,11 +120,11 @@ void CDefineSheet::tabChanged(int index) {
 }
 
 void CDefineSheet::tell(const QString& text) {
-    m_messenger(Message::Tell, text);
+    GuiPrompter::tell(this, text, Prompter::Icon::Warning, windowTitle());
 }
 
 bool CDefineSheet::ask(const QString& text) {
-    return m_messenger(Message::Ask, text);
+    return GuiPrompter::askYesNo(this, text, windowTitle());
 }
 
 void CDefineSheet::accept() {

@@ -30,9 +30,6 @@ class CDefineSheet : public QDialog {
     Q_OBJECT
 public:
     enum Tab { PageTab, TimingTab, UpdateOptionTab, CheckOptionTab, FormDataTab, ConnectionTab };
-    enum class Message { Tell, Ask };
-    /// Shows a message (Tell) or a Yes/No question (Ask, true for Yes).
-    using Messenger = std::function<bool(Message kind, const QString& text)>;
 
     /// What pages need from the program around them; every member may be left empty.
     struct Context {
@@ -78,10 +75,9 @@ public:
     /// show steps: what the user typed there stays for them to fix.
     void bringBack(SheetPage* page);
 
+    /// A message box over the sheet (GuiPrompter), and a Yes/No question, true for Yes.
     void tell(const QString& text);
     bool ask(const QString& text);
-    /// Replaces the message boxes (tests answer in advance).
-    void setMessenger(Messenger messenger) { m_messenger = std::move(messenger); }
 
     /// OK: the current page must let the user go, then every page shown in this opening
     /// stores its controls; a page that cannot store a field keeps the sheet open on itself.
@@ -108,7 +104,6 @@ private:
     bool m_open = false;
     int m_current = -1;
     bool m_switchingBack = false;
-    Messenger m_messenger;
     Context m_context;
 };
 

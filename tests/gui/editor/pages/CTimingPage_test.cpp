@@ -1,3 +1,4 @@
+#include "PromptScript.h"
 #include "editor/CNumEdit.h"
 #include "editor/pages/CTimingPage.h"
 #include "editor/sheet/CDefineSheet.h"
@@ -28,7 +29,7 @@ class CTimingPageTest : public QObject {
 
     tw::test::FakeClock m_clock;
     std::unique_ptr<CDefineSheet> m_sheet;
-    QStringList m_messages;
+    tw::test::PromptScript m_boxes;
     tw::WatchSettings m_stored;
 
     void open(const tw::WatchSettings& item) {
@@ -85,12 +86,8 @@ private slots:
 
     void init() {
         m_clock.set(localTime(2025, 3, 5, 14, 7, 9)); // a Wednesday
-        m_messages.clear();
+        m_boxes.texts.clear();
         m_sheet = std::make_unique<CDefineSheet>();
-        m_sheet->setMessenger([this](CDefineSheet::Message, const QString& text) {
-            m_messages << text;
-            return true;
-        });
         m_sheet->page<tw::gui::CTimingPage>()->setClock(m_clock);
         connect(m_sheet.get(), &CDefineSheet::siteDefined,
                 [this](const tw::WatchSettings& item) { m_stored = item; });
@@ -148,10 +145,10 @@ private slots:
         QVERIFY(find("secondsEdit")->isEnabled());
         clickTab(CDefineSheet::PageTab);
         QVERIFY(onTimingTab());
-        QCOMPARE(m_messages, QStringList{QStringLiteral("10秒以下の間隔は受け付けられません")});
+        QCOMPARE(m_boxes.texts, QStringList{QStringLiteral("10秒以下の間隔は受け付けられません")});
         type("secondsEdit", "9");
         QVERIFY(!pressOK());
-        QCOMPARE(m_messages.size(), 2);
+        QCOMPARE(m_boxes.texts.size(), 2);
         type("secondsEdit", "10");
         QVERIFY(pressOK());
         QCOMPARE(stored(), QStringLiteral("daily inter 0 10"));
@@ -166,7 +163,7 @@ private slots:
         QCOMPARE(time(), QStringLiteral("25:01:01"));
         QVERIFY(pressOK());
         QCOMPARE(stored(), QStringLiteral("daily inter 0 90061"));
-        QVERIFY(m_messages.isEmpty());
+        QVERIFY(m_boxes.texts.isEmpty());
     }
 
     void weekdaysAreStoredAsBits() {
@@ -208,7 +205,7 @@ private slots:
         QVERIFY(!pressOK());
         type("monthEdit", "13");
         QVERIFY(!pressOK());
-        QCOMPARE(m_messages,
+        QCOMPARE(m_boxes.texts,
                  (QStringList{QStringLiteral("2060年2月30日という日はありません。"),
                               QStringLiteral("「月」には1から12までの数を入れてください。")}));
         type("monthEdit", "2");
@@ -228,7 +225,7 @@ private slots:
         open(tw::WatchSettings{});
         choose("scheduleBox", 3);
         choose("timingBox", 1);
-        QCOMPARE(m_messages,
+        QCOMPARE(m_boxes.texts,
                  QStringList{QStringLiteral("絶対日付を選んでいるときは間隔は選べません")});
         QCOMPARE(find<QComboBox>("timingBox")->currentIndex(), 0);
         QVERIFY(!find("hoursEdit")->isEnabled());

@@ -1,3 +1,4 @@
+#include "PromptScript.h"
 #include "editor/pages/CCKOption.h"
 #include "editor/pages/SourceDownload.h"
 #include "editor/sheet/CDefineSheet.h"
@@ -134,7 +135,7 @@ class CheckOptionTest : public QObject {
     std::unique_ptr<tw::CodeConverter> m_converter = tw::createCodeConverter();
     std::unique_ptr<PageServer> m_server;
     std::unique_ptr<CDefineSheet> m_sheet;
-    QStringList m_messages;
+    tw::test::PromptScript m_boxes;
     tw::WatchSettings m_handedOver;
 
     /// The page in Unicode (UTF-8) and as served in `code` (a japaneseCode value).
@@ -159,11 +160,7 @@ class CheckOptionTest : public QObject {
         m_sheet = std::make_unique<CDefineSheet>();
         m_sheet->setContext(
             {{}, &m_prompter, sharedConverter ? m_converter.get() : nullptr, m_folder->path()});
-        m_messages.clear();
-        m_sheet->setMessenger([this](CDefineSheet::Message, const QString& text) {
-            m_messages << text;
-            return true;
-        });
+        m_boxes.texts.clear();
         connect(m_sheet.get(), &CDefineSheet::siteDefined, this,
                 [this](const tw::WatchSettings& item, tw::WatchItemId) { m_handedOver = item; });
         m_sheet->loadItem(item, 0);
@@ -233,6 +230,13 @@ class CheckOptionTest : public QObject {
         return cursor.charFormat();
     }
 
+    /// Downloads of the open sheet whose end has not been handled, superseded ones too.
+    int pendingDownloads() {
+        return m_sheet
+                   ? m_sheet->page<CCKOption>()->findChild<tw::gui::SourceDownload*>()->pending()
+                   : 0;
+    }
+
 private slots:
     void init() {
         m_folder = std::make_unique<tw::test::TempFolder>();
@@ -240,7 +244,7 @@ private slots:
     }
     void cleanup() {
         // Superseded downloads too: nothing may outlive the test's folder and server.
-        QTRY_COMPARE_WITH_TIMEOUT(tw::gui::SourceDownload::pending(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(pendingDownloads(), 0, 20000);
         m_sheet.reset();
         m_server.reset();
         m_folder.reset();
@@ -285,7 +289,7 @@ private slots:
         QCOMPARE(child<QLineEdit>(page, "offset")->text(), QStringLiteral("2"));
         const std::string expected = tw::toCp932("500円</p>" + lineEnd(style, 5) + "<p>備考：送料");
         QCOMPARE(child<QLineEdit>(page, "size")->text(), QString::number(expected.size()));
-        QVERIFY(m_messages.isEmpty());
+        QVERIFY(m_boxes.texts.isEmpty());
 
         m_sheet->accept();
         QCOMPARE(m_handedOver.anchorKeyword, tw::jp("価格："));
@@ -310,7 +314,7 @@ private slots:
         w.areaSize = 100000;
         CCKOption* page = open(w);
         showAndWait(page);
-        QCOMPARE(m_messages,
+        QCOMPARE(m_boxes.texts,
                  QStringList{QStringLiteral("3番目のアンカーキーワードが見つからなかったので、"
                                             "最後に見つかった同じ文字列を採用します。")});
         QCOMPARE(child<QLineEdit>(page, "occurrence")->text(), QStringLiteral("2"));
@@ -355,22 +359,22 @@ private slots:
         w.areaOffset = 5;
         CCKOption* page = open(w);
         showAndWait(page);
-        QCOMPARE(m_messages,
+        QCOMPARE(m_boxes.texts,
                  QStringList{QStringLiteral("アンカーキーワードが見つかりませんでした。")});
 
         // An area cannot be counted from a keyword the page does not hold.
         QVERIFY(select(page, QStringLiteral("ノート")));
         click(page, "pickArea");
-        QCOMPARE(m_messages.size(), 2);
-        QVERIFY(m_messages.last().contains(QStringLiteral("見つからない")));
+        QCOMPARE(m_boxes.texts.size(), 2);
+        QVERIFY(m_boxes.texts.last().contains(QStringLiteral("見つからない")));
         QCOMPARE(child<QLineEdit>(page, "offset")->text(), QStringLiteral("5"));
         QVERIFY(page->areaRange().empty());
 
         // A keyword over a line end would differ with the page's line ends.
         QVERIFY(select(page, QStringLiteral("ノート</p>\n<p>")));
         click(page, "pickKeyword");
-        QCOMPARE(m_messages.size(), 3);
-        QVERIFY(m_messages.last().contains(QStringLiteral("改行")));
+        QCOMPARE(m_boxes.texts.size(), 3);
+        QVERIFY(m_boxes.texts.last().contains(QStringLiteral("改行")));
         QCOMPARE(child<QLineEdit>(page, "keyword")->text(), QStringLiteral("ない言葉"));
         QCOMPARE(m_server->gets.load(), 1);
     }
@@ -407,7 +411,7 @@ private slots:
         click(page, "cancelSource");
         QTRY_VERIFY_WITH_TIMEOUT(!page->downloading(), 20000);
         QVERIFY(page->sourceView()->toPlainText().isEmpty());
-        QVERIFY(m_messages.isEmpty());
+        QVERIFY(m_boxes.texts.isEmpty());
         QVERIFY(m_sheet->workingItem().compareFile.empty());
         QVERIFY(std::filesystem::is_empty(*m_folder / "comp"));
     }
@@ -426,7 +430,7 @@ private slots:
         m_server->hold(false);
         QTRY_VERIFY_WITH_TIMEOUT(!page->downloading(), 20000);
         // Let the superseded one end too; it must change nothing.
-        QTRY_COMPARE_WITH_TIMEOUT(tw::gui::SourceDownload::pending(), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(pendingDownloads(), 0, 20000);
         QCOMPARE(filesIn(*m_folder / "comp"), 1);
         QCOMPARE(page->sourceView()->toPlainText(), QStringLiteral("<p>新しいページ</p>"));
         QCOMPARE(tw::test::TempFolder::readFile(m_sheet->workingItem().compareFile),
@@ -459,8 +463,8 @@ private slots:
         w.destFile = "../outside.html";
         open(w);
         click(m_sheet->page<CCKOption>(), "showSource");
-        QCOMPARE(m_messages, QStringList{QStringLiteral(
-                                 "保存先のファイル名がデータフォルダの外を指しています")});
+        QCOMPARE(m_boxes.texts, QStringList{QStringLiteral(
+                                    "保存先のファイル名がデータフォルダの外を指しています")});
         QVERIFY(!m_sheet->page<CCKOption>()->downloading());
     }
 
@@ -472,13 +476,13 @@ private slots:
         w.downloadMode = 1;
         w.destFile = tw::jp(*m_folder / "ダウンロード/価格.html");
         showAndWait(open(w));
-        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(m_boxes.texts, QStringList());
         QCOMPARE(tw::test::TempFolder::readFile(*m_folder / "ダウンロード/価格.html"), page);
         QCOMPARE(filesIn(*m_folder / "ダウンロード"), 1);
 
         w.downloadMode = 2;
         showAndWait(open(w));
-        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(m_boxes.texts, QStringList());
         QCOMPARE(m_sheet->workingItem().destFile, tw::jp(*m_folder / "ダウンロード/価格_1.html"));
         QCOMPARE(tw::test::TempFolder::readFile(*m_folder / "ダウンロード/価格_1.html"), page);
         QCOMPARE(filesIn(*m_folder / "ダウンロード"), 2);
@@ -490,8 +494,8 @@ private slots:
         w.targetUrl.clear();
         CCKOption* page = open(w);
         QTest::keyClicks(child<QLineEdit>(page, "keyword"), QStringLiteral("ab"));
-        QCOMPARE(m_messages, (QStringList{QStringLiteral("ＵＲＬが指定されていません"),
-                                          QStringLiteral("ＵＲＬが指定されていません")}));
+        QCOMPARE(m_boxes.texts, (QStringList{QStringLiteral("ＵＲＬが指定されていません"),
+                                             QStringLiteral("ＵＲＬが指定されていません")}));
         m_sheet->accept();
         QCOMPARE(m_handedOver.anchorKeyword, std::string("ab"));
         QCOMPARE(m_handedOver.areaSize, 20);

@@ -1,3 +1,4 @@
+#include "PromptScript.h"
 #include "editor/pages/CFormDataDlg.h"
 #include "editor/sheet/CDefineSheet.h"
 #include "records/WatchSettings.h"
@@ -16,7 +17,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <deque>
 #include <functional>
 #include <memory>
 
@@ -38,9 +38,7 @@ class SheetPagesTest : public QObject {
 
     std::unique_ptr<CDefineSheet> m_sheet;
     std::vector<tw::WatchSettings> m_handedOver;
-    QStringList m_told;
-    QStringList m_asked;
-    std::deque<bool> m_answers;
+    std::unique_ptr<tw::test::PromptScript> m_boxes;
 
     void open(const tw::WatchSettings& item, int tab = CDefineSheet::PageTab) {
         m_sheet->loadItem(item, 0);
@@ -105,24 +103,14 @@ private slots:
     void init() {
         m_sheet = std::make_unique<CDefineSheet>();
         m_handedOver.clear();
-        m_told.clear();
-        m_asked.clear();
+        m_boxes = std::make_unique<tw::test::PromptScript>();
         connect(m_sheet.get(), &CDefineSheet::siteDefined,
                 [this](const tw::WatchSettings& item) { m_handedOver.push_back(item); });
-        m_sheet->setMessenger([this](CDefineSheet::Message kind, const QString& text) {
-            if (kind == CDefineSheet::Message::Tell) {
-                m_told.append(text);
-                return true;
-            }
-            m_asked.append(text);
-            const bool answer = !m_answers.empty() && m_answers.front();
-            if (!m_answers.empty()) {
-                m_answers.pop_front();
-            }
-            return answer;
-        });
     }
-    void cleanup() { m_sheet.reset(); }
+    void cleanup() {
+        m_sheet.reset();
+        m_boxes.reset();
+    }
 
     void formDataRoundTrips() {
         const struct {
@@ -170,26 +158,28 @@ private slots:
 
         // An empty name: No keeps the row as it was, Yes deletes it.
         select({2});
-        m_answers = {false, true};
+        m_boxes->setNextAnswer(tw::test::PromptScript::Answer::No);
+        m_boxes->setNextAnswer(tw::test::PromptScript::Answer::Yes);
         QVERIFY(pair("editButton", QString(), u"changed"_s));
         QCOMPARE(rows().at(2), u"b|2"_s);
         QVERIFY(pair("editButton", QString(), u"changed"_s));
-        QCOMPARE(m_asked.size(), 2);
-        QCOMPARE(m_asked.at(0),
+        QCOMPARE(m_boxes->asked().size(), 2);
+        QCOMPARE(m_boxes->asked().at(0),
                  u"フォームデータのデータ名が空白です。\nこのページを正常に呼び出せなく"
                  u"なるかもしれません。\n削除しますか？"_s);
         // Inserting one: Yes cancels, No inserts it.
         list()->clearSelection();
-        m_answers = {true, false};
+        m_boxes->setNextAnswer(tw::test::PromptScript::Answer::Yes);
+        m_boxes->setNextAnswer(tw::test::PromptScript::Answer::No);
         QVERIFY(pair("insertButton", QString(), u"1"_s));
         QVERIFY(pair("insertButton", QString(), u"2"_s));
-        QCOMPARE(m_asked.at(2),
+        QCOMPARE(m_boxes->asked().at(2),
                  u"フォームデータのデータ名が空白です。\nこのページを正常に呼び出せなく"
                  u"なるかもしれません。\n挿入を取り消しますか？"_s);
         // A character code page 932 cannot hold keeps the dialog open and inserts nothing.
         QVERIFY(pair("insertButton", u"한"_s, QString()));
-        QCOMPARE(m_told.size(), 1);
-        QVERIFY(m_told.front().contains(u"한"_s));
+        QCOMPARE(m_boxes->told().size(), 1);
+        QVERIFY(m_boxes->told().front().contains(u"한"_s));
 
         select({0});
         QVERIFY(pair("editButton", u"a"_s, u"one\ntwo"_s));
@@ -229,13 +219,13 @@ private slots:
         QVERIFY(m_sheet->isVisible());
         QCOMPARE(currentTab(), int(CDefineSheet::PageTab));
         QVERIFY(find("nameEdit")->hasFocus());
-        QVERIFY(m_told.size() == 1 && m_told.front().contains(u"😀"_s));
+        QVERIFY(m_boxes->told().size() == 1 && m_boxes->told().front().contains(u"😀"_s));
         // So does a referer that would end its header line.
         find("nameEdit")->setText(u"名前"_s);
         find("refererEdit")->setText(u"http://127.0.0.1/\r\nX-Injected: 1"_s);
         clickOk();
         QVERIFY(m_sheet->isVisible() && find("refererEdit")->hasFocus());
-        QCOMPARE(m_told.size(), 2);
+        QCOMPARE(m_boxes->told().size(), 2);
         QVERIFY(m_handedOver.empty());
 
         retype("refererEdit", u"http://127.0.0.1/ref"_s);

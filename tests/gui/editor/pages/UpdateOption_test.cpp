@@ -1,6 +1,7 @@
 // The update option page driven as a user would, on a real sheet: enabling rules, what OK stores
 // (a multi-line body whole, a refused address), and test mails through a real SMTP server.
 
+#include "PromptScript.h"
 #include "TypeText.h"
 #include "editor/pages/CRNOption.h"
 #include "editor/sheet/CDefineSheet.h"
@@ -55,13 +56,9 @@ int closedPort() {
     return ntohs(address.sin_port);
 }
 
-/// A sheet opened on `item` with the update option tab clicked; messages are collected.
+/// A sheet opened on `item` with the update option tab clicked; message boxes are collected.
 struct OpenSheet {
     explicit OpenSheet(const WatchSettings& item, tw::MailServerSettings server = {}) {
-        sheet.setMessenger([this](CDefineSheet::Message, const QString& text) {
-            messages << text;
-            return true;
-        });
         CDefineSheet::Context context;
         context.mailServer = [server] { return server; };
         sheet.setContext(std::move(context));
@@ -87,7 +84,7 @@ struct OpenSheet {
     CDefineSheet sheet;
     CRNOption* page = nullptr;
     RecordingPlayer player;
-    QStringList messages;
+    tw::test::PromptScript boxes;
 };
 
 } // namespace
@@ -130,7 +127,7 @@ private slots:
             QVERIFY2(!open.find<QWidget>(name)->isEnabled(), name);
         }
         open.pressOk();
-        QVERIFY(open.messages.isEmpty());
+        QVERIFY(open.boxes.texts.isEmpty());
         const WatchSettings& stored = open.sheet.workingItem();
         QCOMPARE(stored.downloadMode, 7);
         QCOMPARE(stored.soundMode, 0);
@@ -149,8 +146,8 @@ private slots:
         // A character code page 932 has no place for is refused, and OK stays on the page.
         typeText(body, QStringLiteral("一行目한"));
         open.pressOk();
-        QCOMPARE(open.messages.size(), 1);
-        QVERIFY(open.messages.at(0).contains(QStringLiteral("本文")));
+        QCOMPARE(open.boxes.texts.size(), 1);
+        QVERIFY(open.boxes.texts.at(0).contains(QStringLiteral("本文")));
         QVERIFY(open.sheet.isVisible());
         QCOMPARE(open.sheet.currentPage(), open.page);
 
@@ -187,16 +184,16 @@ private slots:
         address->clear();
         typeText(address, QStringLiteral("me@example.test> NOTIFY=x"));
         open.pressOk();
-        QCOMPARE(open.messages.size(), 1);
-        QVERIFY(open.messages.at(0).startsWith(QStringLiteral("宛先アドレス")));
+        QCOMPARE(open.boxes.texts.size(), 1);
+        QVERIFY(open.boxes.texts.at(0).startsWith(QStringLiteral("宛先アドレス")));
         QVERIFY(open.sheet.isVisible());
         QCOMPARE(open.sheet.focusWidget(), address);
         QCOMPARE(open.sheet.workingItem().mailTo, std::string("old@example.test"));
 
         // Refused before a test mail too: nothing connects (the server does not exist).
         QTest::mouseClick(open.button("testMailButton"), Qt::LeftButton);
-        QCOMPARE(open.messages.size(), 2);
-        QCOMPARE(open.messages.at(1), open.messages.at(0));
+        QCOMPARE(open.boxes.texts.size(), 2);
+        QCOMPARE(open.boxes.texts.at(1), open.boxes.texts.at(0));
     }
 
     void testMailArrivesWithTheTypedTexts() {
@@ -218,7 +215,7 @@ private slots:
         typeText(body, QStringLiteral(".second"));
         QTest::mouseClick(open.button("testMailButton"), Qt::LeftButton);
 
-        QCOMPARE(open.messages, QStringList());
+        QCOMPARE(open.boxes.texts, QStringList());
         const tw::test::AiosmtpdServer::Received got = server.received(1);
         QCOMPARE(got.envelope,
                  std::string("HELO 127.0.0.1\nFROM sender@example.test\nTO to@example.test\n"));
@@ -232,7 +229,46 @@ private slots:
         OpenSheet closed(item, {"127.0.0.1", closedPort(), "sender@example.test"});
         typeText(closed.edit("mailToEdit"), QStringLiteral("to@example.test"));
         QTest::mouseClick(closed.button("testMailButton"), Qt::LeftButton);
-        QCOMPARE(closed.messages, QStringList{QStringLiteral("ネットワークに繋がっていません")});
+        QCOMPARE(closed.boxes.texts, QStringList{QStringLiteral("ネットワークに繋がっていません")});
+    }
+
+    // Each "参照" offers its chooser at the edit's file; a choice fills the edit, a cancel keeps
+    // it.
+    void browseButtonsFillTheirEdits() {
+        WatchSettings item;
+        item.soundMode = 2;
+        item.destFile = "/srv/pages/page.html";
+        OpenSheet open(item);
+        using Kind = tw::gui::GuiPrompter::ChooserKind;
+        const struct {
+            const char* button;
+            const char* edit;
+            Kind kind;
+            QString title;
+            QString suffix;
+        } choosers[] = {
+            {"saveBrowseButton", "saveFileEdit", Kind::SaveFile,
+             QStringLiteral("ダウンロードデータを保存するファイルを選択"), QString()},
+            {"soundBrowseButton", "soundFileEdit", Kind::OpenFile,
+             QStringLiteral("サウンドファイルを選択"), QStringLiteral("wav")},
+            {"runBrowseButton", "runEdit", Kind::OpenFile,
+             QStringLiteral("ページ更新時に実行するファイルを選択"), QString()},
+        };
+        for (const auto& chooser : choosers) {
+            const QString before = open.edit(chooser.edit)->text();
+            QTest::mouseClick(open.button(chooser.button), Qt::LeftButton);
+            QCOMPARE(open.edit(chooser.edit)->text(), before);
+            QCOMPARE(open.boxes.choosers.back().kind, chooser.kind);
+            QCOMPARE(open.boxes.choosers.back().title, chooser.title);
+            QCOMPARE(open.boxes.choosers.back().start, before);
+            QCOMPARE(open.boxes.choosers.back().defaultSuffix, chooser.suffix);
+            open.boxes.setNextFileName(QStringLiteral("/tmp/chosen"));
+            QTest::mouseClick(open.button(chooser.button), Qt::LeftButton);
+            QCOMPARE(open.edit(chooser.edit)->text(), QStringLiteral("/tmp/chosen"));
+        }
+        QCOMPARE(open.boxes.choosers.size(), std::size_t(6));
+        QCOMPARE(open.boxes.choosers.front().start, QStringLiteral("/srv/pages/page.html"));
+        QVERIFY(open.boxes.texts.isEmpty());
     }
 };
 
