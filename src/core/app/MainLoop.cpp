@@ -4,7 +4,7 @@
 
 namespace tw {
 
-MainLoop::MainLoop() : m_owner(std::this_thread::get_id()) {}
+MainLoop::MainLoop(const Clock& clock) : m_clock(clock), m_owner(std::this_thread::get_id()) {}
 
 void MainLoop::post(std::function<void()> task) {
     {
@@ -23,7 +23,7 @@ void MainLoop::postAfter(std::chrono::milliseconds delay, std::function<void()> 
         if (m_closed) {
             return;
         }
-        m_timed.emplace(std::chrono::steady_clock::now() + delay, std::move(task));
+        m_timed.emplace(m_clock.steadyNow() + delay, std::move(task));
     }
     m_wake.notify_one();
 }
@@ -75,7 +75,7 @@ bool MainLoop::send(const std::function<void()>& task) {
 
 void MainLoop::close() {
     std::deque<std::function<void()>> dropped;
-    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> droppedTimed;
+    std::multimap<Clock::Steady::time_point, std::function<void()>> droppedTimed;
     {
         std::lock_guard lock(m_mutex);
         m_closed = true;
@@ -111,7 +111,7 @@ void MainLoop::run() {
     m_owner = std::this_thread::get_id();
     while (!m_quit) {
         // Timed tasks that are due queue up behind what is waiting, so neither kind starves.
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = m_clock.steadyNow();
         while (!m_timed.empty() && m_timed.begin()->first <= now) {
             m_tasks.push_back(std::move(m_timed.begin()->second));
             m_timed.erase(m_timed.begin());
@@ -120,7 +120,7 @@ void MainLoop::run() {
             if (m_timed.empty()) {
                 m_wake.wait(lock);
             } else {
-                m_wake.wait_until(lock, m_timed.begin()->first);
+                m_wake.wait_for(lock, m_timed.begin()->first - now);
             }
             continue;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Clock.h"
 #include "ports/Executor.h"
 
 #include <chrono>
@@ -14,10 +15,11 @@ namespace tw {
 
 /// The headless mode's main thread: runs posted tasks one after another until told to quit.
 /// Posting is safe from any thread; tasks run on the thread that called run() (before run(),
-/// the thread that made the loop counts as its own).
+/// the thread that made the loop counts as its own). Delays are measured on the clock's steady
+/// time; a loop on a test's clock sees time pass when the clock is advanced and a task is posted.
 class MainLoop : public Executor {
 public:
-    MainLoop();
+    explicit MainLoop(const Clock& clock = SystemClock::instance());
 
     void post(std::function<void()> task) override;
     /// Posts the task to run once `delay` has passed, after the tasks waiting at that moment.
@@ -39,11 +41,12 @@ public:
 private:
     enum class SendState { Waiting, Running, Done, Refused };
 
+    const Clock& m_clock;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_sendDone;
     std::deque<std::function<void()>> m_tasks;
-    std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> m_timed;
+    std::multimap<Clock::Steady::time_point, std::function<void()>> m_timed;
     std::thread::id m_owner;
     bool m_quit = false;
     bool m_closed = false;

@@ -106,7 +106,7 @@ bool CWatchList::loadFile() {
 }
 
 bool CWatchList::save() {
-    m_lastSave = std::chrono::steady_clock::now();
+    m_lastSave = m_clock.steadyNow();
     if (!m_loadError.empty() || !m_file.mayReplace()) {
         m_savePending = false; // never owed: the unread file must stay as it is
         return false;
@@ -181,8 +181,7 @@ void CWatchList::flushSave() {
 void CWatchList::saveOrDefer() {
     // A round of quick checks would otherwise write the whole list, with its fsyncs, once per
     // item: quadratic in the list's length. The first save after a quiet spell is made at once.
-    const auto now = std::chrono::steady_clock::now();
-    const auto since = now - m_lastSave;
+    const auto since = m_clock.steadyNow() - m_lastSave;
     if (m_saveDelay.count() <= 0 || since >= m_saveDelay) {
         save();
         return;

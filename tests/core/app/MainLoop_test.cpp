@@ -1,28 +1,49 @@
 #include "app/MainLoop.h"
+#include "support/FakeClock.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 using namespace tw;
 
 TEST(MainLoop, DelayedTasksRunInDueOrderAfterWaitingTasks) {
-    MainLoop loop;
+    test::FakeClock clock;
+    MainLoop loop(clock);
+    const auto start = clock.steadyNow();
     std::string order;
+    std::vector<std::chrono::nanoseconds> ranAt;
+    const auto record = [&](char name) {
+        order += name;
+        ranAt.push_back(clock.steadyNow() - start);
+    };
     loop.postAfter(40ms, [&] {
-        order += 'c';
+        record('c');
         loop.quit();
     });
-    loop.postAfter(10ms, [&] { order += 'b'; });
-    loop.postAfter(0ms, [&] { order += 'x'; });
-    loop.post([&] { order += 'a'; });
-    const auto start = std::chrono::steady_clock::now();
+    loop.postAfter(10ms, [&] { record('b'); });
+    loop.postAfter(0ms, [&] { record('x'); });
+    loop.post([&] { record('a'); });
+    // Time passes a millisecond per turn of the loop, and each turn posts the next.
+    std::function<void()> tick = [&] {
+        clock.advance(1ms);
+        loop.post(tick);
+    };
+    loop.post(tick);
     loop.run();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 40ms);
     // The task due at once queues behind the one already waiting when the loop looked.
     EXPECT_EQ(order, "axbc");
+    ASSERT_EQ(ranAt.size(), 4u);
+    EXPECT_EQ(ranAt[0], 0ms);
+    EXPECT_LE(ranAt[1], 1ms);
+    EXPECT_GE(ranAt[2], 10ms);
+    EXPECT_LE(ranAt[2], 12ms);
+    EXPECT_GE(ranAt[3], 40ms);
+    EXPECT_LE(ranAt[3], 42ms);
 }
 
 TEST(MainLoop, PostFromAnotherThreadWakesADelayedWait) {
