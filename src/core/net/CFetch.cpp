@@ -93,7 +93,7 @@ std::size_t findWord(std::string_view text, std::string_view name, std::size_t f
 
 } // namespace
 
-CFetch::CFetch(Prompter* prompter) : m_prompter(prompter) {}
+CFetch::CFetch(Prompter* prompter, const Clock& clock) : m_prompter(prompter), m_clock(clock) {}
 
 void CFetch::setMaxDownloadSeconds(int seconds) {
     g_maxDownloadSeconds = seconds > 0 ? seconds : kDefaultMaxDownloadSeconds;
@@ -228,7 +228,7 @@ void CFetch::begin(FetchRequest& request) {
     request.contentType.clear();
     m_itemOrigin = HttpExchange::parseAddress(request.targetUrl);
     m_timeLimit = timeLimitSeconds();
-    m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_timeLimit);
+    m_deadline = m_clock.steadyNow() + std::chrono::seconds(m_timeLimit);
 }
 
 void CFetch::signalReady() {
@@ -243,7 +243,7 @@ void CFetch::signalReady() {
 
 int CFetch::fetchToFile(FetchRequest& request) {
     begin(request);
-    HttpExchange exchange(request.cancelRequested);
+    HttpExchange exchange(request.cancelRequested, m_clock);
     try {
         const long result = retrieve(Verb::Download, exchange);
         m_lastStatus = result > 1 ? result : 0;
@@ -273,7 +273,7 @@ int CFetch::fetchToFile(FetchRequest& request) {
 std::time_t CFetch::queryLastModified(FetchRequest& request) {
     begin(request);
     request.errorKind = -1;
-    HttpExchange exchange(request.cancelRequested);
+    HttpExchange exchange(request.cancelRequested, m_clock);
     try {
         const long result = retrieve(Verb::Head, exchange);
         m_lastStatus = result > 1 ? result : 0;
@@ -381,10 +381,10 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
         const Prompter::AuthChallenge challenge{
             origin, realmOf(exchange.header("WWW-Authenticate").value_or("")), itemOrigin};
         // The user's time in the prompt does not count against the call's time limit.
-        const auto asked = std::chrono::steady_clock::now();
+        const auto asked = m_clock.steadyNow();
         const bool confirmed = m_prompter && m_prompter->authenticate(userName, password, challenge,
                                                                       kAuthAutoCloseSeconds);
-        m_deadline += std::chrono::steady_clock::now() - asked;
+        m_deadline += m_clock.steadyNow() - asked;
         if (!confirmed) {
             request.authenticationRefused = true;
             throw CFetchException(2, jp("認証が否定されました"));

@@ -2,6 +2,7 @@
 
 #include "net/FetchRequest.h"
 #include "net/HttpExchange.h"
+#include "platform/Clock.h"
 
 #include <chrono>
 #include <cstddef>
@@ -60,8 +61,9 @@ public:
     static void setMaxDownloadSeconds(int seconds);
     static int maxDownloadSeconds();
 
-    /// Without a prompter every authentication demand is refused.
-    explicit CFetch(Prompter* prompter = nullptr);
+    /// Without a prompter every authentication demand is refused. Time limits are measured on
+    /// the clock's steady time.
+    explicit CFetch(Prompter* prompter = nullptr, const Clock& clock = SystemClock::instance());
 
     /// Retrieves targetUrl (GET, or POST when formData is set) and saves the body. The save name
     /// is destFile, given the content type as extension when it has none, counter-stripped and
@@ -118,6 +120,7 @@ private:
     void signalReady();
 
     Prompter* m_prompter;
+    const Clock& m_clock;
     FetchRequest* m_request = nullptr;
     std::string m_contentType;
     long m_lastStatus = 0;

@@ -179,8 +179,8 @@ std::optional<std::time_t> HttpExchange::parseHttpDate(const std::string& text) 
     return value;
 }
 
-HttpExchange::HttpExchange(const std::atomic<bool>* cancel)
-    : m_cancel(cancel), m_errorBuffer(CURL_ERROR_SIZE + 1, '\0') {
+HttpExchange::HttpExchange(const std::atomic<bool>* cancel, const Clock& clock)
+    : m_cancel(cancel), m_clock(clock), m_errorBuffer(CURL_ERROR_SIZE + 1, '\0') {
     initCurl();
     m_easy = curl_easy_init();
     m_multi = curl_multi_init();
@@ -286,7 +286,7 @@ long HttpExchange::send(const Request& request) {
     m_uploaded = 0;
     m_transferred = 0;
     m_windowTransferred = 0;
-    m_lastActivity = std::chrono::steady_clock::now();
+    m_lastActivity = m_clock.steadyNow();
     m_windowStart = m_lastActivity;
 
     configure(request);
@@ -370,7 +370,7 @@ void HttpExchange::drive(Ready ready) {
         if (m_done || ready()) {
             return;
         }
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = m_clock.steadyNow();
         if (now - m_lastActivity > m_stallLimit) {
             close();
             throw CFetchException(2, std::to_string(m_stallLimit.count()) +
@@ -392,7 +392,7 @@ void HttpExchange::checkLowSpeed() {
     if (m_lowSpeedBytes <= 0) {
         return;
     }
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = m_clock.steadyNow();
     if (now - m_windowStart < m_lowSpeedTime) {
         return;
     }
@@ -432,7 +432,7 @@ std::size_t HttpExchange::onHeader(char* data, std::size_t size, std::size_t cou
     if (line.starts_with("HTTP/")) {
         exchange->m_rawHeaders.clear(); // a new response after an interim one
     }
-    exchange->m_lastActivity = std::chrono::steady_clock::now();
+    exchange->m_lastActivity = exchange->m_clock.steadyNow();
     exchange->m_transferred += static_cast<std::int64_t>(line.size());
     exchange->m_rawHeaders.append(line);
     if (line == "\r\n" || line == "\n") {
@@ -451,7 +451,7 @@ int HttpExchange::onProgress(void* self, std::int64_t, std::int64_t, std::int64_
     if (uploaded != exchange->m_uploaded) {
         exchange->m_transferred += uploaded - exchange->m_uploaded;
         exchange->m_uploaded = uploaded;
-        exchange->m_lastActivity = std::chrono::steady_clock::now();
+        exchange->m_lastActivity = exchange->m_clock.steadyNow();
     }
     // Aborts a transfer that libcurl is in the middle of; drive() sees the flag between calls.
     return exchange->cancelled() ? 1 : 0;
@@ -463,7 +463,7 @@ std::size_t HttpExchange::onBody(char* data, std::size_t size, std::size_t count
         exchange->m_paused = true;
         return CURL_WRITEFUNC_PAUSE;
     }
-    exchange->m_lastActivity = std::chrono::steady_clock::now();
+    exchange->m_lastActivity = exchange->m_clock.steadyNow();
     exchange->m_transferred += static_cast<std::int64_t>(size * count);
     exchange->m_body.append(data, size * count);
     return size * count;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Clock.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -75,7 +77,9 @@ public:
     /// "10分" for 600, "90秒" for 90: a time limit as the error texts name it (code page 932).
     static std::string durationText(int seconds);
 
-    explicit HttpExchange(const std::atomic<bool>* cancel);
+    /// Time-outs, the low-speed window and the deadline are measured on the clock's steady time.
+    explicit HttpExchange(const std::atomic<bool>* cancel,
+                          const Clock& clock = SystemClock::instance());
     ~HttpExchange();
     HttpExchange(const HttpExchange&) = delete;
     HttpExchange& operator=(const HttpExchange&) = delete;
@@ -107,6 +111,7 @@ private:
     std::size_t buffered() const { return m_body.size() - m_bodyPos; }
 
     const std::atomic<bool>* m_cancel;
+    const Clock& m_clock;
     void* m_easy = nullptr;
     void* m_multi = nullptr;
     curl_slist* m_headerList = nullptr;

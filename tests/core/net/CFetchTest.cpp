@@ -2,6 +2,7 @@
 
 #include "net/CFetch.h"
 #include "net/HttpExchange.h"
+#include "support/FakeClock.h"
 #include "support/FakePrompter.h"
 #include "support/MissingServer.h"
 #include "util/Cp932.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -804,6 +807,22 @@ TEST_F(FetchTest, AServerThatStallsInTheBodyTimesOutAndTheHalfPageIsRemoved) {
     EXPECT_EQ(r.bytesWritten, 0);
 }
 
+/// Waits until the listener's accept queue is full (the kernel then drops every further
+/// connection attempt), for at most ten seconds. A listening socket's TCP_INFO gives the queue's
+/// length and limit.
+bool acceptQueueFull(int listener) {
+    for (int i = 0; i < 1000; ++i) {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        if (::getsockopt(listener, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+            info.tcpi_unacked > info.tcpi_sacked) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 TEST_F(FetchTest, AConnectionThatIsNeverAcceptedTimesOut) {
     // A listener whose queue is full drops further connection attempts.
     int port = 0;
@@ -819,7 +838,7 @@ TEST_F(FetchTest, AConnectionThatIsNeverAcceptedTimesOut) {
         ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         fillers.push_back(fd);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(acceptQueueFull(listener));
 
     FetchRequest r = request("http://127.0.0.1:" + std::to_string(port) + "/page.html");
     r.connectTimeoutSeconds = 1;
@@ -1374,17 +1393,21 @@ TEST_F(FetchTest, TimeInTheCredentialsPromptDoesNotCountAgainstTheLimit) {
     server.start();
     // A user who takes longer to type than the whole call may take.
     struct SlowUser : Prompter {
+        explicit SlowUser(test::FakeClock& clock) : clock(clock) {}
         void showMessage(const std::string&, Icon) override {}
         bool ask(const std::string&) override { return false; }
         bool authenticate(std::string& user, std::string& password, const AuthChallenge&,
                           int) override {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            clock.advance(std::chrono::milliseconds(1500));
             user = "alice";
             password = "pw";
             return true;
         }
-    } slowUser;
-    CFetch engine(&slowUser);
+        test::FakeClock& clock;
+    };
+    test::FakeClock clock;
+    SlowUser slowUser(clock);
+    CFetch engine(&slowUser, clock);
     FetchRequest r = request(server.url("/secret.html"), "s.html");
     r.maxDownloadSeconds = 1;
     EXPECT_EQ(engine.fetchToFile(r), 0) << r.errorText;
