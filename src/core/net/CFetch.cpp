@@ -8,6 +8,7 @@
 #include "util/ErrorText.h"
 #include "util/FieldRules.h"
 #include "util/SystemPath.h"
+#include "util/TestHooks.h"
 #include "util/TextUtil.h"
 
 #include <arpa/inet.h>
@@ -61,17 +62,16 @@ void refuseLineBreak(const std::string& value, const char* field) {
     }
 }
 
-/// Limits that only tests shorten, so that a drip or an endless body ends in seconds:
-/// TARNWICK_TEST_LOW_SPEED_SECONDS and TARNWICK_TEST_LOW_SPEED_BYTES replace the low-speed
-/// window and rate, TARNWICK_TEST_MAX_BODY_BYTES and TARNWICK_TEST_MAX_DOWNLOAD_SECONDS lower
-/// (never raise) the size and time limits.
-std::int64_t testLimit(const char* name) {
-    const char* value = std::getenv(name);
-    if (!value || !*value) {
+/// Limits that only tests shorten (util/TestHooks.h), so that a drip or an endless body ends in
+/// seconds: the low-speed window and rate are replaced, the size and time limits lowered (never
+/// raised). -1 when the hook is unset or not a positive number.
+std::int64_t testLimit(TestHook hook) {
+    const auto value = testHook(hook);
+    if (!value) {
         return -1;
     }
     char* end = nullptr;
-    const long long number = std::strtoll(value, &end, 10);
+    const long long number = std::strtoll(value->c_str(), &end, 10);
     return end && *end == '\0' && number > 0 ? number : -1;
 }
 
@@ -106,7 +106,7 @@ int CFetch::maxDownloadSeconds() {
 int CFetch::timeLimitSeconds() const {
     std::int64_t limit =
         m_request->maxDownloadSeconds > 0 ? m_request->maxDownloadSeconds : maxDownloadSeconds();
-    if (const auto test = testLimit("TARNWICK_TEST_MAX_DOWNLOAD_SECONDS"); test > 0) {
+    if (const auto test = testLimit(TestHook::MaxDownloadSeconds); test > 0) {
         limit = std::min(limit, test);
     }
     return static_cast<int>(limit);
@@ -352,10 +352,10 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
     http.stallTimeoutSeconds = request.stallTimeoutSeconds;
     http.lowSpeedBytesPerSecond = request.lowSpeedBytesPerSecond;
     http.lowSpeedSeconds = request.lowSpeedSeconds;
-    if (const auto seconds = testLimit("TARNWICK_TEST_LOW_SPEED_SECONDS"); seconds > 0) {
+    if (const auto seconds = testLimit(TestHook::LowSpeedSeconds); seconds > 0) {
         http.lowSpeedSeconds = static_cast<int>(std::min<std::int64_t>(seconds, 3600));
     }
-    if (const auto bytes = testLimit("TARNWICK_TEST_LOW_SPEED_BYTES"); bytes > 0) {
+    if (const auto bytes = testLimit(TestHook::LowSpeedBytes); bytes > 0) {
         http.lowSpeedBytesPerSecond = bytes;
     }
     http.caFile = request.caFile;
@@ -580,7 +580,7 @@ void CFetch::bodyPhase(HttpExchange& exchange) {
 
 std::int64_t CFetch::maxBodyBytes() const {
     std::int64_t limit = m_request->maxBodyBytes > 0 ? m_request->maxBodyBytes : 0;
-    if (const auto test = testLimit("TARNWICK_TEST_MAX_BODY_BYTES"); test > 0) {
+    if (const auto test = testLimit(TestHook::MaxBodyBytes); test > 0) {
         limit = limit > 0 ? std::min(limit, test) : test;
     }
     return limit > 0 ? limit : std::numeric_limits<std::int64_t>::max();

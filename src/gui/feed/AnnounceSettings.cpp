@@ -1,7 +1,8 @@
 #include "feed/AnnounceSettings.h"
 
+#include "util/TestHooks.h"
+
 #include <cstdlib>
-#include <cstring>
 
 #ifndef TARNWICK_ANNOUNCE_LOCATION
 #define TARNWICK_ANNOUNCE_LOCATION ""
@@ -15,18 +16,17 @@ std::string announceDefaultLocation() {
 
 int announceDelayMs() {
     constexpr int kDelayMs = 30000;
-    const char* value = std::getenv("TARNWICK_TEST_ANNOUNCE_DELAY_MS");
-    if (!value || !*value) {
+    const auto value = testHook(TestHook::AnnounceDelayMs);
+    if (!value) {
         return kDelayMs;
     }
     char* end = nullptr;
-    const long delay = std::strtol(value, &end, 10);
+    const long delay = std::strtol(value->c_str(), &end, 10);
     return *end == '\0' && delay >= 0 && delay <= kDelayMs ? static_cast<int>(delay) : kDelayMs;
 }
 
 bool announceAnswersItself() {
-    const char* value = std::getenv("TARNWICK_TEST_ANNOUNCE_ANSWER");
-    return value && std::strcmp(value, "yes") == 0;
+    return testHook(TestHook::AnnounceAnswer) == "yes";
 }
 
 } // namespace tw::gui

@@ -8,12 +8,11 @@ namespace tw::gui {
 /// build's TARNWICK_ANNOUNCE_LOCATION, empty by default, which leaves the feed dormant.
 std::string announceDefaultLocation();
 
-/// The wait before the fetch, 30 s; the environment variable TARNWICK_TEST_ANNOUNCE_DELAY_MS
-/// shortens it for tests.
+/// The wait before the fetch, 30 s; a test build's hook (util/TestHooks.h) shortens it.
 int announceDelayMs();
 
-/// Test hook: TARNWICK_TEST_ANNOUNCE_ANSWER=yes makes the announcement dialog click "はい"
-/// itself as soon as it is shown, so that a run without a user can go all the way.
+/// A test build's hook: the announcement dialog clicks "はい" itself as soon as it is shown, so
+/// that a run without a user can go all the way. Always false in the program users run.
 bool announceAnswersItself();
 
 } // namespace tw::gui
