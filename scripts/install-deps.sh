@@ -24,8 +24,10 @@ test_packages=(
 server_packages=(nginx-light tinyproxy python3-aiosmtpd)
 # scripts/fuzz.sh: clang and its fuzzer and sanitizer runtimes (only recommended by clang-14);
 # window screenshots: a window manager and panel on the virtual display, xwd and convert;
-# xdotool types and clicks into the real window (screenshots, end-to-end tests of dialogs).
-tool_packages=(clang libclang-rt-14-dev openbox tint2 x11-apps imagemagick xdotool)
+# xdotool types and clicks into the real window (screenshots, end-to-end tests of dialogs);
+# clang-format-14 and clang-tidy-14: the format check (ctest format) and the lint stage.
+tool_packages=(clang libclang-rt-14-dev openbox tint2 x11-apps imagemagick xdotool
+               clang-format-14 clang-tidy-14)
 
 case "$set_name" in
   run) required=("${run_packages[@]}") optional=() ;;
