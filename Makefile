@@ -3,6 +3,8 @@
 # make check builds and runs the tests once, without the sanitizer and fuzz stages; a test whose
 #            server (nginx, tinyproxy, aiosmtpd) is not installed is skipped, and says so
 # make fuzz  runs each fuzz target for FUZZ_SECONDS (default 600)
+# make lint  runs clang-tidy (.clang-tidy) on the program's sources; make test does too
+# make format formats every C++ file with .clang-format (make test fails on an unformatted one)
 # make clean removes every build folder these commands make
 #
 # `make run` builds in build-run without -Werror and without the tests; the others build in
@@ -19,8 +21,10 @@ FUZZ_SECONDS ?= 600
 export CCACHE_BASEDIR := $(CURDIR)
 LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 export JOBS
+# The test script builds what make run builds, to look for test hooks in it.
+export RUN_BUILD
 
-.PHONY: all build run test check fuzz clean build-run build-test deps-run deps-test deps-check
+.PHONY: all build run test check fuzz lint format clean build-run build-test deps-run deps-test deps-check
 
 all: build-test
 build: build-test
@@ -52,6 +56,13 @@ test: deps-test
 check: deps-check
 	@$(MAKE) --no-print-directory build-test
 	@TARNWICK_QUICK=1 TARNWICK_ALLOW_MISSING_SERVERS=1 scripts/run-tests.sh $(BUILD)
+
+lint: deps-test
+	@$(MAKE) --no-print-directory build-test
+	@scripts/lint.py $(BUILD)
+
+format:
+	@scripts/check-format.sh --fix
 
 fuzz: deps-test
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh

@@ -173,7 +173,7 @@ void CAnnounceFeed::destroy() {
     m_ready = false;
 }
 
-void CAnnounceFeed::run(std::shared_ptr<State> state) {
+void CAnnounceFeed::run(const std::shared_ptr<State>& state) {
     state->wake.wait(std::chrono::milliseconds(std::max(state->delayMs, 0)));
     if (state->stop.isSet() || state->isAbandoned()) {
         state->done.set();

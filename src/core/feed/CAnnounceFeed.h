@@ -28,7 +28,7 @@ public:
     static constexpr const char* kKeyPrefix = "Software\\Orvane\\AutoAnn";
     static constexpr const char* kFileName = "announce.dat";
     /// A larger announcement file is refused as a failed download.
-    static constexpr std::int64_t kMaxFileBytes = 64 * 1024;
+    static constexpr std::int64_t kMaxFileBytes = std::int64_t{64} * 1024;
     static constexpr int kDestroyWaitMs = 1000;
 
     enum Status { Read = 0, DownloadFailed = 1000, OpenFailed = 1001, ReadFailed = 1002 };
@@ -88,7 +88,7 @@ public:
 
 private:
     struct State;
-    static void run(std::shared_ptr<State> state);
+    static void run(const std::shared_ptr<State>& state);
     static void evaluate(State& state);
     static void finish(const std::shared_ptr<State>& state);
 

@@ -401,7 +401,10 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
         // A repeated prompt replaces the credentials of the previous one; an Authorization line
         // among the extra headers still wins.
         http.headers = baseHeaders;
-        addIfNew(http.headers, "Authorization: Basic " + base64Encode(userName + ":" + password));
+        std::string pair = userName;
+        pair += ':';
+        pair += password;
+        addIfNew(http.headers, "Authorization: Basic " + base64Encode(pair));
         http.deadline = m_deadline;
         status = exchange.send(http);
     }

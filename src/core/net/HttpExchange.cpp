@@ -17,7 +17,7 @@ namespace tw {
 namespace {
 
 /// More than this much unread body makes libcurl hold back the rest until the reader catches up.
-constexpr std::size_t kMaxBuffered = 256 * 1024;
+constexpr std::size_t kMaxBuffered = std::size_t{256} * 1024;
 /// Longest wait for network activity before the cancel flag is looked at again.
 constexpr int kPollMs = 100;
 

@@ -20,7 +20,7 @@ public:
     static constexpr int kDefaultConnectTimeoutMs = 30000;
     static constexpr int kDefaultReplyTimeoutMs = 60000;
     /// A reply longer than this without its last line is treated as a broken connection.
-    static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+    static constexpr std::size_t kMaxReplyBytes = std::size_t{64} * 1024;
 
     explicit CSmtpClient(MailProgress& receiver);
     CSmtpClient(const CSmtpClient&) = delete;

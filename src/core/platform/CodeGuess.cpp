@@ -12,7 +12,7 @@ namespace tw {
 namespace {
 
 /// The detector reads this much of a page: enough text to judge by, bounded time on 64 MiB.
-constexpr std::size_t kDetectorSample = 256 * 1024;
+constexpr std::size_t kDetectorSample = std::size_t{256} * 1024;
 
 unsigned char at(std::string_view text, std::size_t i) {
     return i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
@@ -94,11 +94,11 @@ std::size_t eucJpErrors(std::string_view text) {
         const unsigned char c = at(text, i);
         if (c < 0x80) {
             ++i;
-        } else if (c == 0x8E && i + 1 < n && at(text, i + 1) >= 0xA1 && at(text, i + 1) <= 0xDF) {
-            i += 2;
         } else if (c == 0x8F && i + 2 < n && eucByte(at(text, i + 1)) && eucByte(at(text, i + 2))) {
             i += 3;
-        } else if (eucByte(c) && i + 1 < n && eucByte(at(text, i + 1))) {
+        } else if (i + 1 < n &&
+                   ((c == 0x8E && at(text, i + 1) >= 0xA1 && at(text, i + 1) <= 0xDF) ||
+                    (eucByte(c) && eucByte(at(text, i + 1))))) {
             i += 2;
         } else {
             ++errors;

@@ -37,8 +37,10 @@ std::string findInPath(const std::string& name) {
         if (end == std::string::npos) {
             end = dirs.size();
         }
-        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-        if (const std::string candidate = dir + "/" + name; isExecutableFile(candidate)) {
+        std::string candidate = end > start ? dirs.substr(start, end - start) : std::string(".");
+        candidate += '/';
+        candidate += name;
+        if (isExecutableFile(candidate)) {
             return candidate;
         }
         start = end + 1;
@@ -62,6 +64,7 @@ bool spawnDetached(const std::string& program, const std::vector<std::string>& a
     }
     // Everything the child needs is prepared here: after fork only async-signal-safe calls.
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }

@@ -63,7 +63,10 @@ std::string DesktopSoundPlayer::resolve(const std::string& file) const {
         if (folder.empty()) {
             continue;
         }
-        if (const std::string path = systemPath(folder + "/" + file); isFile(path)) {
+        std::string name = folder;
+        name += '/';
+        name += file;
+        if (std::string path = systemPath(name); isFile(path)) {
             return path;
         }
     }

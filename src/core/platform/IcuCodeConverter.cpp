@@ -92,8 +92,8 @@ bool icuConvert(UConverter* target, UConverter* source, std::string_view in, std
         char* dst = buffer.data();
         UErrorCode status = U_ZERO_ERROR;
         ucnv_convertEx(target, source, &dst, buffer.data() + buffer.size(), &src, srcLimit,
-                       pivot.data(), &pivotSource, &pivotTarget, pivot.data() + pivot.size(), reset,
-                       true, &status);
+                       pivot.data(), &pivotSource, &pivotTarget, pivot.data() + pivot.size(),
+                       static_cast<UBool>(reset), true, &status);
         reset = false;
         out.append(buffer.data(), static_cast<std::size_t>(dst - buffer.data()));
         if (status == U_BUFFER_OVERFLOW_ERROR) {

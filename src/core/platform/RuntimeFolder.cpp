@@ -62,7 +62,7 @@ std::string runtimeFolder() {
 }
 
 std::string configFolder() {
-    if (const std::string config = fromEnvironment("XDG_CONFIG_HOME"); !config.empty()) {
+    if (std::string config = fromEnvironment("XDG_CONFIG_HOME"); !config.empty()) {
         return config;
     }
     const std::string home = fromEnvironment("HOME");

@@ -67,7 +67,7 @@ ConverterPtr openCp932(bool bestFit) {
     if (U_FAILURE(status)) {
         return nullptr;
     }
-    ucnv_setFallback(conv.get(), bestFit);
+    ucnv_setFallback(conv.get(), static_cast<UBool>(bestFit));
     ucnv_setSubstChars(conv.get(), "?", 1, &status);
     return U_FAILURE(status) ? nullptr : std::move(conv);
 }
