@@ -102,7 +102,7 @@ class LinkNames(unittest.TestCase):
         main = wait_until(lambda: self.desktop.windows(MAIN_TITLE) or without_window() or
                           self.program.poll() is not None, 60)
         if without_window():
-            self.skipTest("this tarnwick was built without the window")  # the sanitizer builds
+            self.skipTest("this tarnwick was built without the window")  # the TSan build
         self.assertTrue(main and self.program.poll() is None, "the main window did not open")
         main = self.desktop.windows(MAIN_TITLE)[0]
         # The first button of the main window has the focus: "フォルダ更新".

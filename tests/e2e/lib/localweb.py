@@ -115,8 +115,8 @@ def tarnwick_env(root, home, path):
 
 def wait_for_window_program(test, process, stderr_path, condition, what, limit=120):
     """Waits until `condition()` holds for a run of the window program; `test` skips when the
-    program was built without the window (the sanitizer builds) and fails when the program ended
-    first or `limit` seconds passed (a failsafe against a hang, not a measure of speed)."""
+    program was built without the window (the ThreadSanitizer build) and fails when the program
+    ended first or `limit` seconds passed (a failsafe against a hang, not a measure of speed)."""
     deadline = time.time() + limit
     while time.time() < deadline:
         if condition():
