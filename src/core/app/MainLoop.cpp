@@ -41,7 +41,7 @@ bool MainLoop::send(const std::function<void()>& task) {
     // The queued entry reaches `task` only while this sender still waits for it: a refused
     // send has returned, and the entry then does nothing.
     auto state = std::make_shared<SendState>(SendState::Waiting);
-    m_tasks.push_back([this, state, &task] {
+    m_tasks.emplace_back([this, state, &task] {
         {
             std::lock_guard guard(m_mutex);
             if (*state != SendState::Waiting) {

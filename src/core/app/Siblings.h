@@ -60,7 +60,7 @@ public:
 
     /// The largest hand-over file taken. A record is a few lines; anything larger is not one of
     /// ours, and reading it whole would cost the window its memory.
-    static constexpr std::size_t kMaxHandOverBytes = 1024 * 1024;
+    static constexpr std::size_t kMaxHandOverBytes = std::size_t{1024} * 1024;
 
     /// `dataFolder` is where a helper without a "Position" is looked for; `busFolder` is the
     /// message bus folder (empty: the user's runtime folder).

@@ -115,16 +115,16 @@ private:
         const std::string_view open = withoutLineEnd(FetchSettings::kOpenLine);
         const std::string_view close = withoutLineEnd(FetchSettings::kCloseLine);
         const std::string_view line = withoutLineEnd(raw);
-        // A cut line runs into the next record's opening line.
-        if ((line.find(open) != std::string_view::npos && line != open) ||
-            (line.find(close) != std::string_view::npos && line != close)) {
-            m_damaged = true;
-        } else if (line == open) {
+        // A cut line runs into the next record's opening line; text outside a record is no
+        // part of the list.
+        const bool cut = (line.find(open) != std::string_view::npos && line != open) ||
+                         (line.find(close) != std::string_view::npos && line != close);
+        if (line == open && !cut) {
             m_damaged = m_damaged || m_inside;
             m_inside = true;
-        } else if (line == close && m_inside && ended) {
+        } else if (line == close && !cut && m_inside && ended) {
             m_inside = false;
-        } else if (!m_inside && !isBlank(line)) {
+        } else if (cut || (!m_inside && !isBlank(line))) {
             m_damaged = true;
         }
     }

@@ -41,6 +41,8 @@ public:
     virtual ~FetchSettings() = default;
     FetchSettings(const FetchSettings&) = default;
     FetchSettings& operator=(const FetchSettings&) = default;
+    FetchSettings(FetchSettings&&) = default;
+    FetchSettings& operator=(FetchSettings&&) = default;
 
     void reset();
     /// Sets the field the line names; returns its key position (0 to 114), or -1.

@@ -64,6 +64,8 @@ public:
     WatchSettings() = default;
     WatchSettings(const WatchSettings&) = default;
     WatchSettings& operator=(const WatchSettings&) = default;
+    WatchSettings(WatchSettings&&) = default;
+    WatchSettings& operator=(WatchSettings&&) = default;
 
     CheckOutcome outcome() const { return checkOutcomeFrom(lastResult); }
     void setOutcome(CheckOutcome outcome) { lastResult = static_cast<int>(outcome); }

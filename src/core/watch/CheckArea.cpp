@@ -220,7 +220,7 @@ int compareFiles(const std::string& pathA, const std::string& pathB) {
     ::posix_fadvise(a.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
     ::posix_fadvise(b.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    constexpr std::size_t kBlock = 256 * 1024;
+    constexpr std::size_t kBlock = std::size_t{256} * 1024;
     const std::unique_ptr<char[]> bufferA(new (std::nothrow) char[kBlock]);
     const std::unique_ptr<char[]> bufferB(new (std::nothrow) char[kBlock]);
     if (!bufferA || !bufferB) {
@@ -326,8 +326,8 @@ std::optional<std::string> loadConverted(CodeConverter* converter, const std::st
             return std::nullopt;
         }
         // The page is text: it ends at its first zero byte.
-        if (const auto* zero = static_cast<const char*>(std::memchr(raw.data(), 0, raw.size()))) {
-            raw.resize(static_cast<std::size_t>(zero - raw.data()));
+        if (const std::size_t zero = raw.find('\0'); zero != std::string::npos) {
+            raw.resize(zero);
         }
 
         int codePage = 932;

@@ -383,7 +383,7 @@ void CLinkUpdateDlg::removeSelected(bool withFile) {
         removed.push_back(row);
     }
     if (m_links.remove(removed) == 0) {
-        m_model->removeRows(removed);
+        m_model->removeRowList(removed);
     }
     if (!failed.empty()) {
         tell(tr("ファイルを削除できませんでした。\n%1").arg(fromCp932(failed)));

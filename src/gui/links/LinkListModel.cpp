@@ -70,7 +70,7 @@ void LinkListModel::removeRow(int row) {
     endRemoveRows();
 }
 
-void LinkListModel::removeRows(const std::vector<int>& rows) {
+void LinkListModel::removeRowList(const std::vector<int>& rows) {
     // Runs of neighbouring rows, last first, so that earlier rows keep their numbers.
     std::vector<std::pair<int, int>> runs;
     for (const int row : rows) {
@@ -99,9 +99,11 @@ void LinkListModel::removeRows(const std::vector<int>& rows) {
         endResetModel();
         return;
     }
-    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
-        beginRemoveRows({}, run->first, run->second);
-        m_images.erase(m_images.begin() + run->first, m_images.begin() + run->second + 1);
+    // The last run first, so that the rows of the others keep their numbers.
+    for (std::size_t i = runs.size(); i-- > 0;) {
+        const auto& run = runs[i];
+        beginRemoveRows({}, run.first, run.second);
+        m_images.erase(m_images.begin() + run.first, m_images.begin() + run.second + 1);
         endRemoveRows();
     }
 }

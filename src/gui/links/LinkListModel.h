@@ -50,7 +50,7 @@ public:
     void rowChanged(int row, int image);
     void removeRow(int row);
     /// Removes the rows `rows` (ascending): range by range, or all at once when they are many.
-    void removeRows(const std::vector<int>& rows);
+    void removeRowList(const std::vector<int>& rows);
     /// The rows now stand in the order `order` gives (new row i was row order[i]).
     void reorder(const std::vector<int>& order);
     /// The titles: `column` gets `mark` appended, the others show their plain titles.

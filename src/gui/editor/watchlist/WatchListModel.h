@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <array>
+
 namespace tw {
 class CWatchList;
 }
@@ -37,7 +39,7 @@ public:
 private:
     struct Row {
         WatchItemId id = 0;
-        QString texts[ColumnCount];
+        std::array<QString, ColumnCount> texts;
     };
 
     Row rowFor(WatchItemId id) const;
