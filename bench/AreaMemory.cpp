@@ -6,10 +6,10 @@
 // same size (no conversion) is measured too. The whole comparison of the checker refuses pages
 // over 64 MiB; BM_CompareAtLimit measures it on a page just under that limit.
 
-#include "platform/CodeConverter.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
-#include "watch/CheckArea.h"
+#include "core/platform/CodeConverter.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/CheckArea.h"
 
 #include "BenchSupport.h"
 

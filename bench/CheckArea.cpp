@@ -4,9 +4,9 @@
 //
 // TARNWICK_BENCH_FILE_MB (default 200) and TARNWICK_BENCH_PAGE_MB (default 10) set the sizes.
 
-#include "watch/CheckArea.h"
-#include "platform/CodeConverter.h"
-#include "util/Cp932.h"
+#include "core/watch/CheckArea.h"
+#include "core/platform/CodeConverter.h"
+#include "core/util/Cp932.h"
 
 #include "BenchSupport.h"
 

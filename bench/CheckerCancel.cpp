@@ -1,8 +1,8 @@
 // How long a check in progress takes to end after the checker is told the program closes: the
 // page comes from a local server that sends one byte every 50 ms and never ends.
 
-#include "records/WatchSettings.h"
-#include "watch/CReNew.h"
+#include "core/records/WatchSettings.h"
+#include "core/watch/CReNew.h"
 
 #include <benchmark/benchmark.h>
 

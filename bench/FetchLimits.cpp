@@ -5,7 +5,7 @@
 //   EndlessToCap/<MiB>        endless body at full local speed until the size limit ends it
 //   CancelLatency/<drip ms>   cancel stored while a drip runs, until fetchToFile returns
 
-#include "net/CFetch.h"
+#include "core/net/CFetch.h"
 
 #include <benchmark/benchmark.h>
 

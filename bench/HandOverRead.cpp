@@ -5,10 +5,10 @@
 // that of a child that does nothing. A file over the cap (300 MB, sparse) is refused by its
 // size; BM_HandOverOverCapRefused shows that nothing of it is read.
 
-#include "app/Siblings.h"
-#include "platform/DesktopShell.h"
-#include "platform/RegistryKey.h"
-#include "ports/Prompter.h"
+#include "core/app/Siblings.h"
+#include "core/platform/DesktopShell.h"
+#include "core/platform/RegistryKey.h"
+#include "core/ports/Prompter.h"
 
 #include "BenchSupport.h"
 

@@ -9,7 +9,7 @@
 // load_ms includes reading and checking the whole file (SHA-256) and collecting the records;
 // peak_per_file is (peak - idle child) / file size.
 
-#include "links/CLinkList.h"
+#include "core/links/CLinkList.h"
 
 #include "BenchSupport.h"
 

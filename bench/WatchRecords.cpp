@@ -1,12 +1,12 @@
 // The watch list's per-item work at 10,000 items: reading and writing the blocks, picking the
 // next item and computing every item's next moment, as the list does after each check.
 
-#include "platform/Clock.h"
-#include "records/WatchSettings.h"
-#include "util/SafeFile.h"
-#include "watch/CWatchList.h"
-#include "watch/ItemChecker.h"
-#include "watch/Schedule.h"
+#include "core/platform/Clock.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/SafeFile.h"
+#include "core/watch/CWatchList.h"
+#include "core/watch/ItemChecker.h"
+#include "core/watch/Schedule.h"
 
 #include <benchmark/benchmark.h>
 

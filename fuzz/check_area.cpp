@@ -3,8 +3,8 @@
 // as a mail body needs it. extractArea is compared with a plain walk over the characters.
 
 #include "FuzzSupport.h"
-#include "platform/IcuCodeConverter.h"
-#include "watch/CheckArea.h"
+#include "core/platform/IcuCodeConverter.h"
+#include "core/watch/CheckArea.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -2,7 +2,7 @@
 // files and link lists. Every block that reads whole must write and read back equal.
 
 #include "FuzzSupport.h"
-#include "records/FetchSettings.h"
+#include "core/records/FetchSettings.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // equal through a file.
 
 #include "FuzzSupport.h"
-#include "records/FetchSettings.h"
+#include "core/records/FetchSettings.h"
 
 #include <cstdint>
 #include <fstream>

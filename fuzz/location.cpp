@@ -3,8 +3,8 @@
 // A relocation never leaves HTTP(S), and a relative one stays on the current server.
 
 #include "FuzzSupport.h"
-#include "net/CFetch.h"
-#include "util/TextUtil.h"
+#include "core/net/CFetch.h"
+#include "core/util/TextUtil.h"
 
 #include <cstdint>
 

@@ -3,9 +3,9 @@
 // and load back equal.
 
 #include "FuzzSupport.h"
-#include "app/CTarnwickApp.h"
-#include "app/SettingsArchive.h"
-#include "ports/Prompter.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/app/SettingsArchive.h"
+#include "core/ports/Prompter.h"
 
 #include <cstdint>
 #include <sys/stat.h>

@@ -4,8 +4,8 @@
 // in a real delivery. The dialogue must always come to its end.
 
 #include "FuzzSupport.h"
-#include "net/CollectingMailProgress.h"
-#include "net/SmtpClient.h"
+#include "core/net/CollectingMailProgress.h"
+#include "core/net/SmtpClient.h"
 
 #include <arpa/inet.h>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // round trip.
 
 #include "FuzzSupport.h"
-#include "util/TextUtil.h"
+#include "core/util/TextUtil.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // another version. Every block that reads whole must write and read back equal.
 
 #include "FuzzSupport.h"
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
 
 #include <cstdint>
 #include <cstdio>

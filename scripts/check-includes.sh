@@ -1,50 +1,81 @@
 #!/usr/bin/env bash
-# Fails when a file under src/core includes upwards. The layers, lowest first:
+# Fails when a file under src includes against the direction of the layers. Every include of the
+# program's own headers names its tree and folder from src ("core/net/CFetch.h",
+# "gui/common/QtText.h"); "../" paths and tree-less names are refused.
+#
+# The core, lowest first; it never includes Qt or the GUI, since it builds and runs without them:
 #   util <- records <- platform <- net <- watch <- links <- app, with ports (interfaces only)
-#   beside records, usable from platform upwards.
-# Every include names its folder from src/core ("net/CFetch.h"); "../" paths and Qt headers are
-# refused as well, since the core builds and runs without Qt. The build enforces the same order
-# for sources (src/core/CMakeLists.txt); this also covers headers that no source includes.
+#   beside records, usable from platform upwards; feed beside watch, on net.
+# The GUI may include any of the core. Its folders, lowest first:
+#   common <- dialogs <- editor <- links; watch and feed on common alone; app on top of all.
+# The build enforces the core's order for sources (src/core/CMakeLists.txt); this also covers
+# headers that no source includes, and the GUI.
 set -euo pipefail
-core=${1:-$(dirname "$0")/../src/core}
+src=${1:-$(dirname "$0")/../src}
 
 declare -A allowed=(
-  [util]="util"
-  [records]="util records"
-  [ports]="util records ports"
-  [platform]="util records ports platform"
-  [net]="util records ports platform net"
-  [watch]="util records ports platform net watch"
-  [links]="util records ports platform net watch links"
-  [app]="util records ports platform net watch links app"
-  [feed]="util records ports platform net feed"
+  [core/util]="util"
+  [core/records]="util records"
+  [core/ports]="util records ports"
+  [core/platform]="util records ports platform"
+  [core/net]="util records ports platform net"
+  [core/watch]="util records ports platform net watch"
+  [core/links]="util records ports platform net watch links"
+  [core/app]="util records ports platform net watch links app"
+  [core/feed]="util records ports platform net feed"
+  [gui/common]="common"
+  [gui/dialogs]="common dialogs"
+  [gui/editor]="common dialogs editor"
+  [gui/links]="common dialogs editor links"
+  [gui/watch]="common watch"
+  [gui/feed]="common feed"
+  [gui/app]="common dialogs editor links watch feed app"
 )
 
 status=0
-for dir in "$core"/*/; do
-  layer=$(basename "$dir")
+refuse() {
+  echo "$1"
+  status=1
+}
+
+for dir in "$src"/core/*/ "$src"/gui/*/; do
+  tree=$(basename "$(dirname "$dir")")
+  layer="$tree/$(basename "$dir")"
   if [ -z "${allowed[$layer]+x}" ]; then
-    echo "src/core/$layer: folder without a place in the layer order (scripts/check-includes.sh)"
-    status=1
+    refuse "src/$layer: folder without a place in the layer order (scripts/check-includes.sh)"
     continue
   fi
   while IFS=: read -r file line text; do
-    target=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^>"]*)[>"].*/\1/' <<<"$text")
-    where="src/core/$layer/$(basename "$file"):$line"
+    target=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*([<"][^>"]*[>"]).*/\1/' <<<"$text")
+    where="${file#"$src"/}:$line"
+    where="src/${where#/}"
+    name=${target:1:${#target}-2}
     case "$target" in
-      ../* | */../*)
-        echo "$where: relative include \"$target\" (name the folder from src/core)"
-        status=1
+      \"../* | \"*/../*)
+        refuse "$where: relative include $target (name the tree and folder from src)"
         ;;
-      Q* | qt*/*)
-        echo "$where: the core does not include Qt ($target)"
-        status=1
+      \"core/*/* | \"gui/*/*)
+        # "tree/folder/..." of the including file's tree, or the core from the GUI.
+        to_tree=${name%%/*}
+        rest=${name#*/}
+        folder=${rest%%/*}
+        if [ ! -d "$src/$to_tree/$folder" ]; then
+          refuse "$where: $target names no folder of src"
+        elif [ "$tree" = core ] && [ "$to_tree" = gui ]; then
+          refuse "$where: the core does not include the GUI ($target)"
+        elif [ "$to_tree" = "$tree" ] && [[ " ${allowed[$layer]} " != *" $folder "* ]]; then
+          refuse "$where: $layer must not include $target ($layer may include: ${allowed[$layer]})"
+        fi
         ;;
-      */*)
-        folder=${target%%/*}
-        if [ -d "$core/$folder" ] && [[ " ${allowed[$layer]} " != *" $folder "* ]]; then
-          echo "$where: $layer must not include $target ($layer may include: ${allowed[$layer]})"
-          status=1
+      \"ui_*.h\" | \"*.moc\")
+        # Generated beside the source by the build (forms, meta-objects).
+        ;;
+      \"*)
+        refuse "$where: include $target without its tree and folder (\"core/…\" or \"gui/…\")"
+        ;;
+      \<Q* | \<qt*/*)
+        if [ "$tree" = core ]; then
+          refuse "$where: the core does not include Qt ($target)"
         fi
         ;;
     esac

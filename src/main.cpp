@@ -1,7 +1,7 @@
-#include "app/CTarnwickApp.h"
-#include "app/Headless.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/app/Headless.h"
 #ifdef TARNWICK_WITH_GUI
-#include "app/WindowMain.h"
+#include "gui/app/WindowMain.h"
 #endif
 
 #include <cstdio>

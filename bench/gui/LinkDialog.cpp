@@ -6,9 +6,9 @@
 // Usage: bench_LinkDialog [MiB]   (default: the cap). Without a display it runs on Qt's
 // offscreen platform.
 
-#include "links/CLinkList.h"
-#include "links/CLinkUpdateDlg.h"
-#include "links/LinkListModel.h"
+#include "core/links/CLinkList.h"
+#include "gui/links/CLinkUpdateDlg.h"
+#include "gui/links/LinkListModel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,18 +5,18 @@
 // repaints after every 10 rows; a batch of 10000 queues them all at once). Without a display
 // it runs on Qt's offscreen platform.
 
-#include "app/CTarnwickApp.h"
-#include "app/CTarnwickDlg.h"
-#include "app/GuiPrompter.h"
-#include "app/QtExecutor.h"
-#include "app/WindowSession.h"
-#include "net/CollectingMailProgress.h"
-#include "platform/Clock.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
-#include "watch/CRenewCheckWnd.h"
-#include "watch/CWatchList.h"
-#include "watch/ItemChecker.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/net/CollectingMailProgress.h"
+#include "core/platform/Clock.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/CWatchList.h"
+#include "core/watch/ItemChecker.h"
+#include "gui/app/CTarnwickDlg.h"
+#include "gui/app/WindowSession.h"
+#include "gui/common/GuiPrompter.h"
+#include "gui/common/QtExecutor.h"
+#include "gui/watch/CRenewCheckWnd.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "watch/ItemChecker.h"
+#include "core/watch/ItemChecker.h"
 
 namespace tw::test {
 

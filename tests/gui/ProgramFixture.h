@@ -2,12 +2,12 @@
 
 // A whole program with its main window on folders of its own, for window tests.
 
-#include "app/CTarnwickApp.h"
-#include "app/CTarnwickDlg.h"
-#include "app/GuiPrompter.h"
-#include "app/QtExecutor.h"
-#include "app/WindowSession.h"
-#include "net/CollectingMailProgress.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/net/CollectingMailProgress.h"
+#include "gui/app/CTarnwickDlg.h"
+#include "gui/app/WindowSession.h"
+#include "gui/common/GuiPrompter.h"
+#include "gui/common/QtExecutor.h"
 #include "support/FakeDesktop.h"
 #include "support/TempFolder.h"
 

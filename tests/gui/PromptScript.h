@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/GuiPrompter.h"
+#include "gui/common/GuiPrompter.h"
 
 #include <QStringList>
 

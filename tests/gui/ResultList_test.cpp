@@ -1,9 +1,9 @@
 #include "NullChecker.h"
-#include "platform/Clock.h"
-#include "records/WatchSettings.h"
+#include "core/platform/Clock.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "gui/watch/CRenewCheckWnd.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
-#include "watch/CRenewCheckWnd.h"
 
 #include <QHeaderView>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ports/Prompter.h"
+#include "core/ports/Prompter.h"
 
 #include <deque>
 #include <mutex>

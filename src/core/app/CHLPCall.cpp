@@ -1,9 +1,9 @@
-#include "app/CHLPCall.h"
+#include "core/app/CHLPCall.h"
 
-#include "app/CTarnwickApp.h"
-#include "ports/Prompter.h"
-#include "util/Cp932.h"
-#include "util/SystemPath.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/ports/Prompter.h"
+#include "core/util/Cp932.h"
+#include "core/util/SystemPath.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/Siblings.h"
-#include "platform/Event.h"
-#include "records/FetchSettings.h"
+#include "core/app/Siblings.h"
+#include "core/platform/Event.h"
+#include "core/records/FetchSettings.h"
 
 #include <chrono>
 #include <cstddef>

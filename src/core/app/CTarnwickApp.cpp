@@ -1,13 +1,13 @@
-#include "app/CTarnwickApp.h"
+#include "core/app/CTarnwickApp.h"
 
-#include "app/SettingsArchive.h"
-#include "net/CFetch.h"
-#include "platform/RuntimeFolder.h"
-#include "ports/Prompter.h"
-#include "util/Cp932.h"
-#include "util/ErrorText.h"
-#include "util/SystemPath.h"
-#include "util/TextUtil.h"
+#include "core/app/SettingsArchive.h"
+#include "core/net/CFetch.h"
+#include "core/platform/RuntimeFolder.h"
+#include "core/ports/Prompter.h"
+#include "core/util/Cp932.h"
+#include "core/util/ErrorText.h"
+#include "core/util/SystemPath.h"
+#include "core/util/TextUtil.h"
 
 #include <cerrno>
 #include <cstdio>

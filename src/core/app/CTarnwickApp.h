@@ -1,13 +1,13 @@
 #pragma once
 
-#include "platform/CodeConverter.h"
-#include "platform/InstanceLock.h"
-#include "platform/MessageBus.h"
-#include "platform/RegistryKey.h"
-#include "ports/Prompter.h"
-#include "util/ConfFile.h"
-#include "util/ProgramFile.h"
-#include "watch/MailSettingsStore.h"
+#include "core/platform/CodeConverter.h"
+#include "core/platform/InstanceLock.h"
+#include "core/platform/MessageBus.h"
+#include "core/platform/RegistryKey.h"
+#include "core/ports/Prompter.h"
+#include "core/util/ConfFile.h"
+#include "core/util/ProgramFile.h"
+#include "core/watch/MailSettingsStore.h"
 
 #include <functional>
 #include <memory>

@@ -1,10 +1,10 @@
-#include "app/CheckSession.h"
+#include "core/app/CheckSession.h"
 
-#include "app/CTarnwickApp.h"
-#include "platform/Clock.h"
-#include "ports/Executor.h"
-#include "records/WatchSettings.h"
-#include "watch/Schedule.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/platform/Clock.h"
+#include "core/ports/Executor.h"
+#include "core/records/WatchSettings.h"
+#include "core/watch/Schedule.h"
 
 #include <chrono>
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/CHLPCall.h"
-#include "platform/DesktopShell.h"
-#include "platform/DesktopSoundPlayer.h"
-#include "ports/CheckReceiver.h"
-#include "ports/MainWindowPort.h"
-#include "watch/CReNew.h"
-#include "watch/CWatchList.h"
+#include "core/app/CHLPCall.h"
+#include "core/platform/DesktopShell.h"
+#include "core/platform/DesktopSoundPlayer.h"
+#include "core/ports/CheckReceiver.h"
+#include "core/ports/MainWindowPort.h"
+#include "core/watch/CReNew.h"
+#include "core/watch/CWatchList.h"
 
 #include <functional>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "app/HandOverPickUp.h"
+#include "core/app/HandOverPickUp.h"
 
-#include "app/Siblings.h"
-#include "ports/Executor.h"
+#include "core/app/Siblings.h"
+#include "core/ports/Executor.h"
 
 namespace tw {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/FetchSettings.h"
+#include "core/records/FetchSettings.h"
 
 #include <condition_variable>
 #include <functional>

@@ -1,13 +1,13 @@
-#include "app/Headless.h"
+#include "core/app/Headless.h"
 
-#include "app/CTarnwickApp.h"
-#include "app/CheckSession.h"
-#include "app/MainLoop.h"
-#include "net/CollectingMailProgress.h"
-#include "ports/Prompter.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
-#include "watch/ResultText.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/app/CheckSession.h"
+#include "core/app/MainLoop.h"
+#include "core/net/CollectingMailProgress.h"
+#include "core/ports/Prompter.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/ResultText.h"
 
 #include <atomic>
 #include <chrono>

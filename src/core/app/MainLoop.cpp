@@ -1,4 +1,4 @@
-#include "app/MainLoop.h"
+#include "core/app/MainLoop.h"
 
 #include <memory>
 

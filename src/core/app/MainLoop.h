@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Clock.h"
-#include "ports/Executor.h"
+#include "core/platform/Clock.h"
+#include "core/ports/Executor.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
-#include "app/SettingsArchive.h"
+#include "core/app/SettingsArchive.h"
 
-#include "util/Cp932.h"
+#include "core/util/Cp932.h"
 
 namespace tw {
 

@@ -1,12 +1,12 @@
-#include "app/Siblings.h"
+#include "core/app/Siblings.h"
 
-#include "app/CTarnwickApp.h"
-#include "platform/Desktop.h"
-#include "platform/MessageBus.h"
-#include "platform/RegistryKey.h"
-#include "ports/Prompter.h"
-#include "util/Cp932.h"
-#include "util/SystemPath.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/platform/Desktop.h"
+#include "core/platform/MessageBus.h"
+#include "core/platform/RegistryKey.h"
+#include "core/ports/Prompter.h"
+#include "core/util/Cp932.h"
+#include "core/util/SystemPath.h"
 
 #include <algorithm>
 #include <cerrno>

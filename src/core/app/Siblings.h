@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Clock.h"
-#include "records/FetchSettings.h"
+#include "core/platform/Clock.h"
+#include "core/records/FetchSettings.h"
 
 #include <cstddef>
 #include <cstdint>

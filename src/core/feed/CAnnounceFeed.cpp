@@ -1,11 +1,11 @@
-#include "feed/CAnnounceFeed.h"
+#include "core/feed/CAnnounceFeed.h"
 
-#include "net/CFetch.h"
-#include "net/FetchRequest.h"
-#include "platform/Event.h"
-#include "platform/RegistryKey.h"
-#include "ports/Executor.h"
-#include "util/SystemPath.h"
+#include "core/net/CFetch.h"
+#include "core/net/FetchRequest.h"
+#include "core/platform/Event.h"
+#include "core/platform/RegistryKey.h"
+#include "core/ports/Executor.h"
+#include "core/util/SystemPath.h"
 
 #include <algorithm>
 #include <atomic>

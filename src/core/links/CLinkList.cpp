@@ -1,6 +1,6 @@
-#include "links/CLinkList.h"
+#include "core/links/CLinkList.h"
 
-#include "util/SystemPath.h"
+#include "core/util/SystemPath.h"
 
 #include <cerrno>
 #include <unistd.h>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "links/LinkCollection.h"
-#include "links/LinkListFile.h"
-#include "links/LinkReceiver.h"
-#include "links/LinkRefresher.h"
-#include "records/FetchSettings.h"
+#include "core/links/LinkCollection.h"
+#include "core/links/LinkListFile.h"
+#include "core/links/LinkReceiver.h"
+#include "core/links/LinkRefresher.h"
+#include "core/records/FetchSettings.h"
 
 #include <cstdint>
 #include <ctime>

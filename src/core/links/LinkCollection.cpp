@@ -1,6 +1,6 @@
-#include "links/LinkCollection.h"
+#include "core/links/LinkCollection.h"
 
-#include "util/TextUtil.h"
+#include "core/util/TextUtil.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "links/LinkRecords.h"
-#include "records/FetchSettings.h"
+#include "core/links/LinkRecords.h"
+#include "core/records/FetchSettings.h"
 
 #include <mutex>
 #include <string>

@@ -1,14 +1,14 @@
-#include "links/LinkListFile.h"
+#include "core/links/LinkListFile.h"
 
-#include "links/LinkCollection.h"
-#include "links/LinkRecords.h"
-#include "ports/Prompter.h"
-#include "util/Cp932.h"
-#include "util/Cp932Scan.h"
-#include "util/ErrorText.h"
-#include "util/SafeFile.h"
-#include "util/SystemPath.h"
-#include "util/TextUtil.h"
+#include "core/links/LinkCollection.h"
+#include "core/links/LinkRecords.h"
+#include "core/ports/Prompter.h"
+#include "core/util/Cp932.h"
+#include "core/util/Cp932Scan.h"
+#include "core/util/ErrorText.h"
+#include "core/util/SafeFile.h"
+#include "core/util/SystemPath.h"
+#include "core/util/TextUtil.h"
 
 #include <openssl/evp.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "util/ProgramFile.h"
+#include "core/util/ProgramFile.h"
 
 #include <array>
 #include <atomic>

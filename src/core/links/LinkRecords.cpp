@@ -1,4 +1,4 @@
-#include "links/LinkRecords.h"
+#include "core/links/LinkRecords.h"
 
 namespace tw {
 

@@ -1,14 +1,14 @@
-#include "links/LinkRefresher.h"
+#include "core/links/LinkRefresher.h"
 
-#include "links/LinkCollection.h"
-#include "links/LinkListFile.h"
-#include "net/CFetch.h"
-#include "net/FetchRequest.h"
-#include "ports/Executor.h"
-#include "util/SafeFile.h"
-#include "util/SystemPath.h"
-#include "util/TextUtil.h"
-#include "watch/CheckArea.h"
+#include "core/links/LinkCollection.h"
+#include "core/links/LinkListFile.h"
+#include "core/net/CFetch.h"
+#include "core/net/FetchRequest.h"
+#include "core/ports/Executor.h"
+#include "core/util/SafeFile.h"
+#include "core/util/SystemPath.h"
+#include "core/util/TextUtil.h"
+#include "core/watch/CheckArea.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "links/LinkReceiver.h"
-#include "platform/Event.h"
+#include "core/links/LinkReceiver.h"
+#include "core/platform/Event.h"
 
 #include <atomic>
 #include <string>

@@ -1,15 +1,15 @@
-#include "net/CFetch.h"
+#include "core/net/CFetch.h"
 
-#include "net/CFetchException.h"
-#include "net/HttpExchange.h"
-#include "platform/CodeGuess.h"
-#include "ports/Prompter.h"
-#include "util/Cp932.h"
-#include "util/ErrorText.h"
-#include "util/FieldRules.h"
-#include "util/SystemPath.h"
-#include "util/TestHooks.h"
-#include "util/TextUtil.h"
+#include "core/net/CFetchException.h"
+#include "core/net/HttpExchange.h"
+#include "core/platform/CodeGuess.h"
+#include "core/ports/Prompter.h"
+#include "core/util/Cp932.h"
+#include "core/util/ErrorText.h"
+#include "core/util/FieldRules.h"
+#include "core/util/SystemPath.h"
+#include "core/util/TestHooks.h"
+#include "core/util/TextUtil.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ports/MailProgress.h"
+#include "core/ports/MailProgress.h"
 
 #include <mutex>
 #include <vector>

@@ -1,8 +1,8 @@
-#include "net/HttpExchange.h"
+#include "core/net/HttpExchange.h"
 
-#include "net/CFetchException.h"
-#include "util/Cp932.h"
-#include "util/TextUtil.h"
+#include "core/net/CFetchException.h"
+#include "core/util/Cp932.h"
+#include "core/util/TextUtil.h"
 
 #include <curl/curl.h>
 

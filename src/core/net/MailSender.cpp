@@ -1,10 +1,10 @@
-#include "net/MailSender.h"
+#include "core/net/MailSender.h"
 
-#include "platform/CodeConverter.h"
-#include "ports/MailProgress.h"
-#include "util/Cp932.h"
-#include "util/FieldRules.h"
-#include "util/TextUtil.h"
+#include "core/platform/CodeConverter.h"
+#include "core/ports/MailProgress.h"
+#include "core/util/Cp932.h"
+#include "core/util/FieldRules.h"
+#include "core/util/TextUtil.h"
 
 #include <algorithm>
 

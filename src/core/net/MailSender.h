@@ -4,7 +4,7 @@
 // SMTP dialogue with its progress. Used on a change of a watched page and for the test mails of
 // the settings pages.
 
-#include "net/SmtpClient.h"
+#include "core/net/SmtpClient.h"
 
 #include <string>
 

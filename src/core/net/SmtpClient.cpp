@@ -1,7 +1,7 @@
-#include "net/SmtpClient.h"
+#include "core/net/SmtpClient.h"
 
-#include "ports/MailProgress.h"
-#include "util/Cp932.h"
+#include "core/ports/MailProgress.h"
+#include "core/util/Cp932.h"
 
 #include <chrono>
 #include <cstring>

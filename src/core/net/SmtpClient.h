@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/TcpClient.h"
+#include "core/net/TcpClient.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "net/TcpClient.h"
+#include "core/net/TcpClient.h"
 
 #include <cerrno>
 #include <chrono>

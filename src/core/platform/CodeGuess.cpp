@@ -1,4 +1,4 @@
-#include "platform/CodeGuess.h"
+#include "core/platform/CodeGuess.h"
 
 #include <unicode/ucsdet.h>
 

@@ -1,6 +1,6 @@
-#include "platform/DesktopShell.h"
+#include "core/platform/DesktopShell.h"
 
-#include "util/SystemPath.h"
+#include "core/util/SystemPath.h"
 
 #include <cerrno>
 #include <csignal>

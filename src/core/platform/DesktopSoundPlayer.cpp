@@ -1,7 +1,7 @@
-#include "platform/DesktopSoundPlayer.h"
+#include "core/platform/DesktopSoundPlayer.h"
 
-#include "util/SystemPath.h"
-#include "util/TextUtil.h"
+#include "core/util/SystemPath.h"
+#include "core/util/TextUtil.h"
 
 #include <climits>
 #include <sys/stat.h>

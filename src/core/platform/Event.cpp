@@ -1,6 +1,6 @@
-#include "platform/Event.h"
+#include "core/platform/Event.h"
 
-#include "platform/Clock.h"
+#include "core/platform/Clock.h"
 
 #include <condition_variable>
 #include <limits>

@@ -1,6 +1,6 @@
-#include "platform/IcuCodeConverter.h"
+#include "core/platform/IcuCodeConverter.h"
 
-#include "util/Cp932.h"
+#include "core/util/Cp932.h"
 
 #include <unicode/ucnv.h>
 

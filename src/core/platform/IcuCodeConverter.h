@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/CodeConverter.h"
+#include "core/platform/CodeConverter.h"
 
 namespace tw {
 

@@ -1,6 +1,6 @@
-#include "platform/InstanceLock.h"
+#include "core/platform/InstanceLock.h"
 
-#include "platform/RuntimeFolder.h"
+#include "core/platform/RuntimeFolder.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
-#include "platform/MessageBus.h"
+#include "core/platform/MessageBus.h"
 
-#include "platform/RuntimeFolder.h"
-#include "ports/Executor.h"
+#include "core/platform/RuntimeFolder.h"
+#include "core/ports/Executor.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,10 +1,10 @@
-#include "platform/RegistryKey.h"
+#include "core/platform/RegistryKey.h"
 
-#include "platform/RuntimeFolder.h"
-#include "ports/Prompter.h"
-#include "util/Cp932.h"
-#include "util/ErrorText.h"
-#include "util/SafeFile.h"
+#include "core/platform/RuntimeFolder.h"
+#include "core/ports/Prompter.h"
+#include "core/util/Cp932.h"
+#include "core/util/ErrorText.h"
+#include "core/util/SafeFile.h"
 
 #include <cerrno>
 #include <cstdio>

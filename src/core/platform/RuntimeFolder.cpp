@@ -1,4 +1,4 @@
-#include "platform/RuntimeFolder.h"
+#include "core/platform/RuntimeFolder.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ports/WatchListObserver.h"
-#include "records/WatchSettings.h"
+#include "core/ports/WatchListObserver.h"
+#include "core/records/WatchSettings.h"
 
 namespace tw {
 

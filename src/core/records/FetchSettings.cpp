@@ -1,6 +1,6 @@
-#include "records/FetchSettings.h"
+#include "core/records/FetchSettings.h"
 
-#include "util/TextUtil.h"
+#include "core/util/TextUtil.h"
 
 #include <cstring>
 

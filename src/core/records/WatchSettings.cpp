@@ -1,6 +1,6 @@
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
 
-#include "util/TextUtil.h"
+#include "core/util/TextUtil.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/CheckOutcome.h"
-#include "records/FetchSettings.h"
+#include "core/records/CheckOutcome.h"
+#include "core/records/FetchSettings.h"
 
 #include <string_view>
 

@@ -1,7 +1,7 @@
-#include "util/ConfFile.h"
+#include "core/util/ConfFile.h"
 
-#include "util/SafeFile.h"
-#include "util/TextUtil.h"
+#include "core/util/SafeFile.h"
+#include "core/util/TextUtil.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "util/Cp932.h"
+#include "core/util/Cp932.h"
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>

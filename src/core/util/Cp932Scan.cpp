@@ -1,4 +1,4 @@
-#include "util/Cp932Scan.h"
+#include "core/util/Cp932Scan.h"
 
 namespace tw {
 

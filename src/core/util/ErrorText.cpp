@@ -1,6 +1,6 @@
-#include "util/ErrorText.h"
+#include "core/util/ErrorText.h"
 
-#include "util/Cp932.h"
+#include "core/util/Cp932.h"
 
 #include <cerrno>
 #include <cstring>

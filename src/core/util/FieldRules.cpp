@@ -1,4 +1,4 @@
-#include "util/FieldRules.h"
+#include "core/util/FieldRules.h"
 
 #include <algorithm>
 #include <cstring>

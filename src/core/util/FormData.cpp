@@ -1,6 +1,6 @@
-#include "util/FormData.h"
+#include "core/util/FormData.h"
 
-#include "util/TextUtil.h"
+#include "core/util/TextUtil.h"
 
 namespace tw {
 

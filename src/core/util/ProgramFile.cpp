@@ -1,7 +1,7 @@
-#include "util/ProgramFile.h"
+#include "core/util/ProgramFile.h"
 
-#include "util/SafeFile.h"
-#include "util/SystemPath.h"
+#include "core/util/SafeFile.h"
+#include "core/util/SystemPath.h"
 
 #include <cerrno>
 #include <filesystem>

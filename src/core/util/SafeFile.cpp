@@ -1,7 +1,7 @@
-#include "util/SafeFile.h"
+#include "core/util/SafeFile.h"
 
-#include "util/Cp932Scan.h"
-#include "util/SystemPath.h"
+#include "core/util/Cp932Scan.h"
+#include "core/util/SystemPath.h"
 
 #include <cerrno>
 #include <cstdio>

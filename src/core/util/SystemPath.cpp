@@ -1,6 +1,6 @@
-#include "util/SystemPath.h"
+#include "core/util/SystemPath.h"
 
-#include "util/Cp932.h"
+#include "core/util/Cp932.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "util/TestHooks.h"
+#include "core/util/TestHooks.h"
 
 #include <cstdlib>
 

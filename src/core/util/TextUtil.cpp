@@ -1,8 +1,8 @@
-#include "util/TextUtil.h"
+#include "core/util/TextUtil.h"
 
-#include "util/Cp932.h"
-#include "util/Cp932Scan.h"
-#include "util/SystemPath.h"
+#include "core/util/Cp932.h"
+#include "core/util/Cp932Scan.h"
+#include "core/util/SystemPath.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,13 +1,13 @@
-#include "watch/CReNew.h"
+#include "core/watch/CReNew.h"
 
-#include "net/CFetch.h"
-#include "net/FetchRequest.h"
-#include "platform/Clock.h"
-#include "ports/CheckReceiver.h"
-#include "util/Cp932.h"
-#include "watch/CheckArea.h"
-#include "watch/ItemFiles.h"
-#include "watch/PageDownload.h"
+#include "core/net/CFetch.h"
+#include "core/net/FetchRequest.h"
+#include "core/platform/Clock.h"
+#include "core/ports/CheckReceiver.h"
+#include "core/util/Cp932.h"
+#include "core/watch/CheckArea.h"
+#include "core/watch/ItemFiles.h"
+#include "core/watch/PageDownload.h"
 
 #include <optional>
 #include <string>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/Event.h"
-#include "records/WatchSettings.h"
-#include "watch/ItemChecker.h"
-#include "watch/ItemFiles.h"
-#include "watch/UpdateActions.h"
+#include "core/platform/Event.h"
+#include "core/records/WatchSettings.h"
+#include "core/watch/ItemChecker.h"
+#include "core/watch/ItemFiles.h"
+#include "core/watch/UpdateActions.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,11 +1,11 @@
-#include "watch/CWatchList.h"
+#include "core/watch/CWatchList.h"
 
-#include "platform/Clock.h"
-#include "ports/Prompter.h"
-#include "util/Cp932.h"
-#include "util/ErrorText.h"
-#include "watch/ItemChecker.h"
-#include "watch/Schedule.h"
+#include "core/platform/Clock.h"
+#include "core/ports/Prompter.h"
+#include "core/util/Cp932.h"
+#include "core/util/ErrorText.h"
+#include "core/watch/ItemChecker.h"
+#include "core/watch/Schedule.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ports/WatchListObserver.h"
-#include "records/WatchSettings.h"
-#include "util/ProgramFile.h"
+#include "core/ports/WatchListObserver.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/ProgramFile.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,10 +1,10 @@
-#include "watch/CheckArea.h"
+#include "core/watch/CheckArea.h"
 
-#include "platform/CodeConverter.h"
-#include "platform/CodeGuess.h"
-#include "records/WatchSettings.h"
-#include "util/SystemPath.h"
-#include "util/TextUtil.h"
+#include "core/platform/CodeConverter.h"
+#include "core/platform/CodeGuess.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/SystemPath.h"
+#include "core/util/TextUtil.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

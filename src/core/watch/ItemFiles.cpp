@@ -1,7 +1,7 @@
-#include "watch/ItemFiles.h"
+#include "core/watch/ItemFiles.h"
 
-#include "util/Cp932Scan.h"
-#include "util/TextUtil.h"
+#include "core/util/Cp932Scan.h"
+#include "core/util/TextUtil.h"
 
 #include <algorithm>
 #include <filesystem>

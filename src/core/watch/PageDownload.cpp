@@ -1,14 +1,14 @@
-#include "watch/PageDownload.h"
+#include "core/watch/PageDownload.h"
 
-#include "net/CFetch.h"
-#include "net/FetchRequest.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
-#include "util/ErrorText.h"
-#include "util/SafeFile.h"
-#include "util/SystemPath.h"
-#include "util/TextUtil.h"
-#include "watch/ItemFiles.h"
+#include "core/net/CFetch.h"
+#include "core/net/FetchRequest.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/util/ErrorText.h"
+#include "core/util/SafeFile.h"
+#include "core/util/SystemPath.h"
+#include "core/util/TextUtil.h"
+#include "core/watch/ItemFiles.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "watch/Schedule.h"
+#include "core/watch/Schedule.h"
 
-#include "platform/Clock.h"
-#include "ports/Prompter.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
+#include "core/platform/Clock.h"
+#include "core/ports/Prompter.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,7 +1,7 @@
-#include "watch/ScheduleText.h"
+#include "core/watch/ScheduleText.h"
 
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
 
 #include <cstdio>
 #include <ctime>

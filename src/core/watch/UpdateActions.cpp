@@ -1,14 +1,14 @@
-#include "watch/UpdateActions.h"
+#include "core/watch/UpdateActions.h"
 
-#include "net/CollectingMailProgress.h"
-#include "net/MailSender.h"
-#include "platform/Desktop.h"
-#include "ports/MainWindowPort.h"
-#include "ports/Prompter.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932Scan.h"
-#include "util/TextUtil.h"
-#include "watch/MailSettingsStore.h"
+#include "core/net/CollectingMailProgress.h"
+#include "core/net/MailSender.h"
+#include "core/platform/Desktop.h"
+#include "core/ports/MainWindowPort.h"
+#include "core/ports/Prompter.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932Scan.h"
+#include "core/util/TextUtil.h"
+#include "core/watch/MailSettingsStore.h"
 
 namespace tw {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ports/WatchListObserver.h"
-#include "records/FetchSettings.h"
+#include "core/ports/WatchListObserver.h"
+#include "core/records/FetchSettings.h"
 
 #include <QDialog>
 

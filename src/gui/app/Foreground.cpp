@@ -1,4 +1,4 @@
-#include "app/Foreground.h"
+#include "gui/app/Foreground.h"
 
 #include <QGuiApplication>
 #include <QWidget>

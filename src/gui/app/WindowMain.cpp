@@ -1,12 +1,12 @@
-#include "app/WindowMain.h"
+#include "gui/app/WindowMain.h"
 
-#include "app/CTarnwickApp.h"
-#include "app/CTarnwickDlg.h"
-#include "app/GuiPrompter.h"
-#include "app/QtExecutor.h"
-#include "app/WindowSession.h"
-#include "dialogs/MailSendDialog.h"
-#include "dialogs/ProgramIcon.h"
+#include "core/app/CTarnwickApp.h"
+#include "gui/app/CTarnwickDlg.h"
+#include "gui/app/WindowSession.h"
+#include "gui/common/GuiPrompter.h"
+#include "gui/common/ProgramIcon.h"
+#include "gui/common/QtExecutor.h"
+#include "gui/dialogs/MailSendDialog.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,14 +1,14 @@
-#include "app/WindowSession.h"
+#include "gui/app/WindowSession.h"
 
-#include "app/CTarnwickApp.h"
-#include "app/CheckSession.h"
-#include "app/HandOverPickUp.h"
-#include "app/Siblings.h"
-#include "platform/DesktopShell.h"
-#include "platform/DesktopSoundPlayer.h"
-#include "ports/Executor.h"
-#include "ports/MainWindowPort.h"
-#include "records/WatchSettings.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/app/CheckSession.h"
+#include "core/app/HandOverPickUp.h"
+#include "core/app/Siblings.h"
+#include "core/platform/DesktopShell.h"
+#include "core/platform/DesktopSoundPlayer.h"
+#include "core/ports/Executor.h"
+#include "core/ports/MainWindowPort.h"
+#include "core/records/WatchSettings.h"
 
 #include <optional>
 

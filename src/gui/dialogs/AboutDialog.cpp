@@ -1,7 +1,7 @@
-#include "dialogs/AboutDialog.h"
+#include "gui/dialogs/AboutDialog.h"
 
-#include "app/CTarnwickApp.h"
-#include "dialogs/ProgramIcon.h"
+#include "core/app/CTarnwickApp.h"
+#include "gui/common/ProgramIcon.h"
 #include "ui_AboutDialog.h"
 
 namespace tw::gui {

@@ -1,10 +1,10 @@
-#include "dialogs/CMailServerDlg.h"
+#include "gui/dialogs/CMailServerDlg.h"
 
-#include "app/GuiPrompter.h"
-#include "dialogs/TestMail.h"
+#include "core/util/Cp932.h"
+#include "core/util/FieldRules.h"
+#include "gui/common/GuiPrompter.h"
+#include "gui/dialogs/TestMail.h"
 #include "ui_CMailServerDlg.h"
-#include "util/Cp932.h"
-#include "util/FieldRules.h"
 
 #include <QLayout>
 #include <QPointer>

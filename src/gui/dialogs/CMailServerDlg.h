@@ -1,6 +1,6 @@
 #pragma once
 
-#include "watch/UpdateActions.h"
+#include "core/watch/UpdateActions.h"
 
 #include <QDialog>
 

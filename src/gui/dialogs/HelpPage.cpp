@@ -1,4 +1,4 @@
-#include "dialogs/HelpPage.h"
+#include "gui/dialogs/HelpPage.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "dialogs/MailSendDialog.h"
+#include "gui/dialogs/MailSendDialog.h"
 
-#include "ports/Executor.h"
+#include "core/ports/Executor.h"
+#include "core/util/Cp932.h"
 #include "ui_MailSendDialog.h"
-#include "util/Cp932.h"
 
 #include <QCoreApplication>
 #include <QLayout>

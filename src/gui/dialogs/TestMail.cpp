@@ -1,11 +1,11 @@
-#include "dialogs/TestMail.h"
+#include "gui/dialogs/TestMail.h"
 
-#include "app/BackgroundWork.h"
-#include "dialogs/MailSendDialog.h"
-#include "net/MailSender.h"
-#include "platform/CodeConverter.h"
-#include "ports/MailProgress.h"
-#include "util/Cp932.h"
+#include "core/net/MailSender.h"
+#include "core/platform/CodeConverter.h"
+#include "core/ports/MailProgress.h"
+#include "core/util/Cp932.h"
+#include "gui/common/BackgroundWork.h"
+#include "gui/dialogs/MailSendDialog.h"
 
 #include <QPointer>
 

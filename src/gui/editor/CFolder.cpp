@@ -1,8 +1,8 @@
-#include "editor/CFolder.h"
+#include "gui/editor/CFolder.h"
 
-#include "app/GuiPrompter.h"
-#include "app/QtText.h"
-#include "util/TextUtil.h"
+#include "core/util/TextUtil.h"
+#include "gui/common/GuiPrompter.h"
+#include "gui/common/QtText.h"
 
 #include <QAction>
 #include <QStyle>

@@ -1,4 +1,4 @@
-#include "editor/CNumEdit.h"
+#include "gui/editor/CNumEdit.h"
 
 #include <QKeyEvent>
 

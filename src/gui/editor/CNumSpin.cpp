@@ -1,6 +1,6 @@
-#include "editor/CNumSpin.h"
+#include "gui/editor/CNumSpin.h"
 
-#include "editor/CNumEdit.h"
+#include "gui/editor/CNumEdit.h"
 
 #include <QToolButton>
 #include <QVBoxLayout>

@@ -1,9 +1,9 @@
-#include "feed/AnnounceFlow.h"
+#include "gui/feed/AnnounceFlow.h"
 
-#include "app/CHLPCall.h"
-#include "feed/AnnounceSettings.h"
-#include "feed/CAnnounceDlg.h"
-#include "records/FetchSettings.h"
+#include "core/app/CHLPCall.h"
+#include "core/records/FetchSettings.h"
+#include "gui/feed/AnnounceSettings.h"
+#include "gui/feed/CAnnounceDlg.h"
 
 #include <QPushButton>
 #include <QTimer>

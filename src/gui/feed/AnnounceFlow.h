@@ -1,7 +1,7 @@
 #pragma once
 
-#include "feed/CAnnounceDlg.h"
-#include "feed/CAnnounceFeed.h"
+#include "core/feed/CAnnounceFeed.h"
+#include "gui/feed/CAnnounceDlg.h"
 
 #include <QPointer>
 

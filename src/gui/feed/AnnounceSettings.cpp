@@ -1,6 +1,6 @@
-#include "feed/AnnounceSettings.h"
+#include "gui/feed/AnnounceSettings.h"
 
-#include "util/TestHooks.h"
+#include "core/util/TestHooks.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
-#include "feed/CAnnounceDlg.h"
+#include "gui/feed/CAnnounceDlg.h"
 
-#include "dialogs/ProgramIcon.h"
+#include "gui/common/ProgramIcon.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

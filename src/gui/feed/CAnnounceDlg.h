@@ -1,6 +1,6 @@
 #pragma once
 
-#include "feed/CAnnounceFeed.h"
+#include "core/feed/CAnnounceFeed.h"
 
 #include <QDialog>
 

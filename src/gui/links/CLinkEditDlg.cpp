@@ -1,9 +1,9 @@
-#include "links/CLinkEditDlg.h"
+#include "gui/links/CLinkEditDlg.h"
 
-#include "app/GuiPrompter.h"
-#include "app/QtText.h"
+#include "core/util/Cp932.h"
+#include "gui/common/GuiPrompter.h"
+#include "gui/common/QtText.h"
 #include "ui_CLinkEditDlg.h"
-#include "util/Cp932.h"
 
 #include <QPushButton>
 

@@ -1,12 +1,12 @@
-#include "links/CLinkUpdateDlg.h"
+#include "gui/links/CLinkUpdateDlg.h"
 
-#include "app/GuiPrompter.h"
-#include "app/QtText.h"
-#include "dialogs/ProgramIcon.h"
-#include "editor/CFolder.h"
-#include "links/CLinkEditDlg.h"
-#include "links/FileNameDelegate.h"
-#include "links/LinkListModel.h"
+#include "gui/common/GuiPrompter.h"
+#include "gui/common/ProgramIcon.h"
+#include "gui/common/QtText.h"
+#include "gui/editor/CFolder.h"
+#include "gui/links/CLinkEditDlg.h"
+#include "gui/links/FileNameDelegate.h"
+#include "gui/links/LinkListModel.h"
 #include "ui_CLinkUpdateDlg.h"
 
 #include <QAction>

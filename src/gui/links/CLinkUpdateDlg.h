@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/BackgroundWork.h"
-#include "links/CLinkList.h"
-#include "links/LinkReceiver.h"
-#include "records/FetchSettings.h"
+#include "core/links/CLinkList.h"
+#include "core/links/LinkReceiver.h"
+#include "core/records/FetchSettings.h"
+#include "gui/common/BackgroundWork.h"
 
 #include <QDialog>
 

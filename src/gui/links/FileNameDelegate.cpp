@@ -1,4 +1,4 @@
-#include "links/FileNameDelegate.h"
+#include "gui/links/FileNameDelegate.h"
 
 #include <QLineEdit>
 

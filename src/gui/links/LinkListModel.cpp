@@ -1,7 +1,7 @@
-#include "links/LinkListModel.h"
+#include "gui/links/LinkListModel.h"
 
-#include "app/QtText.h"
-#include "links/CLinkList.h"
+#include "core/links/CLinkList.h"
+#include "gui/common/QtText.h"
 
 #include <QApplication>
 #include <QStyle>

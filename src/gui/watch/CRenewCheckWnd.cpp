@@ -1,8 +1,8 @@
-#include "watch/CRenewCheckWnd.h"
+#include "gui/watch/CRenewCheckWnd.h"
 
-#include "app/QtText.h"
-#include "records/WatchSettings.h"
-#include "watch/ResultText.h"
+#include "core/records/WatchSettings.h"
+#include "core/watch/ResultText.h"
+#include "gui/common/QtText.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

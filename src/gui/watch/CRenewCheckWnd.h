@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ports/CheckReceiver.h"
-#include "watch/CWatchList.h"
-#include "watch/ResultListModel.h"
+#include "core/ports/CheckReceiver.h"
+#include "core/watch/CWatchList.h"
+#include "gui/watch/ResultListModel.h"
 
 #include <QTreeView>
 

@@ -1,4 +1,4 @@
-#include "watch/ResultListModel.h"
+#include "gui/watch/ResultListModel.h"
 
 #include <algorithm>
 

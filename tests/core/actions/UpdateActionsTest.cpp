@@ -1,13 +1,13 @@
-#include "watch/UpdateActions.h"
+#include "core/watch/UpdateActions.h"
 #include "core/mail/ScriptedSmtpServer.h"
-#include "net/CollectingMailProgress.h"
-#include "platform/Desktop.h"
-#include "ports/MainWindowPort.h"
-#include "records/WatchSettings.h"
+#include "core/net/CollectingMailProgress.h"
+#include "core/platform/Desktop.h"
+#include "core/ports/MainWindowPort.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/MailSettingsStore.h"
 #include "support/FakePrompter.h"
 #include "support/LocalSocket.h"
-#include "util/Cp932.h"
-#include "watch/MailSettingsStore.h"
 
 #include <gtest/gtest.h>
 

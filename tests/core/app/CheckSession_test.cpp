@@ -1,12 +1,12 @@
-#include "app/CTarnwickApp.h"
-#include "app/CheckSession.h"
-#include "net/CollectingMailProgress.h"
-#include "records/WatchSettings.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/app/CheckSession.h"
+#include "core/net/CollectingMailProgress.h"
+#include "core/records/WatchSettings.h"
+#include "core/watch/Schedule.h"
 #include "support/FakeClock.h"
 #include "support/FakePrompter.h"
 #include "support/ManualExecutor.h"
 #include "support/TempFolder.h"
-#include "watch/Schedule.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

@@ -1,11 +1,11 @@
 // What the user is told about the program's own files: Japanese reasons, never the system's
 // English texts, and Japanese folder names found where the disk has them.
 
-#include "app/CTarnwickApp.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/util/Cp932.h"
 #include "support/ChildProcess.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

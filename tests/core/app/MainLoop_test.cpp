@@ -1,4 +1,4 @@
-#include "app/MainLoop.h"
+#include "core/app/MainLoop.h"
 #include "support/FakeClock.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
-#include "app/CTarnwickApp.h"
-#include "app/SettingsArchive.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/app/SettingsArchive.h"
+#include "core/util/Cp932.h"
 #include "support/ChildProcess.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <csignal>
 #include <grp.h>

@@ -1,11 +1,11 @@
-#include "app/CTarnwickApp.h"
-#include "net/CFetch.h"
-#include "platform/Event.h"
-#include "platform/RuntimeFolder.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/net/CFetch.h"
+#include "core/platform/Event.h"
+#include "core/platform/RuntimeFolder.h"
+#include "core/util/Cp932.h"
 #include "support/ChildProcess.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

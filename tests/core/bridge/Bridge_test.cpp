@@ -1,6 +1,6 @@
-#include "app/CHLPCall.h"
+#include "core/app/CHLPCall.h"
+#include "core/util/Cp932.h"
 #include "support/FakePrompter.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

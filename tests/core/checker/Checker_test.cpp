@@ -1,12 +1,12 @@
-#include "platform/CodeConverter.h"
-#include "ports/CheckReceiver.h"
-#include "records/WatchSettings.h"
+#include "core/platform/CodeConverter.h"
+#include "core/ports/CheckReceiver.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/CReNew.h"
 #include "support/FakeClock.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
-#include "watch/CReNew.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

@@ -2,11 +2,11 @@
 // source view both use it: where the work file goes, what each download mode keeps, and that a
 // download that fails or is not kept leaves nothing, and never takes another download's file.
 
-#include "net/FetchRequest.h"
-#include "records/WatchSettings.h"
+#include "core/net/FetchRequest.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/PageDownload.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
-#include "watch/PageDownload.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

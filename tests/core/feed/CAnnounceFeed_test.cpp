@@ -1,5 +1,5 @@
-#include "feed/CAnnounceFeed.h"
-#include "platform/RegistryKey.h"
+#include "core/feed/CAnnounceFeed.h"
+#include "core/platform/RegistryKey.h"
 #include "support/ManualExecutor.h"
 #include "support/TempFolder.h"
 

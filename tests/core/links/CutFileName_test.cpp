@@ -1,9 +1,9 @@
 // The file name a link keeps is cut from a path that may come from Windows: the cut must not
 // stop inside a character whose second byte is "\" ("表", "能", "ソ").
 
-#include "links/CLinkList.h"
-#include "util/Cp932.h"
-#include "util/Cp932Scan.h"
+#include "core/links/CLinkList.h"
+#include "core/util/Cp932.h"
+#include "core/util/Cp932Scan.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "LinkTestSupport.h"
 
-#include "links/LinkCollection.h"
-#include "links/LinkListFile.h"
-#include "links/LinkRecords.h"
+#include "core/links/LinkCollection.h"
+#include "core/links/LinkListFile.h"
+#include "core/links/LinkRecords.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
 

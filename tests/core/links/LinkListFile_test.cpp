@@ -1,9 +1,9 @@
 #include "LinkTestSupport.h"
 
+#include "core/util/Cp932.h"
 #include "support/ChildProcess.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "LinkTestSupport.h"
 
-#include "links/CLinkList.h"
+#include "core/links/CLinkList.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
 

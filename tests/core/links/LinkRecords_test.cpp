@@ -3,7 +3,7 @@
 
 #include "LinkTestSupport.h"
 
-#include "links/LinkRecords.h"
+#include "core/links/LinkRecords.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>

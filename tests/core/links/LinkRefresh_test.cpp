@@ -1,11 +1,11 @@
 #include "LinkTestSupport.h"
 
-#include "links/CLinkList.h"
+#include "core/links/CLinkList.h"
+#include "core/util/Cp932.h"
 #include "support/LocalNginx.h"
 #include "support/ManualExecutor.h"
 #include "support/MissingServer.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

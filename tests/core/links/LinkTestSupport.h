@@ -1,6 +1,6 @@
 #pragma once
 
-#include "links/CLinkList.h"
+#include "core/links/CLinkList.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,12 +1,12 @@
 #include "ScriptedSmtpServer.h"
 #include "support/LocalSocket.h"
 
-#include "net/CollectingMailProgress.h"
-#include "net/MailSender.h"
-#include "net/SmtpClient.h"
-#include "platform/CodeConverter.h"
-#include "util/Cp932.h"
-#include "util/TextUtil.h"
+#include "core/net/CollectingMailProgress.h"
+#include "core/net/MailSender.h"
+#include "core/net/SmtpClient.h"
+#include "core/platform/CodeConverter.h"
+#include "core/util/Cp932.h"
+#include "core/util/TextUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The mail sender against a real SMTP server (aiosmtpd) on 127.0.0.1, started and stopped here.
 
-#include "net/CollectingMailProgress.h"
-#include "net/MailSender.h"
-#include "platform/CodeConverter.h"
+#include "core/net/CollectingMailProgress.h"
+#include "core/net/MailSender.h"
+#include "core/platform/CodeConverter.h"
+#include "core/util/Cp932.h"
 #include "support/AiosmtpdServer.h"
 #include "support/MissingServer.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "net/CFetch.h"
-#include "net/FetchRequest.h"
-#include "net/HttpExchange.h"
-#include "records/WatchSettings.h"
+#include "core/net/CFetch.h"
+#include "core/net/FetchRequest.h"
+#include "core/net/HttpExchange.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
 #include "support/LocalTime.h"
-#include "util/Cp932.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>

@@ -1,12 +1,12 @@
 #include "FetchTestSupport.h"
 
-#include "net/CFetch.h"
-#include "net/HttpExchange.h"
+#include "core/net/CFetch.h"
+#include "core/net/HttpExchange.h"
+#include "core/util/Cp932.h"
+#include "core/util/TextUtil.h"
 #include "support/FakeClock.h"
 #include "support/FakePrompter.h"
 #include "support/MissingServer.h"
-#include "util/Cp932.h"
-#include "util/TextUtil.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

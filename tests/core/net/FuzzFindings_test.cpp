@@ -1,6 +1,6 @@
 // Faults the fuzz target for the relocation step found (fuzz/location.cpp).
 
-#include "net/CFetch.h"
+#include "core/net/CFetch.h"
 
 #include <gtest/gtest.h>
 

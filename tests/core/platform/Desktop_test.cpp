@@ -1,7 +1,7 @@
-#include "platform/DesktopShell.h"
-#include "platform/DesktopSoundPlayer.h"
+#include "core/platform/DesktopShell.h"
+#include "core/platform/DesktopSoundPlayer.h"
+#include "core/util/Cp932.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/Event.h"
+#include "core/platform/Event.h"
 #include "support/FakeClock.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "platform/RegistryKey.h"
+#include "core/platform/RegistryKey.h"
+#include "core/util/Cp932.h"
 #include "support/ChildProcess.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

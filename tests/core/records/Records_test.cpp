@@ -1,4 +1,4 @@
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
 
 #include <gtest/gtest.h>
 

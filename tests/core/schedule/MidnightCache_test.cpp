@@ -1,6 +1,6 @@
+#include "core/watch/Schedule.h"
 #include "support/FakeClock.h"
 #include "support/LocalTime.h"
-#include "watch/Schedule.h"
 
 #include <gtest/gtest.h>
 

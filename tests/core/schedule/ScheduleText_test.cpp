@@ -1,7 +1,7 @@
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/ScheduleText.h"
 #include "support/LocalTime.h"
-#include "util/Cp932.h"
-#include "watch/ScheduleText.h"
 
 #include <gtest/gtest.h>
 

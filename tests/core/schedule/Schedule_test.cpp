@@ -1,9 +1,9 @@
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/Schedule.h"
 #include "support/FakeClock.h"
 #include "support/FakePrompter.h"
 #include "support/LocalTime.h"
-#include "util/Cp932.h"
-#include "watch/Schedule.h"
 
 #include <gtest/gtest.h>
 

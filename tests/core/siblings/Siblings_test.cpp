@@ -1,12 +1,12 @@
-#include "app/CHLPCall.h"
-#include "app/CTarnwickApp.h"
-#include "app/Siblings.h"
-#include "platform/DesktopShell.h"
-#include "platform/MessageBus.h"
-#include "platform/RegistryKey.h"
+#include "core/app/CHLPCall.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/app/Siblings.h"
+#include "core/platform/DesktopShell.h"
+#include "core/platform/MessageBus.h"
+#include "core/platform/RegistryKey.h"
+#include "core/util/Cp932.h"
 #include "support/FakeClock.h"
 #include "support/FakePrompter.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

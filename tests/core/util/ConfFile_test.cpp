@@ -1,7 +1,7 @@
-#include "util/ConfFile.h"
+#include "core/util/ConfFile.h"
 
+#include "core/util/Cp932.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

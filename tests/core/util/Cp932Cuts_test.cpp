@@ -1,11 +1,11 @@
 // Cuts of code page 932 names and paths: a character whose second byte equals "\", "|" or "_"
 // must never be taken for that character.
 
-#include "util/Cp932.h"
-#include "util/Cp932Scan.h"
-#include "util/SystemPath.h"
-#include "util/TextUtil.h"
-#include "watch/UpdateActions.h"
+#include "core/util/Cp932.h"
+#include "core/util/Cp932Scan.h"
+#include "core/util/SystemPath.h"
+#include "core/util/TextUtil.h"
+#include "core/watch/UpdateActions.h"
 
 #include "support/TempFolder.h"
 

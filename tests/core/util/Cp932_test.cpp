@@ -1,4 +1,4 @@
-#include "util/Cp932.h"
+#include "core/util/Cp932.h"
 
 #include <gtest/gtest.h>
 

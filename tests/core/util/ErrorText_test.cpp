@@ -1,5 +1,5 @@
-#include "util/Cp932.h"
-#include "util/ErrorText.h"
+#include "core/util/Cp932.h"
+#include "core/util/ErrorText.h"
 
 #include <gtest/gtest.h>
 

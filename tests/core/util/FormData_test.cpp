@@ -1,4 +1,4 @@
-#include "util/FormData.h"
+#include "core/util/FormData.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "util/ProgramFile.h"
+#include "core/util/ProgramFile.h"
 
 #include "support/ChildProcess.h"
 #include "support/TempFolder.h"

@@ -1,4 +1,4 @@
-#include "util/SafeFile.h"
+#include "core/util/SafeFile.h"
 
 #include "support/TempFolder.h"
 

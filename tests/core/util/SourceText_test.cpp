@@ -1,6 +1,6 @@
-#include "util/SourceText.h"
+#include "core/util/SourceText.h"
 
-#include "util/Cp932.h"
+#include "core/util/Cp932.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "util/SystemPath.h"
+#include "core/util/SystemPath.h"
 
+#include "core/util/Cp932.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "util/Cp932.h"
-#include "util/TextUtil.h"
+#include "core/util/Cp932.h"
+#include "core/util/TextUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "watch/CheckArea.h"
+#include "core/watch/CheckArea.h"
 
-#include "platform/CodeConverter.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
+#include "core/platform/CodeConverter.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform/CodeConverter.h"
-#include "util/Cp932.h"
+#include "core/platform/CodeConverter.h"
+#include "core/util/Cp932.h"
 
 #include <gtest/gtest.h>
 #include <unicode/ucnv.h>

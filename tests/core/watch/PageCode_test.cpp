@@ -1,11 +1,11 @@
 // Which code a page is read in: its byte order mark, its own declaration, the Content-Type it
 // was served with, and only then its bytes.
 
-#include "platform/CodeConverter.h"
-#include "platform/CodeGuess.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
-#include "watch/CheckArea.h"
+#include "core/platform/CodeConverter.h"
+#include "core/platform/CodeGuess.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/CheckArea.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/util/SafeFile.h"
+#include "core/watch/CWatchList.h"
+#include "core/watch/ItemChecker.h"
 #include "support/ChildProcess.h"
 #include "support/FakeClock.h"
 #include "support/FakePrompter.h"
 #include "support/LocalTime.h"
-#include "util/Cp932.h"
-#include "util/SafeFile.h"
-#include "watch/CWatchList.h"
-#include "watch/ItemChecker.h"
 
 #include <gtest/gtest.h>
 

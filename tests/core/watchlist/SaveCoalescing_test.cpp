@@ -1,9 +1,9 @@
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/SafeFile.h"
+#include "core/watch/CWatchList.h"
+#include "core/watch/ItemChecker.h"
 #include "support/FakeClock.h"
 #include "support/LocalTime.h"
-#include "util/SafeFile.h"
-#include "watch/CWatchList.h"
-#include "watch/ItemChecker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "dialogs/AboutDialog.h"
-#include "dialogs/HelpPage.h"
-#include "dialogs/ProgramIcon.h"
+#include "gui/common/ProgramIcon.h"
+#include "gui/dialogs/AboutDialog.h"
+#include "gui/dialogs/HelpPage.h"
 
 #include <QFile>
 #include <QFileInfo>

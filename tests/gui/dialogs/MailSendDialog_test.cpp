@@ -1,5 +1,5 @@
-#include "app/QtExecutor.h"
-#include "dialogs/MailSendDialog.h"
+#include "gui/common/QtExecutor.h"
+#include "gui/dialogs/MailSendDialog.h"
 
 #include <QLabel>
 #include <QProgressBar>

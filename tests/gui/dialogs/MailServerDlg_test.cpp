@@ -3,12 +3,12 @@
 
 #include "PromptScript.h"
 #include "TypeText.h"
-#include "dialogs/CMailServerDlg.h"
-#include "dialogs/TestMail.h"
-#include "net/MailSender.h"
-#include "platform/CodeConverter.h"
+#include "core/net/MailSender.h"
+#include "core/platform/CodeConverter.h"
+#include "core/util/Cp932.h"
+#include "gui/dialogs/CMailServerDlg.h"
+#include "gui/dialogs/TestMail.h"
 #include "support/AiosmtpdServer.h"
-#include "util/Cp932.h"
 
 #include <QApplication>
 #include <QInputMethodEvent>

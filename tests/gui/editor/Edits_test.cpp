@@ -1,7 +1,7 @@
 #include "PromptScript.h"
-#include "editor/CFolder.h"
-#include "editor/CNumEdit.h"
-#include "editor/CNumSpin.h"
+#include "gui/editor/CFolder.h"
+#include "gui/editor/CNumEdit.h"
+#include "gui/editor/CNumSpin.h"
 
 #include <QAction>
 #include <QDir>

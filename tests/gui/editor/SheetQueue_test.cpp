@@ -1,4 +1,4 @@
-#include "editor/sheet/SheetQueue.h"
+#include "gui/editor/sheet/SheetQueue.h"
 #include "support/ManualExecutor.h"
 
 #include <QTest>

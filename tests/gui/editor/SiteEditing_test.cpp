@@ -1,9 +1,9 @@
 #include "ProgramFixture.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "editor/watchlist/WatchListDialog.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
-#include "watch/CWatchList.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/CWatchList.h"
+#include "gui/editor/sheet/CDefineSheet.h"
+#include "gui/editor/watchlist/WatchListDialog.h"
 
 #include <QLineEdit>
 #include <QPushButton>

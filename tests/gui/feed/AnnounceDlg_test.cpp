@@ -1,8 +1,8 @@
 #include "AnnounceServer.h"
 #include "ProgramFixture.h"
-#include "feed/CAnnounceDlg.h"
-#include "feed/CAnnounceFeed.h"
-#include "platform/RegistryKey.h"
+#include "core/feed/CAnnounceFeed.h"
+#include "core/platform/RegistryKey.h"
+#include "gui/feed/CAnnounceDlg.h"
 
 #include <QPushButton>
 

@@ -1,9 +1,9 @@
 #include "AnnounceServer.h"
 #include "ProgramFixture.h"
-#include "app/CHLPCall.h"
-#include "feed/AnnounceFlow.h"
-#include "feed/CAnnounceDlg.h"
-#include "platform/RegistryKey.h"
+#include "core/app/CHLPCall.h"
+#include "core/platform/RegistryKey.h"
+#include "gui/feed/AnnounceFlow.h"
+#include "gui/feed/CAnnounceDlg.h"
 #include "support/FakePrompter.h"
 
 #include <QPushButton>

@@ -1,11 +1,11 @@
 #include "PromptScript.h"
-#include "links/CLinkList.h"
-#include "links/CLinkUpdateDlg.h"
-#include "links/LinkListModel.h"
-#include "records/FetchSettings.h"
+#include "core/links/CLinkList.h"
+#include "core/records/FetchSettings.h"
+#include "core/util/Cp932.h"
+#include "gui/links/CLinkUpdateDlg.h"
+#include "gui/links/LinkListModel.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
 
 #include <QHeaderView>
 #include <QLabel>

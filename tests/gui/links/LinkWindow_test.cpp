@@ -1,8 +1,8 @@
 #include "ProgramFixture.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "links/CLinkList.h"
-#include "links/CLinkUpdateDlg.h"
-#include "links/LinkListModel.h"
+#include "core/links/CLinkList.h"
+#include "gui/editor/sheet/CDefineSheet.h"
+#include "gui/links/CLinkUpdateDlg.h"
+#include "gui/links/LinkListModel.h"
 
 #include <QLineEdit>
 #include <QTreeView>

@@ -1,11 +1,11 @@
-#include "editor/pages/CCKOption.h"
+#include "gui/editor/pages/CCKOption.h"
 
-#include "editor/CNumEdit.h"
-#include "editor/CNumSpin.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/TextUtil.h"
+#include "gui/editor/CNumEdit.h"
+#include "gui/editor/CNumSpin.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 #include "ui_CCKOption.h"
-#include "util/TextUtil.h"
 
 #include <QHideEvent>
 

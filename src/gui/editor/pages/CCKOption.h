@@ -1,7 +1,7 @@
 #pragma once
 
-#include "editor/pages/SourcePreview.h"
-#include "editor/sheet/SheetPage.h"
+#include "gui/editor/pages/SourcePreview.h"
+#include "gui/editor/sheet/SheetPage.h"
 
 #include <memory>
 #include <optional>

@@ -1,9 +1,9 @@
-#include "editor/pages/CConPage.h"
+#include "gui/editor/pages/CConPage.h"
 
-#include "app/CTarnwickApp.h"
-#include "editor/pages/PageText.h"
-#include "records/WatchSettings.h"
-#include "util/FieldRules.h"
+#include "core/app/CTarnwickApp.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/FieldRules.h"
+#include "gui/editor/pages/PageText.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "editor/pages/CFormDataDlg.h"
+#include "gui/editor/pages/CFormDataDlg.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,9 +1,9 @@
-#include "editor/pages/CPGDetail.h"
+#include "gui/editor/pages/CPGDetail.h"
 
-#include "editor/pages/CFormDataDlg.h"
-#include "editor/pages/PageText.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
+#include "gui/editor/pages/CFormDataDlg.h"
+#include "gui/editor/pages/PageText.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "editor/sheet/SheetPage.h"
-#include "util/FormData.h"
+#include "core/util/FormData.h"
+#include "gui/editor/sheet/SheetPage.h"
 
 #include <optional>
 

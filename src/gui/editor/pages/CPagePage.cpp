@@ -1,9 +1,9 @@
-#include "editor/pages/CPagePage.h"
+#include "gui/editor/pages/CPagePage.h"
 
-#include "editor/pages/PageText.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "records/WatchSettings.h"
-#include "util/FieldRules.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/FieldRules.h"
+#include "gui/editor/pages/PageText.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 
 #include <QFrame>
 #include <QGridLayout>

@@ -1,12 +1,12 @@
-#include "editor/pages/CRNOption.h"
+#include "gui/editor/pages/CRNOption.h"
 
-#include "app/GuiPrompter.h"
-#include "dialogs/TestMail.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "platform/DesktopSoundPlayer.h"
-#include "records/WatchSettings.h"
+#include "core/platform/DesktopSoundPlayer.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/FieldRules.h"
+#include "gui/common/GuiPrompter.h"
+#include "gui/dialogs/TestMail.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 #include "ui_CRNOption.h"
-#include "util/FieldRules.h"
 
 #include <QPointer>
 

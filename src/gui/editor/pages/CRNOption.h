@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/sheet/SheetPage.h"
+#include "gui/editor/sheet/SheetPage.h"
 
 #include <memory>
 #include <optional>

@@ -1,11 +1,11 @@
-#include "editor/pages/CTimingPage.h"
+#include "gui/editor/pages/CTimingPage.h"
 
-#include "editor/CNumEdit.h"
-#include "editor/CNumSpin.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "platform/Clock.h"
-#include "records/WatchSettings.h"
-#include "watch/Schedule.h"
+#include "core/platform/Clock.h"
+#include "core/records/WatchSettings.h"
+#include "core/watch/Schedule.h"
+#include "gui/editor/CNumEdit.h"
+#include "gui/editor/CNumSpin.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 
 #include "ui_CTimingPage.h"
 

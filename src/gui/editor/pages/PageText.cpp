@@ -1,6 +1,6 @@
-#include "editor/pages/PageText.h"
+#include "gui/editor/pages/PageText.h"
 
-#include "app/QtText.h"
+#include "gui/common/QtText.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "editor/pages/SourceDownload.h"
+#include "gui/editor/pages/SourceDownload.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/BackgroundWork.h"
-#include "net/FetchRequest.h"
-#include "watch/PageDownload.h"
+#include "core/net/FetchRequest.h"
+#include "core/watch/PageDownload.h"
+#include "gui/common/BackgroundWork.h"
 
 #include <QObject>
 

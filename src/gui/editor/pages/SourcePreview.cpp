@@ -1,13 +1,13 @@
-#include "editor/pages/SourcePreview.h"
+#include "gui/editor/pages/SourcePreview.h"
 
-#include "app/QtText.h"
-#include "editor/pages/SourceDownload.h"
-#include "net/FetchRequest.h"
-#include "platform/CodeConverter.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
-#include "watch/CheckArea.h"
-#include "watch/PageDownload.h"
+#include "core/net/FetchRequest.h"
+#include "core/platform/CodeConverter.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/CheckArea.h"
+#include "core/watch/PageDownload.h"
+#include "gui/common/QtText.h"
+#include "gui/editor/pages/SourceDownload.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "util/SourceText.h"
+#include "core/util/SourceText.h"
 
 #include <QColor>
 #include <QObject>

@@ -1,13 +1,13 @@
-#include "editor/sheet/CDefineSheet.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 
-#include "app/GuiPrompter.h"
-#include "editor/pages/CCKOption.h"
-#include "editor/pages/CConPage.h"
-#include "editor/pages/CPGDetail.h"
-#include "editor/pages/CPagePage.h"
-#include "editor/pages/CRNOption.h"
-#include "editor/pages/CTimingPage.h"
-#include "editor/sheet/SheetPage.h"
+#include "gui/common/GuiPrompter.h"
+#include "gui/editor/pages/CCKOption.h"
+#include "gui/editor/pages/CConPage.h"
+#include "gui/editor/pages/CPGDetail.h"
+#include "gui/editor/pages/CPagePage.h"
+#include "gui/editor/pages/CRNOption.h"
+#include "gui/editor/pages/CTimingPage.h"
+#include "gui/editor/sheet/SheetPage.h"
 
 #include <QDialogButtonBox>
 #include <QPushButton>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ports/WatchListObserver.h"
-#include "records/WatchSettings.h"
-#include "watch/UpdateActions.h"
+#include "core/ports/WatchListObserver.h"
+#include "core/records/WatchSettings.h"
+#include "core/watch/UpdateActions.h"
 
 #include <QDialog>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "editor/sheet/SheetPage.h"
+#include "gui/editor/sheet/SheetPage.h"
 
-#include "app/QtText.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "util/Cp932.h"
+#include "core/util/Cp932.h"
+#include "gui/common/QtText.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 
 namespace tw::gui {
 

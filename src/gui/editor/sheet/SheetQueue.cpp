@@ -1,6 +1,6 @@
-#include "editor/sheet/SheetQueue.h"
+#include "gui/editor/sheet/SheetQueue.h"
 
-#include "ports/Executor.h"
+#include "core/ports/Executor.h"
 
 namespace tw::gui {
 

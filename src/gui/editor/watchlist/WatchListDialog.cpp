@@ -1,6 +1,6 @@
-#include "editor/watchlist/WatchListDialog.h"
+#include "gui/editor/watchlist/WatchListDialog.h"
 
-#include "editor/watchlist/WatchListModel.h"
+#include "gui/editor/watchlist/WatchListModel.h"
 #include "ui_WatchListDialog.h"
 
 #include <QHeaderView>

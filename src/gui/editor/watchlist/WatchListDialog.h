@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ports/WatchListObserver.h"
+#include "core/ports/WatchListObserver.h"
 
 #include <QDialog>
 

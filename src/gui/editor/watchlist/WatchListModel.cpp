@@ -1,8 +1,8 @@
-#include "editor/watchlist/WatchListModel.h"
+#include "gui/editor/watchlist/WatchListModel.h"
 
-#include "app/QtText.h"
-#include "watch/CWatchList.h"
-#include "watch/ScheduleText.h"
+#include "core/watch/CWatchList.h"
+#include "core/watch/ScheduleText.h"
+#include "gui/common/QtText.h"
 
 namespace tw::gui {
 

@@ -1,8 +1,8 @@
 #include "PromptScript.h"
-#include "editor/CNumEdit.h"
-#include "editor/pages/CTimingPage.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "records/WatchSettings.h"
+#include "core/records/WatchSettings.h"
+#include "gui/editor/CNumEdit.h"
+#include "gui/editor/pages/CTimingPage.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 #include "support/FakeClock.h"
 #include "support/LocalTime.h"
 

@@ -1,14 +1,14 @@
 #include "PromptScript.h"
-#include "editor/pages/CCKOption.h"
-#include "editor/pages/SourceDownload.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "platform/CodeConverter.h"
-#include "ports/CheckReceiver.h"
-#include "records/WatchSettings.h"
+#include "core/platform/CodeConverter.h"
+#include "core/ports/CheckReceiver.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/CReNew.h"
+#include "gui/editor/pages/CCKOption.h"
+#include "gui/editor/pages/SourceDownload.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 #include "support/FakePrompter.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
-#include "watch/CReNew.h"
 
 #include <QComboBox>
 #include <QLineEdit>

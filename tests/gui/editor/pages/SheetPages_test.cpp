@@ -1,8 +1,8 @@
 #include "PromptScript.h"
-#include "editor/pages/CFormDataDlg.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "records/WatchSettings.h"
-#include "util/Cp932.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "gui/editor/pages/CFormDataDlg.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -3,12 +3,12 @@
 
 #include "PromptScript.h"
 #include "TypeText.h"
-#include "editor/pages/CRNOption.h"
-#include "editor/sheet/CDefineSheet.h"
-#include "platform/Desktop.h"
-#include "records/WatchSettings.h"
+#include "core/platform/Desktop.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "gui/editor/pages/CRNOption.h"
+#include "gui/editor/sheet/CDefineSheet.h"
 #include "support/AiosmtpdServer.h"
-#include "util/Cp932.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,11 +1,11 @@
 #include "NullChecker.h"
-#include "editor/watchlist/WatchListDialog.h"
-#include "editor/watchlist/WatchListModel.h"
-#include "platform/Clock.h"
-#include "records/WatchSettings.h"
+#include "core/platform/Clock.h"
+#include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
+#include "core/watch/CWatchList.h"
+#include "gui/editor/watchlist/WatchListDialog.h"
+#include "gui/editor/watchlist/WatchListModel.h"
 #include "support/TempFolder.h"
-#include "util/Cp932.h"
-#include "watch/CWatchList.h"
 
 #include <QPushButton>
 #include <QSignalSpy>

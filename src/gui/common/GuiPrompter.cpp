@@ -1,8 +1,8 @@
-#include "app/GuiPrompter.h"
+#include "gui/common/GuiPrompter.h"
 
-#include "app/QtText.h"
-#include "dialogs/AuthDialog.h"
-#include "ports/Executor.h"
+#include "core/ports/Executor.h"
+#include "gui/common/AuthDialog.h"
+#include "gui/common/QtText.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "app/QtExecutor.h"
+#include "gui/common/QtExecutor.h"
 
 #include <QThread>
 #include <QTimer>

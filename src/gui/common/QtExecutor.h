@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ports/Executor.h"
+#include "core/ports/Executor.h"
 
 #include <QObject>
 

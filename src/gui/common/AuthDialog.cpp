@@ -1,7 +1,7 @@
-#include "dialogs/AuthDialog.h"
+#include "gui/common/AuthDialog.h"
 
+#include "core/util/Cp932.h"
 #include "ui_AuthDialog.h"
-#include "util/Cp932.h"
 
 #include <QFontMetrics>
 #include <QLayout>

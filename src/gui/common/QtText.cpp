@@ -1,6 +1,6 @@
-#include "app/QtText.h"
+#include "gui/common/QtText.h"
 
-#include "util/Cp932.h"
+#include "core/util/Cp932.h"
 
 namespace tw::gui {
 

@@ -1,4 +1,4 @@
-#include "app/BackgroundWork.h"
+#include "gui/common/BackgroundWork.h"
 #include "support/FakePrompter.h"
 
 #include <QTest>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/QtExecutor.h"
-#include "ports/Prompter.h"
+#include "core/ports/Prompter.h"
+#include "gui/common/QtExecutor.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "dialogs/ProgramIcon.h"
+#include "gui/common/ProgramIcon.h"
 
 #include <mutex>
 

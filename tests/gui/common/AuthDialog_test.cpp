@@ -1,4 +1,4 @@
-#include "dialogs/AuthDialog.h"
+#include "gui/common/AuthDialog.h"
 
 #include <QInputMethodEvent>
 #include <QLabel>
