@@ -1,8 +1,8 @@
 #pragma once
 
-#include "net/FetchRequest.h"
-#include "net/HttpExchange.h"
-#include "platform/Clock.h"
+#include "core/net/FetchRequest.h"
+#include "core/net/HttpExchange.h"
+#include "core/platform/Clock.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "watch/CWatchList.h"
+#include "core/watch/CWatchList.h"
 
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
