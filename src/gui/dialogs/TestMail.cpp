@@ -72,7 +72,8 @@ QString sendTestMail(QWidget* parent, const MailServerSettings& server,
         });
     // The dialog's own modal loop keeps the window painting and the user's input away. It ends
     // when the worker has ended, when the user cancels, or when a parent that closes takes the
-    // dialog with it; both stop the sender at once, so the wait for the worker is short.
+    // dialog with it; in the last two the sender is stopped at once, so the wait for the worker
+    // below is short.
     dialog->exec();
     // However the dialog ended, the sender stops now (after its last step this changes nothing).
     cancel->raise();

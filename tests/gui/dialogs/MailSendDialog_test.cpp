@@ -147,7 +147,8 @@ private slots:
     }
 
     // Escape, the close box and the button each end the dialogue at once: the sender is told,
-    // the result is the cancel text, and what the sender still reports of it is dropped.
+    // the result is the cancel text, and what the sender still reports of it is dropped. Enter,
+    // typed for another window as the dialog comes up by itself, does not.
     void escapeCloseBoxAndButtonCancel_data() {
         QTest::addColumn<int>("way");
         QTest::newRow("Escape") << 0;
@@ -162,6 +163,8 @@ private slots:
         const auto cancel = std::make_shared<tw::CancelSignal>();
         dialog.started(kConnecting, cancel);
         dialog.step(false, "");
+        QTest::keyClick(&dialog, Qt::Key_Return);
+        QVERIFY(!cancel->raised());
         QVERIFY(dialog.isVisible());
         switch (way) {
         case 0:
@@ -189,18 +192,6 @@ private slots:
         QCOMPARE(finished.count(), 1);
         QCOMPARE(dialog.lastMessage(), stopped);
         QVERIFY(!dialog.isVisible());
-    }
-
-    // Enter typed while the dialog comes up by itself does not stop the mail.
-    void enterDoesNotCancel() {
-        tw::gui::QtExecutor executor;
-        MailSendDialog dialog(executor);
-        const auto cancel = std::make_shared<tw::CancelSignal>();
-        dialog.started(kConnecting, cancel);
-        QTest::keyClick(&dialog, Qt::Key_Return);
-        QVERIFY(!cancel->raised());
-        QVERIFY(dialog.isVisible());
-        dialog.step(true, "");
     }
 
     // The test mail of the settings: a server that accepts and never greets would hold the
