@@ -2,6 +2,7 @@
 
 #include "core/ports/MailProgress.h"
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -17,9 +18,10 @@ public:
         bool operator==(const Step&) const = default;
     };
 
-    void started(const std::string& text) override {
+    void started(const std::string& text, const std::shared_ptr<CancelSignal>& cancel) override {
         std::lock_guard lock(m_mutex);
         m_startTexts.push_back(text);
+        m_cancel = cancel;
     }
     void step(bool finished, const std::string& text) override {
         std::lock_guard lock(m_mutex);
@@ -34,11 +36,17 @@ public:
         std::lock_guard lock(m_mutex);
         return m_steps;
     }
+    /// The way to cancel the latest dialogue.
+    std::shared_ptr<CancelSignal> cancel() const {
+        std::lock_guard lock(m_mutex);
+        return m_cancel;
+    }
 
 private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_startTexts;
     std::vector<Step> m_steps;
+    std::shared_ptr<CancelSignal> m_cancel;
 };
 
 } // namespace tw

@@ -2,6 +2,7 @@
 
 #include "core/platform/CodeConverter.h"
 #include "core/ports/MailProgress.h"
+#include "core/util/CancelSignal.h"
 #include "core/util/Cp932.h"
 #include "core/util/FieldRules.h"
 #include "core/util/TextUtil.h"
@@ -22,7 +23,9 @@ bool hasHighByte(const std::string& text) {
 class LastMessageKeeper : public MailProgress {
 public:
     explicit LastMessageKeeper(MailProgress& target) : m_target(target) {}
-    void started(const std::string& text) override { m_target.started(text); }
+    void started(const std::string& text, const std::shared_ptr<CancelSignal>& cancel) override {
+        m_target.started(text, cancel);
+    }
     void step(bool finished, const std::string& text) override {
         m_lastMessage = text;
         m_target.step(finished, text);
@@ -83,7 +86,7 @@ std::string checkMailTexts(const std::string& server, const std::string& sender,
 std::string sendMail(const std::string& server, int port, const std::string& sender,
                      const std::string& recipient, const std::string& subject,
                      const std::string& body, CodeConverter* converter, MailProgress& progress,
-                     const MailTimeouts& timeouts) {
+                     const MailTimeouts& timeouts, std::shared_ptr<CancelSignal> cancel) {
     if (std::string refused = checkMailTexts(server, sender, recipient, subject);
         !refused.empty()) {
         return refused;
@@ -95,7 +98,12 @@ std::string sendMail(const std::string& server, int port, const std::string& sen
     client.setMail(prepareHeaderText(recipient, converter), prepareHeaderText(subject, converter),
                    prepareBody(body, converter));
     client.setTimeouts(timeouts.connectMs, timeouts.replyMs);
-    keeper.started(jp("接続中・・・・"));
+    // Shared: whoever shows the progress may raise it after this send has returned.
+    if (!cancel) {
+        cancel = std::make_shared<CancelSignal>();
+    }
+    client.setCancel(cancel.get());
+    keeper.started(jp("接続中・・・・"), cancel);
     client.run();
     return keeper.lastMessage();
 }

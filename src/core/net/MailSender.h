@@ -6,10 +6,12 @@
 
 #include "core/net/SmtpClient.h"
 
+#include <memory>
 #include <string>
 
 namespace tw {
 
+class CancelSignal;
 class CodeConverter;
 class MailProgress;
 
@@ -33,12 +35,15 @@ std::string prepareBody(const std::string& text, CodeConverter* converter);
 std::string checkMailTexts(const std::string& server, const std::string& sender,
                            const std::string& recipient, const std::string& subject);
 
-/// Delivers one mail and returns the empty text, or the failure text for the caller to show.
-/// Runs on the calling thread and reports each step to `progress`; a mail refused by
-/// checkMailTexts() never connects and reports no step.
+/// Delivers one mail and returns the empty text, or the failure text for the caller to show
+/// (CSmtpClient::cancelledText() when it was cancelled). Runs on the calling thread and reports
+/// each step to `progress`, which gets the way to cancel with the first; a mail refused by
+/// checkMailTexts() never connects and reports no step. `cancel` is the caller's own way to
+/// cancel, handed to `progress` as well; null makes one.
 std::string sendMail(const std::string& server, int port, const std::string& sender,
                      const std::string& recipient, const std::string& subject,
                      const std::string& body, CodeConverter* converter, MailProgress& progress,
-                     const MailTimeouts& timeouts = {});
+                     const MailTimeouts& timeouts = {},
+                     std::shared_ptr<CancelSignal> cancel = nullptr);
 
 } // namespace tw

@@ -1,6 +1,7 @@
 #include "core/net/SmtpClient.h"
 
 #include "core/ports/MailProgress.h"
+#include "core/util/CancelSignal.h"
 #include "core/util/Cp932.h"
 
 #include <chrono>
@@ -39,6 +40,9 @@ std::string CSmtpClient::connectFailedText() {
 }
 std::string CSmtpClient::noAnswerText() {
     return jp("サーバーから応答がありません。");
+}
+std::string CSmtpClient::cancelledText() {
+    return jp("送信を中止しました");
 }
 
 void CSmtpClient::setServer(const std::string& server, int port, const std::string& sender) {
@@ -85,6 +89,7 @@ void CSmtpClient::connect() {
     m_finished = false;
     m_buffer.clear();
     m_socket = std::make_unique<CTcpClient>();
+    m_socket->setCancel(m_cancel);
     notify(false, std::string());
     m_state = "IhaveSocket";
 
@@ -97,6 +102,11 @@ void CSmtpClient::connect() {
         m_socket.reset();
         m_state = "NoSocket";
         notify(true, socketFailedText());
+        return;
+    case CTcpClient::ConnectResult::Cancelled:
+        m_socket.reset();
+        m_state = "NoSocket";
+        notify(true, cancelledText());
         return;
     case CTcpClient::ConnectResult::Failed:
     case CTcpClient::ConnectResult::TimedOut:
@@ -145,6 +155,8 @@ CSmtpClient::ReplyOutcome CSmtpClient::readReply(std::string& reply) {
             return ReplyOutcome::Error;
         case CTcpClient::ReceiveResult::Failed:
             return ReplyOutcome::Error;
+        case CTcpClient::ReceiveResult::Cancelled:
+            return ReplyOutcome::Cancelled;
         }
     }
 }
@@ -154,7 +166,8 @@ bool CSmtpClient::receive() {
         return false;
     }
     std::string reply;
-    switch (readReply(reply)) {
+    const bool cancelled = m_cancel && m_cancel->raised();
+    switch (cancelled ? ReplyOutcome::Cancelled : readReply(reply)) {
     case ReplyOutcome::Reply:
         onReply(false, reply);
         break;
@@ -168,6 +181,14 @@ bool CSmtpClient::receive() {
             onReply(true, std::string());
         } else {
             fail(noAnswerText());
+        }
+        break;
+    case ReplyOutcome::Cancelled:
+        if (m_state == "QUIT") {
+            // The server has taken the message: only its goodbye is not waited for.
+            endAfterQuit();
+        } else {
+            fail(cancelledText());
         }
         break;
     }

@@ -8,6 +8,7 @@
 
 namespace tw {
 
+class CancelSignal;
 class MailProgress;
 
 /// The SMTP dialogue engine: delivers one prepared message to one recipient, one reply at a
@@ -31,6 +32,11 @@ public:
     void setMail(const std::string& recipient, const std::string& subject, const std::string& body);
     /// Bounds on connecting and on waiting for each reply (also for each write that stalls).
     void setTimeouts(int connectMs, int replyMs);
+    /// Raised from any thread, `cancel` ends the dialogue at its next step, a wait for the
+    /// server included: the connection is closed and the end notified with cancelledText(). Once
+    /// the server has taken the message (state "QUIT") the mail counts as delivered. Null: none;
+    /// it must outlive the dialogue.
+    void setCancel(const CancelSignal* cancel) { m_cancel = cancel; }
 
     /// Creates the socket and connects; ends in "Connected", or notifies the end with a failure.
     void connect();
@@ -54,6 +60,7 @@ public:
     static std::string socketFailedText();
     static std::string connectFailedText();
     static std::string noAnswerText();
+    static std::string cancelledText();
 
 private:
     struct HandlerRow;
@@ -70,7 +77,7 @@ private:
     void sendQuit();
     void endAfterQuit();
 
-    enum class ReplyOutcome { Reply, Error, TimedOut };
+    enum class ReplyOutcome { Reply, Error, TimedOut, Cancelled };
     ReplyOutcome readReply(std::string& reply);
 
     MailProgress& m_receiver;
@@ -85,6 +92,7 @@ private:
     std::string m_body;
     int m_connectTimeoutMs = kDefaultConnectTimeoutMs;
     int m_replyTimeoutMs = kDefaultReplyTimeoutMs;
+    const CancelSignal* m_cancel = nullptr;
     /// Bytes received but not yet part of a handled reply.
     std::string m_buffer;
 };

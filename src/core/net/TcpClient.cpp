@@ -1,5 +1,8 @@
 #include "core/net/TcpClient.h"
 
+#include "core/util/CancelSignal.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -20,18 +23,36 @@ int remainingMs(SteadyClock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-/// Waits for `events` on `fd` until `deadline`; 1 ready, 0 timed out, -1 error.
-int waitFor(int fd, short events, SteadyClock::time_point deadline) {
+enum class Wait { Ready, TimedOut, Failed, Cancelled };
+
+/// Waits for `events` on `fd` until `deadline`, or until `cancel` (may be null) is raised.
+Wait waitFor(int fd, short events, SteadyClock::time_point deadline, const CancelSignal* cancel) {
     for (;;) {
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, remainingMs(deadline));
+        if (cancel && cancel->raised()) {
+            return Wait::Cancelled;
+        }
+        // poll() passes over an entry whose descriptor is negative.
+        pollfd entries[2] = {{fd, events, 0}, {cancel ? cancel->fd() : -1, POLLIN, 0}};
+        int timeout = remainingMs(deadline);
+        if (cancel && cancel->fd() < 0) {
+            timeout = std::min(timeout, CancelSignal::kFallbackSliceMs);
+        }
+        const int ready = ::poll(entries, 2, timeout);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready <= 0) {
-            return ready;
+        if (ready < 0) {
+            return Wait::Failed;
         }
-        return 1;
+        if (cancel && cancel->raised()) {
+            return Wait::Cancelled;
+        }
+        if (entries[0].revents != 0) {
+            return Wait::Ready;
+        }
+        if (remainingMs(deadline) == 0) {
+            return Wait::TimedOut;
+        }
     }
 }
 
@@ -39,6 +60,10 @@ int waitFor(int fd, short events, SteadyClock::time_point deadline) {
 
 CTcpClient::~CTcpClient() {
     close();
+}
+
+bool CTcpClient::cancelled() const {
+    return m_cancel && m_cancel->raised();
 }
 
 void CTcpClient::close() {
@@ -51,6 +76,9 @@ void CTcpClient::close() {
 CTcpClient::ConnectResult CTcpClient::connect(const std::string& host, int port, int timeoutMs) {
     close();
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    if (cancelled()) {
+        return ConnectResult::Cancelled;
+    }
 
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -61,6 +89,10 @@ CTcpClient::ConnectResult CTcpClient::connect(const std::string& host, int port,
     if (port <= 0 || port > 65535 || host.empty() ||
         ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0) {
         return ConnectResult::Failed;
+    }
+    if (cancelled()) {
+        ::freeaddrinfo(found);
+        return ConnectResult::Cancelled;
     }
 
     ConnectResult result = ConnectResult::Failed;
@@ -75,16 +107,17 @@ CTcpClient::ConnectResult CTcpClient::connect(const std::string& host, int port,
         anySocket = true;
         int rc = ::connect(fd, address->ai_addr, address->ai_addrlen);
         if (rc != 0 && errno == EINPROGRESS) {
-            const int ready = waitFor(fd, POLLOUT, deadline);
-            if (ready == 0) {
+            const Wait ready = waitFor(fd, POLLOUT, deadline, m_cancel);
+            if (ready == Wait::TimedOut || ready == Wait::Cancelled) {
                 ::close(fd);
-                result = ConnectResult::TimedOut;
+                result =
+                    ready == Wait::Cancelled ? ConnectResult::Cancelled : ConnectResult::TimedOut;
                 break;
             }
             int error = 0;
             socklen_t length = sizeof error;
-            rc = (ready > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-                  error == 0)
+            rc = (ready == Wait::Ready &&
+                  ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0)
                      ? 0
                      : -1;
         }
@@ -107,7 +140,7 @@ CTcpClient::ConnectResult CTcpClient::connect(const std::string& host, int port,
 }
 
 bool CTcpClient::send(std::string_view data, int timeoutMs) {
-    while (m_fd >= 0 && !data.empty()) {
+    while (m_fd >= 0 && !data.empty() && !cancelled()) {
         const ssize_t sent = ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL);
         if (sent > 0) {
             data.remove_prefix(static_cast<std::size_t>(sent));
@@ -118,19 +151,22 @@ bool CTcpClient::send(std::string_view data, int timeoutMs) {
         }
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-            if (waitFor(m_fd, POLLOUT, deadline) > 0) {
+            if (waitFor(m_fd, POLLOUT, deadline, m_cancel) == Wait::Ready) {
                 continue;
             }
         }
         return false;
     }
-    return m_fd >= 0;
+    return m_fd >= 0 && data.empty();
 }
 
 CTcpClient::ReceiveResult CTcpClient::receive(std::string& out, std::size_t maxBytes,
                                               int timeoutMs) {
     if (m_fd < 0) {
         return ReceiveResult::Failed;
+    }
+    if (cancelled()) {
+        return ReceiveResult::Cancelled;
     }
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     char buffer[4096];
@@ -150,12 +186,15 @@ CTcpClient::ReceiveResult CTcpClient::receive(std::string& out, std::size_t maxB
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             return ReceiveResult::Failed;
         }
-        const int ready = waitFor(m_fd, POLLIN, deadline);
-        if (ready == 0) {
+        switch (waitFor(m_fd, POLLIN, deadline, m_cancel)) {
+        case Wait::Ready:
+            break;
+        case Wait::TimedOut:
             return ReceiveResult::TimedOut;
-        }
-        if (ready < 0) {
+        case Wait::Failed:
             return ReceiveResult::Failed;
+        case Wait::Cancelled:
+            return ReceiveResult::Cancelled;
         }
     }
 }

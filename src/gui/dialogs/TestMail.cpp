@@ -3,6 +3,7 @@
 #include "core/net/MailSender.h"
 #include "core/platform/CodeConverter.h"
 #include "core/ports/MailProgress.h"
+#include "core/util/CancelSignal.h"
 #include "core/util/Cp932.h"
 #include "gui/common/BackgroundWork.h"
 #include "gui/dialogs/MailSendDialog.h"
@@ -22,10 +23,10 @@ public:
     ProgressRelay(Executor& executor, QPointer<MailSendDialog> dialog)
         : m_executor(executor), m_dialog(std::move(dialog)) {}
 
-    void started(const std::string& text) override {
-        m_executor.post([dialog = m_dialog, text] {
+    void started(const std::string& text, const std::shared_ptr<CancelSignal>& cancel) override {
+        m_executor.post([dialog = m_dialog, text, cancel] {
             if (dialog) {
-                dialog->started(text);
+                dialog->started(text, cancel);
             }
         });
     }
@@ -57,10 +58,11 @@ QString sendTestMail(QWidget* parent, const MailServerSettings& server,
     QPointer<MailSendDialog> dialog = new MailSendDialog(work.executor(), parent);
     ProgressRelay relay(work.executor(), dialog);
     std::string result;
+    const auto cancel = std::make_shared<CancelSignal>();
     work.start(
         [&] {
             result = sendMail(server.server, server.port, server.account, recipient, subject, body,
-                              converter, relay);
+                              converter, relay, {}, cancel);
         },
         [dialog] {
             // A dialogue ends with its last step, which has closed the dialog already.
@@ -69,9 +71,12 @@ QString sendTestMail(QWidget* parent, const MailServerSettings& server,
             }
         });
     // The dialog's own modal loop keeps the window painting and the user's input away. It ends
-    // when the worker has ended, or when a parent that closes takes the dialog with it; the
-    // worker then ends within the sender's time-outs, without this thread.
+    // when the worker has ended, when the user cancels, or when a parent that closes takes the
+    // dialog with it; in the last two the sender is stopped at once, so the wait for the worker
+    // below is short.
     dialog->exec();
+    // However the dialog ended, the sender stops now (after its last step this changes nothing).
+    cancel->raise();
     work.close();
     delete dialog.data();
     return QString::fromStdString(fromCp932(result));

@@ -64,6 +64,14 @@ public:
         return m_accepted;
     }
 
+    /// The client closed the connection (the server read its end), rather than the server
+    /// hanging up or giving up waiting. Waits until the serving thread has ended.
+    bool clientClosed() {
+        received();
+        std::lock_guard lock(m_mutex);
+        return m_clientClosed;
+    }
+
 private:
     /// Waits for `fd` to become readable; false when the test is over or after 10 s.
     bool waitReadable(int fd) {
@@ -111,6 +119,8 @@ private:
             char chunk[4096];
             const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
             if (got <= 0) {
+                std::lock_guard lock(m_mutex);
+                m_clientClosed = got == 0;
                 break;
             }
             buffer.append(chunk, static_cast<std::size_t>(got));
@@ -155,6 +165,7 @@ private:
     std::mutex m_mutex;
     std::vector<std::string> m_received;
     bool m_accepted = false;
+    bool m_clientClosed = false;
     std::thread m_thread;
 };
 

@@ -5,10 +5,16 @@
 #include "core/net/MailSender.h"
 #include "core/net/SmtpClient.h"
 #include "core/platform/CodeConverter.h"
+#include "core/util/CancelSignal.h"
 #include "core/util/Cp932.h"
 #include "core/util/TextUtil.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -139,6 +145,122 @@ TEST(SmtpClient, SilentServerTimesOut) {
     // Silent after the message was accepted: the mail is delivered all the same.
     ScriptedSmtpServer noGoodbye({"220 ready\r\n", kOk, kOk, kOk, "354 go on\r\n", kOk, ""});
     EXPECT_EQ(send(noGoodbye.port(), "127.0.0.1", nullptr, 1000), "");
+}
+
+/// Collects the steps of a send running on a thread of its own, so that the test can wait for
+/// the dialogue to reach a step and for the send to end, and cancel it from its own thread.
+class ThreadedSend {
+public:
+    class Progress : public MailProgress {
+    public:
+        explicit Progress(ThreadedSend& owner) : m_owner(owner) {}
+        void started(const std::string& text,
+                     const std::shared_ptr<CancelSignal>& cancel) override {
+            m_owner.m_collected.started(text, cancel);
+        }
+        void step(bool finished, const std::string& text) override {
+            {
+                std::lock_guard lock(m_owner.m_mutex);
+                m_owner.m_collected.step(finished, text);
+            }
+            m_owner.m_changed.notify_all();
+        }
+
+    private:
+        ThreadedSend& m_owner;
+    };
+
+    /// Sends to `port` with a reply time-out far longer than any wait of the test.
+    explicit ThreadedSend(int port)
+        : m_thread([this, port] {
+              std::string result =
+                  sendMail("127.0.0.1", port, "from@example.test", "to@example.test", "Subject",
+                           "Body", nullptr, m_progress, MailTimeouts{5000, 120000});
+              {
+                  std::lock_guard lock(m_mutex);
+                  m_result = std::move(result);
+                  m_ended = true;
+              }
+              m_changed.notify_all();
+          }) {}
+    ~ThreadedSend() { m_thread.join(); }
+
+    /// Waits (at most 20 s) until a step with `text` has come.
+    bool waitForStep(const std::string& text) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] {
+            for (const Step& step : m_collected.steps()) {
+                if (step.text == text) {
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+    /// Waits until `count` steps have come: after 2 the client is connected and waits for the
+    /// greeting, after 4 it waits for the reply to MAIL FROM.
+    bool waitForSteps(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(20),
+                                  [&] { return m_collected.steps().size() >= count; });
+    }
+    void cancel() { m_collected.cancel()->raise(); }
+    /// Waits (at most 20 s, a sixth of the reply time-out) for the send to end.
+    bool waitEnded() {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_ended; });
+    }
+    std::string result() {
+        std::lock_guard lock(m_mutex);
+        return m_result;
+    }
+    std::vector<Step> steps() const { return m_collected.steps(); }
+
+private:
+    CollectingMailProgress m_collected;
+    Progress m_progress{*this};
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::string m_result;
+    bool m_ended = false;
+    std::thread m_thread;
+};
+
+TEST(SmtpClient, CancelEndsAWaitForASilentServerAtOnce) {
+    ScriptedSmtpServer silent({""}); // accepts, never greets
+    ThreadedSend send(silent.port());
+    ASSERT_TRUE(send.waitForSteps(2));
+    send.cancel();
+    ASSERT_TRUE(send.waitEnded());
+    EXPECT_EQ(send.result(), CSmtpClient::cancelledText());
+    EXPECT_EQ(send.steps().back(), (Step{true, CSmtpClient::cancelledText()}));
+    EXPECT_TRUE(silent.clientClosed());
+    EXPECT_TRUE(silent.received().empty());
+}
+
+TEST(SmtpClient, CancelInTheMiddleSendsNothingMore) {
+    ScriptedSmtpServer server({"220 ready\r\n", kOk, ""}); // silent after MAIL FROM
+    ThreadedSend send(server.port());
+    ASSERT_TRUE(send.waitForSteps(4));
+    send.cancel();
+    ASSERT_TRUE(send.waitEnded());
+    EXPECT_EQ(send.result(), CSmtpClient::cancelledText());
+    EXPECT_TRUE(server.clientClosed());
+    const std::vector<std::string> expected = {"HELO 127.0.0.1", "MAIL FROM: <from@example.test>"};
+    EXPECT_EQ(server.received(), expected);
+}
+
+TEST(SmtpClient, CancelAfterTheMessageWasTakenIsADelivery) {
+    // The server takes the message and never answers QUIT.
+    ScriptedSmtpServer server({"220 ready\r\n", kOk, kOk, kOk, "354 go on\r\n", kOk, ""});
+    ThreadedSend send(server.port());
+    ASSERT_TRUE(send.waitForStep(jp("メール配送完了")));
+    send.cancel();
+    ASSERT_TRUE(send.waitEnded());
+    EXPECT_EQ(send.result(), "");
+    EXPECT_EQ(send.steps().back(), (Step{true, ""}));
+    EXPECT_TRUE(server.clientClosed());
+    EXPECT_EQ(server.received().back(), "QUIT");
 }
 
 TEST(SmtpClient, ConnectionRefusedAndUnknownHost) {

@@ -8,8 +8,10 @@
 #include "ui_CCKOption.h"
 
 #include <QHideEvent>
+#include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace tw::gui {
 
@@ -28,6 +30,10 @@ CCKOption::CCKOption(QWidget* parent)
                      palette.color(QPalette::Active, QPalette::HighlightedText));
     view->setPalette(palette);
     m_preview = new SourcePreview(view, this);
+    m_settle = new QTimer(this);
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(kSettleMs);
+    connect(m_settle, &QTimer::timeout, this, &CCKOption::settle);
 
     connect(m_ui->keyword, &QLineEdit::textChanged, this, &CCKOption::keywordChanged);
     connect(m_ui->occurrence, &QLineEdit::textChanged, this, &CCKOption::occurrenceChanged);
@@ -36,7 +42,14 @@ CCKOption::CCKOption(QWidget* parent)
     // Only a choice of the user counts: showing the item's value must not store it.
     connect(m_ui->japaneseCode, &QComboBox::activated, this, &CCKOption::codeChanged);
     connect(m_ui->showSource, &QPushButton::clicked, this, &CCKOption::showSource);
-    connect(m_ui->cancelSource, &QPushButton::clicked, m_preview, &SourcePreview::stopDownload);
+    connect(m_ui->cancelSource, &QPushButton::clicked, this, [this] {
+        // Cancel means no download: not the one in flight, nor one that typing would start.
+        if (m_pending == Pending::Source || (m_pending == Pending::Area && m_preview->empty())) {
+            m_settle->stop();
+            m_pending = Pending::None;
+        }
+        m_preview->stopDownload();
+    });
     connect(m_ui->pickKeyword, &QPushButton::clicked, this, &CCKOption::pickKeyword);
     connect(m_ui->pickArea, &QPushButton::clicked, this, &CCKOption::pickArea);
     connect(m_preview, &SourcePreview::message, this,
@@ -50,8 +63,37 @@ CCKOption::~CCKOption() = default;
 void CCKOption::loadItem(CDefineSheet* sheet, WatchSettings* item) {
     // Nothing of the last opening may reach this one: not a late download, not its marks.
     m_preview->clear();
+    m_settle->stop();
+    m_pending = Pending::None;
     SheetPage::loadItem(sheet, item);
     m_suppressOccurrence = m_suppressOffset = m_suppressSize = false;
+}
+
+void CCKOption::setSettleDelay(int ms) {
+    m_settle->setInterval(ms);
+}
+
+bool CCKOption::settling() const {
+    return m_settle->isActive();
+}
+
+void CCKOption::onSetActive() {
+    const bool returning = activations() > 0;
+    SheetPage::onSetActive();
+    // What was left waiting when the user went to another page is done now that they are back.
+    if (returning && m_pending != Pending::None) {
+        settle();
+    }
+}
+
+bool CCKOption::onKillActive() {
+    // The last change is not lost: marks are made at once. A download waits until the page is
+    // shown again, as a hidden page does not download (hideEvent); OK stores the boxes as typed.
+    m_settle->stop();
+    if (m_pending == Pending::Area && !m_preview->empty()) {
+        settle();
+    }
+    return true;
 }
 
 void CCKOption::showItem() {
@@ -82,16 +124,20 @@ bool CCKOption::onOK() {
 void CCKOption::hideEvent(QHideEvent* event) {
     // A download belongs to the view that shows it: leaving the page or closing the sheet ends
     // it, so it never writes the item's file behind the user's back.
+    // What waits for typing to pause waits for the page to be shown again.
     if (!event->spontaneous()) {
-        m_preview->stopDownload();
+        m_settle->stop();
+        if (m_preview->downloading()) {
+            m_preview->stopDownload();
+            m_pending =
+                std::max(m_pending, m_scroll == Scroll::Area ? Pending::Area : Pending::Source);
+        }
     }
     SheetPage::hideEvent(event);
 }
 
 void CCKOption::keywordChanged() {
-    if (activations() > 0) {
-        showSource();
-    }
+    changed(Pending::Source);
 }
 
 void CCKOption::occurrenceChanged() {
@@ -99,9 +145,7 @@ void CCKOption::occurrenceChanged() {
         m_suppressOccurrence = false;
         return;
     }
-    if (activations() > 0) {
-        showSource();
-    }
+    changed(Pending::Source);
 }
 
 void CCKOption::offsetChanged() {
@@ -109,17 +153,7 @@ void CCKOption::offsetChanged() {
         m_suppressOffset = false;
         return;
     }
-    if (activations() == 0) {
-        return;
-    }
-    if (m_preview->empty()) {
-        startShowSource(Scroll::Area);
-        return;
-    }
-    markArea();
-    if (!m_preview->areaRange().empty()) {
-        m_preview->scrollToLineOf(m_preview->areaRange().start);
-    }
+    changed(Pending::Area);
 }
 
 void CCKOption::sizeChanged() {
@@ -128,6 +162,39 @@ void CCKOption::sizeChanged() {
         return;
     }
     offsetChanged();
+}
+
+void CCKOption::changed(Pending what) {
+    if (activations() == 0) {
+        return;
+    }
+    m_pending = std::max(m_pending, what);
+    m_settle->start();
+}
+
+void CCKOption::settle() {
+    m_settle->stop();
+    switch (std::exchange(m_pending, Pending::None)) {
+    case Pending::None:
+        break;
+    case Pending::Area:
+        showArea();
+        break;
+    case Pending::Source:
+        startShowSource(Scroll::Keyword);
+        break;
+    }
+}
+
+void CCKOption::showArea() {
+    if (m_preview->empty()) {
+        startShowSource(Scroll::Area);
+        return;
+    }
+    markArea();
+    if (!m_preview->areaRange().empty()) {
+        m_preview->scrollToLineOf(m_preview->areaRange().start);
+    }
 }
 
 void CCKOption::codeChanged(int index) {
@@ -145,6 +212,9 @@ void CCKOption::showSource() {
 }
 
 void CCKOption::startShowSource(Scroll scroll) {
+    // A download shows and marks with what the boxes hold now: nothing else needs to wait.
+    m_settle->stop();
+    m_pending = Pending::None;
     const CDefineSheet::Context& context = sheet().context();
     SourcePreview::Services services;
     services.dataFolder = context.programFolder.empty() ? programFolder() : context.programFolder;
@@ -199,9 +269,11 @@ void CCKOption::writeQuietly(QLineEdit* box, bool& suppress, const QString& text
 
 void CCKOption::pickKeyword() {
     if (const std::optional<SourcePreview::Keyword> picked = m_preview->pickKeyword()) {
-        // Ordinary changes: the page is shown again with both marks.
+        // Ordinary changes, and a choice rather than typing: the page is shown again with both
+        // marks at once.
         m_ui->keyword->setText(picked->text);
         m_ui->occurrence->setText(QString::number(picked->occurrence));
+        settle();
     }
 }
 

@@ -91,14 +91,6 @@ CTimingPage::CTimingPage(QWidget* parent)
 
 CTimingPage::~CTimingPage() = default;
 
-void CTimingPage::onSetActive() {
-    // Every activation shows the working item again, not only the first of an opening.
-    if (activations() > 0) {
-        showItem();
-    }
-    SheetPage::onSetActive();
-}
-
 void CTimingPage::showItem() {
     const WatchSettings& watched = item();
     const std::tm now = localDate(m_clock->now()).value_or(std::tm{});
@@ -310,7 +302,12 @@ bool CTimingPage::validate() {
 }
 
 bool CTimingPage::onKillActive() {
-    return validate();
+    if (!validate()) {
+        return false;
+    }
+    // The working item holds what the page shows from now on, whichever page OK is pressed on.
+    store();
+    return true;
 }
 
 int CTimingPage::weekdayBits() const {
@@ -332,6 +329,12 @@ bool CTimingPage::onOK() {
     if (!validate()) {
         return false;
     }
+    store();
+    setConfirmed();
+    return true;
+}
+
+void CTimingPage::store() {
     WatchSettings& target = item();
     target.schedule = kScheduleWords[m_scheduleIndex];
     switch (m_scheduleIndex) {
@@ -353,8 +356,6 @@ bool CTimingPage::onOK() {
                                             m_minutes.edit->text().toLongLong() * 60 +
                                             m_seconds.edit->text().toLongLong());
     }
-    setConfirmed();
-    return true;
 }
 
 } // namespace tw::gui

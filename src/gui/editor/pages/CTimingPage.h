@@ -24,8 +24,9 @@ class CNumEdit;
 class CNumSpin;
 
 /// "更新タイミング": on which days an item is checked (its schedule) and when on such a day
-/// (its timing). Unlike the other pages it fills its controls from the working item at every
-/// activation: a change not yet stored by OK is forgotten when the user comes back to the page.
+/// (its timing). Like the other pages it fills its controls from the working item only on its
+/// first activation of an opening; leaving it stores what it shows into the working item, so
+/// that walking the tabs and OK on any of them keep what the user set.
 class CTimingPage : public SheetPage {
     Q_OBJECT
 public:
@@ -35,7 +36,6 @@ public:
     explicit CTimingPage(QWidget* parent = nullptr);
     ~CTimingPage() override;
 
-    void onSetActive() override;
     bool onKillActive() override;
     bool onOK() override;
 
@@ -69,6 +69,8 @@ private:
     /// interval is longer than ten seconds; else the user is told why.
     bool validate();
     std::optional<long long> span();
+    /// Copies the controls into the working item; validate() has accepted them.
+    void store();
     std::time_t onceDate() const;
     int weekdayBits() const;
 

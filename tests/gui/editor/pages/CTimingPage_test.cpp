@@ -109,33 +109,66 @@ private slots:
         QCOMPARE(stored(), QStringLiteral("daily open 0 0"));
     }
 
-    // Leaving and coming back shows the working item again; the state of the page when it was
-    // last left is what OK on another page stores. A day of 31 is kept.
-    void comingBackShowsTheWorkingItem() {
+    // Leaving the page stores what it shows into the working item, and coming back shows that
+    // again, not the item as it was loaded. A day of 31 is kept.
+    void comingBackShowsWhatWasSet() {
         tw::WatchSettings weekly;
         weekly.schedule = "weekly";
         weekly.dateValue = 34;
         weekly.timing = "define";
         weekly.timeValue = 8 * 3600 + 30 * 60;
         open(weekly);
-        choose("scheduleBox", 2);
-        QVERIFY(find("dayEdit")->isEnabled());
-        clickTab(CDefineSheet::PageTab);
-        clickTab(CDefineSheet::TimingTab);
-        QCOMPARE(find<QComboBox>("scheduleBox")->currentText(), QStringLiteral("毎週"));
-        QVERIFY(!find("dayEdit")->isEnabled());
         QVERIFY(find<QCheckBox>("mondayBox")->isChecked() &&
                 find<QCheckBox>("fridayBox")->isChecked());
         QVERIFY(!find<QCheckBox>("wednesdayBox")->isChecked());
+        choose("scheduleBox", 2);
+        QVERIFY(find("dayEdit")->isEnabled());
+        type("dayEdit", "31");
+        clickTab(CDefineSheet::PageTab);
+        QCOMPARE(m_sheet->workingItem().schedule, std::string("monthly"));
+        QCOMPARE(m_sheet->workingItem().dateValue, std::time_t{31});
+        clickTab(CDefineSheet::TimingTab);
+        QCOMPARE(find<QComboBox>("scheduleBox")->currentText(), QStringLiteral("毎月"));
+        QVERIFY(find("dayEdit")->isEnabled());
+        QCOMPARE(find("dayEdit")->text(), QStringLiteral("31"));
         QCOMPARE(time(), QStringLiteral("08:30:00"));
 
-        choose("scheduleBox", 2);
-        type("dayEdit", "31");
         clickTab(CDefineSheet::PageTab);
         QVERIFY(pressOK());
         QCOMPARE(stored(), QStringLiteral("monthly define 31 30600"));
         open(m_stored);
         QCOMPARE(find("dayEdit")->text(), QStringLiteral("31"));
+    }
+
+    // Set on the page, walked through every tab with the keyboard back to it, confirmed with
+    // Enter: what the user set is stored, not the item as it was loaded.
+    void walkingEveryTabKeepsWhatWasSet() {
+        open(tw::WatchSettings{});
+        QVERIFY(QTest::qWaitForWindowActive(m_sheet.get()));
+        choose("scheduleBox", 1);
+        QTest::mouseClick(find<QCheckBox>("mondayBox"), Qt::LeftButton);
+        choose("timingBox", 2);
+        type("hoursEdit", "08");
+        type("minutesEdit", "30");
+        type("secondsEdit", "15");
+        for (int step = 1; step <= m_sheet->pageCount(); ++step) {
+            QWidget* focus = QApplication::focusWidget();
+            QVERIFY(focus);
+            QTest::keyClick(focus, Qt::Key_Tab, Qt::ControlModifier);
+            QCOMPARE(m_sheet->currentPage(),
+                     m_sheet->page((CDefineSheet::TimingTab + step) % m_sheet->pageCount()));
+        }
+        QCOMPARE(find<QComboBox>("scheduleBox")->currentText(), QStringLiteral("毎週"));
+        QCOMPARE(find<QComboBox>("timingBox")->currentText(), QStringLiteral("時刻指定"));
+        QVERIFY(find<QCheckBox>("mondayBox")->isChecked() &&
+                find<QCheckBox>("wednesdayBox")->isChecked());
+        QCOMPARE(time(), QStringLiteral("08:30:15"));
+        QVERIFY(find("hoursEdit")->isEnabled());
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!m_sheet->isVisible());
+        QCOMPARE(stored(), QStringLiteral("weekly define 10 30615"));
+        QVERIFY(m_boxes.texts.isEmpty());
     }
 
     void anIntervalOfTenSecondsOrLessIsRefused() {

@@ -28,6 +28,7 @@
 
 using tw::gui::CCKOption;
 using tw::gui::CDefineSheet;
+using Range = tw::gui::CCKOption::Range;
 
 namespace {
 
@@ -489,16 +490,108 @@ private slots:
         QCOMPARE(filesIn(m_folder->path()), 1);
     }
 
-    void withoutUrlEveryChangeSaysSo() {
+    // Said once the typing has paused, not for every letter.
+    void withoutUrlASettledChangeSaysSoOnce() {
         tw::WatchSettings w = item();
         w.targetUrl.clear();
         CCKOption* page = open(w);
         QTest::keyClicks(child<QLineEdit>(page, "keyword"), QStringLiteral("ab"));
-        QCOMPARE(m_boxes.texts, (QStringList{QStringLiteral("ＵＲＬが指定されていません"),
-                                             QStringLiteral("ＵＲＬが指定されていません")}));
+        QVERIFY(m_boxes.texts.isEmpty());
+        QTRY_VERIFY(!page->settling());
+        QCOMPARE(m_boxes.texts, QStringList{QStringLiteral("ＵＲＬが指定されていません")});
         m_sheet->accept();
         QCOMPARE(m_handedOver.anchorKeyword, std::string("ab"));
         QCOMPARE(m_handedOver.areaSize, 20);
+    }
+
+    // A keyword typed letter by letter, each letter handled before the next as a typist's are,
+    // is downloaded and looked for once, when the typing pauses: one request at the server and
+    // one message that it is not there.
+    void aTypedKeywordCostsOneDownloadAndOneMessage() {
+        m_server->setBody(pageBytes(4, Lf));
+        tw::WatchSettings w = item();
+        w.japaneseCode = 4;
+        CCKOption* page = open(w);
+        auto* keyword = child<QLineEdit>(page, "keyword");
+        for (QChar letter : QStringLiteral("nowhere")) {
+            QTest::keyClick(keyword, letter.toLatin1());
+            QTRY_VERIFY_WITH_TIMEOUT(!page->downloading(), 20000);
+        }
+        QCOMPARE(keyword->text(), QStringLiteral("nowhere"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->gets.load(), 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!page->settling() && !page->downloading(), 20000);
+        QCOMPARE(m_boxes.texts,
+                 QStringList{QStringLiteral("アンカーキーワードが見つかりませんでした。")});
+        QCOMPARE(m_server->gets.load(), 1);
+
+        // Found once settled: marked, still without a message.
+        keyword->clear();
+        QTest::keyClicks(keyword, QStringLiteral("<title>"));
+        QTRY_VERIFY_WITH_TIMEOUT(!page->settling() && !page->downloading(), 20000);
+        QCOMPARE(m_server->gets.load(), 2);
+        QCOMPARE(m_boxes.texts.size(), 1);
+        QVERIFY(!page->keywordRange().empty());
+    }
+
+    // The same for the number boxes: the occurrence shows the page again once, and so does the
+    // size while no page is shown; with one shown, the area is marked without a download.
+    void typedNumbersWaitForThePauseToo() {
+        m_server->setBody(pageBytes(4, Lf));
+        tw::WatchSettings w = item();
+        w.japaneseCode = 4;
+        w.anchorKeyword = tw::jp("価格：");
+        CCKOption* page = open(w);
+        auto typeSlowly = [page](QLineEdit* box, const QString& text) {
+            box->selectAll();
+            for (QChar c : text) {
+                QTest::keyClick(box, c.toLatin1());
+                QTRY_VERIFY_WITH_TIMEOUT(!page->downloading(), 20000);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(!page->settling() && !page->downloading(), 20000);
+        };
+        auto area = [page] {
+            const Range range = page->areaRange();
+            return page->sourceView()->toPlainText().mid(range.start, range.end - range.start);
+        };
+        typeSlowly(child<QLineEdit>(page, "size"), QStringLiteral("25"));
+        QCOMPARE(m_server->gets.load(), 1);
+        QCOMPARE(area(), QStringLiteral("1,280円</p>\n<p>在庫：あり"));
+        typeSlowly(child<QLineEdit>(page, "size"), QStringLiteral("11"));
+        QCOMPARE(m_server->gets.load(), 1);
+        QCOMPARE(area(), QStringLiteral("1,280円</p>"));
+        typeSlowly(child<QLineEdit>(page, "occurrence"), QStringLiteral("12"));
+        QCOMPARE(m_server->gets.load(), 2);
+        // Only the settled number asked: the 12th is not there, the last (2nd) is taken.
+        QCOMPARE(m_boxes.texts.size(), 1);
+        QVERIFY(m_boxes.texts.at(0).startsWith(QStringLiteral("12番目")));
+        QCOMPARE(child<QLineEdit>(page, "occurrence")->text(), QStringLiteral("2"));
+    }
+
+    // A change still waiting when the user leaves the page is neither lost nor acted on behind
+    // their back: the page downloads when they come back, and OK stores the boxes as typed.
+    void aChangeLeftWaitingIsKept() {
+        m_server->setBody(pageBytes(4, Lf));
+        tw::WatchSettings w = item();
+        w.japaneseCode = 4;
+        CCKOption* page = open(w);
+        QTest::keyClicks(child<QLineEdit>(page, "keyword"), QStringLiteral("<title"));
+        QVERIFY(page->settling());
+        m_sheet->showPage(m_sheet->page(CDefineSheet::ConnectionTab));
+        QVERIFY(!page->settling());
+        QVERIFY(!page->downloading());
+        m_sheet->showPage(page);
+        QVERIFY(page->downloading());
+        QTRY_VERIFY_WITH_TIMEOUT(!page->downloading(), 20000);
+        QCOMPARE(m_server->gets.load(), 1);
+        QVERIFY(!page->keywordRange().empty());
+        QVERIFY(m_boxes.texts.isEmpty());
+
+        QTest::keyClicks(child<QLineEdit>(page, "keyword"), QStringLiteral(">"));
+        QTest::keyClick(child<QLineEdit>(page, "keyword"), Qt::Key_Return);
+        QVERIFY(!m_sheet->isVisible());
+        QCOMPARE(m_handedOver.anchorKeyword, std::string("<title>"));
+        QVERIFY(!page->settling());
+        QVERIFY(!page->downloading());
     }
 };
 
