@@ -25,8 +25,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <httplib.h>
 
@@ -170,6 +172,70 @@ private slots:
         QVERIFY(window.isVisible());
         window.reject();
         QCOMPARE(finished.count(), 1);
+    }
+
+    // While a dialog is open the tray icon brings it back, restored when the user minimised it:
+    // with the window in the tray, the icon is the only way back to the dialog.
+    void aTrayClickBringsTheOpenDialogBackRestored() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        window.showMinimized();
+        QTRY_VERIFY(window.inTray());
+        auto* tray = window.findChild<QSystemTrayIcon*>();
+        QVERIFY(tray);
+
+        bool backOnClick = false;
+        bool windowStayedInTray = false;
+        bool backOnDoubleClick = false;
+        bool windowShown = false;
+        bool menuOpened = false;
+        const auto sheet = test::whenModal<CDefineSheet>([&](CDefineSheet& open) {
+            open.showMinimized();
+            emit tray->activated(QSystemTrayIcon::Trigger);
+            backOnClick = QTest::qWaitFor([&] { return !open.isMinimized(); });
+            windowStayedInTray = !window.isVisible();
+            // No menu follows the click once the double-click time has passed.
+            QTest::qWait(QApplication::doubleClickInterval() + 50);
+            menuOpened = QApplication::activePopupWidget() != nullptr;
+
+            open.showMinimized();
+            emit tray->activated(QSystemTrayIcon::Trigger);
+            emit tray->activated(QSystemTrayIcon::DoubleClick);
+            backOnDoubleClick = QTest::qWaitFor([&] { return !open.isMinimized(); });
+            windowShown = window.isVisible();
+            open.reject();
+        });
+        window.command(CTarnwickDlg::MainMenu::NewSite);
+        QTRY_VERIFY(!program.window->defineSheet().isVisible());
+        QVERIFY(backOnClick);
+        QVERIFY(windowStayedInTray);
+        QVERIFY(!menuOpened);
+        QVERIFY(backOnDoubleClick);
+        QVERIFY(windowShown);
+    }
+
+    // The window comes back from the tray where the user had moved it, not where Qt would put
+    // a dialog shown anew (centred).
+    void theWindowComesBackFromTheTrayWhereItWas() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        // Moved as a window manager moves it, not through the widget.
+        const QPoint moved = window.pos() + QPoint(37, 23);
+        window.windowHandle()->setFramePosition(moved);
+        QTRY_COMPARE(window.pos(), moved);
+
+        window.showMinimized();
+        QTRY_VERIFY(window.inTray());
+        window.command(CTarnwickDlg::TrayMenu::Open);
+        QVERIFY(window.isVisible());
+        QTRY_COMPARE(window.pos(), moved);
+        // The same after Escape from the tray and back.
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(!window.isVisible());
+        window.command(CTarnwickDlg::TrayMenu::Open);
+        QTRY_COMPARE(window.pos(), moved);
     }
 
     void aSecondInstanceBringsTheFirstForward() {
