@@ -19,11 +19,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -51,6 +53,28 @@ private slots:
         QCOMPARE(program.window->windowTitle(), QStringLiteral("Tarnwick 1.20"));
         QCOMPARE(program.state(), std::string("opened"));
         QCOMPARE(program.window->resultList().model().columnCount(), 4);
+    }
+
+    // At the first start the empty result list fits the window: no horizontal scroll bar, the
+    // untitled fourth column taking what the others leave; nor once rows need a vertical one.
+    void theResultListFitsTheWindowAtTheFirstStart() {
+        Program program;
+        QVERIFY(program.start());
+        CRenewCheckWnd& list = program.window->resultList();
+        QVERIFY(QTest::qWaitForWindowExposed(program.window.get()));
+        QTRY_COMPARE(list.header()->length(), list.viewport()->width());
+        QVERIFY(!list.horizontalScrollBar()->isVisible());
+
+        WatchSettings row;
+        row.targetUrl = "http://127.0.0.1/page.html";
+        row.lastResult = 1;
+        for (int id = 1; id <= 60; ++id) {
+            list.addResult(row, static_cast<CWatchList::ItemId>(id));
+        }
+        list.model().flush();
+        QTRY_VERIFY(list.verticalScrollBar()->isVisible());
+        QTRY_COMPARE(list.header()->length(), list.viewport()->width());
+        QVERIFY(!list.horizontalScrollBar()->isVisible());
     }
 
     // The layout lives in a form file; the menus, their mnemonics and the focus order must stay.

@@ -253,12 +253,15 @@ void CTarnwickDlg::initialise() {
         m_app.codeConverter(),
         m_app.programFolder(),
     });
-    // Wide enough that the time, page and result columns are not cut off at the start.
+    // Wide enough that the time, page and result columns are not cut off at the start, and the
+    // untitled one after them keeps its least width, also once rows bring a vertical scroll bar:
+    // no horizontal one.
     const QMargins margins = layout()->contentsMargins();
     const int columns =
         results->columnWidth(ResultListModel::TimeColumn) +
         results->columnWidth(ResultListModel::PageColumn) +
-        results->columnWidth(ResultListModel::ResultColumn) + 2 * results->frameWidth() +
+        results->columnWidth(ResultListModel::ResultColumn) +
+        results->columnWidth(ResultListModel::SpareColumn) + 2 * results->frameWidth() +
         results->verticalScrollBar()->sizeHint().width() + margins.left() + margins.right();
     resize(std::max(width(), columns), height());
     m_session.setHooks({

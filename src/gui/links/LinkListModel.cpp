@@ -140,7 +140,6 @@ QVariant LinkListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-    case Qt::ToolTipRole:
         return fromCp932(text(index.row(), index.column()));
     case Qt::DecorationRole:
         if (index.column() == FileColumn) {
