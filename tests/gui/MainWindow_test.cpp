@@ -214,6 +214,7 @@ private slots:
         bool backOnDoubleClick = false;
         bool windowShown = false;
         bool menuOpened = false;
+        bool bothBack = false;
         const auto sheet = test::whenModal<CDefineSheet>([&](CDefineSheet& open) {
             open.showMinimized();
             emit tray->activated(QSystemTrayIcon::Trigger);
@@ -228,6 +229,19 @@ private slots:
             emit tray->activated(QSystemTrayIcon::DoubleClick);
             backOnDoubleClick = QTest::qWaitFor([&] { return !open.isMinimized(); });
             windowShown = window.isVisible();
+
+            // A box over the sheet, both minimised: both come back.
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Tarnwick"), QStringLiteral("?"),
+                            QMessageBox::Ok, &open);
+            const auto boxed = test::whenModal<QMessageBox>([&](QMessageBox& shown) {
+                open.showMinimized();
+                shown.showMinimized();
+                emit tray->activated(QSystemTrayIcon::Trigger);
+                bothBack =
+                    QTest::qWaitFor([&] { return !open.isMinimized() && !shown.isMinimized(); });
+                shown.accept();
+            });
+            box.exec();
             open.reject();
         });
         window.command(CTarnwickDlg::MainMenu::NewSite);
@@ -237,6 +251,7 @@ private slots:
         QVERIFY(!menuOpened);
         QVERIFY(backOnDoubleClick);
         QVERIFY(windowShown);
+        QVERIFY(bothBack);
     }
 
     // The window comes back from the tray where the user had moved it, not where Qt would put
