@@ -25,9 +25,10 @@ server_packages=(nginx-light tinyproxy python3-aiosmtpd)
 # scripts/fuzz.sh: clang and its fuzzer and sanitizer runtimes (only recommended by clang-14);
 # window screenshots: a window manager and panel on the virtual display, xwd and convert;
 # xdotool types and clicks into the real window (screenshots, end-to-end tests of dialogs);
-# clang-format-14 and clang-tidy-14: the format check (ctest format) and the lint stage.
+# clang-format-14 and clang-tidy-14: the format check (ctest format) and the lint stage;
+# librsvg2-bin and python3-pil: scripts/make-icons.py, which redraws the committed images.
 tool_packages=(clang libclang-rt-14-dev openbox tint2 x11-apps imagemagick xdotool
-               clang-format-14 clang-tidy-14)
+               clang-format-14 clang-tidy-14 librsvg2-bin python3-pil)
 
 case "$set_name" in
   run) required=("${run_packages[@]}") optional=() ;;

@@ -99,6 +99,29 @@ def state_icon(kind):
     return svg(16, 16, body)
 
 
+def link_icon(kind):
+    """16x16 icons of the link update dialog: the link's file is there, or it is missing."""
+    sheet = "M3.5,1.5 H9.5 L12.5,4.5 V14.5 H3.5 Z"
+    corner = "M9.5,1.5 V4.5 H12.5"
+    if kind == "file":
+        # A written page: solid, filled, with lines of text.
+        body = (f'<path d="{sheet}" fill="#ffffff" stroke="{INK}" stroke-width="1" '
+                f'stroke-linejoin="round"/>'
+                f'<path d="{corner}" fill="{FOLD}" stroke="{INK}" stroke-width="1" '
+                f'stroke-linejoin="round"/>')
+        for y, w in ((6, 6), (8, 6), (10, 6), (12, 4)):
+            body += f'<rect x="5" y="{y}" width="{w}" height="1" fill="{GLASS_RING}"/>'
+    else:
+        # Only the place of a page: a dashed outline, empty, crossed out.
+        body = (f'<path d="{sheet}" fill="none" stroke="#6f7c8e" stroke-width="1" '
+                f'stroke-dasharray="2,1" stroke-linejoin="round"/>'
+                f'<path d="{corner}" fill="none" stroke="#6f7c8e" stroke-width="1" '
+                f'stroke-dasharray="2,1"/>'
+                '<path d="M6,7 L10,11 M10,7 L6,11" stroke="#d93025" stroke-width="1.5" '
+                'stroke-linecap="round"/>')
+    return svg(16, 16, body + "\n")
+
+
 def render(svg_text, width, height):
     png = subprocess.run(["rsvg-convert", "-w", str(width), "-h", str(height)],
                          input=svg_text.encode(), capture_output=True, check=True).stdout
@@ -178,6 +201,9 @@ def main():
     for kind in ("updated", "unchanged", "error"):
         render(state_icon(kind), 16, 16).save(os.path.join(icons, f"state-{kind}.png"),
                                               optimize=True)
+    for kind in ("file", "missing"):
+        render(link_icon(kind), 16, 16).save(os.path.join(icons, f"link-{kind}.png"),
+                                             optimize=True)
     # The help page shows the icons it explains; it is opened as a plain file.
     help_images = os.path.join(ROOT, "help", "images")
     os.makedirs(help_images, exist_ok=True)

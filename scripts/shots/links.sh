@@ -1,5 +1,6 @@
 # Steps for scripts/screenshots.sh -a: the link update dialog on a download folder holding a few
-# links, after "全て更新" has refreshed them against the local web server.
+# links, as it opens (two of their files are there, two are missing) and after "全て更新" has
+# refreshed them against the local web server.
 downloads=$work/downloads
 mkdir -p "$downloads"
 printf 'XDG_DOWNLOAD_DIR="%s"\n' "$downloads" >"$XDG_CONFIG_HOME/user-dirs.dirs"
@@ -25,6 +26,7 @@ minimize "$title"
 popup tray_click left
 key Down Return
 wait_window "リンク更新"
+shot_window link-files
 # From "閉じる" to "全て更新".
 key Tab space
 sleep 2

@@ -19,14 +19,18 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <httplib.h>
 
@@ -49,6 +53,28 @@ private slots:
         QCOMPARE(program.window->windowTitle(), QStringLiteral("Tarnwick 1.20"));
         QCOMPARE(program.state(), std::string("opened"));
         QCOMPARE(program.window->resultList().model().columnCount(), 4);
+    }
+
+    // At the first start the empty result list fits the window: no horizontal scroll bar, the
+    // untitled fourth column taking what the others leave; nor once rows need a vertical one.
+    void theResultListFitsTheWindowAtTheFirstStart() {
+        Program program;
+        QVERIFY(program.start());
+        CRenewCheckWnd& list = program.window->resultList();
+        QVERIFY(QTest::qWaitForWindowExposed(program.window.get()));
+        QTRY_COMPARE(list.header()->length(), list.viewport()->width());
+        QVERIFY(!list.horizontalScrollBar()->isVisible());
+
+        WatchSettings row;
+        row.targetUrl = "http://127.0.0.1/page.html";
+        row.lastResult = 1;
+        for (int id = 1; id <= 60; ++id) {
+            list.addResult(row, static_cast<CWatchList::ItemId>(id));
+        }
+        list.model().flush();
+        QTRY_VERIFY(list.verticalScrollBar()->isVisible());
+        QTRY_COMPARE(list.header()->length(), list.viewport()->width());
+        QVERIFY(!list.horizontalScrollBar()->isVisible());
     }
 
     // The layout lives in a form file; the menus, their mnemonics and the focus order must stay.
@@ -170,6 +196,85 @@ private slots:
         QVERIFY(window.isVisible());
         window.reject();
         QCOMPARE(finished.count(), 1);
+    }
+
+    // While a dialog is open the tray icon brings it back, restored when the user minimised it:
+    // with the window in the tray, the icon is the only way back to the dialog.
+    void aTrayClickBringsTheOpenDialogBackRestored() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        window.showMinimized();
+        QTRY_VERIFY(window.inTray());
+        auto* tray = window.findChild<QSystemTrayIcon*>();
+        QVERIFY(tray);
+
+        bool backOnClick = false;
+        bool windowStayedInTray = false;
+        bool backOnDoubleClick = false;
+        bool windowShown = false;
+        bool menuOpened = false;
+        bool bothBack = false;
+        const auto sheet = test::whenModal<CDefineSheet>([&](CDefineSheet& open) {
+            open.showMinimized();
+            emit tray->activated(QSystemTrayIcon::Trigger);
+            backOnClick = QTest::qWaitFor([&] { return !open.isMinimized(); });
+            windowStayedInTray = !window.isVisible();
+            // No menu follows the click once the double-click time has passed.
+            QTest::qWait(QApplication::doubleClickInterval() + 50);
+            menuOpened = QApplication::activePopupWidget() != nullptr;
+
+            open.showMinimized();
+            emit tray->activated(QSystemTrayIcon::Trigger);
+            emit tray->activated(QSystemTrayIcon::DoubleClick);
+            backOnDoubleClick = QTest::qWaitFor([&] { return !open.isMinimized(); });
+            windowShown = window.isVisible();
+
+            // A box over the sheet, both minimised: both come back.
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Tarnwick"), QStringLiteral("?"),
+                            QMessageBox::Ok, &open);
+            const auto boxed = test::whenModal<QMessageBox>([&](QMessageBox& shown) {
+                open.showMinimized();
+                shown.showMinimized();
+                emit tray->activated(QSystemTrayIcon::Trigger);
+                bothBack =
+                    QTest::qWaitFor([&] { return !open.isMinimized() && !shown.isMinimized(); });
+                shown.accept();
+            });
+            box.exec();
+            open.reject();
+        });
+        window.command(CTarnwickDlg::MainMenu::NewSite);
+        QTRY_VERIFY(!program.window->defineSheet().isVisible());
+        QVERIFY(backOnClick);
+        QVERIFY(windowStayedInTray);
+        QVERIFY(!menuOpened);
+        QVERIFY(backOnDoubleClick);
+        QVERIFY(windowShown);
+        QVERIFY(bothBack);
+    }
+
+    // The window comes back from the tray where the user had moved it, not where Qt would put
+    // a dialog shown anew (centred).
+    void theWindowComesBackFromTheTrayWhereItWas() {
+        Program program;
+        QVERIFY(program.start());
+        CTarnwickDlg& window = *program.window;
+        // Moved as a window manager moves it, not through the widget.
+        const QPoint moved = window.pos() + QPoint(37, 23);
+        window.windowHandle()->setFramePosition(moved);
+        QTRY_COMPARE(window.pos(), moved);
+
+        window.showMinimized();
+        QTRY_VERIFY(window.inTray());
+        window.command(CTarnwickDlg::TrayMenu::Open);
+        QVERIFY(window.isVisible());
+        QTRY_COMPARE(window.pos(), moved);
+        // The same after Escape from the tray and back.
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(!window.isVisible());
+        window.command(CTarnwickDlg::TrayMenu::Open);
+        QTRY_COMPARE(window.pos(), moved);
     }
 
     void aSecondInstanceBringsTheFirstForward() {

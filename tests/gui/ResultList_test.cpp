@@ -1,3 +1,4 @@
+#include "CellTips.h"
 #include "NullChecker.h"
 #include "core/platform/Clock.h"
 #include "core/records/WatchSettings.h"
@@ -6,6 +7,7 @@
 #include "support/TempFolder.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -60,7 +62,59 @@ private slots:
         QCOMPARE(list.columnWidth(0), 70);
         QCOMPARE(list.columnWidth(1), 240);
         QCOMPARE(list.columnWidth(2), 140);
-        QCOMPARE(list.columnWidth(3), 400);
+        // The fourth takes what the others leave (theLastColumnStretchesInsteadOfAScrollBar).
+    }
+
+    // At the window's first size the rows fit: the untitled last column takes what the others
+    // leave and follows the list's width, and no scroll bar shows.
+    void theLastColumnStretchesInsteadOfAScrollBar() {
+        CRenewCheckWnd list;
+        list.setUp(nullptr);
+        // The main window leaves it about a scroll bar's width at first.
+        list.resize(70 + 240 + 140 + 2 * list.frameWidth() + 30, 200);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        QTRY_COMPARE(list.header()->length(), list.viewport()->width());
+        QVERIFY(!list.horizontalScrollBar()->isVisible());
+        QCOMPARE(list.columnWidth(ResultListModel::ResultColumn), 140);
+
+        list.resize(list.width() + 200, 200);
+        QTRY_COMPARE(list.header()->length(), list.viewport()->width());
+        QVERIFY(!list.horizontalScrollBar()->isVisible());
+
+        // A column widened beyond the window scrolls.
+        list.header()->resizeSection(ResultListModel::ResultColumn, 900);
+        QTRY_VERIFY(list.horizontalScrollBar()->isVisible());
+    }
+
+    // A result cut at the column's edge can be read whole in its tooltip, or by widening the
+    // column; a cell shown whole has no tooltip.
+    void aCutCellShowsItsWholeTextAsItsTooltip() {
+        CRenewCheckWnd list;
+        list.setUp(nullptr);
+        list.resize(800, 200);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        const QString error =
+            QStringLiteral("サーバーに接続を拒否されました（127.0.0.1 の 9 番ポート）");
+        list.addResult(finished("短い", -1, 2, error.toStdString()), 1);
+        // A name that looks like markup is shown as it is written.
+        const QString marked = QStringLiteral("<b>お知らせ</b> と、とても長いページの名前です");
+        list.addResult(finished(marked.toStdString(), 2), 2);
+        list.model().flush();
+        ResultListModel& model = list.model();
+
+        QCOMPARE(tw::test::tipOver(list, model.index(1, ResultListModel::ResultColumn)), error);
+        QCOMPARE(tw::test::tipOver(list, model.index(1, ResultListModel::PageColumn)), QString());
+        QCOMPARE(tw::test::tipOver(list, model.index(1, ResultListModel::TimeColumn)), QString());
+        QCOMPARE(tw::test::tipOver(list, model.index(0, ResultListModel::ResultColumn)), QString());
+        const QString tip = tw::test::tipOver(list, model.index(0, ResultListModel::PageColumn));
+        QVERIFY2(tip.contains(marked.toHtmlEscaped()), qPrintable(tip));
+
+        // Widened by the user, the result shows whole and needs no tooltip.
+        tw::test::dragSectionEdge(*list.header(), ResultListModel::ResultColumn, 300);
+        QCOMPARE(list.columnWidth(ResultListModel::ResultColumn), 440);
+        QCOMPARE(tw::test::tipOver(list, model.index(1, ResultListModel::ResultColumn)), QString());
     }
 
     void finishedChecksAddRowsOnTop() {

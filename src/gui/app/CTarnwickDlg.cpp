@@ -8,6 +8,7 @@
 #include "core/util/SystemPath.h"
 #include "core/watch/CWatchList.h"
 #include "gui/app/Foreground.h"
+#include "gui/app/TrayClicks.h"
 #include "gui/app/WindowSession.h"
 #include "gui/common/GuiPrompter.h"
 #include "gui/common/ProgramIcon.h"
@@ -252,12 +253,15 @@ void CTarnwickDlg::initialise() {
         m_app.codeConverter(),
         m_app.programFolder(),
     });
-    // Wide enough that the time, page and result columns are not cut off at the start.
+    // Wide enough that the time, page and result columns are not cut off at the start, and the
+    // untitled one after them keeps its least width, also once rows bring a vertical scroll bar:
+    // no horizontal one.
     const QMargins margins = layout()->contentsMargins();
     const int columns =
         results->columnWidth(ResultListModel::TimeColumn) +
         results->columnWidth(ResultListModel::PageColumn) +
-        results->columnWidth(ResultListModel::ResultColumn) + 2 * results->frameWidth() +
+        results->columnWidth(ResultListModel::ResultColumn) +
+        results->columnWidth(ResultListModel::SpareColumn) + 2 * results->frameWidth() +
         results->verticalScrollBar()->sizeHint().width() + margins.left() + margins.right();
     resize(std::max(width(), columns), height());
     m_session.setHooks({
@@ -313,6 +317,11 @@ void CTarnwickDlg::showWindow() {
     if (m_ended) {
         return;
     }
+    // Shown anew, a dialog would be centred again (or placed by the window manager); unless the
+    // screen it was on has gone meanwhile.
+    if (!isVisible() && m_hiddenAt && QGuiApplication::screenAt(*m_hiddenAt)) {
+        move(*m_hiddenAt);
+    }
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
     bringToForeground(this);
@@ -331,6 +340,9 @@ void CTarnwickDlg::moveToTray() {
 
 void CTarnwickDlg::reject() {
     if (m_inTray) {
+        if (isVisible()) {
+            m_hiddenAt = pos();
+        }
         setWindowState(windowState() & ~Qt::WindowMinimized);
         hide();
         m_app.setState("hide");
@@ -401,6 +413,12 @@ void CTarnwickDlg::addTrayIcon() {
             m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { trayActivated(reason); },
             Qt::QueuedConnection);
+        // The clicks Qt holds back while a dialog is modal, queued as the icon's own.
+        m_trayClicks =
+            std::make_unique<TrayClicks>([this](QSystemTrayIcon::ActivationReason reason) {
+                QMetaObject::invokeMethod(
+                    this, [this, reason] { trayActivated(reason); }, Qt::QueuedConnection);
+            });
     }
     m_tray->show();
 }
@@ -414,12 +432,21 @@ void CTarnwickDlg::removeTrayIcon() {
 }
 
 void CTarnwickDlg::trayActivated(int reason) {
-    // A modal dialog of ours comes forward instead of a menu.
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal != this) {
-        bringToForeground(modal);
+    // While a dialog of ours is open, every click brings it forward instead of a menu, and a
+    // double-click shows the window under it.
+    if (QWidget* popup = lastActivePopup()) {
+        m_trayClick->stop();
         if (reason == QSystemTrayIcon::DoubleClick) {
             showWindow();
+        }
+        // Its owners first, so that a box over a minimised sheet comes back with the sheet.
+        QList<QWidget*> chain;
+        for (QWidget* window = popup; window && window != this;
+             window = window->parentWidget() ? window->parentWidget()->window() : nullptr) {
+            chain.prepend(window);
+        }
+        for (QWidget* window : chain) {
+            bringToForeground(window);
         }
         return;
     }
@@ -439,6 +466,11 @@ void CTarnwickDlg::trayActivated(int reason) {
     default:
         break;
     }
+}
+
+QWidget* CTarnwickDlg::lastActivePopup() const {
+    QWidget* modal = QApplication::activeModalWidget();
+    return modal && modal != this ? modal : nullptr;
 }
 
 void CTarnwickDlg::openTrayMenu(QMenu& menu) {

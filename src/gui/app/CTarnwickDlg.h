@@ -4,6 +4,7 @@
 #include "core/records/FetchSettings.h"
 
 #include <QDialog>
+#include <QPoint>
 
 #include <functional>
 #include <memory>
@@ -32,6 +33,7 @@ class CDefineSheet;
 class CRenewCheckWnd;
 class GuiPrompter;
 class SheetQueue;
+class TrayClicks;
 class WatchListDialog;
 class WindowSession;
 
@@ -129,6 +131,8 @@ private:
     void addTrayIcon();
     void removeTrayIcon();
     void trayActivated(int reason);
+    /// The dialog of ours that is modal now (the sheet, a list, a box), else null.
+    QWidget* lastActivePopup() const;
     void openTrayMenu(QMenu& menu);
     void handedOver(std::optional<FetchSettings> record);
     void openHelp(const QString& section);
@@ -149,6 +153,7 @@ private:
     QMenu* m_trayLeftMenu = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     QTimer* m_trayClick = nullptr;
+    std::unique_ptr<TrayClicks> m_trayClicks;
     std::function<bool()> m_trayAvailable;
     std::optional<FetchSettings> m_pendingNewSite;
     CDefineSheet* m_sheet = nullptr;
@@ -156,6 +161,8 @@ private:
     WatchListDialog* m_watchListDialog = nullptr;
     class ListWatcher;
     std::unique_ptr<ListWatcher> m_listWatcher;
+    /// Where the window was when it went into the tray: it comes back there.
+    std::optional<QPoint> m_hiddenAt;
     bool m_inTray = false;
     bool m_ended = false;
     bool m_sessionEnded = false;

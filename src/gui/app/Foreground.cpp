@@ -50,6 +50,10 @@ void bringToForeground(QWidget* window) {
     if (!window) {
         return;
     }
+    // Brought forward but left minimised, a window would still be out of reach.
+    if (window->isMinimized()) {
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    }
     window->raise();
     window->activateWindow();
     if (QGuiApplication::platformName() == QLatin1String("xcb") && window->isVisible()) {

@@ -4,8 +4,8 @@ class QWidget;
 
 namespace tw::gui {
 
-/// Raises and activates a top-level window; on X11 the window manager is also asked through
-/// _NET_ACTIVE_WINDOW as a pager would, since it may refuse an application's own request.
+/// Restores a minimised top-level window, raises and activates it. On X11 the window manager is
+/// also asked through _NET_ACTIVE_WINDOW as a pager would: it may refuse the program's request.
 void bringToForeground(QWidget* window);
 
 } // namespace tw::gui

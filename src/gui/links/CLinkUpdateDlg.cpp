@@ -1,8 +1,10 @@
 #include "gui/links/CLinkUpdateDlg.h"
 
+#include "gui/common/CutTextDelegate.h"
 #include "gui/common/GuiPrompter.h"
 #include "gui/common/ProgramIcon.h"
 #include "gui/common/QtText.h"
+#include "gui/common/StretchLastColumn.h"
 #include "gui/editor/CFolder.h"
 #include "gui/links/CLinkEditDlg.h"
 #include "gui/links/FileNameDelegate.h"
@@ -25,7 +27,8 @@ namespace tw::gui {
 
 namespace {
 
-constexpr int kColumnWidths[LinkListModel::ColumnCount] = {140, 140, 380};
+/// The address, last, takes the rest.
+constexpr int kColumnWidths[LinkListModel::AddressColumn] = {140, 140};
 
 } // namespace
 
@@ -60,6 +63,7 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Prompter* prompter, in
 
     QTreeView* list = m_ui->list;
     list->setModel(m_model);
+    list->setItemDelegate(new CutTextDelegate(list));
     list->setItemDelegateForColumn(LinkListModel::FileColumn,
                                    new FileNameDelegate(
                                        [this](int row, const QString& text) {
@@ -70,9 +74,10 @@ CLinkUpdateDlg::CLinkUpdateDlg(const std::string& folder, Prompter* prompter, in
                                                Qt::QueuedConnection);
                                        },
                                        [this] { return !busy(); }, this));
-    for (int column = 0; column < LinkListModel::ColumnCount; ++column) {
+    for (int column = 0; column < LinkListModel::AddressColumn; ++column) {
         list->setColumnWidth(column, kColumnWidths[column]);
     }
+    stretchLastColumn(*list->header());
     list->header()->setSectionsClickable(true);
     list->header()->setSortIndicatorShown(false);
     connect(list->header(), &QHeaderView::sectionClicked, this, &CLinkUpdateDlg::sortByColumn);

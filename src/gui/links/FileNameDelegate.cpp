@@ -5,14 +5,14 @@
 namespace tw::gui {
 
 FileNameDelegate::FileNameDelegate(Commit commit, CanEdit canEdit, QObject* parent)
-    : QStyledItemDelegate(parent), m_commit(std::move(commit)), m_canEdit(std::move(canEdit)) {}
+    : CutTextDelegate(parent), m_commit(std::move(commit)), m_canEdit(std::move(canEdit)) {}
 
 QWidget* FileNameDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                                         const QModelIndex& index) const {
     if (m_canEdit && !m_canEdit()) {
         return nullptr;
     }
-    return QStyledItemDelegate::createEditor(parent, option, index);
+    return CutTextDelegate::createEditor(parent, option, index);
 }
 
 void FileNameDelegate::setModelData(QWidget* editor, QAbstractItemModel*,

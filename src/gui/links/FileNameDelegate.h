@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QStyledItemDelegate>
+#include "gui/common/CutTextDelegate.h"
 
 #include <functional>
 
 namespace tw::gui {
 
 /// Label editing of a link's file name: the edit ends in `commit`, which decides whether the
-/// new name is taken (it updates the row itself); the model is never written by the delegate.
-class FileNameDelegate : public QStyledItemDelegate {
+/// new name is taken (it updates the row itself); the model is never written by the delegate. A
+/// name cut short shows whole in its tooltip, as in the other columns.
+class FileNameDelegate : public CutTextDelegate {
     Q_OBJECT
 public:
     using Commit = std::function<void(int row, const QString& text)>;

@@ -3,17 +3,13 @@
 #include "core/links/CLinkList.h"
 #include "gui/common/QtText.h"
 
-#include <QApplication>
-#include <QStyle>
-
 namespace tw::gui {
 
 LinkListModel::LinkListModel(const CLinkList& links, ImageAtFill imageAtFill, QObject* parent)
     : QAbstractTableModel(parent), m_links(links), m_imageAtFill(std::move(imageAtFill)) {
-    const QIcon file = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
-    m_icons[FileExists] = file;
-    // The same page, greyed: the link is known but its file is not there.
-    m_icons[FileMissing] = QIcon(file.pixmap(16, 16, QIcon::Disabled));
+    // A written page, and the dashed place of one: told apart at a glance, in any theme.
+    m_icons[FileExists] = QIcon(QStringLiteral(":/icons/link-file.png"));
+    m_icons[FileMissing] = QIcon(QStringLiteral(":/icons/link-missing.png"));
     m_icons[Updated] = QIcon(QStringLiteral(":/icons/state-updated.png"));
     m_icons[Unchanged] = QIcon(QStringLiteral(":/icons/state-unchanged.png"));
     m_icons[Failed] = QIcon(QStringLiteral(":/icons/state-error.png"));
@@ -140,7 +136,6 @@ QVariant LinkListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-    case Qt::ToolTipRole:
         return fromCp932(text(index.row(), index.column()));
     case Qt::DecorationRole:
         if (index.column() == FileColumn) {

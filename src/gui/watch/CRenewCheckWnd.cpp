@@ -2,7 +2,9 @@
 
 #include "core/records/WatchSettings.h"
 #include "core/watch/ResultText.h"
+#include "gui/common/CutTextDelegate.h"
 #include "gui/common/QtText.h"
+#include "gui/common/StretchLastColumn.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -64,7 +66,8 @@ CRenewCheckWnd::CRenewCheckWnd(QWidget* parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    header()->setStretchLastSection(false);
+    // An error cut at the column's edge can be read in its tooltip, or by widening the column.
+    setItemDelegate(new CutTextDelegate(this));
 
     connect(m_showSite, &QAction::triggered, this, [this] {
         if (const auto id = selectedItem()) {
@@ -94,7 +97,9 @@ void CRenewCheckWnd::setUp(const CWatchList* watchList) {
     setColumnWidth(ResultListModel::TimeColumn, 70);
     setColumnWidth(ResultListModel::PageColumn, 240);
     setColumnWidth(ResultListModel::ResultColumn, 140);
-    setColumnWidth(ResultListModel::SpareColumn, 400);
+    // The untitled column takes what the window leaves, not 400 pixels, and shrinks as the others
+    // are widened.
+    stretchLastColumn(*header());
 }
 
 void CRenewCheckWnd::addResult(const WatchSettings& finished, CWatchList::ItemId itemId) {

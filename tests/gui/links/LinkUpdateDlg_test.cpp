@@ -1,3 +1,4 @@
+#include "CellTips.h"
 #include "PromptScript.h"
 #include "core/links/CLinkList.h"
 #include "core/records/FetchSettings.h"
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
@@ -169,6 +171,42 @@ private slots:
         QCOMPARE(saved.size(), std::size_t(3));
         QCOMPARE(saved[0].destFile + saved[1].destFile + saved[2].destFile,
                  std::string("1.zip3.zip2.zip"));
+    }
+
+    // A cut file name, name or address shows whole in its tooltip; one shown whole has none.
+    void onlyACutCellHasATooltip() {
+        const std::string longFile = "a-file-name-far-too-long-for-its-column.html";
+        const QString longName = QStringLiteral("とても長いリンクの名前で列に収まりません");
+        writeList(m_folder.path(),
+                  {link("a.zip", "A", "http://127.0.0.1/a"),
+                   link(longFile, jp(longName.toStdString()), "http://127.0.0.1/b")});
+        auto dialog = open();
+        QVERIFY(dialog);
+        QTreeView& view = *list(*dialog);
+        const LinkListModel& model = dialog->model();
+        QCOMPARE(test::tipOver(view, model.index(1, LinkListModel::FileColumn)),
+                 QString::fromStdString(longFile));
+        QCOMPARE(test::tipOver(view, model.index(1, LinkListModel::NameColumn)), longName);
+        QCOMPARE(test::tipOver(view, model.index(0, LinkListModel::FileColumn)), QString());
+        QCOMPARE(test::tipOver(view, model.index(0, LinkListModel::NameColumn)), QString());
+        QCOMPARE(test::tipOver(view, model.index(1, LinkListModel::AddressColumn)), QString());
+
+        test::dragSectionEdge(*view.header(), LinkListModel::NameColumn, 250);
+        QCOMPARE(view.columnWidth(LinkListModel::NameColumn), 390);
+        QCOMPARE(test::tipOver(view, model.index(1, LinkListModel::NameColumn)), QString());
+        dialog->reject();
+    }
+
+    // At the dialog's first size the links fit: the address takes what the file name and name
+    // leave, and no horizontal scroll bar shows.
+    void theAddressColumnTakesTheRestOfTheWidth() {
+        writeList(m_folder.path(), {link("a.zip", "A", "http://127.0.0.1/a")});
+        auto dialog = open();
+        QVERIFY(dialog);
+        QTreeView& view = *list(*dialog);
+        QTRY_COMPARE(view.header()->length(), view.viewport()->width());
+        QVERIFY(!view.horizontalScrollBar()->isVisible());
+        dialog->reject();
     }
 
     void renameChecksTheNameAndLeavesTheDisk() {

@@ -1,5 +1,7 @@
 #include "gui/editor/watchlist/WatchListDialog.h"
 
+#include "gui/common/CutTextDelegate.h"
+#include "gui/common/StretchLastColumn.h"
 #include "gui/editor/watchlist/WatchListModel.h"
 #include "ui_WatchListDialog.h"
 
@@ -16,13 +18,14 @@ WatchListDialog::WatchListDialog(CWatchList& list, QWidget* parent)
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     QTableView* view = m_ui->itemView;
     view->setModel(m_model);
+    view->setItemDelegate(new CutTextDelegate(view));
     // Tab leaves the list for the buttons instead of walking its cells.
     view->setTabKeyNavigation(false);
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    view->horizontalHeader()->setStretchLastSection(true);
     view->setColumnWidth(WatchListModel::ScheduleColumn, 140);
     view->setColumnWidth(WatchListModel::NameColumn, 140);
-    view->setColumnWidth(WatchListModel::AddressColumn, 380);
+    // The address takes the rest of the dialog's width.
+    stretchLastColumn(*view->horizontalHeader());
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
 

@@ -39,7 +39,7 @@ int WatchListModel::columnCount(const QModelIndex& parent) const {
 QVariant WatchListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= ColumnCount)
         return {};
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+    if (role == Qt::DisplayRole)
         return m_rows.at(index.row()).texts[index.column()];
     return {};
 }

@@ -1,3 +1,4 @@
+#include "CellTips.h"
 #include "NullChecker.h"
 #include "core/platform/Clock.h"
 #include "core/records/WatchSettings.h"
@@ -123,6 +124,25 @@ private slots:
         QCOMPARE(model.rowCount(), 6);
         QCOMPARE(model.idAt(5), added);
         QCOMPARE(model.index(5, 0).data().toString(), QStringLiteral("毎週[日]起動時"));
+    }
+
+    // A name cut at the column's edge shows whole in its tooltip; one shown whole has none.
+    void onlyACutCellHasATooltip() {
+        const QString longName = QStringLiteral("とても長い名前のサイトで列に収まりません");
+        m_list->add(item(longName.toUtf8().constData(), "daily", "open", 0, 0));
+        WatchListDialog dialog(*m_list);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTableView& table = *view(dialog);
+        const WatchListModel& model = dialog.model();
+        QCOMPARE(tw::test::tipOver(table, model.index(5, WatchListModel::NameColumn)), longName);
+        QCOMPARE(tw::test::tipOver(table, model.index(0, WatchListModel::NameColumn)), QString());
+        QCOMPARE(tw::test::tipOver(table, model.index(0, WatchListModel::AddressColumn)),
+                 QString());
+
+        tw::test::dragSectionEdge(*table.horizontalHeader(), WatchListModel::NameColumn, 250);
+        QCOMPARE(table.columnWidth(WatchListModel::NameColumn), 390);
+        QCOMPARE(tw::test::tipOver(table, model.index(5, WatchListModel::NameColumn)), QString());
     }
 
     void deletesEverySelectedRowWithoutAsking() {
