@@ -33,8 +33,7 @@ bool mailServerMissing(const MailServerSettings& settings) {
 std::string noMailServerText() {
     // Sent anyway, the mail would fail as if the network were down.
     return jp("メールサーバーが設定されていないため、メールを送信できません。\n"
-              "メインウィンドウのメニュー「操作(O)」→「環境設定(S)」でメールサーバーを"
-              "設定してください。");
+              "メインウィンドウのメニュー「操作(O)」→「環境設定(S)」で設定してください。");
 }
 
 bool isWebAddress(const std::string& runOnUpdate) {

@@ -241,11 +241,11 @@ private slots:
             OpenSheet open(item, {server, 25, "sender@example.test"});
             typeText(open.edit("mailToEdit"), QStringLiteral("to@example.test"));
             QTest::mouseClick(open.button("testMailButton"), Qt::LeftButton);
-            QCOMPARE(open.boxes.texts,
-                     QStringList{QStringLiteral(
-                         "メールサーバーが設定されていないため、メールを送信できません。\n"
-                         "メインウィンドウのメニュー「操作(O)」→「環境設定(S)」でメールサーバーを"
-                         "設定してください。")});
+            QCOMPARE(
+                open.boxes.texts,
+                QStringList{QStringLiteral(
+                    "メールサーバーが設定されていないため、メールを送信できません。\n"
+                    "メインウィンドウのメニュー「操作(O)」→「環境設定(S)」で設定してください。")});
             QCOMPARE(open.boxes.boxes.at(0).caption, QStringLiteral("サイトの定義"));
         }
     }
