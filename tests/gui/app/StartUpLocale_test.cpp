@@ -15,9 +15,11 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -224,6 +226,13 @@ int main(int argc, char** argv) {
            seen.chooserAccept);
     expect(seen.chooserFolder == QDir(QString::fromStdString(home)).absolutePath(),
            "chooser opens in the home folder", seen.chooserFolder);
+    const QString catalogue = QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                              QStringLiteral("/qtbase_") +
+                              QString::fromStdString(locale.substr(0, 2)) + QStringLiteral(".qm");
+    if (g_failures != 0 && locale != "C" && !QFile::exists(catalogue)) {
+        std::fprintf(stderr, "%s is missing: qt6-translations-l10n (scripts/install-deps.sh)\n",
+                     catalogue.toUtf8().constData());
+    }
     if (g_failures == 0) {
         std::printf("PASS: start-up under LANG=%s\n", locale.c_str());
     }
