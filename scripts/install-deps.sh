@@ -11,10 +11,11 @@
 set -euo pipefail
 set_name=${1:-test}
 
+# qt6-translations-l10n: Qt's own texts (standard buttons, file choosers) in the user's language.
 run_packages=(
   g++ cmake ninja-build pkg-config make ccache
   qt6-base-dev libcurl4-openssl-dev libicu-dev libcanberra-dev libssl-dev
-  fonts-noto-cjk xdg-utils tzdata
+  fonts-noto-cjk xdg-utils tzdata qt6-translations-l10n
 )
 # xvfb and x11-utils (xprop): end-to-end tests that look at the windows the program shows.
 test_packages=(

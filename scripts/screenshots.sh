@@ -12,7 +12,8 @@
 #   -k         keep the desktop running until Enter is pressed (DISPLAY is printed)
 #
 # Without a COMMAND it runs build/src/tarnwick with a temporary data folder holding a few watch
-# items whose pages a local web server on 127.0.0.1 serves, so the result list gets rows.
+# items whose pages a local web server on 127.0.0.1 serves, so the result list gets rows, under
+# a Japanese locale (LANG=ja_JP.UTF-8), as on a Japanese desktop: Qt's own texts are Japanese.
 #
 # Steps in an actions file may use: shot NAME (whole screen), shot_window NAME (the active
 # window with its frame), wait_window TITLE, window_of TITLE, minimize TITLE, tray_click
@@ -44,7 +45,7 @@ out=$(cd "$out" && pwd)
 # --- packages -------------------------------------------------------------------------------
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for p in xvfb openbox tint2 imagemagick xdotool x11-utils x11-xserver-utils fonts-noto-cjk; do
+for p in xvfb openbox tint2 imagemagick xdotool x11-utils x11-xserver-utils fonts-noto-cjk locales; do
   have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -183,7 +184,15 @@ if [ $# -eq 0 ]; then
   printf '#!/bin/sh\nexit 0\n' >"$work/bin/xdg-open" # nothing leaves the desktop
   chmod +x "$work/bin/xdg-open"
   PATH=$work/bin:$PATH
-  set -- "$root/build/src/tarnwick"
+  # Qt reads LANG itself; the C library needs the locale too (Xlib encodes the window titles
+  # by it, and xdotool finds them by those), so it is compiled here when the machine lacks it.
+  japanese=(LANG=ja_JP.UTF-8)
+  if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+    mkdir -p "$work/locale"
+    localedef -i ja_JP -f UTF-8 "$work/locale/ja_JP.UTF-8" >/dev/null 2>&1 || true
+    japanese+=(LOCPATH="$work/locale")
+  fi
+  set -- env -u LC_ALL -u LC_MESSAGES -u LANGUAGE "${japanese[@]}" "$root/build/src/tarnwick"
 fi
 "$@" >"$work/program.log" 2>&1 &
 program=$!

@@ -108,11 +108,13 @@ bool CTarnwickApp::initInstance() {
 
     std::string comp = compFolder();
     if (validateSaveFolder(comp) != 0) {
-        ::mkdir(systemPath(compFolder()).c_str(), 0777);
+        const int error = ::mkdir(systemPath(compFolder()).c_str(), 0777) == 0 ? 0 : errno;
         comp = compFolder();
         if (validateSaveFolder(comp) != 0) {
-            m_prompter.showMessage(jp("Tarnwickが正しくインストールされていません"),
-                                   Prompter::Icon::Error);
+            // The words alone blame the installation; here it is the data folder, so the
+            // folder and the system's reason say what to mend.
+            tell("Tarnwickが正しくインストールされていません", compFolder(),
+                 error != 0 ? systemErrorText(error) : comp, Prompter::Icon::Error);
             return false;
         }
     }

@@ -513,6 +513,9 @@ int LinkListFile::writeList(const LinkCollection& links) {
     const std::string diskFault = jp("ディスクの異常を検知しました。\n保存できませんでした。");
     struct stat oldStatus {};
     const int old = openRegularFile(systemPath(target), &oldStatus);
+    // What kept the old list from being read; the disk is seldom at fault, so the message
+    // names it.
+    int readError = old < 0 ? errno : 0;
     // A list that cannot be checked is not replaced: the new one is kept beside it. A folder in
     // its place leaves nothing to merge, and the rename says why.
     const bool unchecked =
@@ -529,6 +532,7 @@ int LinkListFile::writeList(const LinkCollection& links) {
             return true;
         });
         prefixUnread = read < 0;
+        readError = prefixUnread ? errno : 0;
         rewritten = !prefixUnread && (read < m_loadedFileSize || prefix.digest() != m_loadedDigest);
         // Records the reader passed over would be gone after this save: keep the file as it is.
         if (rewritten || (m_loadedDamaged && !prefixUnread)) {
@@ -576,8 +580,9 @@ int LinkListFile::writeList(const LinkCollection& links) {
     // Whatever was appended meanwhile, from the same open file that was checked.
     if (unchecked || prefixUnread ||
         (old >= 0 && !rewritten && readRange(old, m_loadedFileSize, -1, put) < 0)) {
+        const int error = unchecked || prefixUnread ? readError : errno;
         ::close(fd);
-        tell(diskFault + keptAside());
+        tell(diskFault + "\n" + jp("理由: ") + systemErrorText(error) + keptAside());
         return -1;
     }
     // One rename replaces the file: a reader or a crash sees the old list or the new one.

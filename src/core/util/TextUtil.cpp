@@ -2,6 +2,7 @@
 
 #include "core/util/Cp932.h"
 #include "core/util/Cp932Scan.h"
+#include "core/util/ErrorText.h"
 #include "core/util/SystemPath.h"
 
 #include <algorithm>
@@ -185,7 +186,9 @@ int validateSaveFolder(std::string& text) {
     const std::string folder = systemPath(text);
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) {
-        text = jp("保存用のフォルダ名が不正です。");
+        // The words blame the name; most often the folder is only missing, which the reason
+        // says.
+        text = jp("保存用のフォルダ名が不正です。\n理由: ") + systemErrorText(errno);
         return 2;
     }
     if (!S_ISDIR(info.st_mode)) {

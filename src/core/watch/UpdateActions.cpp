@@ -6,6 +6,7 @@
 #include "core/ports/MainWindowPort.h"
 #include "core/ports/Prompter.h"
 #include "core/records/WatchSettings.h"
+#include "core/util/Cp932.h"
 #include "core/util/Cp932Scan.h"
 #include "core/util/TextUtil.h"
 #include "core/watch/MailSettingsStore.h"
@@ -19,6 +20,21 @@ bool isBlank(char c) {
 }
 
 } // namespace
+
+bool mailServerMissing(const MailServerSettings& settings) {
+    for (const char c : settings.server) {
+        if (!isBlank(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string noMailServerText() {
+    // Sent anyway, the mail would fail as if the network were down.
+    return jp("メールサーバーが設定されていないため、メールを送信できません。\n"
+              "メインウィンドウのメニュー「操作(O)」→「環境設定(S)」で設定してください。");
+}
 
 bool isWebAddress(const std::string& runOnUpdate) {
     std::size_t start = 0;
@@ -61,7 +77,9 @@ void doActions(const WatchSettings& item, const UpdateActionContext& context) {
         const MailServerSettings server =
             context.mailSettings ? context.mailSettings->snapshot() : context.mailServer;
         std::string failure;
-        if (context.sendMail) {
+        if (mailServerMissing(server)) {
+            failure = noMailServerText();
+        } else if (context.sendMail) {
             failure = context.sendMail(server, item.mailTo, item.mailSubject, item.mailBody);
         } else {
             CollectingMailProgress headless;

@@ -22,6 +22,12 @@ struct MailServerSettings {
     std::string account;
 };
 
+/// True when no mail server is set: the name is empty or nothing but blanks.
+bool mailServerMissing(const MailServerSettings& settings);
+/// Why a mail was not sent when mailServerMissing(), and where the server is set (code page
+/// 932).
+std::string noMailServerText();
+
 /// Sends one mail: server settings, then recipient, subject and body; returns the empty text
 /// or the failure text.
 using MailSendFunction =

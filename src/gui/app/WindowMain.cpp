@@ -10,7 +10,10 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSocketNotifier>
+#include <QTranslator>
 
 #include <functional>
 #include <memory>
@@ -79,6 +82,19 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
+/// Qt's own texts (standard buttons, the file choosers) in the language of the user's locale,
+/// as Qt reads it from LC_ALL, LC_MESSAGES, LANG and LANGUAGE. The program's own texts are
+/// Japanese in the code and no catalogue of Qt's holds them, so they stay as they are.
+void loadQtCatalogue(QApplication& application) {
+    auto* catalogue = new QTranslator(&application);
+    if (catalogue->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(catalogue);
+    } else {
+        delete catalogue;
+    }
+}
+
 } // namespace
 
 bool displayAvailable() {
@@ -92,6 +108,11 @@ bool displayAvailable() {
 int runWindow(int& argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     QApplication application(argc, argv);
+    // The name a window without a title of its own shows, and that of its boxes. Set as the
+    // application's name rather than as a display name, which Qt would append to every title.
+    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    QApplication::setDesktopFileName(QStringLiteral("tarnwick"));
+    loadQtCatalogue(application);
     initResources();
     // The window hides into the tray; only Exit (or closing it before that) ends the program.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -5,6 +5,7 @@
 #include "gui/common/QtText.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -69,6 +70,20 @@ GuiPrompter::Answerer* GuiPrompter::answerer() {
     return g_answerer;
 }
 
+QString GuiPrompter::startFolder(ChooserKind kind, const QString& start) {
+    const QFileInfo info(start);
+    // A relative name (a bare sound file, an address to run) has no folder of its own: taken
+    // as it stands it would mean the folder the program happened to be started from.
+    if (!start.isEmpty() && info.isAbsolute()) {
+        const QString folder =
+            kind == ChooserKind::Folder ? info.absoluteFilePath() : info.absolutePath();
+        if (QFileInfo(folder).isDir()) {
+            return QDir::cleanPath(folder);
+        }
+    }
+    return QDir::homePath();
+}
+
 GuiPrompter::Answer GuiPrompter::showBox(QWidget* parent, const Box& box) {
     if (g_answerer) {
         return g_answerer->answer(box);
@@ -83,7 +98,7 @@ QString GuiPrompter::showChooser(QWidget* parent, const Chooser& chooser) {
     }
     if (chooser.kind == ChooserKind::Folder) {
         // Qt's own dialog, so that a sub-folder can be made from inside it on every desktop.
-        return QFileDialog::getExistingDirectory(parent, chooser.title, chooser.start,
+        return QFileDialog::getExistingDirectory(parent, chooser.title, chooser.folder,
                                                  QFileDialog::ShowDirsOnly |
                                                      QFileDialog::DontUseNativeDialog);
     }
@@ -93,12 +108,9 @@ QString GuiPrompter::showChooser(QWidget* parent, const Chooser& chooser) {
     dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setDefaultSuffix(chooser.defaultSuffix);
+    dialog.setDirectory(chooser.folder);
     if (!chooser.start.isEmpty()) {
-        const QFileInfo info(chooser.start);
-        if (info.isAbsolute()) {
-            dialog.setDirectory(info.absolutePath());
-        }
-        dialog.selectFile(info.fileName());
+        dialog.selectFile(QFileInfo(chooser.start).fileName());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
@@ -122,16 +134,24 @@ GuiPrompter::Answer GuiPrompter::askYesNoCancel(QWidget* parent, const QString& 
 
 QString GuiPrompter::openFileName(QWidget* parent, const QString& title, const QString& filter,
                                   const QString& start, const QString& defaultSuffix) {
-    return showChooser(parent, {ChooserKind::OpenFile, title, filter, start, defaultSuffix});
+    return showChooser(parent, {ChooserKind::OpenFile, title, filter, start, defaultSuffix,
+                                startFolder(ChooserKind::OpenFile, start)});
 }
 
 QString GuiPrompter::saveFileName(QWidget* parent, const QString& title, const QString& filter,
                                   const QString& start) {
-    return showChooser(parent, {ChooserKind::SaveFile, title, filter, start, {}});
+    return showChooser(parent, {ChooserKind::SaveFile,
+                                title,
+                                filter,
+                                start,
+                                {},
+                                startFolder(ChooserKind::SaveFile, start)});
 }
 
 QString GuiPrompter::folderName(QWidget* parent, const QString& title, const QString& start) {
-    return showChooser(parent, {ChooserKind::Folder, title, {}, start, {}});
+    return showChooser(
+        parent,
+        {ChooserKind::Folder, title, {}, start, {}, startFolder(ChooserKind::Folder, start)});
 }
 
 GuiPrompter::GuiPrompter(Executor& executor) : m_executor(executor) {}

@@ -41,9 +41,11 @@ public:
         QString title;
         /// Name filters, ";;" between them; none for a folder.
         QString filter;
-        /// The file or folder the chooser starts at; may be empty.
+        /// The file or folder the chooser starts at, as the caller has it; may be empty.
         QString start;
         QString defaultSuffix;
+        /// The folder the chooser opens in: startFolder() of `kind` and `start`.
+        QString folder;
     };
 
     /// Answers boxes and choosers in place of the user (tests).
@@ -60,6 +62,11 @@ public:
     static void setAnswerer(Answerer* answerer);
     static Answerer* answerer();
 
+    /// The folder a chooser opens in: the folder of `start` (for a folder chooser `start`
+    /// itself) when `start` is an absolute path and that folder exists, else the user's home;
+    /// never the folder the program was started from.
+    static QString startFolder(ChooserKind kind, const QString& start);
+
     /// A message with an OK button. An empty caption is the program's name.
     static void tell(QWidget* parent, const QString& text, Icon icon = Icon::Warning,
                      const QString& caption = {});
@@ -67,7 +74,8 @@ public:
     static bool askYesNo(QWidget* parent, const QString& text, const QString& caption = {});
     /// A question with Yes, No and Cancel (Escape and the close box give Cancel).
     static Answer askYesNoCancel(QWidget* parent, const QString& text, const QString& caption = {});
-    /// An existing file to open; empty when cancelled. `start` is the file shown at first.
+    /// An existing file to open; empty when cancelled. `start` is the file shown at first; the
+    /// chooser opens in its folder (see startFolder()).
     static QString openFileName(QWidget* parent, const QString& title, const QString& filter,
                                 const QString& start, const QString& defaultSuffix = {});
     /// A file to write, new or existing (the chooser asks before an existing one is taken).

@@ -39,6 +39,12 @@ void CMailServerDlg::sendTest() {
     if (!typed) {
         return;
     }
+    // The server this dialog sets: sent without one, the mail would fail as if the network
+    // were down.
+    if (mailServerMissing(*typed)) {
+        refuse(tr("テスト送信するメールサーバーを入力してください。"), m_ui->hostEdit);
+        return;
+    }
     const std::string subject = toCp932(tr("Tarnwickからの通知").toStdString());
     const std::string body = toCp932(tr("サーバー設定がうまく行きました。").toStdString());
     QPointer<CMailServerDlg> self(this);

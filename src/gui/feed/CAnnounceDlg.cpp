@@ -13,7 +13,8 @@ namespace tw::gui {
 CAnnounceDlg::CAnnounceDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("announceDialog"));
-    setWindowTitle(QString());
+    // Without a title the window manager would show the executable's name.
+    setWindowTitle(QStringLiteral("Tarnwick"));
     setWindowIcon(programIcon());
 
     auto* icon = new QLabel(this);

@@ -203,6 +203,27 @@ TEST_F(UpdateActions, MailFailureIsShownAndLaterActionsStillRun) {
     EXPECT_EQ(m_prompter.messages().size(), 1u) << "a delivered mail shows no message";
 }
 
+TEST_F(UpdateActions, MailWithoutAServerIsNotSentAndSaysWhereTheServerIsSet) {
+    WatchSettings item = quietItem();
+    item.sendMail = 1;
+    item.mailTo = "you@example.test";
+    item.runOnUpdate = "/tmp/a.txt";
+    // Sent anyway, the mail would fail as "not connected to the network".
+    m_context.mailServer = {"", 25, "me@example.test"};
+    EXPECT_EQ(run(item), Log{"open a.txt in /tmp/"}) << "nothing is sent, the rest runs";
+    m_context.mailServer = {"  \t", 25, "me@example.test"};
+    EXPECT_EQ(run(item), Log{"open a.txt in /tmp/"});
+    EXPECT_NE(noMailServerText().find(jp("「操作(O)」→「環境設定(S)」")), std::string::npos);
+
+    // Nor is the real sender started: no progress shows.
+    CollectingMailProgress progress;
+    m_context.sendMail = nullptr;
+    m_context.mailProgress = &progress;
+    run(item);
+    EXPECT_TRUE(progress.startTexts().empty());
+    EXPECT_EQ(m_prompter.messages(), std::vector<std::string>(3, noMailServerText()));
+}
+
 TEST_F(UpdateActions, MailGoesThroughTheSenderWithTheServerSettings) {
     // A port where nothing listens: the real sender reports its connection failure.
     const int port = test::freeLocalPort();

@@ -158,8 +158,11 @@ TEST_F(TarnwickAppTest, UnusableCompFolderEndsStartUpBeforeAnyValueIsWritten) {
     CTarnwickApp app(m_prompter, paths());
     EXPECT_EQ(app.run([] { ADD_FAILURE() << "the main window must not run"; }), 1);
     EXPECT_FALSE(app.otherInstanceRunning());
+    // The quoted words blame the installation; the folder and the reason say what is wrong.
     EXPECT_EQ(m_prompter.messages(),
-              std::vector<std::string>{jp("Tarnwickが正しくインストールされていません")});
+              std::vector<std::string>{jp("Tarnwickが正しくインストールされていません\n") +
+                                       (m_temp / "home/comp") + "\n" +
+                                       jp("同じ名前のファイルがあります")});
     EXPECT_EQ(value("Tarnwick", "Position"), "<missing>");
     EXPECT_EQ(value("Tarnwick", "State"), "<missing>");
 }

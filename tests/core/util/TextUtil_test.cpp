@@ -97,13 +97,17 @@ TEST(TextUtil, ValidateSaveFolderCodes) {
     EXPECT_EQ(validateSaveFolder(text), 1);
     EXPECT_EQ(text, jp("保存用のフォルダが指定されていません。"));
 
+    // The words blame the name; the reason says what is really wrong with it.
     text = dir.path() + "/missing";
     EXPECT_EQ(validateSaveFolder(text), 2);
-    EXPECT_EQ(text, jp("保存用のフォルダ名が不正です。"));
+    EXPECT_EQ(text, jp("保存用のフォルダ名が不正です。\n理由: ファイルまたはフォルダがありません"));
 
     dir.touch("file");
     text = dir.path() + "/file";
     EXPECT_EQ(validateSaveFolder(text), 3);
+    text = dir.path() + "/file/below";
+    EXPECT_EQ(validateSaveFolder(text), 2);
+    EXPECT_EQ(text, jp("保存用のフォルダ名が不正です。\n理由: フォルダではありません"));
 
     text = dir.path();
     EXPECT_EQ(validateSaveFolder(text), 0);

@@ -151,6 +151,24 @@ private slots:
         QVERIFY(open.dialog.isVisible());
     }
 
+    // A test without a server would fail as if the network were down: the dialog asks for the
+    // server instead, and OK still takes an empty one (no mails).
+    void testWithoutAServerAsksForIt() {
+        for (const QString& host : {QString(), QStringLiteral("  ")}) {
+            OpenDialog open({});
+            open.type("hostEdit", host);
+            open.type("accountEdit", QStringLiteral("me@example.test"));
+            open.click("testButton");
+            QCOMPARE(open.boxes.texts, QStringList{QStringLiteral(
+                                           "テスト送信するメールサーバーを入力してください。")});
+            QCOMPARE(open.boxes.boxes.at(0).caption, QStringLiteral("環境設定"));
+            QCOMPARE(open.dialog.focusWidget(), open.edit("hostEdit"));
+            QVERIFY(open.dialog.isVisible());
+            open.click("okButton");
+            QCOMPARE(open.dialog.result(), int(QDialog::Accepted));
+        }
+    }
+
     void testMailUsesTheTypedValuesAndStoresNothing() {
         tw::test::AiosmtpdServer server;
         if (!tw::test::AiosmtpdServer::available()) {

@@ -185,12 +185,16 @@ void EditsTest::folderCommitStripsAndChecks() {
     QCOMPARE(folder.commit(changed), 0);
     QCOMPARE(folder.folder(), japanese);
 
-    // A folder that is not there is refused with the check's message.
+    // A folder that is not there is refused with the check's message and its reason, in a box
+    // titled with the program's name.
     tw::test::PromptScript script;
     folder.setText(dir.path() + QStringLiteral("/missing"));
     QVERIFY(folder.commit(changed) != 0);
     QVERIFY(changed);
-    QCOMPARE(script.texts, QStringList{QStringLiteral("保存用のフォルダ名が不正です。")});
+    QCOMPARE(script.texts,
+             QStringList{QStringLiteral(
+                 "保存用のフォルダ名が不正です。\n理由: ファイルまたはフォルダがありません")});
+    QCOMPARE(script.boxes.at(0).caption, QStringLiteral("Tarnwick"));
     QCOMPARE(folder.folder(), japanese);
 }
 

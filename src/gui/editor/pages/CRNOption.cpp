@@ -4,6 +4,7 @@
 #include "core/records/WatchSettings.h"
 #include "core/util/FieldRules.h"
 #include "gui/common/GuiPrompter.h"
+#include "gui/common/QtText.h"
 #include "gui/dialogs/TestMail.h"
 #include "gui/editor/sheet/CDefineSheet.h"
 #include "ui_CRNOption.h"
@@ -159,6 +160,10 @@ void CRNOption::sendTest() {
     const CDefineSheet::Context& context = sheet().context();
     const MailServerSettings server =
         context.mailServer ? context.mailServer() : MailServerSettings{};
+    if (mailServerMissing(server)) {
+        sheet().tell(fromCp932(noMailServerText()));
+        return;
+    }
     QPointer<CRNOption> self(this);
     const QString failure =
         sendTestMail(this, server, *recipient, *subject, *body, context.converter);

@@ -232,6 +232,24 @@ private slots:
         QCOMPARE(closed.boxes.texts, QStringList{QStringLiteral("ネットワークに繋がっていません")});
     }
 
+    // No server set: the test says so and where it is set, instead of a connection failure
+    // that would blame the network; nothing is sent.
+    void testMailWithoutAServerNamesTheSettings() {
+        WatchSettings item;
+        item.sendMail = 1;
+        for (const std::string& server : {std::string(), std::string(" \t")}) {
+            OpenSheet open(item, {server, 25, "sender@example.test"});
+            typeText(open.edit("mailToEdit"), QStringLiteral("to@example.test"));
+            QTest::mouseClick(open.button("testMailButton"), Qt::LeftButton);
+            QCOMPARE(
+                open.boxes.texts,
+                QStringList{QStringLiteral(
+                    "メールサーバーが設定されていないため、メールを送信できません。\n"
+                    "メインウィンドウのメニュー「操作(O)」→「環境設定(S)」で設定してください。")});
+            QCOMPARE(open.boxes.boxes.at(0).caption, QStringLiteral("サイトの定義"));
+        }
+    }
+
     // Each "参照" offers its chooser at the edit's file; a choice fills the edit, a cancel keeps
     // it.
     void browseButtonsFillTheirEdits() {
