@@ -119,6 +119,19 @@ class TrayDialogs(unittest.TestCase):
         self.to_tray()
         self.open_sheet_from_the_tray()
 
+    def show_by_double_click(self):
+        """Double-clicks the icon until the window shows, at most three times. On a loaded
+        machine (the sanitizer stage) the first click's menu can open before the second click
+        arrives and take it; Escape closes that menu before the next try. What is tested here is
+        where the window comes back, not the double-click itself."""
+        for _ in range(3):
+            self.desktop.click_tray(double=True)
+            main = self.desktop.wait_window(MAIN_TITLE, 10)
+            if main is not None:
+                return main
+            subprocess.run(["xdotool", "key", "Escape"], env=self.desktop.env, check=False)
+        return None
+
     def test_the_window_comes_back_from_the_tray_where_it_was(self):
         placed = wait_until(lambda: self.desktop.geometry(self.main), LIMIT)
         x, y = placed[0], placed[1]
@@ -130,8 +143,7 @@ class TrayDialogs(unittest.TestCase):
 
         for _ in range(2):
             self.to_tray()
-            self.desktop.click_tray(double=True)
-            main = self.desktop.wait_window(MAIN_TITLE, LIMIT)
+            main = self.show_by_double_click()
             self.assertIsNotNone(main, "a double-click on the icon did not show the window")
             back = wait_until(lambda: self.desktop.geometry(main) == moved, 5)
             self.assertTrue(back, f"the window came back at {self.desktop.geometry(main)}, "
