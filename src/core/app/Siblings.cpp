@@ -6,6 +6,7 @@
 #include "core/platform/RegistryKey.h"
 #include "core/ports/Prompter.h"
 #include "core/util/Cp932.h"
+#include "core/util/FileDescriptor.h"
 #include "core/util/SystemPath.h"
 
 #include <algorithm>
@@ -37,23 +38,6 @@ constexpr const char* kOwnFiles[] = {
     "imagetest.htm",
     ".tarnwick.lock",
     CTarnwickApp::kDamagedSettingsName,
-};
-
-/// Closes its descriptor when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    operator int() const { return m_fd; }
-
-private:
-    int m_fd;
 };
 
 bool sameFile(const struct stat& a, const struct stat& b) {
@@ -131,15 +115,15 @@ std::optional<FetchSettings> Siblings::takeHandOverFile(const std::string& name)
     }
     // Looked at, opened and deleted by name within the folder, so that the file that was
     // checked is the file that is read and the file that goes.
-    const Descriptor folder(::open(path.substr(0, path.size() - base.size()).c_str(),
-                                   O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileDescriptor folder(::open(path.substr(0, path.size() - base.size()).c_str(),
+                                       O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat found {};
     if (folder < 0 || ::fstatat(folder, base.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0 ||
         !handOverShape(found) || isOwnFile(found)) {
         return std::nullopt;
     }
     // Non-blocking: should a FIFO take the file's place meanwhile, the open must not wait.
-    const Descriptor file(
+    const FileDescriptor file(
         ::openat(folder, base.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat opened {};
     if (file < 0 || ::fstat(file, &opened) != 0 || !handOverShape(opened) ||

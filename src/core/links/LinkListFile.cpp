@@ -6,6 +6,7 @@
 #include "core/util/Cp932.h"
 #include "core/util/Cp932Scan.h"
 #include "core/util/ErrorText.h"
+#include "core/util/FileDescriptor.h"
 #include "core/util/SafeFile.h"
 #include "core/util/SystemPath.h"
 #include "core/util/TextUtil.h"
@@ -164,22 +165,6 @@ private:
         void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
     };
     std::unique_ptr<EVP_MD_CTX, Free> m_context;
-};
-
-/// Closes a file descriptor when it goes out of scope.
-class FileCloser {
-public:
-    explicit FileCloser(int fd) : m_fd(fd) {}
-    ~FileCloser() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-
-private:
-    int m_fd;
 };
 
 /// Reads `in` from `offset`, at most `limit` bytes (-1: to its end), handing each block to
@@ -368,7 +353,7 @@ int LinkListFile::readListFile(LinkRecords& records) {
     if (fd < 0) {
         return errno == ENOENT ? 1 : unreadable(errno);
     }
-    const FileCloser closer(fd);
+    const FileDescriptor closer(fd);
     const std::string tooLarge =
         jp("リンクリストファイルが大きすぎるため読み込めません（上限" +
            std::to_string(kMaxListBytes >> 20) +
@@ -520,7 +505,7 @@ int LinkListFile::writeList(const LinkCollection& links) {
     // its place leaves nothing to merge, and the rename says why.
     const bool unchecked =
         old < 0 && errno != ENOENT && !(errno == EISDIR && S_ISDIR(oldStatus.st_mode));
-    const FileCloser closeOld(old);
+    const FileDescriptor closeOld(old);
     // Bytes past the loaded size count as appended only while the bytes before them are still
     // the ones loaded: a list another program rewrote is no list with a tail.
     bool rewritten = false;
