@@ -7,10 +7,9 @@
 #include "core/util/Cp932Scan.h"
 #include "core/util/ErrorText.h"
 #include "core/util/SafeFile.h"
+#include "core/util/Sha256.h"
 #include "core/util/SystemPath.h"
 #include "core/util/TextUtil.h"
-
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -135,35 +134,6 @@ private:
     bool m_inBlock = false;
     bool m_inside = false;
     bool m_damaged = false;
-};
-
-/// SHA-256 of bytes fed in pieces.
-class Sha256 {
-public:
-    Sha256() : m_context(EVP_MD_CTX_new()) {
-        if (m_context) {
-            EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr);
-        }
-    }
-    void add(std::string_view bytes) {
-        if (m_context) {
-            EVP_DigestUpdate(m_context.get(), bytes.data(), bytes.size());
-        }
-    }
-    std::array<unsigned char, 32> digest() {
-        std::array<unsigned char, 32> digest{};
-        unsigned int length = 0;
-        if (m_context) {
-            EVP_DigestFinal_ex(m_context.get(), digest.data(), &length);
-        }
-        return digest;
-    }
-
-private:
-    struct Free {
-        void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-    };
-    std::unique_ptr<EVP_MD_CTX, Free> m_context;
 };
 
 /// Closes a file descriptor when it goes out of scope.
