@@ -2,12 +2,12 @@
 
 #include "core/links/LinkCollection.h"
 #include "core/links/LinkRecords.h"
+#include "core/platform/Sha256.h"
 #include "core/ports/Prompter.h"
 #include "core/util/Cp932.h"
 #include "core/util/Cp932Scan.h"
 #include "core/util/ErrorText.h"
 #include "core/util/SafeFile.h"
-#include "core/util/Sha256.h"
 #include "core/util/SystemPath.h"
 #include "core/util/TextUtil.h"
 
@@ -499,7 +499,11 @@ int LinkListFile::writeList(const LinkCollection& links) {
             return true;
         });
         prefixUnread = read < 0;
-        rewritten = !prefixUnread && (read < m_loadedFileSize || prefix.digest() != m_loadedDigest);
+        // Without a digest (libcrypto missing) nothing proves the bytes unchanged: the old file is
+        // kept aside rather than taken as the head of the new one.
+        const std::optional<Digest> prefixDigest = prefix.digest();
+        rewritten = !prefixUnread && (read < m_loadedFileSize || !prefixDigest || !m_loadedDigest ||
+                                      *prefixDigest != *m_loadedDigest);
         // Records the reader passed over would be gone after this save: keep the file as it is.
         if (rewritten || (m_loadedDamaged && !prefixUnread)) {
             if (!keepAside(old, rewritten)) {
