@@ -2,6 +2,7 @@
 
 #include "core/links/LinkCollection.h"
 #include "core/links/LinkRecords.h"
+#include "core/platform/Sha256.h"
 #include "core/ports/Prompter.h"
 #include "core/util/Cp932.h"
 #include "core/util/Cp932Scan.h"
@@ -10,8 +11,6 @@
 #include "core/util/SafeFile.h"
 #include "core/util/SystemPath.h"
 #include "core/util/TextUtil.h"
-
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -136,35 +135,6 @@ private:
     bool m_inBlock = false;
     bool m_inside = false;
     bool m_damaged = false;
-};
-
-/// SHA-256 of bytes fed in pieces.
-class Sha256 {
-public:
-    Sha256() : m_context(EVP_MD_CTX_new()) {
-        if (m_context) {
-            EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr);
-        }
-    }
-    void add(std::string_view bytes) {
-        if (m_context) {
-            EVP_DigestUpdate(m_context.get(), bytes.data(), bytes.size());
-        }
-    }
-    std::array<unsigned char, 32> digest() {
-        std::array<unsigned char, 32> digest{};
-        unsigned int length = 0;
-        if (m_context) {
-            EVP_DigestFinal_ex(m_context.get(), digest.data(), &length);
-        }
-        return digest;
-    }
-
-private:
-    struct Free {
-        void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-    };
-    std::unique_ptr<EVP_MD_CTX, Free> m_context;
 };
 
 /// Reads `in` from `offset`, at most `limit` bytes (-1: to its end), handing each block to
@@ -518,7 +488,11 @@ int LinkListFile::writeList(const LinkCollection& links) {
         });
         prefixUnread = read < 0;
         readError = prefixUnread ? errno : 0;
-        rewritten = !prefixUnread && (read < m_loadedFileSize || prefix.digest() != m_loadedDigest);
+        // Without a digest (libcrypto missing) nothing proves the bytes unchanged: the old file is
+        // kept aside rather than taken as the head of the new one.
+        const std::optional<Digest> prefixDigest = prefix.digest();
+        rewritten = !prefixUnread && (read < m_loadedFileSize || !prefixDigest || !m_loadedDigest ||
+                                      *prefixDigest != *m_loadedDigest);
         // Records the reader passed over would be gone after this save: keep the file as it is.
         if (rewritten || (m_loadedDamaged && !prefixUnread)) {
             if (!keepAside(old, rewritten)) {

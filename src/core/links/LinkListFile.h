@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -161,8 +162,9 @@ private:
     std::string m_heldDialogLock;
     std::string m_heldAppendLock;
     std::int64_t m_loadedFileSize = 0;
-    /// SHA-256 of the m_loadedFileSize bytes read (or written by the last save).
-    Digest m_loadedDigest{};
+    /// SHA-256 of the m_loadedFileSize bytes read (or written by the last save); none when it
+    /// could not be taken.
+    std::optional<Digest> m_loadedDigest;
     bool m_loadedDamaged = false;
     std::atomic<bool> m_cancelLoad{false};
     std::atomic<std::int64_t> m_loadProgress{0};

@@ -1,15 +1,13 @@
 #include "core/net/HttpExchange.h"
 
 #include "core/net/CFetchException.h"
+#include "core/net/CurlLibrary.h"
 #include "core/util/Cp932.h"
 #include "core/util/TextUtil.h"
-
-#include <curl/curl.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <type_traits>
 
 namespace tw {
@@ -20,11 +18,6 @@ namespace {
 constexpr std::size_t kMaxBuffered = std::size_t{256} * 1024;
 /// Longest wait for network activity before the cancel flag is looked at again.
 constexpr int kPollMs = 100;
-
-void initCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 CURL* easy(void* handle) {
     return static_cast<CURL*>(handle);
@@ -67,8 +60,8 @@ std::string HttpExchange::encodedAddress(const std::string& url) {
 }
 
 std::optional<HttpExchange::Address> HttpExchange::parseAddress(const std::string& url) {
-    initCurl();
-    CURLU* parsed = curl_url();
+    const CurlFunctions* curl = curlLibrary();
+    CURLU* parsed = curl ? curl->url() : nullptr;
     if (!parsed) {
         return std::nullopt;
     }
@@ -76,20 +69,20 @@ std::optional<HttpExchange::Address> HttpExchange::parseAddress(const std::strin
     char* scheme = nullptr;
     char* host = nullptr;
     char* port = nullptr;
-    if (curl_url_set(parsed, CURLUPART_URL, encodedAddress(url).c_str(), 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+    if (curl->urlSet(parsed, CURLUPART_URL, encodedAddress(url).c_str(), 0) == CURLUE_OK &&
+        curl->urlGet(parsed, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+        curl->urlGet(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl->urlGet(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
         std::string name = host;
         if (name.size() >= 2 && name.front() == '[' && name.back() == ']') {
             name = name.substr(1, name.size() - 2);
         }
         result = Address{scheme, name, port};
     }
-    curl_free(scheme);
-    curl_free(host);
-    curl_free(port);
-    curl_url_cleanup(parsed);
+    curl->free(scheme);
+    curl->free(host);
+    curl->free(port);
+    curl->urlCleanup(parsed);
     return result;
 }
 
@@ -166,13 +159,16 @@ std::string HttpExchange::failureText(int curlCode, long osErrno, const std::str
     }
     std::string text = description;
     if (text.empty()) {
-        text = curl_easy_strerror(static_cast<CURLcode>(curlCode));
+        const CurlFunctions* curl = curlLibrary();
+        text =
+            curl ? curl->easyStrerror(static_cast<CURLcode>(curlCode)) : std::to_string(curlCode);
     }
     return jp("通信エラー: ") + text;
 }
 
 std::optional<std::time_t> HttpExchange::parseHttpDate(const std::string& text) {
-    const std::time_t value = curl_getdate(text.c_str(), nullptr);
+    const CurlFunctions* curl = curlLibrary();
+    const std::time_t value = curl ? curl->getdate(text.c_str(), nullptr) : -1;
     if (value == -1) {
         return std::nullopt;
     }
@@ -180,84 +176,88 @@ std::optional<std::time_t> HttpExchange::parseHttpDate(const std::string& text) 
 }
 
 HttpExchange::HttpExchange(const std::atomic<bool>* cancel, const Clock& clock)
-    : m_cancel(cancel), m_clock(clock), m_errorBuffer(CURL_ERROR_SIZE + 1, '\0') {
-    initCurl();
-    m_easy = curl_easy_init();
-    m_multi = curl_multi_init();
+    : m_cancel(cancel), m_clock(clock), m_curl(curlLibrary()),
+      m_errorBuffer(CURL_ERROR_SIZE + 1, '\0') {
+    if (!m_curl) {
+        return;
+    }
+    m_easy = m_curl->easyInit();
+    m_multi = m_curl->multiInit();
     if (!m_easy || !m_multi) {
         return;
     }
     CURL* handle = easy(m_easy);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, m_errorBuffer.data());
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &HttpExchange::onHeader);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &HttpExchange::onBody);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &HttpExchange::onProgress);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, this);
+    m_curl->set<CURLOPT_NOSIGNAL>(handle, 1L);
+    m_curl->set<CURLOPT_ERRORBUFFER>(handle, m_errorBuffer.data());
+    m_curl->set<CURLOPT_HEADERFUNCTION>(handle, &HttpExchange::onHeader);
+    m_curl->set<CURLOPT_HEADERDATA>(handle, this);
+    m_curl->set<CURLOPT_WRITEFUNCTION>(handle, &HttpExchange::onBody);
+    m_curl->set<CURLOPT_WRITEDATA>(handle, this);
+    m_curl->set<CURLOPT_NOPROGRESS>(handle, 0L);
+    m_curl->set<CURLOPT_XFERINFOFUNCTION>(handle, &HttpExchange::onProgress);
+    m_curl->set<CURLOPT_XFERINFODATA>(handle, this);
     // The engine follows relocations itself and speaks HTTP/1.1 like the client it replaces.
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    m_curl->set<CURLOPT_FOLLOWLOCATION>(handle, 0L);
+    m_curl->set<CURLOPT_HTTP_VERSION>(handle, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    m_curl->set<CURLOPT_PROTOCOLS_STR>(handle, "http,https");
+    m_curl->set<CURLOPT_SUPPRESS_CONNECT_HEADERS>(handle, 1L);
     // Only the request's own proxy setting counts, never the environment's.
-    curl_easy_setopt(handle, CURLOPT_NOPROXY, "");
+    m_curl->set<CURLOPT_NOPROXY>(handle, "");
 }
 
 HttpExchange::~HttpExchange() {
     close();
     if (m_multi) {
-        curl_multi_cleanup(multi(m_multi));
+        m_curl->multiCleanup(multi(m_multi));
     }
     if (m_easy) {
-        curl_easy_cleanup(easy(m_easy));
+        m_curl->easyCleanup(easy(m_easy));
     }
-    curl_slist_free_all(m_headerList);
+    if (m_curl) {
+        m_curl->slistFreeAll(m_headerList);
+    }
 }
 
 void HttpExchange::configure(const Request& request) {
     CURL* handle = easy(m_easy);
-    curl_easy_setopt(handle, CURLOPT_URL, encodedAddress(request.url).c_str());
-    curl_easy_setopt(handle, CURLOPT_PROXY, request.proxy.c_str());
+    m_curl->set<CURLOPT_URL>(handle, encodedAddress(request.url).c_str());
+    m_curl->set<CURLOPT_PROXY>(handle, request.proxy.c_str());
 
-    curl_slist_free_all(m_headerList);
+    m_curl->slistFreeAll(m_headerList);
     m_headerList = nullptr;
     for (const std::string& line : request.headers) {
-        m_headerList = curl_slist_append(m_headerList, line.c_str());
+        m_headerList = m_curl->slistAppend(m_headerList, line.c_str());
     }
     // No "Expect: 100-continue" round trip before a body.
-    m_headerList = curl_slist_append(m_headerList, "Expect:");
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, m_headerList);
+    m_headerList = m_curl->slistAppend(m_headerList, "Expect:");
+    m_curl->set<CURLOPT_HTTPHEADER>(handle, m_headerList);
 
-    curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr));
+    m_curl->set<CURLOPT_CUSTOMREQUEST>(handle, static_cast<const char*>(nullptr));
     if (request.body) {
-        curl_easy_setopt(handle, CURLOPT_NOBODY, 0L);
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(request.body->size()));
-        curl_easy_setopt(handle, CURLOPT_COPYPOSTFIELDS, request.body->c_str());
+        m_curl->set<CURLOPT_NOBODY>(handle, 0L);
+        m_curl->set<CURLOPT_POSTFIELDSIZE_LARGE>(handle,
+                                                 static_cast<curl_off_t>(request.body->size()));
+        m_curl->set<CURLOPT_COPYPOSTFIELDS>(handle, request.body->c_str());
         if (request.head) {
             // libcurl sends no body with its own HEAD; a POST renamed to HEAD does. The caller
             // reads nothing after the headers, so the response's missing body is never awaited.
-            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, "HEAD");
+            m_curl->set<CURLOPT_CUSTOMREQUEST>(handle, "HEAD");
         }
     } else {
-        curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(handle, CURLOPT_NOBODY, request.head ? 1L : 0L);
+        m_curl->set<CURLOPT_HTTPGET>(handle, 1L);
+        m_curl->set<CURLOPT_NOBODY>(handle, request.head ? 1L : 0L);
     }
 
     if (request.credentials) {
-        curl_easy_setopt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-        curl_easy_setopt(handle, CURLOPT_USERNAME, request.credentials->first.c_str());
-        curl_easy_setopt(handle, CURLOPT_PASSWORD, request.credentials->second.c_str());
+        m_curl->set<CURLOPT_HTTPAUTH>(handle, static_cast<long>(CURLAUTH_BASIC));
+        m_curl->set<CURLOPT_USERNAME>(handle, request.credentials->first.c_str());
+        m_curl->set<CURLOPT_PASSWORD>(handle, request.credentials->second.c_str());
     } else {
-        curl_easy_setopt(handle, CURLOPT_USERNAME, static_cast<const char*>(nullptr));
-        curl_easy_setopt(handle, CURLOPT_PASSWORD, static_cast<const char*>(nullptr));
+        m_curl->set<CURLOPT_USERNAME>(handle, static_cast<const char*>(nullptr));
+        m_curl->set<CURLOPT_PASSWORD>(handle, static_cast<const char*>(nullptr));
     }
 
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT,
-                     static_cast<long>(request.connectTimeoutSeconds));
+    m_curl->set<CURLOPT_CONNECTTIMEOUT>(handle, static_cast<long>(request.connectTimeoutSeconds));
     m_stallLimit = std::chrono::seconds(request.stallTimeoutSeconds);
     m_lowSpeedBytes = request.lowSpeedBytesPerSecond;
     m_lowSpeedTime = std::chrono::seconds(std::max(1, request.lowSpeedSeconds));
@@ -266,12 +266,16 @@ void HttpExchange::configure(const Request& request) {
     m_viaProxy = !request.proxy.empty();
     if (!request.caFile.empty()) {
         // Only ever set: a null value would also drop the system's default bundle.
-        curl_easy_setopt(handle, CURLOPT_CAINFO, request.caFile.c_str());
+        m_curl->set<CURLOPT_CAINFO>(handle, request.caFile.c_str());
     }
 }
 
 long HttpExchange::send(const Request& request) {
     close();
+    if (!m_curl) {
+        throw CFetchException(2, jp("通信の準備ができません（libcurlを読み込めません: ") +
+                                     toCp932(curlLibraryError()) + jp("）"));
+    }
     if (!m_easy || !m_multi) {
         throw CFetchException(2, jp("通信の準備ができません（HTTPクライアントを作成できません）"));
     }
@@ -290,7 +294,7 @@ long HttpExchange::send(const Request& request) {
     m_windowStart = m_lastActivity;
 
     configure(request);
-    if (curl_multi_add_handle(multi(m_multi), easy(m_easy)) != CURLM_OK) {
+    if (m_curl->multiAddHandle(multi(m_multi), easy(m_easy)) != CURLM_OK) {
         throw CFetchException(2, jp("通信の準備ができません（HTTPリクエストを開始できません）"));
     }
     m_active = true;
@@ -299,7 +303,7 @@ long HttpExchange::send(const Request& request) {
         throwFailure();
     }
     long status = 0;
-    curl_easy_getinfo(easy(m_easy), CURLINFO_RESPONSE_CODE, &status);
+    m_curl->easyGetinfo(easy(m_easy), CURLINFO_RESPONSE_CODE, &status);
     return status;
 }
 
@@ -323,7 +327,7 @@ std::size_t HttpExchange::read(char* buffer, std::size_t size) {
         if (m_paused) {
             // Resuming hands the held-back data straight to onBody.
             m_paused = false;
-            curl_easy_pause(easy(m_easy), CURLPAUSE_CONT);
+            m_curl->easyPause(easy(m_easy), CURLPAUSE_CONT);
             continue;
         }
         drive([this] { return buffered() > 0 || m_paused; });
@@ -346,7 +350,7 @@ std::size_t HttpExchange::read(char* buffer, std::size_t size) {
 
 void HttpExchange::close() {
     if (m_active) {
-        curl_multi_remove_handle(multi(m_multi), easy(m_easy));
+        m_curl->multiRemoveHandle(multi(m_multi), easy(m_easy));
         m_active = false;
     }
 }
@@ -359,9 +363,9 @@ void HttpExchange::drive(Ready ready) {
             throw CFetchException(-1);
         }
         int running = 0;
-        curl_multi_perform(multi(m_multi), &running);
+        m_curl->multiPerform(multi(m_multi), &running);
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi(m_multi), &queued)) {
+        while (CURLMsg* message = m_curl->multiInfoRead(multi(m_multi), &queued)) {
             if (message->msg == CURLMSG_DONE) {
                 m_done = true;
                 m_result = message->data.result;
@@ -384,7 +388,7 @@ void HttpExchange::drive(Ready ready) {
                                          durationText(m_timeLimitSeconds) + jp("）"));
         }
         checkLowSpeed();
-        curl_multi_poll(multi(m_multi), nullptr, 0, kPollMs, nullptr);
+        m_curl->multiPoll(multi(m_multi), nullptr, 0, kPollMs, nullptr);
     }
 }
 
@@ -419,7 +423,7 @@ void HttpExchange::throwFailure() const {
         throw CFetchException(2, jp("サーバーから応答がありません"));
     }
     long osErrno = 0;
-    curl_easy_getinfo(easy(m_easy), CURLINFO_OS_ERRNO, &osErrno);
+    m_curl->easyGetinfo(easy(m_easy), CURLINFO_OS_ERRNO, &osErrno);
     throw CFetchException(2, failureText(m_result, osErrno, m_errorBuffer.data(), m_viaProxy));
 }
 
@@ -437,7 +441,7 @@ std::size_t HttpExchange::onHeader(char* data, std::size_t size, std::size_t cou
     exchange->m_rawHeaders.append(line);
     if (line == "\r\n" || line == "\n") {
         long status = 0;
-        curl_easy_getinfo(easy(exchange->m_easy), CURLINFO_RESPONSE_CODE, &status);
+        exchange->m_curl->easyGetinfo(easy(exchange->m_easy), CURLINFO_RESPONSE_CODE, &status);
         exchange->m_headersDone = status >= 200;
     }
     return line.size();

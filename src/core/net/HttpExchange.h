@@ -17,6 +17,8 @@ struct curl_slist;
 
 namespace tw {
 
+struct CurlFunctions;
+
 /// One HTTP request at a time over one libcurl handle, driven step by step: send() returns once
 /// the final response headers are in, so that the caller can look at the status and headers
 /// before it reads the body block by block or abandons the response. Used by CFetch only.
@@ -112,6 +114,8 @@ private:
 
     const std::atomic<bool>* m_cancel;
     const Clock& m_clock;
+    /// libcurl, opened by the first exchange; null when it could not be.
+    const CurlFunctions* m_curl;
     void* m_easy = nullptr;
     void* m_multi = nullptr;
     curl_slist* m_headerList = nullptr;

@@ -1,5 +1,6 @@
 #include "core/platform/DesktopSoundPlayer.h"
 
+#include "core/platform/SharedLibrary.h"
 #include "core/util/SystemPath.h"
 #include "core/util/TextUtil.h"
 
@@ -35,6 +36,31 @@ std::string installedShareFolder() {
 
 #ifdef TARNWICK_HAVE_CANBERRA
 constexpr uint32_t kSoundId = 1;
+
+#ifndef TARNWICK_CANBERRA_SONAME
+#define TARNWICK_CANBERRA_SONAME "libcanberra.so.0"
+#endif
+
+/// libcanberra, opened at the first sound rather than linked: it brings the sound file decoders
+/// and its own database library, which a window that plays nothing never needs.
+struct Canberra {
+    SharedLibrary library{TARNWICK_CANBERRA_SONAME};
+    decltype(&::ca_context_create) create = library.symbol<decltype(create)>("ca_context_create");
+    decltype(&::ca_context_destroy) destroy =
+        library.symbol<decltype(destroy)>("ca_context_destroy");
+    decltype(&::ca_context_change_props) changeProps =
+        library.symbol<decltype(changeProps)>("ca_context_change_props");
+    decltype(&::ca_context_cancel) cancel = library.symbol<decltype(cancel)>("ca_context_cancel");
+    decltype(&::ca_context_play) play = library.symbol<decltype(play)>("ca_context_play");
+
+    bool complete() const { return create && destroy && changeProps && cancel && play; }
+};
+
+/// The library, opened once by whichever thread plays first; null when it cannot be.
+const Canberra* canberra() {
+    static const Canberra library;
+    return library.complete() ? &library : nullptr;
+}
 #endif
 
 } // namespace
@@ -46,7 +72,7 @@ DesktopSoundPlayer::DesktopSoundPlayer(std::string dataFolder, std::string share
 DesktopSoundPlayer::~DesktopSoundPlayer() {
 #ifdef TARNWICK_HAVE_CANBERRA
     if (m_context) {
-        ca_context_destroy(static_cast<ca_context*>(m_context));
+        canberra()->destroy(static_cast<ca_context*>(m_context));
     }
 #endif
 }
@@ -80,12 +106,13 @@ void DesktopSoundPlayer::play(const std::string& file) {
 #ifdef TARNWICK_HAVE_CANBERRA
     const std::string path = resolve(file);
     std::lock_guard lock(m_mutex);
+    const Canberra* sound = canberra();
     if (!m_context && !m_failed) {
         ca_context* context = nullptr;
-        m_failed = ca_context_create(&context) != CA_SUCCESS;
+        m_failed = !sound || sound->create(&context) != CA_SUCCESS;
         if (!m_failed) {
             // Named so that the desktop's mixer shows whose sound it is.
-            ca_context_change_props(context, CA_PROP_APPLICATION_NAME, "Tarnwick", nullptr);
+            sound->changeProps(context, CA_PROP_APPLICATION_NAME, "Tarnwick", nullptr);
         }
         m_context = context;
     }
@@ -93,12 +120,12 @@ void DesktopSoundPlayer::play(const std::string& file) {
         return;
     }
     auto* context = static_cast<ca_context*>(m_context);
-    ca_context_cancel(context, kSoundId);
+    sound->cancel(context, kSoundId);
     if (path.empty()) {
-        ca_context_play(context, kSoundId, CA_PROP_EVENT_ID, "dialog-information", nullptr);
+        sound->play(context, kSoundId, CA_PROP_EVENT_ID, "dialog-information", nullptr);
     } else {
-        ca_context_play(context, kSoundId, CA_PROP_MEDIA_FILENAME, path.c_str(),
-                        CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
+        sound->play(context, kSoundId, CA_PROP_MEDIA_FILENAME, path.c_str(),
+                    CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
     }
 #endif
 }

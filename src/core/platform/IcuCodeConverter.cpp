@@ -503,7 +503,11 @@ bool IcuCodeConverter::convert(int fromCodePage, int toCodePage, std::string_vie
 }
 
 std::unique_ptr<CodeConverter> createCodeConverter() {
-    if (!openConverter("windows-31j") || !openConverter("UTF-8") || !openConverter("EUC-JP")) {
+    // EUC-JP's table (only JIS X 0212 needs it) is loaded by the first page that has such a
+    // character; here its name is only looked up, which costs no table.
+    UErrorCode status = U_ZERO_ERROR;
+    if (!openConverter("windows-31j") || !openConverter("UTF-8") ||
+        ucnv_countAliases("EUC-JP", &status) == 0 || U_FAILURE(status)) {
         return nullptr;
     }
     return std::make_unique<IcuCodeConverter>();

@@ -137,18 +137,9 @@ void CTarnwickDlg::setUpWidgets() {
     m_trayClick->setSingleShot(true);
     connect(m_trayClick, &QTimer::timeout, this, [this] { openTrayMenu(*m_trayLeftMenu); });
 
-    m_sheet = new CDefineSheet(this);
     m_sheetQueue = std::make_unique<SheetQueue>(
         m_executor, [this](WatchItemId id) { return m_session.checks().item(id); },
         [this](const WatchSettings& item, WatchItemId id) { openSheet(item, id); });
-    connect(m_sheet, &CDefineSheet::siteDefined, this, &CTarnwickDlg::siteDefined);
-    connect(m_sheet, &CDefineSheet::displayRecordRequested, this,
-            [this](const FetchSettings& record) { display(DisplayKind::Record, record); });
-    connect(m_sheet, &CDefineSheet::displayAddressRequested, this, [this](const QString& address) {
-        FetchSettings record;
-        record.targetUrl = toCp932(address);
-        display(DisplayKind::Address, record);
-    });
 
     CRenewCheckWnd* results = m_ui->resultList;
     connect(results, &CRenewCheckWnd::showSiteRequested, this, &CTarnwickDlg::showItem);
@@ -247,12 +238,6 @@ void CTarnwickDlg::initialise() {
     results->setUp(&m_session.watchList());
     m_listWatcher = std::make_unique<ListWatcher>(m_prompter);
     m_session.watchList().addObserver(m_listWatcher.get());
-    m_sheet->setContext({
-        [this] { return m_session.checks().mailServer(); },
-        &m_prompter,
-        m_app.codeConverter(),
-        m_app.programFolder(),
-    });
     // Wide enough that the time, page and result columns are not cut off at the start, and the
     // untitled one after them keeps its least width, also once rows bring a vertical scroll bar:
     // no horizontal one.
@@ -512,8 +497,33 @@ void CTarnwickDlg::openSheet(const WatchSettings& item, WatchItemId id) {
     if (m_ended) {
         return;
     }
-    m_sheet->loadItem(item, id);
-    m_sheet->exec();
+    CDefineSheet& sheet = defineSheet();
+    sheet.loadItem(item, id);
+    sheet.exec();
+}
+
+CDefineSheet& CTarnwickDlg::defineSheet() {
+    // Made when first opened, not with the window: its six pages cost megabytes of widgets and
+    // fonts that a window which only watches never needs. It is kept for later openings.
+    if (!m_sheet) {
+        m_sheet = new CDefineSheet(this);
+        connect(m_sheet, &CDefineSheet::siteDefined, this, &CTarnwickDlg::siteDefined);
+        connect(m_sheet, &CDefineSheet::displayRecordRequested, this,
+                [this](const FetchSettings& record) { display(DisplayKind::Record, record); });
+        connect(m_sheet, &CDefineSheet::displayAddressRequested, this,
+                [this](const QString& address) {
+                    FetchSettings record;
+                    record.targetUrl = toCp932(address);
+                    display(DisplayKind::Address, record);
+                });
+        m_sheet->setContext({
+            [this] { return m_session.checks().mailServer(); },
+            &m_prompter,
+            m_app.codeConverter(),
+            m_app.programFolder(),
+        });
+    }
+    return *m_sheet;
 }
 
 void CTarnwickDlg::siteDefined(const WatchSettings& item, WatchItemId id) {

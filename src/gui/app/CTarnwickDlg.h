@@ -111,7 +111,8 @@ public:
     void editItem(WatchItemId id);
     /// Takes the sheet's confirmed item into the watch list through the check session.
     void siteDefined(const WatchSettings& item, WatchItemId id);
-    CDefineSheet& defineSheet() const { return *m_sheet; }
+    /// The site definition sheet, made on first use.
+    CDefineSheet& defineSheet();
     /// The watch list dialog while it is open, else null.
     WatchListDialog* watchListDialog() const { return m_watchListDialog; }
     /// The record the download helper handed over last (the new-site sheet opens on it).
@@ -156,6 +157,7 @@ private:
     std::unique_ptr<TrayClicks> m_trayClicks;
     std::function<bool()> m_trayAvailable;
     std::optional<FetchSettings> m_pendingNewSite;
+    /// Null until the sheet is first opened.
     CDefineSheet* m_sheet = nullptr;
     std::unique_ptr<SheetQueue> m_sheetQueue;
     WatchListDialog* m_watchListDialog = nullptr;
