@@ -5,9 +5,10 @@
 #
 # The core, lowest first; it never includes Qt or the GUI, since it builds and runs without them:
 #   util <- records <- platform <- net <- watch <- links <- app, with ports (interfaces only)
-#   beside records, usable from platform upwards; feed beside watch, on net.
+#   beside records, usable from platform upwards; feed beside watch, on net; history beside net,
+#   on platform, used from watch upwards.
 # The GUI may include any of the core. Its folders, lowest first:
-#   common <- dialogs <- editor <- links; watch and feed on common alone; app on top of all.
+#   common <- dialogs <- editor <- links; watch, feed and history on common alone; app on top.
 # The build enforces the core's order for sources (src/core/CMakeLists.txt); this also covers
 # headers that no source includes, and the GUI.
 set -euo pipefail
@@ -18,10 +19,11 @@ declare -A allowed=(
   [core/records]="util records"
   [core/ports]="util records ports"
   [core/platform]="util records ports platform"
+  [core/history]="util records ports platform history"
   [core/net]="util records ports platform net"
-  [core/watch]="util records ports platform net watch"
-  [core/links]="util records ports platform net watch links"
-  [core/app]="util records ports platform net watch links app"
+  [core/watch]="util records ports platform history net watch"
+  [core/links]="util records ports platform history net watch links"
+  [core/app]="util records ports platform history net watch links app"
   [core/feed]="util records ports platform net feed"
   [gui/common]="common"
   [gui/dialogs]="common dialogs"
@@ -29,7 +31,8 @@ declare -A allowed=(
   [gui/links]="common dialogs editor links"
   [gui/watch]="common watch"
   [gui/feed]="common feed"
-  [gui/app]="common dialogs editor links watch feed app"
+  [gui/history]="common history"
+  [gui/app]="common dialogs editor links watch feed history app"
 )
 
 status=0

@@ -15,6 +15,7 @@ set_name=${1:-test}
 run_packages=(
   g++ cmake ninja-build pkg-config make ccache
   qt6-base-dev libcurl4-openssl-dev libicu-dev libcanberra-dev libssl-dev
+  libgumbo-dev libdtl-dev
   fonts-noto-cjk xdg-utils tzdata qt6-translations-l10n
 )
 # xvfb and x11-utils (xprop): end-to-end tests that look at the windows the program shows.
