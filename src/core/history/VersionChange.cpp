@@ -21,6 +21,10 @@ std::optional<std::string> versionText(const HistoryStore& store, const std::str
         problem = jp("このバージョンはテキストではないため、変更内容を表示できません。");
         return std::nullopt;
     }
+    if (!version.stored) {
+        problem = jp("このバージョンは大きすぎて保存されていないため、変更内容を表示できません。");
+        return std::nullopt;
+    }
     std::string error;
     std::optional<std::string> bytes = store.read(key, version, &error);
     if (!bytes) {
