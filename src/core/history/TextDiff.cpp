@@ -18,21 +18,26 @@ namespace {
 /// makes dtl's search run straight to its end (its result is then thrown away). dtl has no way
 /// of its own to stop early, and its time grows with the product of the texts' length and the
 /// edit distance, so this is what bounds it.
+/// A stop asked for from another thread empties the budget (looked at every 64Ki comparisons).
 template <typename T>
 class BudgetCompare : public dtl::Compare<T> {
 public:
     BudgetCompare() = default;
-    explicit BudgetCompare(std::int64_t* left) : m_left(left) {}
+    BudgetCompare(std::int64_t* left, const std::atomic<bool>* stop) : m_left(left), m_stop(stop) {}
     bool impl(const T& a, const T& b) const override {
         if (*m_left <= 0) {
             return true;
         }
-        --*m_left;
+        if ((--*m_left & 0xFFFF) == 0 && m_stop != nullptr &&
+            m_stop->load(std::memory_order_relaxed)) {
+            *m_left = 0;
+        }
         return a == b;
     }
 
 private:
     std::int64_t* m_left = nullptr;
+    const std::atomic<bool>* m_stop = nullptr;
 };
 
 enum class Step : std::uint8_t { Same, Removed, Added };
@@ -40,14 +45,14 @@ enum class Step : std::uint8_t { Same, Removed, Added };
 /// The edit script from `a` to `b`, or false when the budget ran out first.
 template <typename T>
 bool editScript(const std::vector<T>& a, const std::vector<T>& b, std::int64_t& budget,
-                std::vector<Step>& steps) {
+                const std::atomic<bool>* stop, std::vector<Step>& steps) {
     steps.clear();
     if (a.empty() || b.empty()) {
         steps.insert(steps.end(), a.size(), Step::Removed);
         steps.insert(steps.end(), b.size(), Step::Added);
         return true;
     }
-    dtl::Diff<T, std::vector<T>, BudgetCompare<T>> diff(a, b, BudgetCompare<T>(&budget));
+    dtl::Diff<T, std::vector<T>, BudgetCompare<T>> diff(a, b, BudgetCompare<T>(&budget, stop));
     // Caps dtl's path memory (2 million points) on long inputs; it then takes a good path rather
     // than the shortest. Not on short ones: it reserves that memory up front.
     if (a.size() + b.size() > 20000) {
@@ -155,7 +160,8 @@ void appendSpan(std::vector<DiffSpan>& spans, DiffSpan::Kind kind, std::string_v
 /// within the budget. Within a changed stretch the removed words come before the added ones, and
 /// a blank between two changed stretches joins them, so that a phrase reads as one change.
 std::vector<DiffSpan> wordSpans(WordSplitter& splitter, std::string_view before,
-                                std::string_view after, std::int64_t& totalBudget) {
+                                std::string_view after, std::int64_t& totalBudget,
+                                const std::atomic<bool>* stop) {
     if (before.size() > kWordLineBytes || after.size() > kWordLineBytes || totalBudget <= 0) {
         return {};
     }
@@ -164,7 +170,7 @@ std::vector<DiffSpan> wordSpans(WordSplitter& splitter, std::string_view before,
     std::int64_t budget = std::min(kWordPairBudget, totalBudget);
     const std::int64_t given = budget;
     std::vector<Step> steps;
-    const bool done = editScript(a, b, budget, steps);
+    const bool done = editScript(a, b, budget, stop, steps);
     totalBudget -= given - std::max<std::int64_t>(budget, 0);
     if (!done) {
         return {};
@@ -336,7 +342,8 @@ void changeLines(const Texts& texts, std::size_t oldBegin, std::size_t oldEnd, s
         if (best == newEnd) {
             continue;
         }
-        std::vector<DiffSpan> spans = wordSpans(splitter, texts.a[i], texts.b[best], wordBudget);
+        std::vector<DiffSpan> spans =
+            wordSpans(splitter, texts.a[i], texts.b[best], wordBudget, options.stop);
         if (spans.empty()) {
             continue;
         }
@@ -361,6 +368,10 @@ void changeLines(const Texts& texts, std::size_t oldBegin, std::size_t oldEnd, s
 struct Change {
     std::size_t oldBegin, oldEnd, newBegin, newEnd;
 };
+
+bool stopped(const DiffOptions& options) {
+    return options.stop != nullptr && options.stop->load(std::memory_order_relaxed);
+}
 
 } // namespace
 
@@ -424,7 +435,7 @@ TextDiff diffTexts(std::string_view before, std::string_view after, const DiffOp
         std::max<std::int64_t>(static_cast<std::int64_t>(ida.size() + idb.size()) * 64,
                                static_cast<std::int64_t>(options.maxEditLines) * 2000);
     std::vector<Step> steps;
-    if (!editScript(ida, idb, budget, steps)) {
+    if (!editScript(ida, idb, budget, options.stop, steps) || stopped(options)) {
         result.tooLarge = true;
         return result;
     }
@@ -502,6 +513,10 @@ TextDiff diffTexts(std::string_view before, std::string_view after, const DiffOp
         result.hunks.push_back(std::move(hunk));
     }
     result.hiddenAfter = changes.empty() ? 0 : a.size() - shownOld;
+    if (stopped(options)) {
+        result = {};
+        result.tooLarge = true;
+    }
     return result;
 }
 

@@ -54,6 +54,7 @@ VersionChange changeBetween(const HistoryStore& store, const std::string& key,
         std::optional<std::string> text = versionText(store, key, *before, converter, problem);
         if (!text) {
             change.problem = jp("前のバージョン: ") + problem;
+            change.beforeFailed = true;
             return change;
         }
         oldText = std::move(*text);

@@ -18,6 +18,8 @@ struct VersionChange {
     /// The reader's text was asked for, but a page too large for the HTML parser was compared
     /// as source.
     bool asSource = false;
+    /// The problem is the version before: it could not be read (an older one may be tried).
+    bool beforeFailed = false;
 };
 
 /// Reads `after` and `before` (null: `after` is the first version, compared with nothing),
