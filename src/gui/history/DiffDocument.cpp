@@ -28,7 +28,11 @@ QString tr(const char* text) {
 
 class Writer {
 public:
-    explicit Writer(QTextDocument& document) : m_cursor(&document) {}
+    // One edit block: the document is laid out once at its end, not after each insertion.
+    explicit Writer(QTextDocument& document) : m_cursor(&document) { m_cursor.beginEditBlock(); }
+    ~Writer() { m_cursor.endEditBlock(); }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
 
     void fold(std::size_t lines) {
         QTextBlockFormat block;
