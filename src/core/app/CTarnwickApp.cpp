@@ -67,6 +67,11 @@ void CTarnwickApp::loadConf() {
     }
     CFetch::setMaxDownloadSeconds(static_cast<int>(m_conf.number(
         "net", "max_download_s", CFetch::kDefaultMaxDownloadSeconds, 1, 365LL * 24 * 3600)));
+    const HistoryLimits defaults;
+    m_historyLimits.versions =
+        static_cast<int>(m_conf.number("history", "versions", defaults.versions, 0, 1000));
+    m_historyLimits.maxBytes =
+        m_conf.number("history", "max_mb", defaults.maxBytes >> 20, 1, 1000000) << 20;
 }
 
 std::string CTarnwickApp::compFolder() const {
