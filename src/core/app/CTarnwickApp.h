@@ -112,7 +112,9 @@ public:
     /// Reads tarnwick.conf and puts its settings into effect: [net] max_download_s, the time
     /// limit of every download (CFetch::setMaxDownloadSeconds; 600 when missing or not a
     /// whole number of seconds from 1 on); [history] versions (per item, 0 to 1000, default
-    /// 20, 0 off) and max_mb (1 to 1000000, default 200), the history the checker keeps. A
+    /// 20, 0 off) and max_mb (1 to 1000000, default 200), the history the checker keeps;
+    /// [mail] include_changes (true or false, default false), the changed lines in the update
+    /// mail. A
     /// missing file means the defaults; one that cannot be read is told, and the defaults apply.
     void loadConf();
     /// The history's bounds as loadConf() read them.
@@ -135,7 +137,9 @@ public:
     /// The mail server settings of the settings file. This is their one home: the checker reads
     /// them at each update mail from mailSettings(), so a change reaches the next mail.
     MailServerSettings mailServer() const { return m_mail.snapshot(); }
-    void setMailServer(MailServerSettings settings) { m_mail.set(std::move(settings)); }
+    /// Puts the settings in effect; a changed includeChanges is written to tarnwick.conf at
+    /// once ([mail] include_changes). False when that write failed (told through the prompter).
+    bool setMailServer(MailServerSettings settings);
     const MailSettingsStore& mailSettings() const { return m_mail; }
 
 private:

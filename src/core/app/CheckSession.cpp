@@ -29,6 +29,7 @@ CheckerServices checkerServices(CTarnwickApp& app, Prompter& prompter, const Clo
     services.actions.converter = app.codeConverter();
     services.actions.mailProgress = &mailProgress;
     services.actions.prompter = &prompter;
+    services.actions.history = &history;
     return services;
 }
 
@@ -115,8 +116,8 @@ std::optional<WatchSettings> CheckSession::item(WatchItemId id) const {
 }
 
 bool CheckSession::setMailServer(const MailServerSettings& settings) {
-    m_app.setMailServer(settings);
-    return m_app.saveSettings();
+    const bool confSaved = m_app.setMailServer(settings);
+    return m_app.saveSettings() && confSaved;
 }
 
 MailServerSettings CheckSession::mailServer() const {
