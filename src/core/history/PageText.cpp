@@ -239,9 +239,7 @@ std::string readerText(std::string_view html) {
         const GumboNode* node = step.node;
         if (step.next == 0 && node->type == GUMBO_NODE_ELEMENT) {
             const GumboTag tag = node->v.element.tag;
-            if (tag == GUMBO_TAG_BR) {
-                lines.lineBreak();
-            } else if (blockTag(tag)) {
+            if (tag == GUMBO_TAG_BR || blockTag(tag)) {
                 lines.lineBreak();
             } else if (tag == GUMBO_TAG_TD || tag == GUMBO_TAG_TH) {
                 lines.blank();

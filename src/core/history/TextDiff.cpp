@@ -103,7 +103,7 @@ bool splitLines(std::string_view text, std::size_t limit, std::vector<std::strin
 // Words
 
 /// Lines longer than this are not split into words: they are shown whole.
-constexpr std::size_t kWordLineBytes = 64 * 1024;
+constexpr std::size_t kWordLineBytes = std::size_t{64} * 1024;
 /// Comparisons allowed for the words of one pair of lines, and for all pairs of a diff.
 constexpr std::int64_t kWordPairBudget = 4'000'000;
 constexpr std::int64_t kWordTotalBudget = 40'000'000;
@@ -259,7 +259,9 @@ std::vector<std::uint64_t> bigrams(std::string_view line) {
     return pairs;
 }
 
-/// How alike two lines are (Dice's coefficient of their code point pairs, 0..1).
+/// How alike two lines are (0..1): the share of the shorter line's code point pairs that the
+/// other has too, so that a sentence added to a line still pairs it; none when they share less
+/// than a quarter of the longer one's pairs.
 double likeness(const std::vector<std::uint64_t>& a, const std::vector<std::uint64_t>& b) {
     if (a.empty() || b.empty()) {
         return 0.0;
@@ -278,11 +280,14 @@ double likeness(const std::vector<std::uint64_t>& a, const std::vector<std::uint
             ++ib;
         }
     }
-    return 2.0 * static_cast<double>(common) / static_cast<double>(a.size() + b.size());
+    if (common * 4 < std::max(a.size(), b.size())) {
+        return 0.0;
+    }
+    return static_cast<double>(common) / static_cast<double>(std::min(a.size(), b.size()));
 }
 
 /// Lines that share less than this are shown as one removed and one added line.
-constexpr double kPairLikeness = 0.5;
+constexpr double kPairLikeness = 0.6;
 /// How far ahead among the added lines a partner for a removed line is looked for.
 constexpr std::size_t kPairWindow = 16;
 /// Changes with more lines on either side are shown as removed and added lines only.

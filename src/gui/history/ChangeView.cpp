@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
@@ -57,7 +58,8 @@ void ChangeView::buildWidgets() {
     m_list = new QListWidget(this);
     listLabel->setBuddy(m_list);
     m_list->setToolTip(tr("選んだ版を、その前の版と比べて表示します"));
-    auto* listBox = new QWidget(this);
+    m_listBox = new QWidget(this);
+    QWidget* listBox = m_listBox;
     auto* listLayout = new QVBoxLayout(listBox);
     listLayout->setContentsMargins(0, 0, 0, 0);
     listLayout->addWidget(listLabel);
@@ -65,6 +67,7 @@ void ChangeView::buildWidgets() {
 
     m_message = new QLabel(this);
     m_message->setWordWrap(true);
+    m_message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_text = new QTextEdit(this);
     m_text->setReadOnly(true);
@@ -131,7 +134,12 @@ void ChangeView::buildWidgets() {
     splitter->setSizes(
         {metrics.horizontalAdvance(QStringLiteral("0000/00/00 00:00:00（テキスト以外）")),
          metrics.averageCharWidth() * 90});
-    resize(metrics.averageCharWidth() * 130, metrics.height() * 34);
+    // Wide enough for a line of a page, but never larger than the screen.
+    QSize size(metrics.averageCharWidth() * 120, metrics.height() * 32);
+    if (const QScreen* screen = this->screen()) {
+        size = size.boundedTo(screen->availableSize() * 0.9);
+    }
+    resize(size);
 }
 
 QString ChangeView::versionName(const HistoryVersion& version) const {
@@ -159,6 +167,7 @@ void ChangeView::loadVersions() {
                                m_skipped.join(QStringLiteral("、")));
         }
         m_text->hide();
+        m_listBox->hide();
         for (QWidget* widget : {static_cast<QWidget*>(m_previous), static_cast<QWidget*>(m_next),
                                 static_cast<QWidget*>(m_source), static_cast<QWidget*>(m_copy)}) {
             widget->setEnabled(false);

@@ -75,6 +75,7 @@ private:
     std::vector<HistoryVersion> m_versions;
     QStringList m_skipped;
 
+    QWidget* m_listBox = nullptr;
     QListWidget* m_list = nullptr;
     QTextEdit* m_text = nullptr;
     QLabel* m_message = nullptr;
