@@ -1,5 +1,7 @@
 #include "core/app/CTarnwickApp.h"
+#include "core/app/ChangesCommand.h"
 #include "core/app/Headless.h"
+#include "core/util/TextUtil.h"
 #ifdef TARNWICK_WITH_GUI
 #include "gui/app/WindowMain.h"
 #endif
@@ -10,16 +12,22 @@
 namespace {
 
 void printUsage() {
-    std::puts("Usage: tarnwick [--headless [--until-idle]] [--version]\n"
-              "\n"
-              "Watches web pages and reports when one has changed. Without options it opens\n"
-              "its window, which hides in the system tray once minimised.\n"
-              "  --headless     run the check cycle without a window until SIGINT or SIGTERM;\n"
-              "                 each finished check prints a line: time, page, result\n"
-              "  --until-idle   with --headless: end once no item is due any more\n"
-              "  --version      print the version and exit\n"
-              "\n"
-              "Files live in $TARNWICK_HOME, else $XDG_DATA_HOME/tarnwick.");
+    std::puts(
+        "Usage: tarnwick [--headless [--until-idle]] [--changes ITEM [--history]] [--version]\n"
+        "\n"
+        "Watches web pages and reports when one has changed. Without options it opens\n"
+        "its window, which hides in the system tray once minimised.\n"
+        "  --headless     run the check cycle without a window until SIGINT or SIGTERM;\n"
+        "                 each finished check prints a line: time, page, result\n"
+        "  --until-idle   with --headless: end once no item is due any more\n"
+        "  --changes ITEM print the latest change of a watched page as a unified diff\n"
+        "                 (UTF-8; the text a reader sees), with the times of the two\n"
+        "                 checks; ITEM is its number in the watch list (from 1) or its\n"
+        "                 exact name. Only reads: works while Tarnwick runs\n"
+        "  --history      with --changes: list the kept versions of the page instead\n"
+        "  --version      print the version and exit\n"
+        "\n"
+        "Files live in $TARNWICK_HOME, else $XDG_DATA_HOME/tarnwick.");
 }
 
 } // namespace
@@ -27,9 +35,19 @@ void printUsage() {
 int main(int argc, char** argv) {
     tw::HeadlessOptions options;
     bool headless = false;
+    const char* changes = nullptr;
+    bool history = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--headless") == 0) {
             headless = true;
+        } else if (std::strcmp(argv[i], "--changes") == 0) {
+            if (i + 1 >= argc) {
+                std::fputs("tarnwick: --changes needs an item: its number or its name\n", stderr);
+                return 2;
+            }
+            changes = argv[++i];
+        } else if (std::strcmp(argv[i], "--history") == 0) {
+            history = true;
         } else if (std::strcmp(argv[i], "--until-idle") == 0) {
             options.untilIdle = true;
         } else if (std::strcmp(argv[i], "--version") == 0) {
@@ -43,6 +61,17 @@ int main(int argc, char** argv) {
             printUsage();
             return 2;
         }
+    }
+    if (history && !changes) {
+        std::fputs("tarnwick: --history goes with --changes ITEM\n", stderr);
+        return 2;
+    }
+    if (changes) {
+        if (headless) {
+            std::fputs("tarnwick: --changes and --headless do not go together\n", stderr);
+            return 2;
+        }
+        return tw::runChangesCommand(tw::programFolder(), changes, history, stdout, stderr);
     }
 #ifdef TARNWICK_WITH_GUI
     if (!headless) {

@@ -2,6 +2,7 @@
 #include "ProgramFixture.h"
 #include "core/app/CTarnwickApp.h"
 #include "core/app/Siblings.h"
+#include "core/history/HistoryStore.h"
 #include "core/net/CollectingMailProgress.h"
 #include "core/platform/Clock.h"
 #include "core/platform/MessageBus.h"
@@ -13,6 +14,7 @@
 #include "gui/common/QtExecutor.h"
 #include "gui/dialogs/CMailServerDlg.h"
 #include "gui/editor/sheet/CDefineSheet.h"
+#include "gui/history/ChangeView.h"
 #include "gui/watch/CRenewCheckWnd.h"
 #include "support/FakeDesktop.h"
 #include "support/TempFolder.h"
@@ -474,6 +476,39 @@ private slots:
 
         server.stop();
         serving.join();
+    }
+
+    void oneChangeViewPerItemReadsTheItemsHistory() {
+        Program program;
+        {
+            test::NullChecker checker;
+            CWatchList list(checker, SystemClock::instance(), nullptr, program.home.path());
+            WatchSettings item;
+            item.name = jp("価格");
+            item.targetUrl = "http://127.0.0.1:9/price.html";
+            item.compareFile = program.home.path() + "/comp/temp7.htm";
+            item.schedule = "once";
+            list.add(item);
+            QVERIFY(list.save());
+            HistoryStore store(program.home.path(), {});
+            HistoryEntry entry;
+            entry.checkedAt = 1000;
+            entry.bytes = "<p>100</p>";
+            entry.codePage = 65001;
+            QCOMPARE(store.record("temp7.htm", entry), std::string());
+        }
+        QVERIFY(program.start());
+        const WatchItemId id = program.session->watchList().idAt(0);
+        ChangeView* view = program.window->openChanges(id);
+        QVERIFY(view != nullptr);
+        QCOMPARE(view->windowTitle(), QStringLiteral("変更内容 - 価格"));
+        QCOMPARE(view->versions().size(), std::size_t(1));
+        QCOMPARE(program.window->openChanges(id), view);
+        QPointer<ChangeView> alive(view);
+        view->close();
+        QTRY_VERIFY(alive.isNull());
+        QVERIFY(program.window->openChanges(id) != nullptr);
+        QCOMPARE(program.window->openChanges(id + 1000), nullptr);
     }
 };
 

@@ -269,6 +269,17 @@ private slots:
         list.action(CRenewCheckWnd::EditItem)->trigger();
         QCOMPARE(edit.count(), 2);
         QCOMPARE(edit.at(1).at(0).toULongLong(), secondId);
+
+        // The change view is asked for by id, also for a row whose check found nothing new.
+        QSignalSpy changes(&list, &CRenewCheckWnd::changesRequested);
+        QCOMPARE(list.action(CRenewCheckWnd::ShowChanges)->text(),
+                 QStringLiteral("変更内容を表示(&D)"));
+        list.command(CRenewCheckWnd::ShowChanges);
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(changes.at(0).at(0).toULongLong(), secondId);
+        select(1); // the removed item's row
+        list.command(CRenewCheckWnd::ShowChanges);
+        QCOMPARE(changes.count(), 1);
     }
 };
 

@@ -67,6 +67,31 @@ void CTarnwickApp::loadConf() {
     }
     CFetch::setMaxDownloadSeconds(static_cast<int>(m_conf.number(
         "net", "max_download_s", CFetch::kDefaultMaxDownloadSeconds, 1, 365LL * 24 * 3600)));
+    const HistoryLimits defaults;
+    m_historyLimits.versions =
+        static_cast<int>(m_conf.number("history", "versions", defaults.versions, 0, 1000));
+    m_historyLimits.maxBytes =
+        m_conf.number("history", "max_mb", defaults.maxBytes >> 20, 1, 1000000) << 20;
+    MailServerSettings mail = m_mail.snapshot();
+    const std::string include = asciiLower(m_conf.value("mail", "include_changes").value_or(""));
+    mail.includeChanges =
+        include == "true" || include == "1" || include == "yes" || include == "on";
+    m_mail.set(std::move(mail));
+}
+
+bool CTarnwickApp::setMailServer(MailServerSettings settings) {
+    const bool changed = settings.includeChanges != m_mail.snapshot().includeChanges;
+    const bool include = settings.includeChanges;
+    m_mail.set(std::move(settings));
+    if (!changed) {
+        return true;
+    }
+    m_conf.set("mail", "include_changes", include ? "true" : "false");
+    if (!m_conf.save(confPath())) {
+        tell("設定ファイルに保存できませんでした。", confPath(), systemErrorText(errno));
+        return false;
+    }
+    return true;
 }
 
 std::string CTarnwickApp::compFolder() const {
@@ -233,7 +258,10 @@ void CTarnwickApp::deserializeSettings(SettingsArchive& archive) {
             std::int32_t unused = 0;
             archive.readInt(unused);
         }
-        m_mail.set({});
+        // What tarnwick.conf holds stays.
+        MailServerSettings cleared;
+        cleared.includeChanges = m_mail.snapshot().includeChanges;
+        m_mail.set(std::move(cleared));
     }
     std::int32_t mainWindowSchema = 0;
     if (!archive.readInt(mainWindowSchema)) {

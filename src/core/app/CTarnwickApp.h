@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/history/HistoryStore.h"
 #include "core/platform/CodeConverter.h"
 #include "core/platform/InstanceLock.h"
 #include "core/platform/MessageBus.h"
@@ -110,9 +111,14 @@ public:
 
     /// Reads tarnwick.conf and puts its settings into effect: [net] max_download_s, the time
     /// limit of every download (CFetch::setMaxDownloadSeconds; 600 when missing or not a
-    /// whole number of seconds from 1 on). A missing file means the defaults; one that cannot
-    /// be read is told, and the defaults apply.
+    /// whole number of seconds from 1 on); [history] versions (per item, 0 to 1000, default
+    /// 20, 0 off) and max_mb (1 to 1000000, default 200), the history the checker keeps;
+    /// [mail] include_changes (true or false, default false), the changed lines in the update
+    /// mail. A
+    /// missing file means the defaults; one that cannot be read is told, and the defaults apply.
     void loadConf();
+    /// The history's bounds as loadConf() read them.
+    const HistoryLimits& historyLimits() const { return m_historyLimits; }
     /// What loadConf() read; a later setting reads its key here and saves with conf().save().
     ConfFile& conf() { return m_conf; }
     std::string confPath() const;
@@ -131,7 +137,9 @@ public:
     /// The mail server settings of the settings file. This is their one home: the checker reads
     /// them at each update mail from mailSettings(), so a change reaches the next mail.
     MailServerSettings mailServer() const { return m_mail.snapshot(); }
-    void setMailServer(MailServerSettings settings) { m_mail.set(std::move(settings)); }
+    /// Puts the settings in effect; a changed includeChanges is written to tarnwick.conf at
+    /// once ([mail] include_changes). False when that write failed (told through the prompter).
+    bool setMailServer(MailServerSettings settings);
     const MailSettingsStore& mailSettings() const { return m_mail; }
 
 private:
@@ -162,6 +170,7 @@ private:
     /// TARNWICK.INI: written over only once read whole, missing, or its damaged bytes kept.
     ProgramFile m_settingsFile;
     ConfFile m_conf;
+    HistoryLimits m_historyLimits;
     MailSettingsStore m_mail;
     MessageBus m_messageBus;
     ConverterFactory m_converterFactory;

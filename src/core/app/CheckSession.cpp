@@ -14,8 +14,10 @@ namespace {
 
 CheckerServices checkerServices(CTarnwickApp& app, Prompter& prompter, const Clock& clock,
                                 MainWindowPort& window, Shell& shell, SoundPlayer& sound,
-                                MailProgress& mailProgress, const MailSettingsStore& mail) {
+                                MailProgress& mailProgress, const MailSettingsStore& mail,
+                                HistoryStore& history) {
     CheckerServices services;
+    services.history = &history;
     services.clock = &clock;
     services.prompter = &prompter;
     services.converter = app.codeConverter();
@@ -27,6 +29,7 @@ CheckerServices checkerServices(CTarnwickApp& app, Prompter& prompter, const Clo
     services.actions.converter = app.codeConverter();
     services.actions.mailProgress = &mailProgress;
     services.actions.prompter = &prompter;
+    services.actions.history = &history;
     return services;
 }
 
@@ -41,10 +44,12 @@ CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort
       m_ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
       m_ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
       m_shell(shell ? *shell : *m_ownShell), m_sound(sound ? *sound : *m_ownSound),
-      m_bridge(app, m_shell), m_bridgeWindow(m_bridge),
+      m_history(app.programFolder(), app.historyLimits()), m_bridge(app, m_shell),
+      m_bridgeWindow(m_bridge),
       m_checker(checkerServices(app, prompter, m_clock, window ? *window : m_bridgeWindow, m_shell,
-                                m_sound, mailProgress, app.mailSettings())),
+                                m_sound, mailProgress, app.mailSettings(), m_history)),
       m_list(m_checker, m_clock, &prompter, app.programFolder()), m_workerReceiver(*this) {
+    m_list.setHistory(&m_history);
     // Checks of unchanged pages follow each other within milliseconds; their results are
     // saved together, each at most a fifth of a second after it came in, and at the end.
     m_list.setSaveCoalescing(std::chrono::milliseconds(200),
@@ -111,8 +116,8 @@ std::optional<WatchSettings> CheckSession::item(WatchItemId id) const {
 }
 
 bool CheckSession::setMailServer(const MailServerSettings& settings) {
-    m_app.setMailServer(settings);
-    return m_app.saveSettings();
+    const bool confSaved = m_app.setMailServer(settings);
+    return m_app.saveSettings() && confSaved;
 }
 
 MailServerSettings CheckSession::mailServer() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/CHLPCall.h"
+#include "core/history/HistoryStore.h"
 #include "core/platform/DesktopShell.h"
 #include "core/platform/DesktopSoundPlayer.h"
 #include "core/ports/CheckReceiver.h"
@@ -83,6 +84,9 @@ public:
     CWatchList& watchList() { return m_list; }
     const CWatchList& watchList() const { return m_list; }
     CHLPCall& bridge() { return m_bridge; }
+    /// The items' kept versions ([history] of tarnwick.conf); the checker writes them, a
+    /// deleted item's go with it.
+    HistoryStore& history() { return m_history; }
     /// The shell pages and programs are opened with, for the front end's own launches.
     Shell& shell() { return m_shell; }
 
@@ -124,6 +128,7 @@ private:
     std::unique_ptr<DesktopSoundPlayer> m_ownSound;
     Shell& m_shell;
     SoundPlayer& m_sound;
+    HistoryStore m_history;
     // Before the checker: a worker may hand pages to it until the checker is gone, and what it
     // still holds is handed over when it goes.
     CHLPCall m_bridge;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -52,6 +53,9 @@ struct DiffOptions {
     /// gives up (tooLarge).
     std::size_t maxLines = 200000;
     std::size_t maxEditLines = 20000;
+    /// When set and true (from another thread), the diff gives up as soon as it can, as
+    /// tooLarge: a window that closes does not wait for a long one.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 /// The change from `before` to `after` (UTF-8 texts), lines first, then words inside each

@@ -15,6 +15,11 @@ struct VersionChange {
     /// Why there is no diff to show (code page 932 text for the user): a version that is not
     /// text, one that cannot be read, ...; empty when `diff` holds the change.
     std::string problem;
+    /// The reader's text was asked for, but a page too large for the HTML parser was compared
+    /// as source.
+    bool asSource = false;
+    /// The problem is the version before: it could not be read (an older one may be tried).
+    bool beforeFailed = false;
 };
 
 /// Reads `after` and `before` (null: `after` is the first version, compared with nothing),

@@ -1,14 +1,25 @@
 #include "core/watch/CReNew.h"
 
+#include "core/history/HistoryStore.h"
 #include "core/net/CFetch.h"
 #include "core/net/FetchRequest.h"
 #include "core/platform/Clock.h"
 #include "core/ports/CheckReceiver.h"
+#include "core/ports/Prompter.h"
 #include "core/util/Cp932.h"
+#include "core/util/ErrorText.h"
+#include "core/util/FileDescriptor.h"
+#include "core/util/SafeFile.h"
+#include "core/util/SystemPath.h"
 #include "core/watch/CheckArea.h"
 #include "core/watch/ItemFiles.h"
 #include "core/watch/PageDownload.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -17,6 +28,32 @@ namespace tw {
 namespace {
 
 using std::chrono::milliseconds;
+
+/// The code a whole page is kept in, decided as a check area's page is converted (loadConverted):
+/// by the item's choice, or from the page's start and its Content-Type.
+int pageCode(const std::string& path, int japaneseCode, std::string_view contentType) {
+    switch (japaneseCode) {
+    case 0:
+        break;
+    case 1:
+        return 50220;
+    case 2:
+        return 51932;
+    case 3:
+        return 65001;
+    default:
+        return 932;
+    }
+    // A page declares its code near its start; the first MiB decides, as for any page.
+    std::string start;
+    if (const FileDescriptor fd(openRegularFile(systemPath(path), nullptr, O_NOFOLLOW)); fd >= 0) {
+        readToEnd(fd, start, std::size_t{1} << 20);
+    }
+    if (const std::size_t zero = start.find('\0'); zero != std::string::npos) {
+        start.resize(zero);
+    }
+    return pageCodePage(start, contentType);
+}
 
 } // namespace
 
@@ -162,9 +199,13 @@ CheckOutcome CReNew::check() {
     }
     // A check that fails after the comparison keeps the area of the last completed one.
     const std::string previousArea = m_item.areaText;
+    const std::string keyBefore = HistoryStore::keyOf(m_item.compareFile);
     const int compared =
         compare(m_item, newFile, m_services.converter, reference, request.contentType);
     if (compared == 0) {
+        // A check area's unchanged page is gone already; its area is what was compared.
+        keepHistory(false, m_item.anchorKeyword.empty() ? newFile : std::string(),
+                    request.contentType);
         download.discard();
         return CheckOutcome::NotUpdated;
     }
@@ -185,7 +226,75 @@ CheckOutcome CReNew::check() {
         return fail(failure);
     }
     m_item.lastModified = request.lastModified;
+    if (m_services.history && !keyBefore.empty()) {
+        // A stored copy that had to get a new name (one left outside comp) takes its history.
+        if (const std::string key = HistoryStore::keyOf(m_item.compareFile);
+            !key.empty() && key != keyBefore) {
+            m_services.history->rename(keyBefore, key);
+        }
+    }
+    std::string kept;
+    if (m_item.anchorKeyword.empty()) {
+        kept = m_item.downloadMode == 0 ? storedCopyPath() : destPath();
+    }
+    keepHistory(true, kept, request.contentType);
     return CheckOutcome::Updated;
+}
+
+void CReNew::keepHistory(bool changed, const std::string& page, const std::string& contentType) {
+    HistoryStore* history = m_services.history;
+    if (!history || history->limits().versions <= 0) {
+        return;
+    }
+    std::string failure;
+    try {
+        std::string key = HistoryStore::keyOf(m_item.compareFile);
+        if (!changed && !key.empty() && history->has(key)) {
+            return;
+        }
+        if (key.empty()) {
+            // An item whose downloads are kept in files of their own has no stored copy: a name
+            // is taken in comp all the same, so that its history has a key for its whole life.
+            const std::string comp = compFolder(m_services.programFolder);
+            ::mkdir(systemPath(comp).c_str(), 0700);
+            std::string created;
+            const int fd = createFreeFile(comp + "/temp.tmp", 0600, created);
+            if (fd < 0) {
+                failure = jp("変更履歴を保存できませんでした: ") + systemErrorText(errno);
+            } else {
+                ::close(fd);
+                m_item.compareFile = created;
+                key = HistoryStore::keyOf(created);
+            }
+        }
+        if (failure.empty()) {
+            HistoryEntry entry;
+            entry.checkedAt = m_item.lastCheck != 0 ? m_item.lastCheck : m_services.clock->now();
+            if (page.empty()) {
+                entry.bytes = m_item.areaText;
+                entry.codePage = 932;
+                entry.area = true;
+            } else {
+                entry.file = page;
+                entry.contentType = contentType;
+                entry.codePage = pageCode(page, m_item.japaneseCode, contentType);
+            }
+            failure = history->record(key, entry);
+        }
+    } catch (const std::exception&) {
+        failure = jp("変更履歴を保存できませんでした: ") + systemErrorText(ENOMEM);
+    }
+    if (failure.empty()) {
+        m_historyFailureTold = false;
+        return;
+    }
+    if (!m_historyFailureTold && m_services.prompter) {
+        m_historyFailureTold = true;
+        const std::string& which = m_item.name.empty() ? m_item.targetUrl : m_item.name;
+        m_services.prompter->showMessage(failure + "\n" + which +
+                                             jp("\n次に変更を見つけたときにもう一度保存します。"),
+                                         Prompter::Icon::Warning);
+    }
 }
 
 std::optional<CheckOutcome> CReNew::preCheck(FetchRequest& request) {

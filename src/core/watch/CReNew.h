@@ -17,6 +17,7 @@ namespace tw {
 class Clock;
 class CodeConverter;
 class FetchRequest;
+class HistoryStore;
 class Prompter;
 
 /// What a check needs from the rest of the program.
@@ -29,6 +30,8 @@ struct CheckerServices {
     UpdateActionContext actions;
     /// The data folder; temporary downloads and stored copies go to its "comp" folder.
     std::string programFolder;
+    /// Where the compared text of each change is kept; null keeps none.
+    HistoryStore* history = nullptr;
     /// Fetch time-outs, shorter in tests.
     int connectTimeoutSeconds = 30;
     int stallTimeoutSeconds = 60;
@@ -71,6 +74,11 @@ private:
     /// Where the stored copy lives, always inside comp; empty when it needs a fresh name.
     std::string storedCopyPath() const;
     CheckOutcome fail(const std::string& text);
+    /// Keeps what this check compared in the item's history: after a change always, after an
+    /// unchanged page only while nothing is kept, so that the first change has something to be
+    /// compared with. `page` is the whole page's file (empty for a check area). Never fails the
+    /// check; a failure is told once until a write succeeds again.
+    void keepHistory(bool changed, const std::string& page, const std::string& contentType);
 
     CheckerServices m_services;
     std::thread m_thread;
@@ -86,6 +94,8 @@ private:
     Event m_stopEvent{false, false};
     Event m_doneEvent{true, true};
     Event m_idleEvent{true, true};
+    /// A failed history write was told; the next failure is told only after a success.
+    bool m_historyFailureTold = false;
 };
 
 } // namespace tw

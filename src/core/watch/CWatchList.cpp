@@ -1,5 +1,6 @@
 #include "core/watch/CWatchList.h"
 
+#include "core/history/HistoryStore.h"
 #include "core/platform/Clock.h"
 #include "core/ports/Prompter.h"
 #include "core/util/Cp932.h"
@@ -281,7 +282,7 @@ bool CWatchList::replaceById(ItemId id, const WatchSettings& item) {
     if (position == m_current) {
         m_checker.stop();
     }
-    m_items[position] = item;
+    putEdit(position, item);
     notify([&](WatchListObserver& o) { o.itemReplaced(id); });
     reschedule();
     return true;
@@ -342,7 +343,7 @@ void CWatchList::applyEdit(PendingEdit& edit) {
         break;
     case EditKind::Replace:
         if (position >= 0) {
-            m_items[position] = std::move(edit.item);
+            putEdit(position, std::move(edit.item));
             notify([&](WatchListObserver& o) { o.itemReplaced(edit.id); });
         } else {
             // Deleted by an edit queued before this one: the user's settings are not dropped.
@@ -413,7 +414,34 @@ bool CWatchList::knownId(ItemId id) const {
     });
 }
 
+void CWatchList::putEdit(int position, WatchSettings edited) {
+    WatchSettings& current = m_items[position];
+    if (m_history) {
+        // The sheet may have been opened before the item's first check named its stored copy:
+        // the name stays, and with it the item's history.
+        if (edited.compareFile.empty()) {
+            edited.compareFile = current.compareFile;
+        }
+        const std::string from = HistoryStore::keyOf(current.compareFile);
+        const std::string to = HistoryStore::keyOf(edited.compareFile);
+        if (!from.empty() && !to.empty() && from != to) {
+            m_history->rename(from, to);
+        }
+    }
+    current = std::move(edited);
+}
+
 void CWatchList::erase(int position) {
+    if (m_history) {
+        const std::string key = HistoryStore::keyOf(m_items[position].compareFile);
+        const bool shared =
+            std::count_if(m_items.begin(), m_items.end(), [&](const WatchSettings& item) {
+                return HistoryStore::keyOf(item.compareFile) == key;
+            }) > 1;
+        if (!key.empty() && !shared) {
+            m_history->remove(key);
+        }
+    }
     m_items.erase(m_items.begin() + position);
     m_ids.erase(m_ids.begin() + position);
 }

@@ -14,6 +14,7 @@
 namespace tw {
 
 class Clock;
+class HistoryStore;
 class ItemChecker;
 class CheckReceiver;
 class Prompter;
@@ -58,6 +59,10 @@ public:
     void reschedule();
     int pickNext();
     bool isBusy() const;
+
+    /// The items' kept versions: a deleted item's go with it, and an edit that gives an item's
+    /// stored copy another name takes them along. Not owned; null (the default) leaves them.
+    void setHistory(HistoryStore* history) { m_history = history; }
 
     /// Told of every change after it is made, in the order they were added. Not owned: an
     /// observer removes itself before it goes.
@@ -111,6 +116,8 @@ private:
 
     ItemId append(const WatchSettings& item, ItemId id = 0);
     void erase(int position);
+    /// Puts `edited` in place of the item at `position`, its history following the item.
+    void putEdit(int position, WatchSettings edited);
     bool knownId(ItemId id) const;
     void applyEdit(PendingEdit& edit);
     bool loadFile();
@@ -123,6 +130,7 @@ private:
     Prompter* m_prompter;
     std::string m_folder;
     std::vector<WatchListObserver*> m_observers;
+    HistoryStore* m_history = nullptr;
     int m_current = -1;
     ItemId m_currentId = 0;
     std::vector<WatchSettings> m_items;

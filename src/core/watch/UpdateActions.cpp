@@ -9,6 +9,7 @@
 #include "core/util/Cp932.h"
 #include "core/util/Cp932Scan.h"
 #include "core/util/TextUtil.h"
+#include "core/watch/ChangeMail.h"
 #include "core/watch/MailSettingsStore.h"
 
 namespace tw {
@@ -77,15 +78,19 @@ void doActions(const WatchSettings& item, const UpdateActionContext& context) {
         const MailServerSettings server =
             context.mailSettings ? context.mailSettings->snapshot() : context.mailServer;
         std::string failure;
+        std::string body = item.mailBody;
+        if (server.includeChanges && context.history && !mailServerMissing(server)) {
+            body += mailChanges(*context.history, item, context.converter);
+        }
         if (mailServerMissing(server)) {
             failure = noMailServerText();
         } else if (context.sendMail) {
-            failure = context.sendMail(server, item.mailTo, item.mailSubject, item.mailBody);
+            failure = context.sendMail(server, item.mailTo, item.mailSubject, body);
         } else {
             CollectingMailProgress headless;
             MailProgress& progress = context.mailProgress ? *context.mailProgress : headless;
             failure = sendMail(server.server, server.port, server.account, item.mailTo,
-                               item.mailSubject, item.mailBody, context.converter, progress);
+                               item.mailSubject, body, context.converter, progress);
         }
         if (!failure.empty() && context.prompter) {
             context.prompter->showMessage(failure, Prompter::Icon::Warning);

@@ -6,6 +6,7 @@
 namespace tw {
 
 class CodeConverter;
+class HistoryStore;
 class MailProgress;
 class MailSettingsStore;
 class MainWindowPort;
@@ -20,6 +21,9 @@ struct MailServerSettings {
     int port = 25;
     /// The sender's mail account.
     std::string account;
+    /// The update mail's body gets the page's changed lines appended. Kept in tarnwick.conf
+    /// ([mail] include_changes), not in the settings file the sibling programs read.
+    bool includeChanges = false;
 };
 
 /// True when no mail server is set: the name is empty or nothing but blanks.
@@ -48,6 +52,8 @@ struct UpdateActionContext {
     MailProgress* mailProgress = nullptr;
     /// Shows the failure text of an update mail; null leaves it unshown.
     Prompter* prompter = nullptr;
+    /// The items' kept versions, for the changed lines of an update mail; null sends none.
+    const HistoryStore* history = nullptr;
 };
 
 /// The run step's target split for opening: the file to open and the folder to start it in.

@@ -3,6 +3,7 @@
 #include "core/app/CTarnwickApp.h"
 #include "core/app/CheckSession.h"
 #include "core/app/Siblings.h"
+#include "core/history/HistoryStore.h"
 #include "core/ports/Executor.h"
 #include "core/util/Cp932.h"
 #include "core/util/SystemPath.h"
@@ -21,6 +22,7 @@
 #include "gui/editor/watchlist/WatchListDialog.h"
 #include "gui/feed/AnnounceFlow.h"
 #include "gui/feed/AnnounceSettings.h"
+#include "gui/history/ChangeView.h"
 #include "gui/links/CLinkUpdateDlg.h"
 #include "gui/watch/CRenewCheckWnd.h"
 #include "ui_CTarnwickDlg.h"
@@ -156,6 +158,7 @@ void CTarnwickDlg::setUpWidgets() {
                 display(DisplayKind::ImageCheck, record);
             });
     connect(results, &CRenewCheckWnd::editRequested, this, &CTarnwickDlg::editItem);
+    connect(results, &CRenewCheckWnd::changesRequested, this, &CTarnwickDlg::openChanges);
 
     // The proportions of a 275 by 191 unit dialog in this font.
     const QFontMetrics metrics(font());
@@ -559,8 +562,43 @@ void CTarnwickDlg::openWatchList() {
         &dialog, &WatchListDialog::newRequested, this, [this] { newSite(); }, Qt::QueuedConnection);
     connect(&dialog, &WatchListDialog::removeRequested, this,
             [this](WatchItemId id) { m_session.checks().removeItem(id); });
+    connect(&dialog, &WatchListDialog::changesRequested, this, &CTarnwickDlg::openChanges);
     dialog.exec();
     m_watchListDialog = nullptr;
+    // Views opened over the list (it blocks every other window while it is open) stay open.
+    for (auto& [id, view] : m_changeViews) {
+        if (view && view->parentWidget() == &dialog) {
+            const QRect geometry = view->geometry();
+            view->setParent(this, view->windowFlags());
+            view->setGeometry(geometry);
+            view->show();
+        }
+    }
+}
+
+ChangeView* CTarnwickDlg::changeView(WatchItemId id) const {
+    const auto found = m_changeViews.find(id);
+    return found == m_changeViews.end() ? nullptr : found->second.data();
+}
+
+ChangeView* CTarnwickDlg::openChanges(WatchItemId id) {
+    std::erase_if(m_changeViews, [](const auto& entry) { return entry.second.isNull(); });
+    if (ChangeView* open = changeView(id)) {
+        bringToForeground(open);
+        return open;
+    }
+    const std::optional<WatchSettings> item = m_session.checks().item(id);
+    if (!item) {
+        return nullptr;
+    }
+    QWidget* parent = m_watchListDialog != nullptr ? static_cast<QWidget*>(m_watchListDialog)
+                                                   : static_cast<QWidget*>(this);
+    auto* view = new ChangeView(m_app.programFolder(), HistoryStore::keyOf(item->compareFile),
+                                fromCp932(item->name), parent);
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    m_changeViews[id] = view;
+    view->show();
+    return view;
 }
 
 void CTarnwickDlg::display(DisplayKind kind, const FetchSettings& record) {

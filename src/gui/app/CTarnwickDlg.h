@@ -5,8 +5,10 @@
 
 #include <QDialog>
 #include <QPoint>
+#include <QPointer>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +32,7 @@ namespace tw::gui {
 
 class AnnounceFlow;
 class CDefineSheet;
+class ChangeView;
 class CRenewCheckWnd;
 class GuiPrompter;
 class SheetQueue;
@@ -113,6 +116,11 @@ public:
     void siteDefined(const WatchSettings& item, WatchItemId id);
     /// The site definition sheet, made on first use.
     CDefineSheet& defineSheet();
+    /// Opens the change view of the watch list's item `id`, or raises the one open for it.
+    /// Null when the item is gone.
+    ChangeView* openChanges(WatchItemId id);
+    /// The open change view of item `id`, else null.
+    ChangeView* changeView(WatchItemId id) const;
     /// The watch list dialog while it is open, else null.
     WatchListDialog* watchListDialog() const { return m_watchListDialog; }
     /// The record the download helper handed over last (the new-site sheet opens on it).
@@ -161,6 +169,8 @@ private:
     CDefineSheet* m_sheet = nullptr;
     std::unique_ptr<SheetQueue> m_sheetQueue;
     WatchListDialog* m_watchListDialog = nullptr;
+    /// One change view per item; a closed one deletes itself.
+    std::map<WatchItemId, QPointer<ChangeView>> m_changeViews;
     class ListWatcher;
     std::unique_ptr<ListWatcher> m_listWatcher;
     /// Where the window was when it went into the tray: it comes back there.

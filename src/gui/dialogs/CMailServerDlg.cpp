@@ -20,6 +20,7 @@ CMailServerDlg::CMailServerDlg(const MailServerSettings& settings, QWidget* pare
     m_ui->hostEdit->setText(QString::fromStdString(fromCp932(settings.server)));
     m_ui->portEdit->setText(QString::number(settings.port));
     m_ui->accountEdit->setText(QString::fromStdString(fromCp932(settings.account)));
+    m_ui->includeChangesBox->setChecked(settings.includeChanges);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CMailServerDlg::accept);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &CMailServerDlg::reject);
     connect(m_ui->testButton, &QPushButton::clicked, this, &CMailServerDlg::sendTest);
@@ -85,6 +86,7 @@ std::optional<MailServerSettings> CMailServerDlg::typedValues() {
     typed.server = std::move(*host);
     typed.port = port;
     typed.account = std::move(*account);
+    typed.includeChanges = m_ui->includeChangesBox->isChecked();
     return typed;
 }
 

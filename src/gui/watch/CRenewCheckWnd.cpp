@@ -56,7 +56,8 @@ CRenewCheckWnd::CRenewCheckWnd(QWidget* parent)
     : QTreeView(parent), m_model(this), m_showSite(new QAction(tr("サイトを表示"), this)),
       m_showFile(new QAction(tr("ファイルを表示"), this)),
       m_imageCheck(new QAction(tr("画像チェック"), this)),
-      m_editItem(new QAction(tr("アイテム編集"), this)) {
+      m_editItem(new QAction(tr("アイテム編集"), this)),
+      m_showChanges(new QAction(tr("変更内容を表示(&D)"), this)) {
     setHeader(new PlainHeader(this));
     setModel(&m_model);
     setRootIsDecorated(false);
@@ -87,6 +88,12 @@ CRenewCheckWnd::CRenewCheckWnd(QWidget* parent)
     connect(m_editItem, &QAction::triggered, this, [this] {
         if (const auto id = selectedItem()) {
             emit editRequested(*id);
+        }
+    });
+    // Also for a row whose check found nothing new: the item's last change is shown.
+    connect(m_showChanges, &QAction::triggered, this, [this] {
+        if (const auto id = selectedItem()) {
+            emit changesRequested(*id);
         }
     });
     connect(this, &QAbstractItemView::doubleClicked, m_showSite, &QAction::trigger);
@@ -144,10 +151,8 @@ std::string CRenewCheckWnd::selectedFile() const {
 
 QAction* CRenewCheckWnd::action(int id) const {
     const std::pair<int, QAction*> commands[] = {
-        {ShowSite, m_showSite},
-        {ShowFile, m_showFile},
-        {ImageCheck, m_imageCheck},
-        {EditItem, m_editItem},
+        {ShowSite, m_showSite}, {ShowFile, m_showFile},       {ImageCheck, m_imageCheck},
+        {EditItem, m_editItem}, {ShowChanges, m_showChanges},
     };
     for (const auto& [number, action] : commands) {
         if (number == id) {
@@ -178,6 +183,8 @@ void CRenewCheckWnd::contextMenuEvent(QContextMenuEvent* event) {
     // The press has already selected the row under the pointer.
     QMenu menu(this);
     menu.addActions({m_showSite, m_showFile, m_imageCheck, m_editItem});
+    menu.addSeparator();
+    menu.addAction(m_showChanges);
     menu.exec(event->globalPos());
 }
 

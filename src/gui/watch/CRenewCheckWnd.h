@@ -29,6 +29,7 @@ public:
         ShowFile = 32778,
         ImageCheck = 32774,
         EditItem = 32811,
+        ShowChanges = 32830,
     };
 
     explicit CRenewCheckWnd(QWidget* parent = nullptr);
@@ -58,6 +59,8 @@ signals:
     void imageCheckRequested(const std::string& address);
     /// The item `id` of the watch list, to be edited.
     void editRequested(tw::WatchItemId id);
+    /// The item `id` of the watch list, whose last change is to be shown.
+    void changesRequested(tw::WatchItemId id);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -75,6 +78,7 @@ private:
     QAction* m_showFile;
     QAction* m_imageCheck;
     QAction* m_editItem;
+    QAction* m_showChanges;
 };
 
 } // namespace tw::gui

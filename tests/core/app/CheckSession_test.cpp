@@ -273,5 +273,55 @@ TEST_F(CheckSessionTest, EditsDuringACheckWaitForItAndAGoneItemIsStillKept) {
     session.stop();
 }
 
+// The sheet opened before the first check named the stored copy: the check's history stays with
+// the item through the edit, follows a new name of its stored copy, and goes when it is deleted.
+TEST_F(CheckSessionTest, HistoryFollowsAnEditedItemAndGoesWithADeletedOne) {
+    // Known not to send a time: the check downloads the page.
+    std::string list = TempFolder::readFile(m_temp / "home/WatchList.twl");
+    list.insert(list.find("Name: "), "Modi: 0\r\n");
+    TempFolder::writeFile(m_temp / "home/WatchList.twl", list);
+    CTarnwickApp app(m_prompter, paths());
+    RecordingReceiver receiver;
+    CheckSession session(app, m_prompter, nullptr, m_executor, m_progress);
+    ASSERT_TRUE(session.start(&receiver));
+    const WatchItemId page = session.watchList().idAt(0);
+    WatchSettings sheet = *session.item(page);
+    ASSERT_TRUE(waitUntil([&] { return session.watchList().isBusy(); }));
+    sheet.name = "renamed";
+    EXPECT_EQ(session.defineItem(sheet, page), page);
+    ASSERT_TRUE(m_executor.runNext());
+
+    const std::string stored = m_temp / "home/comp/temp.tmp";
+    EXPECT_EQ(session.item(page)->name, "renamed");
+    EXPECT_EQ(session.item(page)->compareFile, stored);
+    HistoryStore& history = session.history();
+    ASSERT_EQ(history.versions("temp.tmp").size(), 1u);
+    EXPECT_EQ(history.read("temp.tmp", history.versions("temp.tmp")[0]),
+              std::string("<html>page</html>"));
+
+    sheet = *session.item(page);
+    sheet.compareFile = m_temp / "home/comp/temp_1.tmp";
+    EXPECT_EQ(session.defineItem(sheet, page), page);
+    EXPECT_TRUE(history.versions("temp.tmp").empty());
+    EXPECT_EQ(history.versions("temp_1.tmp").size(), 1u);
+
+    const WatchItemId other = session.defineItem(dailyAtOne("other"), 0);
+    WatchSettings otherItem = *session.item(other);
+    otherItem.compareFile = m_temp / "home/comp/temp_2.tmp";
+    session.defineItem(otherItem, other);
+    HistoryEntry entry;
+    entry.bytes = "other";
+    ASSERT_EQ(history.record("temp_2.tmp", entry), "");
+
+    // A check of the other item may hold the list: the removal then waits for it.
+    EXPECT_TRUE(session.removeItem(page));
+    EXPECT_TRUE(waitUntil([&] {
+        m_executor.runNext();
+        return !std::filesystem::exists(m_temp / "home/history/temp_1.tmp");
+    }));
+    EXPECT_EQ(history.versions("temp_2.tmp").size(), 1u);
+    session.stop();
+}
+
 } // namespace
 } // namespace tw

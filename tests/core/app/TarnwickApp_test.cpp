@@ -107,6 +107,53 @@ TEST_F(TarnwickAppTest, StartUpMakesCompWritesPositionAndVersionAndShutdownSetsC
     EXPECT_TRUE(m_prompter.messages().empty());
 }
 
+TEST_F(TarnwickAppTest, HistoryBoundsComeFromTarnwickConf) {
+    const std::string conf = m_temp / "home/tarnwick.conf";
+    const auto mb = [](std::int64_t megabytes) { return megabytes << 20; };
+    const auto startWith = [&](const std::string& text) {
+        TempFolder::writeFile(conf, text);
+        CTarnwickApp app(m_prompter, paths());
+        app.setConverterFactory([] { return std::make_unique<PassThroughConverter>(); });
+        EXPECT_TRUE(app.initInstance());
+        const HistoryLimits limits = app.historyLimits();
+        app.exitInstance();
+        return std::make_pair(limits.versions, limits.maxBytes);
+    };
+    EXPECT_EQ(startWith(""), std::make_pair(20, mb(200)));
+    EXPECT_EQ(startWith("[history]\nversions=5\nmax_mb = 3\n"), std::make_pair(5, mb(3)));
+    EXPECT_EQ(startWith("[history]\nversions=0\n"), std::make_pair(0, mb(200)));
+    // Out of range or not a number: the default.
+    EXPECT_EQ(startWith("[history]\nversions=-1\nmax_mb=0\n"), std::make_pair(20, mb(200)));
+    EXPECT_EQ(startWith("[history]\nversions=many\nmax_mb=99999999\n"),
+              std::make_pair(20, mb(200)));
+}
+
+// The choice lives in tarnwick.conf, never in the settings file the sibling programs read.
+TEST_F(TarnwickAppTest, ChangesInTheMailAreAChoiceOfTarnwickConf) {
+    const std::string conf = m_temp / "home/tarnwick.conf";
+    TempFolder::writeFile(conf, "# mine\n[mail]\ninclude_changes = yes\n");
+    {
+        CTarnwickApp app(m_prompter, paths());
+        app.setConverterFactory([] { return std::make_unique<PassThroughConverter>(); });
+        ASSERT_TRUE(app.initInstance());
+        EXPECT_TRUE(app.mailServer().includeChanges);
+        app.loadSettings();
+        EXPECT_TRUE(app.mailServer().includeChanges);
+        EXPECT_TRUE(app.setMailServer({"mx.example.test", 25, "me@example.test", false}));
+        EXPECT_TRUE(app.saveSettings());
+        app.exitInstance();
+    }
+    EXPECT_EQ(TempFolder::readFile(conf), "# mine\n[mail]\ninclude_changes=false\n");
+    CTarnwickApp app(m_prompter, paths());
+    app.setConverterFactory([] { return std::make_unique<PassThroughConverter>(); });
+    ASSERT_TRUE(app.initInstance());
+    app.loadSettings();
+    EXPECT_FALSE(app.mailServer().includeChanges);
+    EXPECT_EQ(app.mailServer().server, "mx.example.test");
+    app.exitInstance();
+    EXPECT_TRUE(m_prompter.messages().empty());
+}
+
 TEST_F(TarnwickAppTest, StartUpPutsTheDownloadTimeLimitOfTarnwickConfInEffect) {
     const std::string conf = m_temp / "home/tarnwick.conf";
     const auto startWith = [&](const std::string& text) {

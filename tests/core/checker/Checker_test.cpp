@@ -1,3 +1,4 @@
+#include "core/history/HistoryStore.h"
 #include "core/platform/CodeConverter.h"
 #include "core/ports/CheckReceiver.h"
 #include "core/records/WatchSettings.h"
@@ -11,7 +12,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <condition_variable>
@@ -196,6 +200,10 @@ protected:
     /// Arms a fresh checker with the item due now and returns the reported copy.
     WatchSettings checkOnce(const WatchSettings& w) {
         CReNew checker(services);
+        return checkWith(checker, w);
+    }
+    /// The same with a checker that lives on between checks, as the program's one does.
+    WatchSettings checkWith(CReNew& checker, const WatchSettings& w) {
         Receiver receiver;
         checker.setReceiver(&receiver);
         checker.arm(w);
@@ -687,4 +695,142 @@ TEST_F(CheckerTest, KeepingTheDownloadWithoutADestinationSaysSoInJapanese) {
             << result.errorText;
         EXPECT_TRUE(filesIn(home.path()).empty());
     }
+}
+
+namespace {
+
+std::vector<std::string> keptTexts(const HistoryStore& store, const std::string& key) {
+    std::vector<std::string> texts;
+    for (const HistoryVersion& v : store.versions(key)) {
+        texts.push_back(store.read(key, v).value_or("<unreadable>"));
+    }
+    return texts;
+}
+
+} // namespace
+
+TEST_F(CheckerTest, EachChangeOfAPageIsKeptWithItsCheckTimeAndCode) {
+    HistoryStore history(home.path(), {});
+    services.history = &history;
+    const std::string one = "<html><meta charset=\"utf-8\">一</html>";
+    server.setBody(one);
+    WatchSettings w = item();
+    w.lastModified = 0;
+    const WatchSettings first = checkOnce(w);
+    ASSERT_EQ(first.lastResult, 2);
+    const std::string key = HistoryStore::keyOf(first.compareFile);
+    EXPECT_EQ(key, "temp.tmp");
+    clock.advance(60);
+    EXPECT_EQ(checkOnce(first).lastResult, 1);
+    clock.advance(60);
+    server.setBody("<html>two</html>");
+    const WatchSettings changed = checkOnce(first);
+    ASSERT_EQ(changed.lastResult, 2);
+
+    const auto versions = history.versions(key);
+    ASSERT_EQ(versions.size(), 2u);
+    EXPECT_EQ(versions[0].checkedAt, 1'800'000'000);
+    EXPECT_EQ(versions[1].checkedAt, 1'800'000'120);
+    EXPECT_EQ(versions[0].codePage, 65001);
+    EXPECT_TRUE(versions[0].html);
+    EXPECT_FALSE(versions[0].area);
+    EXPECT_EQ(keptTexts(history, key), (std::vector<std::string>{one, "<html>two</html>"}));
+    EXPECT_TRUE(prompter.messages().empty());
+}
+
+TEST_F(CheckerTest, AnAreaIsKeptAndAnItemWithoutHistoryGetsItsFirstVersionUnchanged) {
+    HistoryStore history(home.path(), {});
+    services.history = &history;
+    server.setBody(jp("<p>価格：100円です</p>"));
+    WatchSettings w = item();
+    w.lastModified = 0;
+    w.japaneseCode = 4;
+    w.anchorKeyword = jp("価格：");
+    w.areaSize = 5;
+    // Checked before this program kept history: the area is known, nothing is kept yet.
+    w.areaText = jp("100円");
+    w.compareFile = home / "comp/temp_4.tmp";
+    fs::create_directories(home / "comp");
+    test::TempFolder::writeFile(w.compareFile, "old page");
+    const WatchSettings same = checkOnce(w);
+    EXPECT_EQ(same.lastResult, 1);
+    EXPECT_EQ(keptTexts(history, "temp_4.tmp"), std::vector<std::string>{jp("100円")});
+    EXPECT_EQ(checkOnce(same).lastResult, 1);
+    server.setBody(jp("<p>価格：120円です</p>"));
+    EXPECT_EQ(checkOnce(same).lastResult, 2);
+    const auto versions = history.versions("temp_4.tmp");
+    ASSERT_EQ(versions.size(), 2u);
+    EXPECT_TRUE(versions[1].area);
+    EXPECT_EQ(versions[1].codePage, 932);
+    EXPECT_EQ(keptTexts(history, "temp_4.tmp"),
+              (std::vector<std::string>{jp("100円"), jp("120円")}));
+}
+
+TEST_F(CheckerTest, AnItemKeepingItsDownloadsGetsAStableHistoryName) {
+    HistoryStore history(home.path(), {});
+    services.history = &history;
+    fs::create_directories(home / "keep");
+    WatchSettings w = item(2);
+    w.destFile = home / "keep/page.html";
+    w.lastModified = 0;
+    const WatchSettings first = checkOnce(w);
+    ASSERT_EQ(first.lastResult, 2) << first.errorText;
+    EXPECT_EQ(first.compareFile, home / "comp/temp.tmp");
+    server.setBody("<html>two</html>");
+    const WatchSettings second = checkOnce(first);
+    ASSERT_EQ(second.lastResult, 2);
+    EXPECT_EQ(second.compareFile, first.compareFile);
+    EXPECT_NE(second.destFile, first.destFile);
+    EXPECT_EQ(keptTexts(history, "temp.tmp"),
+              (std::vector<std::string>{"<html>one</html>", "<html>two</html>"}));
+}
+
+TEST_F(CheckerTest, AFullDiskLeavesTheCheckStandingAndIsToldOnce) {
+    HistoryStore history(home.path(), {});
+    services.history = &history;
+    WatchSettings w = item();
+    w.lastModified = 0;
+    const WatchSettings first = checkOnce(w);
+    ASSERT_EQ(first.lastResult, 2);
+    const std::string key = HistoryStore::keyOf(first.compareFile);
+
+    // Files may grow to the page's size, not to a version of it with its header.
+    const std::string page(2000, 'p');
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit tight{page.size() + 10, saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+    CReNew checker(services);
+    server.setBody(page);
+    const WatchSettings full = checkWith(checker, first);
+    server.setBody(page + "2");
+    const WatchSettings fullAgain = checkWith(checker, full);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(full.lastResult, 2) << fromCp932(full.errorText);
+    EXPECT_EQ(fullAgain.lastResult, 2);
+    EXPECT_EQ(test::TempFolder::readFile(fullAgain.compareFile), page + "2");
+    ASSERT_EQ(prompter.messages().size(), 1u);
+    EXPECT_EQ(prompter.messages()[0].find(jp("変更履歴を保存できませんでした")), 0u);
+    EXPECT_EQ(history.versions(key).size(), 1u);
+    EXPECT_EQ(filesIn(home / ("history/" + key)).size(), 1u); // no part of a version left
+
+    // The next change is kept.
+    server.setBody("<html>three</html>");
+    EXPECT_EQ(checkWith(checker, fullAgain).lastResult, 2);
+    EXPECT_EQ(keptTexts(history, key),
+              (std::vector<std::string>{"<html>one</html>", "<html>three</html>"}));
+    EXPECT_EQ(prompter.messages().size(), 1u);
+}
+
+TEST_F(CheckerTest, TheTimeShortcutKeepsNothingAndAsksNothingMore) {
+    HistoryStore history(home.path(), {});
+    services.history = &history;
+    server.setLastModified("Wed, 02 Dec 2026 10:00:00 GMT");
+    const WatchSettings first = checkOnce(item(0));
+    EXPECT_EQ(first.lastResult, 2);
+    EXPECT_EQ(server.gets, 0);
+    EXPECT_FALSE(fs::exists(home / "history"));
 }

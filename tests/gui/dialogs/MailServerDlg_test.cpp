@@ -12,6 +12,7 @@
 #include "support/AiosmtpdServer.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPointer>
@@ -108,6 +109,29 @@ class MailServerDlgTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The box shows the stored choice and its mnemonic turns it; OK hands the choice on.
+    void includeChangesBoxReadsAndWritesTheChoice() {
+        for (const bool stored : {false, true}) {
+            OpenDialog open({"mail.example.test", 25, "me@example.test", stored});
+            auto* box = open.dialog.findChild<QCheckBox*>(QStringLiteral("includeChangesBox"));
+            QVERIFY(box);
+            QCOMPARE(box->text(), QStringLiteral("変更内容をメールに含める(&I)"));
+            QCOMPARE(box->isChecked(), stored);
+            QVERIFY(QTest::qWaitForWindowActive(&open.dialog));
+            QTest::keyClick(open.dialog.focusWidget(), Qt::Key_I, Qt::AltModifier);
+            // A mnemonic clicks the way a mouse would, a moment later.
+            QTRY_COMPARE(box->isChecked(), !stored);
+            open.click("okButton");
+            QCOMPARE(open.dialog.result(), int(QDialog::Accepted));
+            QCOMPARE(open.dialog.values().includeChanges, !stored);
+        }
+        // Cancel keeps what was stored.
+        OpenDialog open({"mail.example.test", 25, "me@example.test", true});
+        open.dialog.findChild<QCheckBox*>(QStringLiteral("includeChangesBox"))->setChecked(false);
+        open.click("cancelButton");
+        QVERIFY(open.dialog.values().includeChanges);
+    }
+
     void portFrom0To30000AndOtherTextsRefused() {
         const QString range = QStringLiteral("0 から 30000 までの整数を入力してください。");
         for (const QString& port : {QStringLiteral("0"), QStringLiteral("30000")}) {

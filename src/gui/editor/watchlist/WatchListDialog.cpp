@@ -33,6 +33,8 @@ WatchListDialog::WatchListDialog(CWatchList& list, QWidget* parent)
     connect(m_ui->editButton, &QPushButton::clicked, this, &WatchListDialog::editSelected);
     connect(m_ui->newButton, &QPushButton::clicked, this, &WatchListDialog::newItem);
     connect(m_ui->deleteButton, &QPushButton::clicked, this, &WatchListDialog::deleteSelected);
+    connect(m_ui->changesButton, &QPushButton::clicked, this,
+            &WatchListDialog::showChangesOfSelected);
     // The row under the pointer is meant, whatever else a modifier key kept selected.
     connect(view, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { editRow(index.row()); });
@@ -40,15 +42,28 @@ WatchListDialog::WatchListDialog(CWatchList& list, QWidget* parent)
 
 WatchListDialog::~WatchListDialog() = default;
 
-void WatchListDialog::editSelected() {
+int WatchListDialog::topSelectedRow() const {
     const QModelIndexList rows = m_ui->itemView->selectionModel()->selectedRows();
     if (rows.isEmpty())
-        return;
+        return -1;
     const auto top =
         std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) {
             return a.row() < b.row();
         });
-    editRow(top->row());
+    return top->row();
+}
+
+void WatchListDialog::editSelected() {
+    if (const int row = topSelectedRow(); row >= 0)
+        editRow(row);
+}
+
+void WatchListDialog::showChangesOfSelected() {
+    const int row = topSelectedRow();
+    if (row < 0)
+        return;
+    if (const WatchItemId id = m_model->idAt(row); id != 0)
+        emit changesRequested(id);
 }
 
 void WatchListDialog::editRow(int row) {

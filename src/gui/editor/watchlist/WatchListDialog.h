@@ -39,14 +39,19 @@ public:
     void newItem();
     /// Asks for the removal of every selected item, without a question.
     void deleteSelected();
+    /// Asks for the change view of the topmost selected item; the dialog stays open.
+    void showChangesOfSelected();
 
 signals:
     void editRequested(tw::WatchItemId id);
     void newRequested();
     void removeRequested(tw::WatchItemId id);
+    void changesRequested(tw::WatchItemId id);
 
 private:
     void editRow(int row);
+    /// The row of the topmost selected item; -1 without one.
+    int topSelectedRow() const;
 
     std::unique_ptr<Ui::WatchListDialog> m_ui;
     WatchListModel* m_model;

@@ -227,6 +227,22 @@ private slots:
         QCOMPARE(edited.size(), 2);
     }
 
+    void changesAsksForTheTopSelectedItemAndStaysOpen() {
+        WatchListDialog dialog(*m_list);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QSignalSpy changes(&dialog, &WatchListDialog::changesRequested);
+        select(dialog, {});
+        QTest::mouseClick(button(dialog, "changesButton"), Qt::LeftButton);
+        QCOMPARE(changes.count(), 0);
+        select(dialog, {4, 2});
+        QTest::mouseClick(button(dialog, "changesButton"), Qt::LeftButton);
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(changes.at(0).at(0).toULongLong(), m_ids.at(2));
+        QVERIFY(dialog.isVisible());
+        QVERIFY(button(dialog, "changesButton")->text().startsWith(QStringLiteral("変更内容")));
+    }
+
     // The list outlives the dialog and must not call a model that is gone.
     void theListForgetsAClosedDialog() {
         { WatchListDialog dialog(*m_list); }
