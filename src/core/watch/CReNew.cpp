@@ -172,6 +172,9 @@ CheckOutcome CReNew::check() {
         return CheckOutcome::Failed;
     }
     if (shortcut) {
+        if (*shortcut == CheckOutcome::Updated) {
+            keepPageOfTimeShortcut(request);
+        }
         return *shortcut;
     }
 
@@ -226,6 +229,16 @@ CheckOutcome CReNew::check() {
         return fail(failure);
     }
     m_item.lastModified = request.lastModified;
+    followStoredCopy(keyBefore);
+    std::string kept;
+    if (m_item.anchorKeyword.empty()) {
+        kept = m_item.downloadMode == 0 ? storedCopyPath() : destPath();
+    }
+    keepHistory(true, kept, request.contentType);
+    return CheckOutcome::Updated;
+}
+
+void CReNew::followStoredCopy(const std::string& keyBefore) {
     if (m_services.history && !keyBefore.empty()) {
         // A stored copy that had to get a new name (one left outside comp) takes its history.
         if (const std::string key = HistoryStore::keyOf(m_item.compareFile);
@@ -233,12 +246,31 @@ CheckOutcome CReNew::check() {
             m_services.history->rename(keyBefore, key);
         }
     }
-    std::string kept;
-    if (m_item.anchorKeyword.empty()) {
-        kept = m_item.downloadMode == 0 ? storedCopyPath() : destPath();
+}
+
+void CReNew::keepPageOfTimeShortcut(FetchRequest& request) {
+    // The page's time alone said it changed. Without history that settles it; with history the
+    // change view needs the page itself, so it is fetched once, only for a change, and kept as
+    // the stored copy and as a version. The check's outcome stays the time's whatever happens.
+    if (!m_services.history || m_services.history->limits().versions <= 0 ||
+        m_item.downloadMode != 0 || !m_item.anchorKeyword.empty()) {
+        return;
     }
-    keepHistory(true, kept, request.contentType);
-    return CheckOutcome::Updated;
+    request.lastModified = 0;
+    PageDownload download(m_services.programFolder);
+    if (!download.prepare(m_item, request).empty()) {
+        return;
+    }
+    if (!download.fetch(request, m_services.prompter) || m_cancel) {
+        download.discard();
+        return;
+    }
+    const std::string keyBefore = HistoryStore::keyOf(m_item.compareFile);
+    if (!download.keep(m_item).empty()) {
+        return;
+    }
+    followStoredCopy(keyBefore);
+    keepHistory(true, storedCopyPath(), request.contentType);
 }
 
 void CReNew::keepHistory(bool changed, const std::string& page, const std::string& contentType) {

@@ -74,6 +74,10 @@ private:
     /// Where the stored copy lives, always inside comp; empty when it needs a fresh name.
     std::string storedCopyPath() const;
     CheckOutcome fail(const std::string& text);
+    /// With history on, fetches and keeps the page whose change the time alone decided.
+    void keepPageOfTimeShortcut(FetchRequest& request);
+    /// Renames the history when the stored copy got a new name (its key was `keyBefore`).
+    void followStoredCopy(const std::string& keyBefore);
     /// Keeps what this check compared in the item's history: after a change always, after an
     /// unchanged page only while nothing is kept, so that the first change has something to be
     /// compared with. `page` is the whole page's file (empty for a check area). Never fails the

@@ -825,12 +825,30 @@ TEST_F(CheckerTest, AFullDiskLeavesTheCheckStandingAndIsToldOnce) {
     EXPECT_EQ(prompter.messages().size(), 1u);
 }
 
-TEST_F(CheckerTest, TheTimeShortcutKeepsNothingAndAsksNothingMore) {
+TEST_F(CheckerTest, WithHistoryAChangeTheTimeDecidedIsFetchedOnceAndKept) {
     HistoryStore history(home.path(), {});
     services.history = &history;
     server.setLastModified("Wed, 02 Dec 2026 10:00:00 GMT");
+    server.setBody("<html>one</html>");
     const WatchSettings first = checkOnce(item(0));
     EXPECT_EQ(first.lastResult, 2);
-    EXPECT_EQ(server.gets, 0);
-    EXPECT_FALSE(fs::exists(home / "history"));
+    EXPECT_EQ(server.heads, 1);
+    EXPECT_EQ(server.gets, 1);
+    const std::string key = HistoryStore::keyOf(first.compareFile);
+    ASSERT_FALSE(key.empty());
+    EXPECT_EQ(test::TempFolder::readFile(first.compareFile), "<html>one</html>");
+
+    // The same time: settled by the time alone, nothing fetched.
+    const WatchSettings same = checkOnce(first);
+    EXPECT_EQ(same.lastResult, 1);
+    EXPECT_EQ(server.gets, 1);
+
+    server.setLastModified("Thu, 03 Dec 2026 10:00:00 GMT");
+    server.setBody("<html>two</html>");
+    const WatchSettings second = checkOnce(same);
+    EXPECT_EQ(second.lastResult, 2);
+    EXPECT_EQ(server.gets, 2);
+    EXPECT_EQ(second.compareFile, first.compareFile);
+    EXPECT_EQ(keptTexts(history, key),
+              (std::vector<std::string>{"<html>one</html>", "<html>two</html>"}));
 }
