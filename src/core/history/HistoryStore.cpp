@@ -196,6 +196,25 @@ void take(Facts& facts, Sha256& sha, std::string_view piece) {
     }
 }
 
+/// Hands the file's blocks to `take` until its end; 0, or the errno of a failed read or of a
+/// `take` that returned false.
+template <typename Take>
+int readBlocks(int fd, Take take) {
+    std::string buffer(kBlock, '\0');
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got < 0 ? errno : 0;
+        }
+        if (!take(std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
+            return errno;
+        }
+    }
+}
+
 /// 0, or the errno of the failure.
 int examine(const HistoryEntry& entry, Facts& facts) {
     Sha256 sha;
@@ -206,19 +225,11 @@ int examine(const HistoryEntry& entry, Facts& facts) {
         if (fd < 0) {
             return errno;
         }
-        std::string buffer(kBlock, '\0');
-        for (;;) {
-            const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                return errno;
-            }
-            if (got == 0) {
-                break;
-            }
-            take(facts, sha, std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+        if (const int error = readBlocks(fd, [&](std::string_view block) {
+                take(facts, sha, block);
+                return true;
+            })) {
+            return error;
         }
     }
     if (const auto digest = sha.digest()) {
@@ -234,23 +245,12 @@ int copyFile(const std::string& path, int out, std::int64_t size) {
     if (in < 0) {
         return errno;
     }
-    std::string buffer(kBlock, '\0');
     std::int64_t copied = 0;
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return errno;
-        }
-        if (got == 0) {
-            break;
-        }
-        copied += got;
-        if (!writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
-            return errno;
-        }
+    if (const int error = readBlocks(in, [&](std::string_view block) {
+            copied += static_cast<std::int64_t>(block.size());
+            return writeAll(out, block);
+        })) {
+        return error;
     }
     return copied == size ? 0 : EIO;
 }

@@ -525,9 +525,6 @@ TextDiff diffTexts(std::string_view before, std::string_view after, const DiffOp
     return result;
 }
 
-namespace {
-
-/// The old or the new side of a line.
 std::string sideText(const DiffLine& line, bool old) {
     std::string text;
     for (const DiffSpan& span : line.spans) {
@@ -538,6 +535,8 @@ std::string sideText(const DiffLine& line, bool old) {
     }
     return text;
 }
+
+namespace {
 
 std::string range(std::size_t start, std::size_t count) {
     // A side without lines names the line before the change.

@@ -63,6 +63,9 @@ struct DiffOptions {
 TextDiff diffTexts(std::string_view before, std::string_view after,
                    const DiffOptions& options = {});
 
+/// The line as the old (`old`) or the new text has it.
+std::string sideText(const DiffLine& line, bool old);
+
 /// The change as a unified diff (lines only, UTF-8), with headers "--- <oldLabel>" and
 /// "+++ <newLabel>".
 std::string unifiedDiff(const TextDiff& diff, const std::string& oldLabel,

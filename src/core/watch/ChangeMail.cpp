@@ -25,18 +25,6 @@ std::size_t utf8Length(unsigned char lead) {
     return lead >= 0xC0 ? 2 : 1;
 }
 
-/// The line as one side of the change shows it.
-std::string sideText(const DiffLine& line, bool old) {
-    std::string text;
-    for (const DiffSpan& span : line.spans) {
-        if (span.kind == DiffSpan::Kind::Same ||
-            span.kind == (old ? DiffSpan::Kind::Removed : DiffSpan::Kind::Added)) {
-            text += span.text;
-        }
-    }
-    return text;
-}
-
 /// `text` cut at a character boundary before `limit` bytes, "…" marking the cut.
 std::string cutLine(std::string text, std::size_t limit) {
     if (text.size() <= limit) {
