@@ -299,13 +299,24 @@ TEST_F(CheckSessionTest, HistoryFollowsAnEditedItemAndGoesWithADeletedOne) {
     EXPECT_EQ(history.read("temp.tmp", history.versions("temp.tmp")[0]),
               std::string("<html>page</html>"));
 
+    // The worker tells it is idle just after its report: edits before that would wait.
+    ASSERT_TRUE(waitUntil([&] { return !session.watchList().isBusy(); }));
     sheet = *session.item(page);
     sheet.compareFile = m_temp / "home/comp/temp_1.tmp";
     EXPECT_EQ(session.defineItem(sheet, page), page);
+    ASSERT_TRUE(waitUntil([&] {
+        m_executor.runPending();
+        return session.item(page)->compareFile == sheet.compareFile;
+    }));
     EXPECT_TRUE(history.versions("temp.tmp").empty());
     EXPECT_EQ(history.versions("temp_1.tmp").size(), 1u);
 
+    // A check still running (slower under the sanitizers) holds the list: the new item waits.
     const WatchItemId other = session.defineItem(dailyAtOne("other"), 0);
+    ASSERT_TRUE(waitUntil([&] {
+        m_executor.runPending();
+        return session.item(other).has_value();
+    }));
     WatchSettings otherItem = *session.item(other);
     otherItem.compareFile = m_temp / "home/comp/temp_2.tmp";
     session.defineItem(otherItem, other);
