@@ -327,7 +327,7 @@ TEST_F(CheckSessionTest, HistoryFollowsAnEditedItemAndGoesWithADeletedOne) {
     // A check of the other item may hold the list: the removal then waits for it.
     EXPECT_TRUE(session.removeItem(page));
     EXPECT_TRUE(waitUntil([&] {
-        m_executor.runNext();
+        m_executor.runPending();
         return !std::filesystem::exists(m_temp / "home/history/temp_1.tmp");
     }));
     EXPECT_EQ(history.versions("temp_2.tmp").size(), 1u);
