@@ -8,7 +8,8 @@
 #   beside records, usable from platform upwards; feed beside watch, on net; history beside net,
 #   on platform, used from watch upwards.
 # The GUI may include any of the core. Its folders, lowest first:
-#   common <- dialogs <- editor <- links; watch, feed and history on common alone; app on top.
+#   common <- dialogs <- editor <- links; watch, feed and history on common alone; notify (QtCore
+#   and QtDBus only, used by the headless mode too) on nothing; app on top.
 # The build enforces the core's order for sources (src/core/CMakeLists.txt); this also covers
 # headers that no source includes, and the GUI.
 set -euo pipefail
@@ -32,7 +33,8 @@ declare -A allowed=(
   [gui/watch]="common watch"
   [gui/feed]="common feed"
   [gui/history]="common history"
-  [gui/app]="common dialogs editor links watch feed history app"
+  [gui/notify]="notify"
+  [gui/app]="common dialogs editor links watch feed history notify app"
 )
 
 status=0

@@ -18,9 +18,11 @@ run_packages=(
   libgumbo-dev libdtl-dev
   fonts-noto-cjk xdg-utils tzdata qt6-translations-l10n
 )
-# xvfb and x11-utils (xprop): end-to-end tests that look at the windows the program shows.
+# xvfb and x11-utils (xprop): end-to-end tests that look at the windows the program shows;
+# dbus-daemon: the notification tests' private session bus.
 test_packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev libbenchmark-dev python3 openssl xvfb x11-utils
+  dbus-daemon
 )
 # Servers the end-to-end tests start on 127.0.0.1.
 server_packages=(nginx-light tinyproxy python3-aiosmtpd)
@@ -28,9 +30,10 @@ server_packages=(nginx-light tinyproxy python3-aiosmtpd)
 # window screenshots: a window manager and panel on the virtual display, xwd and convert;
 # xdotool types and clicks into the real window (screenshots, end-to-end tests of dialogs);
 # clang-format-14 and clang-tidy-14: the format check (ctest format) and the lint stage;
-# librsvg2-bin and python3-pil: scripts/make-icons.py, which redraws the committed images.
+# librsvg2-bin and python3-pil: scripts/make-icons.py, which redraws the committed images;
+# dunst: the notification service on the screenshot desktop.
 tool_packages=(clang libclang-rt-14-dev openbox tint2 x11-apps imagemagick xdotool
-               clang-format-14 clang-tidy-14 librsvg2-bin python3-pil)
+               clang-format-14 clang-tidy-14 librsvg2-bin python3-pil dunst)
 
 case "$set_name" in
   run) required=("${run_packages[@]}") optional=() ;;

@@ -45,7 +45,8 @@ out=$(cd "$out" && pwd)
 # --- packages -------------------------------------------------------------------------------
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for p in xvfb openbox tint2 imagemagick xdotool x11-utils x11-xserver-utils fonts-noto-cjk locales; do
+for p in xvfb openbox tint2 imagemagick xdotool x11-utils x11-xserver-utils fonts-noto-cjk locales \
+  dbus-daemon dunst; do
   have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -197,6 +198,35 @@ fi
 "$@" >"$work/program.log" 2>&1 &
 program=$!
 pids+=("$program")
+
+# A session bus of the desktop's own, with dunst as its notification service.
+dbus-daemon --session --nofork --address="unix:path=$XDG_RUNTIME_DIR/bus" >"$work/dbus.log" 2>&1 &
+pids+=("$!")
+poll 100 test -S "$XDG_RUNTIME_DIR/bus" || { echo "dbus-daemon did not start" >&2; exit 1; }
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
+mkdir -p "$work/icons"
+cp "$root/resources/icons/tarnwick-48.png" "$work/icons/tarnwick.png"
+cat >"$work/dunstrc" <<EOF
+[global]
+font = Noto Sans CJK JP 10
+width = 380
+origin = top-right
+offset = 12x12
+frame_width = 1
+frame_color = "#8a96a8"
+padding = 10
+horizontal_padding = 10
+icon_path = $work/icons
+max_icon_size = 48
+markup = full
+format = "<b>%s</b>\n%b"
+[urgency_normal]
+background = "#2b3340"
+foreground = "#ffffff"
+timeout = 0
+EOF
+dunst -config "$work/dunstrc" >"$work/dunst.log" 2>&1 &
+pids+=("$!")
 
 # --- helpers for the steps ------------------------------------------------------------------
 window_of() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }

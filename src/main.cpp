@@ -4,6 +4,7 @@
 #include "core/util/TextUtil.h"
 #ifdef TARNWICK_WITH_GUI
 #include "gui/app/WindowMain.h"
+#include "gui/notify/SessionNotifier.h"
 #endif
 
 #include <cstdio>
@@ -83,6 +84,8 @@ int main(int argc, char** argv) {
         }
         return tw::gui::runWindow(argc, argv);
     }
+    // A desktop user's service: changes and failures are told there too.
+    options.makeNotifier = [] { return tw::notify::makeSessionNotifier(); };
 #else
     if (!headless) {
         // Built without the window: the check cycle runs in the terminal.

@@ -77,6 +77,23 @@ void CTarnwickApp::loadConf() {
     mail.includeChanges =
         include == "true" || include == "1" || include == "yes" || include == "on";
     m_mail.set(std::move(mail));
+    const std::string changes = asciiLower(m_conf.value("notify", "changes").value_or("true"));
+    m_notifyChanges =
+        !(changes == "false" || changes == "0" || changes == "no" || changes == "off");
+    m_failureAlertThreshold = static_cast<int>(m_conf.number("notify", "failures", 3, 0, 1000));
+}
+
+bool CTarnwickApp::setNotifyChanges(bool on) {
+    if (on == m_notifyChanges) {
+        return true;
+    }
+    m_notifyChanges = on;
+    m_conf.set("notify", "changes", on ? "true" : "false");
+    if (!m_conf.save(confPath())) {
+        tell("設定ファイルに保存できませんでした。", confPath(), systemErrorText(errno));
+        return false;
+    }
+    return true;
 }
 
 bool CTarnwickApp::setMailServer(MailServerSettings settings) {

@@ -10,6 +10,7 @@
 #include "core/util/ProgramFile.h"
 #include "core/watch/MailSettingsStore.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -114,9 +115,17 @@ public:
     /// whole number of seconds from 1 on); [history] versions (per item, 0 to 1000, default
     /// 20, 0 off) and max_mb (1 to 1000000, default 200), the history the checker keeps;
     /// [mail] include_changes (true or false, default false), the changed lines in the update
-    /// mail. A
+    /// mail; [notify] changes (true or false, default true), a notification for each change,
+    /// and failures (0 to 1000, default 3, 0 off), the failed checks in a row that are told. A
     /// missing file means the defaults; one that cannot be read is told, and the defaults apply.
     void loadConf();
+    /// Whether each change is told through the desktop's notifications; any thread may ask.
+    bool notifyChanges() const { return m_notifyChanges; }
+    /// Puts it in effect and writes it to tarnwick.conf ([notify] changes) at once. False when
+    /// that write failed (told through the prompter).
+    bool setNotifyChanges(bool on);
+    /// Failed checks of one item in a row that are told; 0 for none. Any thread may ask.
+    int failureAlertThreshold() const { return m_failureAlertThreshold; }
     /// The history's bounds as loadConf() read them.
     const HistoryLimits& historyLimits() const { return m_historyLimits; }
     /// What loadConf() read; a later setting reads its key here and saves with conf().save().
@@ -172,6 +181,8 @@ private:
     ConfFile m_conf;
     HistoryLimits m_historyLimits;
     MailSettingsStore m_mail;
+    std::atomic<bool> m_notifyChanges{true};
+    std::atomic<int> m_failureAlertThreshold{3};
     MessageBus m_messageBus;
     ConverterFactory m_converterFactory;
     std::unique_ptr<CodeConverter> m_converter;

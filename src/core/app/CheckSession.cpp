@@ -44,12 +44,13 @@ CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort
       m_ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
       m_ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
       m_shell(shell ? *shell : *m_ownShell), m_sound(sound ? *sound : *m_ownSound),
-      m_history(app.programFolder(), app.historyLimits()), m_bridge(app, m_shell),
-      m_bridgeWindow(m_bridge),
+      m_history(app.programFolder(), app.historyLimits()), m_failures(app.programFolder()),
+      m_notices(app, m_history, m_failures), m_bridge(app, m_shell), m_bridgeWindow(m_bridge),
       m_checker(checkerServices(app, prompter, m_clock, window ? *window : m_bridgeWindow, m_shell,
                                 m_sound, mailProgress, app.mailSettings(), m_history)),
       m_list(m_checker, m_clock, &prompter, app.programFolder()), m_workerReceiver(*this) {
     m_list.setHistory(&m_history);
+    m_list.setFailureAlerts(&m_failures);
     // Checks of unchanged pages follow each other within milliseconds; their results are
     // saved together, each at most a fifth of a second after it came in, and at the end.
     m_list.setSaveCoalescing(std::chrono::milliseconds(200),
@@ -125,16 +126,29 @@ MailServerSettings CheckSession::mailServer() const {
 }
 
 void CheckSession::WorkerReceiver::checkDone(WatchSettings finishedCopy, WatchItemId itemId) {
+    // Here on the worker: the diff of a large page and the count's file never hold up the
+    // owner's thread.
+    std::vector<Notice> notices =
+        m_session.m_notices.prepare(finishedCopy, m_session.m_notifier != nullptr);
     // The task owns its item whatever the checker does next.
     std::weak_ptr<CheckSession*> alive = m_session.m_alive;
-    m_session.m_executor.post([alive, copy = std::move(finishedCopy), itemId]() mutable {
-        if (const auto session = alive.lock()) {
-            (*session)->deliver(std::move(copy), itemId);
-        }
-    });
+    m_session.m_executor.post(
+        [alive, copy = std::move(finishedCopy), itemId, notices = std::move(notices)]() mutable {
+            if (const auto session = alive.lock()) {
+                (*session)->deliver(std::move(copy), itemId, std::move(notices));
+            }
+        });
 }
 
-void CheckSession::deliver(WatchSettings finishedCopy, WatchItemId itemId) {
+void CheckSession::deliver(WatchSettings finishedCopy, WatchItemId itemId,
+                           std::vector<Notice> notices) {
+    if (Notifier* notifier = m_notifier; notifier != nullptr) {
+        const WatchItemId id = itemId == CheckReceiver::kArmedItem ? m_list.currentId() : itemId;
+        for (Notice& notice : notices) {
+            notice.item = id;
+            notifier->notify(notice);
+        }
+    }
     if (m_frontEnd) {
         // Still the checked item: the list moves on only once it takes the copy back.
         const WatchItemId id = itemId == CheckReceiver::kArmedItem ? m_list.currentId() : itemId;

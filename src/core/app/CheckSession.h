@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/app/CHLPCall.h"
+#include "core/app/ChangeNotices.h"
 #include "core/history/HistoryStore.h"
 #include "core/platform/DesktopShell.h"
 #include "core/platform/DesktopSoundPlayer.h"
@@ -8,10 +9,13 @@
 #include "core/ports/MainWindowPort.h"
 #include "core/watch/CReNew.h"
 #include "core/watch/CWatchList.h"
+#include "core/watch/FailureAlerts.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace tw {
 
@@ -58,6 +62,9 @@ public:
     void setScheduledCallback(std::function<void()> onScheduled) {
         m_onScheduled = std::move(onScheduled);
     }
+    /// Where the notices of finished checks go (null: nowhere); it must outlive the session or
+    /// be taken away first. The failure counts are kept either way.
+    void setNotifier(Notifier* notifier) { m_notifier = notifier; }
     /// True when no check is armed or the armed one is not due yet.
     bool idle() const;
 
@@ -87,6 +94,8 @@ public:
     /// The items' kept versions ([history] of tarnwick.conf); the checker writes them, a
     /// deleted item's go with it.
     HistoryStore& history() { return m_history; }
+    /// Each item's failed checks in a row ([notify] failures).
+    FailureAlerts& failureAlerts() { return m_failures; }
     /// The shell pages and programs are opened with, for the front end's own launches.
     Shell& shell() { return m_shell; }
 
@@ -113,7 +122,7 @@ private:
         CHLPCall& m_bridge;
     };
 
-    void deliver(WatchSettings finishedCopy, WatchItemId itemId);
+    void deliver(WatchSettings finishedCopy, WatchItemId itemId, std::vector<Notice> notices);
 
     CTarnwickApp& m_app;
     Prompter& m_prompter;
@@ -129,6 +138,9 @@ private:
     Shell& m_shell;
     SoundPlayer& m_sound;
     HistoryStore m_history;
+    FailureAlerts m_failures;
+    ChangeNotices m_notices;
+    std::atomic<Notifier*> m_notifier{nullptr};
     // Before the checker: a worker may hand pages to it until the checker is gone, and what it
     // still holds is handed over when it goes.
     CHLPCall m_bridge;

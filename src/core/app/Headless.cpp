@@ -4,6 +4,7 @@
 #include "core/app/CheckSession.h"
 #include "core/app/MainLoop.h"
 #include "core/net/CollectingMailProgress.h"
+#include "core/ports/Notifier.h"
 #include "core/ports/Prompter.h"
 #include "core/records/WatchSettings.h"
 #include "core/util/Cp932.h"
@@ -152,7 +153,23 @@ int runCycle(CTarnwickApp& app, HeadlessPrompter& prompter, const HeadlessOption
     PrompterAttachment attachment(prompter, loop);
     CollectingMailProgress mailProgress;
     RowPrinter printer;
+    const std::unique_ptr<Notifier> notifier =
+        options.makeNotifier ? options.makeNotifier() : nullptr;
     CheckSession session(app, prompter, nullptr, loop, mailProgress);
+    if (notifier) {
+        session.setNotifier(notifier.get());
+        // No window: "show" hands the page to the display bridge, as a change would.
+        notifier->setActionHandler([&loop, &session](WatchItemId id, Notifier::Action action) {
+            if (action != Notifier::Action::Show) {
+                return;
+            }
+            loop.post([&session, id] {
+                if (const std::optional<WatchSettings> item = session.item(id)) {
+                    session.bridge().display(*item);
+                }
+            });
+        });
+    }
     session.setScheduledCallback([&] {
         if (options.untilIdle && session.idle()) {
             loop.quit();
@@ -169,6 +186,10 @@ int runCycle(CTarnwickApp& app, HeadlessPrompter& prompter, const HeadlessOption
         }
     });
     loop.run();
+    if (notifier) {
+        notifier->setActionHandler({});
+        session.setNotifier(nullptr);
+    }
     // A failed save has been told through the prompter and fails the run.
     const bool saved = session.stop();
     if (!listRead) {

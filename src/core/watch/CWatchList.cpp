@@ -5,6 +5,7 @@
 #include "core/ports/Prompter.h"
 #include "core/util/Cp932.h"
 #include "core/util/ErrorText.h"
+#include "core/watch/FailureAlerts.h"
 #include "core/watch/ItemChecker.h"
 #include "core/watch/Schedule.h"
 
@@ -426,6 +427,9 @@ void CWatchList::putEdit(int position, WatchSettings edited) {
         const std::string to = HistoryStore::keyOf(edited.compareFile);
         if (!from.empty() && !to.empty() && from != to) {
             m_history->rename(from, to);
+            if (m_failures) {
+                m_failures->rename(from, to);
+            }
         }
     }
     current = std::move(edited);
@@ -440,6 +444,9 @@ void CWatchList::erase(int position) {
             }) > 1;
         if (!key.empty() && !shared) {
             m_history->remove(key);
+            if (m_failures) {
+                m_failures->remove(key);
+            }
         }
     }
     m_items.erase(m_items.begin() + position);

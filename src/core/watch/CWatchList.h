@@ -14,6 +14,7 @@
 namespace tw {
 
 class Clock;
+class FailureAlerts;
 class HistoryStore;
 class ItemChecker;
 class CheckReceiver;
@@ -63,6 +64,8 @@ public:
     /// The items' kept versions: a deleted item's go with it, and an edit that gives an item's
     /// stored copy another name takes them along. Not owned; null (the default) leaves them.
     void setHistory(HistoryStore* history) { m_history = history; }
+    /// The items' failure counts, which follow an item's key and go with the item.
+    void setFailureAlerts(FailureAlerts* failures) { m_failures = failures; }
 
     /// Told of every change after it is made, in the order they were added. Not owned: an
     /// observer removes itself before it goes.
@@ -131,6 +134,7 @@ private:
     std::string m_folder;
     std::vector<WatchListObserver*> m_observers;
     HistoryStore* m_history = nullptr;
+    FailureAlerts* m_failures = nullptr;
     int m_current = -1;
     ItemId m_currentId = 0;
     std::vector<WatchSettings> m_items;

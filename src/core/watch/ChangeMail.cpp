@@ -76,46 +76,69 @@ std::string mailSafeText(std::string_view utf8, CodeConverter* converter) {
     return out;
 }
 
-std::string mailChanges(const HistoryStore& store, const WatchSettings& item,
-                        CodeConverter* converter) {
+ChangedLines changedLines(const HistoryStore& store, const WatchSettings& item,
+                          CodeConverter* converter, std::size_t maxLines) {
+    ChangedLines changed;
     const std::string key = HistoryStore::keyOf(item.compareFile);
     if (key.empty()) {
-        return {};
+        return changed;
     }
     const std::vector<HistoryVersion> versions = store.versions(key);
     // Only a change this very check kept: an older one would be news of another day.
     if (versions.size() < 2 || versions.back().checkedAt != item.lastCheck) {
-        return {};
+        return changed;
     }
+    changed.kept = true;
     DiffOptions options;
     options.context = 0;
     options.words = false;
     const VersionChange change = changeBetween(store, key, &versions[versions.size() - 2],
                                                versions.back(), converter, false, options);
-    std::string text = "\n\n" + jp("【変更内容】") + "\n";
     if (!change.problem.empty()) {
-        return text + change.problem + "\n";
+        changed.problem = change.problem;
+        return changed;
     }
-    std::vector<std::string> lines;
+    const auto add = [&](std::string line) {
+        if (changed.lines.size() < maxLines) {
+            changed.lines.push_back(std::move(line));
+        } else {
+            changed.more = true;
+        }
+    };
     for (const DiffHunk& hunk : change.diff.hunks) {
         for (const DiffLine& line : hunk.lines) {
             if (line.kind == DiffLine::Kind::Removed || line.kind == DiffLine::Kind::Changed) {
-                lines.push_back("- " + sideText(line, true));
+                add("- " + sideText(line, true));
             }
             if (line.kind == DiffLine::Kind::Added || line.kind == DiffLine::Kind::Changed) {
-                lines.push_back("+ " + sideText(line, false));
+                add("+ " + sideText(line, false));
+            }
+            if (changed.more) {
+                return changed;
             }
         }
     }
-    if (lines.empty()) {
+    return changed;
+}
+
+std::string mailChanges(const HistoryStore& store, const WatchSettings& item,
+                        CodeConverter* converter) {
+    const ChangedLines changed = changedLines(store, item, converter, kMaxMailChangeLines);
+    if (!changed.kept) {
+        return {};
+    }
+    std::string text = "\n\n" + jp("【変更内容】") + "\n";
+    if (!changed.problem.empty()) {
+        return text + changed.problem + "\n";
+    }
+    if (changed.lines.empty()) {
         return text + jp("（読んで見える文章に変化はありません）") + "\n";
     }
-    for (std::size_t n = 0; n < lines.size(); ++n) {
-        if (n == kMaxMailChangeLines) {
-            text += jp("…") + "\n";
-            break;
-        }
-        text += cutLine(mailSafeText(lines[n], converter), kMaxMailChangeLineBytes) + "\n";
+    for (const std::string& line : changed.lines) {
+        text += cutLine(mailSafeText(line, converter), kMaxMailChangeLineBytes) + "\n";
+    }
+    if (changed.more) {
+        text += jp("…") + "\n";
     }
     return text;
 }

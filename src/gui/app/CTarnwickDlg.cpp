@@ -24,6 +24,7 @@
 #include "gui/feed/AnnounceSettings.h"
 #include "gui/history/ChangeView.h"
 #include "gui/links/CLinkUpdateDlg.h"
+#include "gui/notify/DesktopNotifier.h"
 #include "gui/watch/CRenewCheckWnd.h"
 #include "ui_CTarnwickDlg.h"
 
@@ -104,6 +105,7 @@ CTarnwickDlg::CTarnwickDlg(CTarnwickApp& app, WindowSession& session, Executor& 
 }
 
 CTarnwickDlg::~CTarnwickDlg() {
+    setNotifier(nullptr);
     // Nothing from the bus may reach this window any more.
     m_app.messageBus().registerMessage(kShowMessage, {});
     m_app.messageBus().registerMessage(Siblings::kHelperToTarnwick, {});
@@ -179,6 +181,11 @@ void CTarnwickDlg::connectActions() {
     on(ui.actionWatchList, [this] { openWatchList(); });
     on(ui.actionClearLog, [this] { m_ui->resultList->clearRows(); });
     on(ui.actionMailSettings, [this] { openMailSettings(); });
+    ui.actionNotifyChanges->setChecked(m_app.notifyChanges());
+    connect(ui.actionNotifyChanges, &QAction::toggled, this, [this](bool on) {
+        // A setting that could not be saved is told; it holds for this run all the same.
+        m_app.setNotifyChanges(on);
+    });
     on(ui.actionExit, [this] { exit(); });
     on(ui.actionBrindle, [this] { m_session.siblings().startBrindle(); });
     on(ui.actionQuaylink, [this] { m_session.siblings().startQuaylink(); });
@@ -537,6 +544,39 @@ void CTarnwickDlg::showItem(WatchItemId id) {
     if (const std::optional<WatchSettings> item = m_session.checks().item(id)) {
         display(DisplayKind::Record, *item);
     }
+}
+
+void CTarnwickDlg::setNotifier(notify::DesktopNotifier* notifier) {
+    if (m_notifier) {
+        m_notifier->setActionHandler({});
+        m_notifier->setFallback({});
+        m_session.checks().setNotifier(nullptr);
+    }
+    m_notifier = notifier;
+    if (!m_notifier) {
+        return;
+    }
+    m_session.checks().setNotifier(m_notifier);
+    // Both run on this thread, where the notifier lives.
+    m_notifier->setActionHandler([this](WatchItemId id, Notifier::Action action) {
+        if (m_ended) {
+            return;
+        }
+        // An item deleted since is found by neither: nothing happens.
+        if (action == Notifier::Action::Changes) {
+            openChanges(id);
+        } else {
+            showItem(id);
+        }
+    });
+    m_notifier->setFallback([this](const Notice& notice) {
+        if (m_tray && m_tray->isVisible()) {
+            m_tray->showMessage(
+                QString::fromStdString(notice.summary), QString::fromStdString(notice.body),
+                notice.kind == Notice::Kind::Failing ? QSystemTrayIcon::Warning
+                                                     : QSystemTrayIcon::Information);
+        }
+    });
 }
 
 void CTarnwickDlg::openMailSettings() {

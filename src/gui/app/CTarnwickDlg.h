@@ -28,6 +28,10 @@ class Executor;
 class WatchSettings;
 } // namespace tw
 
+namespace tw::notify {
+class DesktopNotifier;
+} // namespace tw::notify
+
 namespace tw::gui {
 
 class AnnounceFlow;
@@ -121,6 +125,12 @@ public:
     ChangeView* openChanges(WatchItemId id);
     /// The open change view of item `id`, else null.
     ChangeView* changeView(WatchItemId id) const;
+    /// Where the notices of changes and failures go (null: nowhere). Its "表示" and "変更内容"
+    /// come back here, for an item that still exists; a notice no service took shows as the
+    /// tray icon's balloon while the window is in the tray. It must outlive this window.
+    void setNotifier(notify::DesktopNotifier* notifier);
+    /// The tray icon while the window has one, else null.
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
     /// The watch list dialog while it is open, else null.
     WatchListDialog* watchListDialog() const { return m_watchListDialog; }
     /// The record the download helper handed over last (the new-site sheet opens on it).
@@ -179,6 +189,7 @@ private:
     bool m_ended = false;
     bool m_sessionEnded = false;
     std::unique_ptr<AnnounceFlow> m_announcements;
+    notify::DesktopNotifier* m_notifier = nullptr;
 };
 
 } // namespace tw::gui

@@ -7,8 +7,10 @@
 #include "gui/common/ProgramIcon.h"
 #include "gui/common/QtExecutor.h"
 #include "gui/dialogs/MailSendDialog.h"
+#include "gui/notify/DesktopNotifier.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -124,8 +126,12 @@ int runWindow(int& argc, char** argv) {
     CTarnwickApp app(prompter);
     const int code = app.run([&] {
         MailSendDialog mailProgress(executor);
+        // Before the window, which lets it go when it closes.
+        notify::DesktopNotifier notifier(QDBusConnection::sessionBus(), {});
         WindowSession session(app, executor, prompter, mailProgress);
         CTarnwickDlg window(app, session, executor, prompter);
+        // The first checks have begun, but their notices wait for this thread's loop.
+        window.setNotifier(&notifier);
         QObject::connect(&window, &QDialog::finished, &application, &QApplication::quit);
         const TerminationWatch termination([&window] { window.exit(); });
         window.show();
