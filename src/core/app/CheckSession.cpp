@@ -15,8 +15,9 @@ namespace {
 CheckerServices checkerServices(CTarnwickApp& app, Prompter& prompter, const Clock& clock,
                                 MainWindowPort& window, Shell& shell, SoundPlayer& sound,
                                 MailProgress& mailProgress, const MailSettingsStore& mail,
-                                HistoryStore& history) {
+                                HistoryStore& history, WakeWatch& wake) {
     CheckerServices services;
+    services.wake = &wake;
     services.history = &history;
     services.clock = &clock;
     services.prompter = &prompter;
@@ -44,10 +45,10 @@ CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort
       m_ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
       m_ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
       m_shell(shell ? *shell : *m_ownShell), m_sound(sound ? *sound : *m_ownSound),
-      m_history(app.programFolder(), app.historyLimits()), m_bridge(app, m_shell),
+      m_history(app.programFolder(), app.historyLimits()), m_wake(m_clock), m_bridge(app, m_shell),
       m_bridgeWindow(m_bridge),
       m_checker(checkerServices(app, prompter, m_clock, window ? *window : m_bridgeWindow, m_shell,
-                                m_sound, mailProgress, app.mailSettings(), m_history)),
+                                m_sound, mailProgress, app.mailSettings(), m_history, m_wake)),
       m_list(m_checker, m_clock, &prompter, app.programFolder()), m_workerReceiver(*this) {
     m_list.setHistory(&m_history);
     // Checks of unchanged pages follow each other within milliseconds; their results are
@@ -90,6 +91,9 @@ bool CheckSession::stop() {
 }
 
 bool CheckSession::idle() const {
+    if (m_list.anyRetryPending()) {
+        return false;
+    }
     const int current = m_list.current();
     return current == -1 || m_list.itemAt(current).nextCheck > m_clock.now();
 }
@@ -135,9 +139,22 @@ void CheckSession::WorkerReceiver::checkDone(WatchSettings finishedCopy, WatchIt
 }
 
 void CheckSession::deliver(WatchSettings finishedCopy, WatchItemId itemId) {
+    // Still the checked item: the list moves on only once it takes the copy back.
+    const WatchItemId id = itemId == CheckReceiver::kArmedItem ? m_list.currentId() : itemId;
+    // Just after a wake-up the network is often not up yet. A check that fails then is made
+    // once more a little later, and neither the front end (its result list, its count of
+    // failures in a row) nor the list's file hears of the first failure: whoever receives
+    // checks sees only the outcome that counts. The wake-ups come from m_wake (see WakeWatch).
+    m_wake.sample();
+    if (finishedCopy.outcome() == CheckOutcome::Failed && id != 0 && !m_list.retryPending(id) &&
+        m_wake.wokeWithin(kWakeWindow)) {
+        m_list.retryLater(m_clock.now() + kWakeRetrySeconds);
+        if (m_onScheduled) {
+            m_onScheduled();
+        }
+        return;
+    }
     if (m_frontEnd) {
-        // Still the checked item: the list moves on only once it takes the copy back.
-        const WatchItemId id = itemId == CheckReceiver::kArmedItem ? m_list.currentId() : itemId;
         m_frontEnd->checkDone(finishedCopy, id);
     }
     m_list.checkFinished(std::move(finishedCopy));
