@@ -4,6 +4,7 @@
 #include "gui/app/SleepWatch.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QProcess>
 #include <QTest>
@@ -39,14 +40,17 @@ private slots:
     }
 
     void onlyLogindsWakeUpIsPassedOn() {
-        int wakeUps = 0;
-        SleepWatch watch([&] { ++wakeUps; });
-        QVERIFY(watch.listening());
-
+        // logind is there before the program, as on a machine.
         QDBusConnection stranger =
             QDBusConnection::connectToBus(m_address, QStringLiteral("stranger"));
         QDBusConnection logind = QDBusConnection::connectToBus(m_address, QStringLiteral("logind"));
         QVERIFY(logind.registerService(QStringLiteral("org.freedesktop.login1")));
+        int wakeUps = 0;
+        SleepWatch watch([&] { ++wakeUps; });
+        QVERIFY(watch.listening());
+        // A call answered by the bus: the watch's subscription, sent before it, is in place.
+        QVERIFY(QDBusConnection::systemBus().interface()->isServiceRegistered(
+            QStringLiteral("org.freedesktop.login1")));
         const auto signal = [](bool sleeping) {
             QDBusMessage message =
                 QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
