@@ -35,6 +35,9 @@ server_packages=(nginx-light tinyproxy python3-aiosmtpd)
 tool_packages=(clang libclang-rt-14-dev openbox tint2 x11-apps imagemagick xdotool
                clang-format-14 clang-tidy-14 librsvg2-bin python3-pil dunst)
 
+# systemd (systemd-analyze): the check of the headless mode's user service.
+tool_packages+=(systemd)
+
 case "$set_name" in
   run) required=("${run_packages[@]}") optional=() ;;
   test) required=("${run_packages[@]}" "${test_packages[@]}" "${server_packages[@]}"

@@ -13,22 +13,24 @@
 namespace {
 
 void printUsage() {
-    std::puts(
-        "Usage: tarnwick [--headless [--until-idle]] [--changes ITEM [--history]] [--version]\n"
-        "\n"
-        "Watches web pages and reports when one has changed. Without options it opens\n"
-        "its window, which hides in the system tray once minimised.\n"
-        "  --headless     run the check cycle without a window until SIGINT or SIGTERM;\n"
-        "                 each finished check prints a line: time, page, result\n"
-        "  --until-idle   with --headless: end once no item is due any more\n"
-        "  --changes ITEM print the latest change of a watched page as a unified diff\n"
-        "                 (UTF-8; the text a reader sees), with the times of the two\n"
-        "                 checks; ITEM is its number in the watch list (from 1) or its\n"
-        "                 exact name. Only reads: works while Tarnwick runs\n"
-        "  --history      with --changes: list the kept versions of the page instead\n"
-        "  --version      print the version and exit\n"
-        "\n"
-        "Files live in $TARNWICK_HOME, else $XDG_DATA_HOME/tarnwick.");
+    std::puts("Usage: tarnwick [--tray | --headless [--until-idle]] [--changes ITEM [--history]]\n"
+              "                [--version]\n"
+              "\n"
+              "Watches web pages and reports when one has changed. Without options it opens\n"
+              "its window, which hides in the system tray once minimised.\n"
+              "  --tray         start with the window hidden in the system tray (shown where\n"
+              "                 the desktop has no tray); the login autostart entry uses it\n"
+              "  --headless     run the check cycle without a window until SIGINT or SIGTERM;\n"
+              "                 each finished check prints a line: time, page, result\n"
+              "  --until-idle   with --headless: end once no item is due any more\n"
+              "  --changes ITEM print the latest change of a watched page as a unified diff\n"
+              "                 (UTF-8; the text a reader sees), with the times of the two\n"
+              "                 checks; ITEM is its number in the watch list (from 1) or its\n"
+              "                 exact name. Only reads: works while Tarnwick runs\n"
+              "  --history      with --changes: list the kept versions of the page instead\n"
+              "  --version      print the version and exit\n"
+              "\n"
+              "Files live in $TARNWICK_HOME, else $XDG_DATA_HOME/tarnwick.");
 }
 
 } // namespace
@@ -38,6 +40,7 @@ int main(int argc, char** argv) {
     bool headless = false;
     const char* changes = nullptr;
     bool history = false;
+    bool tray = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--headless") == 0) {
             headless = true;
@@ -47,6 +50,8 @@ int main(int argc, char** argv) {
                 return 2;
             }
             changes = argv[++i];
+        } else if (std::strcmp(argv[i], "--tray") == 0) {
+            tray = true;
         } else if (std::strcmp(argv[i], "--history") == 0) {
             history = true;
         } else if (std::strcmp(argv[i], "--until-idle") == 0) {
@@ -67,6 +72,11 @@ int main(int argc, char** argv) {
         std::fputs("tarnwick: --history goes with --changes ITEM\n", stderr);
         return 2;
     }
+    if (tray && (headless || changes)) {
+        std::fputs("tarnwick: --tray goes with the window, not with --headless or --changes\n",
+                   stderr);
+        return 2;
+    }
     if (changes) {
         if (headless) {
             std::fputs("tarnwick: --changes and --headless do not go together\n", stderr);
@@ -82,7 +92,7 @@ int main(int argc, char** argv) {
                        stderr);
             return 1;
         }
-        return tw::gui::runWindow(argc, argv);
+        return tw::gui::runWindow(argc, argv, tray);
     }
     // A desktop user's service: changes and failures are told there too.
     options.makeNotifier = [] { return tw::notify::makeSessionNotifier(); };

@@ -97,7 +97,8 @@ private slots:
         QCOMPARE(menus,
                  (QStringList{
                      QStringLiteral("操作(&O)|新規サイト(&N)|ウォッチリスト(&E)|ログをクリア(&C)|"
-                                    "環境設定(&S)|更新を通知する(&T)|-|Tarnwickを終了(&X)"),
+                                    "環境設定(&S)|更新を通知する(&T)|ログイン時に起動する(&L)|-|"
+                                    "Tarnwickを終了(&X)"),
                      QStringLiteral("ピース(&P)|Brindle(&W)|Quaylink(&D)"),
                      QStringLiteral("ﾍﾙﾌﾟ(&H)|Tarnwickのヘルプ(&H)|-|Quaylink(&D)|Brindle(&W)|"
                                     "更新チェックＱ＆Ａ(&Q)|-|Tarnwickについて(&A)..."),

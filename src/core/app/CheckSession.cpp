@@ -15,8 +15,9 @@ namespace {
 CheckerServices checkerServices(CTarnwickApp& app, Prompter& prompter, const Clock& clock,
                                 MainWindowPort& window, Shell& shell, SoundPlayer& sound,
                                 MailProgress& mailProgress, const MailSettingsStore& mail,
-                                HistoryStore& history) {
+                                HistoryStore& history, WakeWatch& wake) {
     CheckerServices services;
+    services.wake = &wake;
     services.history = &history;
     services.clock = &clock;
     services.prompter = &prompter;
@@ -45,9 +46,10 @@ CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort
       m_ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
       m_shell(shell ? *shell : *m_ownShell), m_sound(sound ? *sound : *m_ownSound),
       m_history(app.programFolder(), app.historyLimits()), m_failures(app.programFolder()),
-      m_notices(app, m_history, m_failures), m_bridge(app, m_shell), m_bridgeWindow(m_bridge),
+      m_notices(app, m_history, m_failures), m_wake(m_clock), m_bridge(app, m_shell),
+      m_bridgeWindow(m_bridge),
       m_checker(checkerServices(app, prompter, m_clock, window ? *window : m_bridgeWindow, m_shell,
-                                m_sound, mailProgress, app.mailSettings(), m_history)),
+                                m_sound, mailProgress, app.mailSettings(), m_history, m_wake)),
       m_list(m_checker, m_clock, &prompter, app.programFolder()), m_workerReceiver(*this) {
     m_list.setHistory(&m_history);
     m_list.setFailureAlerts(&m_failures);
@@ -91,6 +93,9 @@ bool CheckSession::stop() {
 }
 
 bool CheckSession::idle() const {
+    if (m_list.anyRetryPending()) {
+        return false;
+    }
     const int current = m_list.current();
     return current == -1 || m_list.itemAt(current).nextCheck > m_clock.now();
 }
@@ -126,10 +131,12 @@ MailServerSettings CheckSession::mailServer() const {
 }
 
 void CheckSession::WorkerReceiver::checkDone(WatchSettings finishedCopy, WatchItemId itemId) {
-    // Here on the worker: the diff of a large page and the count's file never hold up the
-    // owner's thread.
-    std::vector<Notice> notices =
-        m_session.m_notices.prepare(finishedCopy, m_session.m_notifier != nullptr);
+    // Here on the worker: the diff of a large page never holds up the owner's thread. A
+    // failure is counted by deliver(), which first decides whether it counts at all.
+    std::vector<Notice> notices;
+    if (finishedCopy.outcome() != CheckOutcome::Failed) {
+        notices = m_session.m_notices.prepare(finishedCopy, m_session.m_notifier != nullptr);
+    }
     // The task owns its item whatever the checker does next.
     std::weak_ptr<CheckSession*> alive = m_session.m_alive;
     m_session.m_executor.post(
@@ -142,16 +149,32 @@ void CheckSession::WorkerReceiver::checkDone(WatchSettings finishedCopy, WatchIt
 
 void CheckSession::deliver(WatchSettings finishedCopy, WatchItemId itemId,
                            std::vector<Notice> notices) {
+    // Still the checked item: the list moves on only once it takes the copy back.
+    const WatchItemId id = itemId == CheckReceiver::kArmedItem ? m_list.currentId() : itemId;
+    // Just after a wake-up the network is often not up yet. A check that fails then is made
+    // once more a little later, and neither the front end (its result list), the failure count
+    // nor the list's file hears of the first failure: whoever receives checks sees only the
+    // outcome that counts. The wake-ups come from m_wake (see WakeWatch).
+    m_wake.sample();
+    if (finishedCopy.outcome() == CheckOutcome::Failed && id != 0 && !m_list.retryPending(id) &&
+        m_wake.wokeWithin(kWakeWindow)) {
+        m_list.retryLater(m_clock.now() + kWakeRetrySeconds);
+        if (m_onScheduled) {
+            m_onScheduled();
+        }
+        return;
+    }
+    // A failure is counted only now that it counts (cheap: no diff, one small file).
+    if (finishedCopy.outcome() == CheckOutcome::Failed) {
+        notices = m_notices.prepare(finishedCopy, m_notifier != nullptr);
+    }
     if (Notifier* notifier = m_notifier; notifier != nullptr) {
-        const WatchItemId id = itemId == CheckReceiver::kArmedItem ? m_list.currentId() : itemId;
         for (Notice& notice : notices) {
             notice.item = id;
             notifier->notify(notice);
         }
     }
     if (m_frontEnd) {
-        // Still the checked item: the list moves on only once it takes the copy back.
-        const WatchItemId id = itemId == CheckReceiver::kArmedItem ? m_list.currentId() : itemId;
         m_frontEnd->checkDone(finishedCopy, id);
     }
     m_list.checkFinished(std::move(finishedCopy));

@@ -5,6 +5,7 @@
 #include "core/history/HistoryStore.h"
 #include "core/platform/DesktopShell.h"
 #include "core/platform/DesktopSoundPlayer.h"
+#include "core/platform/WakeWatch.h"
 #include "core/ports/CheckReceiver.h"
 #include "core/ports/MainWindowPort.h"
 #include "core/watch/CReNew.h"
@@ -12,6 +13,8 @@
 #include "core/watch/FailureAlerts.h"
 
 #include <atomic>
+#include <chrono>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -65,7 +68,8 @@ public:
     /// Where the notices of finished checks go (null: nowhere); it must outlive the session or
     /// be taken away first. The failure counts are kept either way.
     void setNotifier(Notifier* notifier) { m_notifier = notifier; }
-    /// True when no check is armed or the armed one is not due yet.
+    /// True when no check is armed or the armed one is not due yet, and no check that failed
+    /// just after a wake-up waits for its second try (see deliver()).
     bool idle() const;
 
     // What the user changes. The list saves itself after each edit; an edit made while a check
@@ -98,6 +102,14 @@ public:
     FailureAlerts& failureAlerts() { return m_failures; }
     /// The shell pages and programs are opened with, for the front end's own launches.
     Shell& shell() { return m_shell; }
+    /// When the machine last woke from a suspend. The session samples the clocks itself; a
+    /// front end that hears of wake-ups from the system (logind) tells it wokeUp().
+    WakeWatch& wake() { return m_wake; }
+
+    /// A check that fails less than this long after a wake-up is made once more...
+    static constexpr std::chrono::seconds kWakeWindow{60};
+    /// ...this many seconds later, and only the outcome of that second try counts.
+    static constexpr std::time_t kWakeRetrySeconds = 30;
 
 private:
     /// Takes the checker's report from its worker to the owner's thread.
@@ -141,6 +153,8 @@ private:
     FailureAlerts m_failures;
     ChangeNotices m_notices;
     std::atomic<Notifier*> m_notifier{nullptr};
+    // Before the checker, which samples it.
+    WakeWatch m_wake;
     // Before the checker: a worker may hand pages to it until the checker is gone, and what it
     // still holds is handed over when it goes.
     CHLPCall m_bridge;

@@ -4,6 +4,7 @@
 #include "core/net/CFetch.h"
 #include "core/net/FetchRequest.h"
 #include "core/platform/Clock.h"
+#include "core/platform/WakeWatch.h"
 #include "core/ports/CheckReceiver.h"
 #include "core/ports/Prompter.h"
 #include "core/util/Cp932.h"
@@ -14,10 +15,12 @@
 #include "core/watch/CheckArea.h"
 #include "core/watch/ItemFiles.h"
 #include "core/watch/PageDownload.h"
+#include "core/watch/Schedule.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <optional>
@@ -113,8 +116,18 @@ bool CReNew::isBusy() const {
 }
 
 void CReNew::worker() {
-    // The due moment is a wall-clock one: a suspend or a clock change must not shift it.
-    m_wakeEvent.waitUntil(m_item.nextCheck, *m_services.clock);
+    // The due moment is a wall-clock one: a suspend or a clock change must not shift it. The
+    // wait goes a second at a time, each step a sample of the clocks for the wake watch.
+    const Clock& clock = *m_services.clock;
+    for (;;) {
+        if (m_services.wake) {
+            m_services.wake->sample();
+        }
+        const std::time_t step = std::min(m_item.nextCheck, addSeconds(clock.now(), 1));
+        if (m_wakeEvent.waitUntil(step, clock) || step == m_item.nextCheck) {
+            break;
+        }
+    }
     if (!m_stopEvent.wait(milliseconds(-1))) {
         run();
     }

@@ -19,6 +19,7 @@ class CodeConverter;
 class FetchRequest;
 class HistoryStore;
 class Prompter;
+class WakeWatch;
 
 /// What a check needs from the rest of the program.
 struct CheckerServices {
@@ -32,6 +33,9 @@ struct CheckerServices {
     std::string programFolder;
     /// Where the compared text of each change is kept; null keeps none.
     HistoryStore* history = nullptr;
+    /// Compares the two clocks while the worker waits, so that a wake-up from a suspend is seen
+    /// within a second; null: not watched.
+    WakeWatch* wake = nullptr;
     /// Fetch time-outs, shorter in tests.
     int connectTimeoutSeconds = 30;
     int stallTimeoutSeconds = 60;

@@ -232,7 +232,9 @@ int CWatchList::pickNext() {
             continue;
         }
         if (item.nextCheck < now) {
-            if (item.timing != "inter" && secondsBetween(item.nextCheck, now) >= 60) {
+            // A retry owed is made however late it has become (a second suspend).
+            if (item.timing != "inter" && secondsBetween(item.nextCheck, now) >= 60 &&
+                !m_retries.contains(m_ids[position])) {
                 continue;
             }
             item.nextCheck = WatchSettings::kDueNow;
@@ -370,15 +372,32 @@ void CWatchList::checkFinished(WatchSettings finishedCopy) {
     if (position >= 0) {
         m_items[position] = std::move(finishedCopy);
         m_items[position].nextCheck = WatchSettings::kNotToday;
+        m_retries.erase(m_currentId);
         notify([&](WatchListObserver& o) { o.itemChecked(m_currentId); });
     }
+    moveOn();
+}
+
+void CWatchList::retryLater(std::time_t at) {
+    if (positionOf(m_currentId) >= 0) {
+        m_retries[m_currentId] = at;
+    }
+    moveOn();
+}
+
+void CWatchList::moveOn() {
     while (!m_pendingEdits.empty()) {
         PendingEdit edit = std::move(m_pendingEdits.front());
         m_pendingEdits.pop_front();
         applyEdit(edit);
     }
-    for (WatchSettings& item : m_items) {
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        WatchSettings& item = m_items[i];
         computeNextCheck(item, true, m_clock, m_prompter);
+        // A retry is due when it is, whatever the schedule: its item has not been checked.
+        if (const auto retry = m_retries.find(m_ids[i]); retry != m_retries.end()) {
+            item.nextCheck = retry->second;
+        }
     }
     m_checker.setIdle();
     // Nothing is armed any more; reschedule must not stop by the old position.
@@ -416,6 +435,8 @@ bool CWatchList::knownId(ItemId id) const {
 }
 
 void CWatchList::putEdit(int position, WatchSettings edited) {
+    // The user's edit decides when the item is checked next.
+    m_retries.erase(m_ids[position]);
     WatchSettings& current = m_items[position];
     if (m_history) {
         // The sheet may have been opened before the item's first check named its stored copy:
@@ -449,6 +470,7 @@ void CWatchList::erase(int position) {
             }
         }
     }
+    m_retries.erase(m_ids[position]);
     m_items.erase(m_items.begin() + position);
     m_ids.erase(m_ids.begin() + position);
 }

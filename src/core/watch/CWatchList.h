@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,14 @@ public:
 
     /// Takes the checker's finished copy back (by value: the checker may be armed again).
     void checkFinished(WatchSettings finishedCopy);
+    /// The armed item's check is to be made again at the wall-clock moment `at` instead of
+    /// counting: its copy is dropped (the item keeps its last completed state, and nobody hears
+    /// of the check), and it is due at `at` whatever its schedule says. The outcome of that
+    /// next check is taken back as any. An edit or the removal of the item cancels the retry.
+    void retryLater(std::time_t at);
+    /// True while item `id` waits for such a retry (or is being checked for it).
+    bool retryPending(ItemId id) const { return m_retries.contains(id); }
+    bool anyRetryPending() const { return !m_retries.empty(); }
     void setClosing();
 
     int count() const { return static_cast<int>(m_items.size()); }
@@ -127,6 +136,8 @@ private:
     bool writeFile();
     void saveOrDefer();
     void notify(const std::function<void(WatchListObserver&)>& call);
+    /// Queued edits applied, every item's next moment computed, the checker armed anew.
+    void moveOn();
 
     ItemChecker& m_checker;
     const Clock& m_clock;
@@ -142,6 +153,8 @@ private:
     ItemId m_nextId = 1;
     std::vector<int> m_sorted;
     std::deque<PendingEdit> m_pendingEdits;
+    /// Items whose failed check is to be made once more, with the moment it is due.
+    std::map<ItemId, std::time_t> m_retries;
     /// WatchList.twl: refused when unreadable, its bytes kept aside when damaged.
     ProgramFile m_file;
     std::string m_loadError;

@@ -4,6 +4,7 @@
 #include "core/app/CheckSession.h"
 #include "core/app/Siblings.h"
 #include "core/history/HistoryStore.h"
+#include "core/platform/Autostart.h"
 #include "core/ports/Executor.h"
 #include "core/util/Cp932.h"
 #include "core/util/SystemPath.h"
@@ -195,6 +196,12 @@ void CTarnwickDlg::connectActions() {
     on(ui.actionBrindlePage, [this] { openHelp(QStringLiteral("brindle")); });
     on(ui.actionQuestionsPage, [this] { openHelp(QStringLiteral("questions")); });
     on(ui.actionAbout, [this] { openAbout(); });
+    // The entry may have been written, changed or removed by anyone since: read at each showing.
+    connect(ui.operationMenu, &QMenu::aboutToShow, this, [this] {
+        m_ui->actionAutostart->setChecked(
+            autostartEnabled(autostartFile(m_app.paths().configFolder)));
+    });
+    on(ui.actionAutostart, [this](bool checked) { setStartAtLogin(checked); });
 
     on(ui.actionTrayOpen, [this] { showWindow(); });
     on(ui.actionTrayExit, [this] { exit(); });
@@ -300,6 +307,27 @@ void CTarnwickDlg::watchMessages() {
             self->m_session.pickUpHandOver();
         }
     });
+}
+
+void CTarnwickDlg::setStartAtLogin(bool start) {
+    const std::string& config = m_app.paths().configFolder;
+    if (const std::string failure = setAutostart(config, start, runningProgram());
+        !failure.empty()) {
+        m_prompter.showMessage(failure, Prompter::Icon::Error);
+    }
+    m_ui->actionAutostart->setChecked(autostartEnabled(autostartFile(config)));
+}
+
+bool CTarnwickDlg::startInTray() {
+    if (!m_trayAvailable || !m_trayAvailable()) {
+        return false;
+    }
+    addTrayIcon();
+    m_inTray = true;
+    m_quietStart = true;
+    hide();
+    m_app.setState("hide");
+    return true;
 }
 
 void CTarnwickDlg::exit() {
@@ -484,6 +512,12 @@ void CTarnwickDlg::openTrayMenu(QMenu& menu) {
 }
 
 void CTarnwickDlg::handedOver(std::optional<FetchSettings> record) {
+    // Started in the tray: the start-up pick-up shows the window only for a record.
+    const bool quiet = m_quietStart;
+    m_quietStart = false;
+    if (quiet && !record) {
+        return;
+    }
     showWindow();
     if (record) {
         m_pendingNewSite = std::move(record);

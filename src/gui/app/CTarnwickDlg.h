@@ -105,6 +105,16 @@ public:
     /// Writes imagetest.htm for `address` and shows it; false when it could not be written.
     bool imageCheck(const std::string& address);
 
+    /// Starts hidden in the tray (tarnwick --tray), where there is one: the start-up pick-up of
+    /// a hand-over then shows the window only when it brings a record. False, doing nothing,
+    /// without a tray: the window is to be shown as usual.
+    bool startInTray();
+    /// True from startInTray() until the start-up pick-up has come back.
+    bool quietStartPending() const { return m_quietStart; }
+    /// The "start at login" check item: writes or removes the desktop's autostart entry; a
+    /// failure is told with its reason, and the item shows what the entry says afterwards.
+    void setStartAtLogin(bool start);
+
     bool inTray() const { return m_inTray; }
     CRenewCheckWnd& resultList() const;
     /// Desktops without a tray minimise normally; tests decide for themselves.
@@ -186,6 +196,7 @@ private:
     /// Where the window was when it went into the tray: it comes back there.
     std::optional<QPoint> m_hiddenAt;
     bool m_inTray = false;
+    bool m_quietStart = false;
     bool m_ended = false;
     bool m_sessionEnded = false;
     std::unique_ptr<AnnounceFlow> m_announcements;

@@ -107,7 +107,7 @@ bool displayAvailable() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
 }
 
-int runWindow(int& argc, char** argv) {
+int runWindow(int& argc, char** argv, bool inTray) {
     std::signal(SIGPIPE, SIG_IGN);
     QApplication application(argc, argv);
     // The name a window without a title of its own shows, and that of its boxes. Set as the
@@ -134,7 +134,9 @@ int runWindow(int& argc, char** argv) {
         window.setNotifier(&notifier);
         QObject::connect(&window, &QDialog::finished, &application, &QApplication::quit);
         const TerminationWatch termination([&window] { window.exit(); });
-        window.show();
+        if (!inTray || !window.startInTray()) {
+            window.show();
+        }
         QApplication::exec();
     });
     if (app.otherInstanceRunning()) {

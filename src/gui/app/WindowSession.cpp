@@ -9,6 +9,7 @@
 #include "core/ports/Executor.h"
 #include "core/ports/MainWindowPort.h"
 #include "core/records/WatchSettings.h"
+#include "gui/app/SleepWatch.h"
 
 #include <optional>
 
@@ -67,6 +68,11 @@ struct WindowSession::Parts {
         windowPort.setBridge(&session.bridge());
     }
 
+    /// logind's word of a wake-up, for the retry of a check that fails just after it.
+    void watchSleep() {
+        sleep = std::make_unique<SleepWatch>([this] { session.wake().wokeUp(); });
+    }
+
     Executor& executor;
     Hooks hooks;
     std::unique_ptr<Shell> ownShell;
@@ -78,6 +84,7 @@ struct WindowSession::Parts {
     HandOverPickUp handOver;
     // Last: its checker calls the port, and its bridge hands pages over until it is gone.
     CheckSession session;
+    std::unique_ptr<SleepWatch> sleep;
     bool started = false;
     bool closed = false;
     bool stopResult = true;
@@ -100,6 +107,7 @@ void WindowSession::start(CheckReceiver* results) {
         return;
     }
     m_parts->started = true;
+    m_parts->watchSleep();
     m_parts->session.start(results);
 }
 
