@@ -24,6 +24,21 @@ struct MailServerSettings {
     /// The update mail's body gets the page's changed lines appended. Kept in tarnwick.conf
     /// ([mail] include_changes), not in the settings file the sibling programs read.
     bool includeChanges = false;
+
+    // Beyond the settings file, in tarnwick.conf ([mail] security, user, cafile) and, for the
+    // password, the desktop's secret store or [mail] password.
+    enum class Security {
+        None,     ///< plain SMTP, the dialogue of old, byte for byte
+        StartTls, ///< EHLO, STARTTLS required, EHLO again inside TLS (port 587)
+        Tls       ///< TLS from the first byte (port 465)
+    };
+    Security security = Security::None;
+    /// The login; empty: none. Only ever sent inside TLS.
+    std::string user;
+    std::string password;
+    /// An extra trusted certificate (PEM file), for a self-hosted server; empty: the system's
+    /// trust store alone.
+    std::string caFile;
 };
 
 /// True when no mail server is set: the name is empty or nothing but blanks.
