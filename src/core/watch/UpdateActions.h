@@ -8,6 +8,7 @@ namespace tw {
 class CodeConverter;
 class HistoryStore;
 class MailProgress;
+struct MailSecurity;
 class MailSettingsStore;
 class MainWindowPort;
 class Prompter;
@@ -34,12 +35,15 @@ struct MailServerSettings {
     };
     Security security = Security::None;
     /// The login; empty: none. Only ever sent inside TLS.
-    std::string user;
-    std::string password;
+    std::string user{};
+    std::string password{};
     /// An extra trusted certificate (PEM file), for a self-hosted server; empty: the system's
     /// trust store alone.
-    std::string caFile;
+    std::string caFile{};
 };
+
+/// The encryption and login of `settings` as the mail sender takes them.
+MailSecurity mailSecurityOf(const MailServerSettings& settings);
 
 /// True when no mail server is set: the name is empty or nothing but blanks.
 bool mailServerMissing(const MailServerSettings& settings);
