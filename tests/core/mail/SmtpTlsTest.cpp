@@ -109,6 +109,24 @@ TEST(SmtpSecurity, NoStartTlsOfferedMeansNothingAfterEhlo) {
     EXPECT_EQ(server.received(), std::vector<std::string>{"EHLO 127.0.0.1"});
 }
 
+TEST(SmtpSecurity, HandshakeFaultsEndInTimeWithTheirReason) {
+    const auto result = [](std::vector<std::string> replies, Mode mode) {
+        test::ScriptedSmtpServer server(std::move(replies));
+        CollectingMailProgress progress;
+        return fromCp932(sendMail("127.0.0.1", server.port(), "f@example.test", "t@example.test",
+                                  "S", "B", nullptr, progress, {5000, 300}, nullptr,
+                                  {mode, "", "", ""}));
+    };
+    const std::string offer = "250-mail.test\r\n250 STARTTLS\r\n";
+    EXPECT_EQ(result({"220 hello\r\n", offer, "454 TLS not available\r\n"}, Mode::StartTls),
+              "暗号化を開始できませんでした: 454 TLS not available");
+    // Silent after agreeing: the handshake has the reply time-out too.
+    EXPECT_EQ(result({"220 hello\r\n", offer, "220 go\r\n", ""}, Mode::StartTls),
+              "サーバーから応答がありません。");
+    // A plain server where TLS is expected.
+    EXPECT_EQ(result({"220 hello\r\n"}, Mode::Tls).rfind("暗号化の接続に失敗しました", 0), 0u);
+}
+
 TEST(SmtpSecurity, LoginWithoutEncryptionOrWithALineBreakIsRefusedBeforeConnecting) {
     test::ScriptedSmtpServer server({"220 hello\r\n"});
     const auto refused = [&](const MailSecurity& security) {
