@@ -40,9 +40,19 @@ public:
         return std::system(command.c_str()) == 0;
     }
 
+    /// A server that requires encryption and a login.
+    struct Secure {
+        bool startTls = true;    ///< STARTTLS required; false: TLS from the first byte
+        std::string certificate; ///< PEM files
+        std::string key;
+        std::string user;
+        std::string password;
+        bool loginOnly = false; ///< offers AUTH LOGIN but not PLAIN
+    };
+
     /// Starts the server and waits until it listens; the empty text, or why it did not start.
     /// `highestPort` keeps the port at or below it (for settings that limit the port).
-    std::string start(int highestPort = 65535) {
+    std::string start(int highestPort = 65535, const Secure* secure = nullptr) {
         char folder[] = "/tmp/tw-smtp-XXXXXX";
         if (::mkdtemp(folder) == nullptr) {
             return "cannot make a temporary folder";
@@ -63,8 +73,22 @@ public:
         posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
         posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
         std::string highest = std::to_string(highestPort);
-        char* argv[] = {const_cast<char*>(python()), const_cast<char*>(script.c_str()),
-                        mailFolder.data(), highest.data(), nullptr};
+        std::string mode = !secure ? "plain" : secure->startTls ? "starttls" : "tls";
+        std::string only = secure && secure->loginOnly ? "login" : "any";
+        Secure none;
+        const Secure& s = secure ? *secure : none;
+        std::string certificate = s.certificate, key = s.key, user = s.user, pass = s.password;
+        char* argv[] = {const_cast<char*>(python()),
+                        const_cast<char*>(script.c_str()),
+                        mailFolder.data(),
+                        highest.data(),
+                        mode.data(),
+                        certificate.data(),
+                        key.data(),
+                        user.data(),
+                        pass.data(),
+                        only.data(),
+                        nullptr};
         const int rc = ::posix_spawnp(&m_pid, python(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(toChild[0]);
@@ -169,8 +193,33 @@ def free_port():
         finally:
             probe.close()
 
+options = {}
+mode = sys.argv[3] if len(sys.argv) > 3 else 'plain'
+if mode != 'plain':
+    import logging, ssl, warnings
+    # Its warnings about the test's own choices would only clutter the test's output.
+    warnings.simplefilter('ignore')
+    logging.disable(logging.WARNING)
+    from aiosmtpd.smtp import AuthResult
+    certificate, key, user, password, only = sys.argv[4:9]
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(certificate, key)
+    def authenticator(server, session, envelope, mechanism, data):
+        ok = data.login == user.encode() and data.password == password.encode()
+        return AuthResult(success=ok, handled=False)
+    # aiosmtpd counts only STARTTLS as TLS for auth_require_tls: on TLS from the first byte it
+    # would offer no AUTH at all.
+    options = dict(authenticator=authenticator, auth_required=True,
+                   auth_require_tls=mode == 'starttls')
+    if only == 'login':
+        options['auth_exclude_mechanism'] = ['PLAIN']
+    if mode == 'starttls':
+        options.update(tls_context=context, require_starttls=True)
+    else:
+        options['ssl_context'] = context
+
 port = free_port()
-controller = Controller(Saver(), hostname='127.0.0.1', port=port)
+controller = Controller(Saver(), hostname='127.0.0.1', port=port, **options)
 controller.start()
 print('READY', port, flush=True)
 sys.stdin.read()

@@ -86,9 +86,13 @@ std::string checkMailTexts(const std::string& server, const std::string& sender,
 std::string sendMail(const std::string& server, int port, const std::string& sender,
                      const std::string& recipient, const std::string& subject,
                      const std::string& body, CodeConverter* converter, MailProgress& progress,
-                     const MailTimeouts& timeouts, std::shared_ptr<CancelSignal> cancel) {
+                     const MailTimeouts& timeouts, std::shared_ptr<CancelSignal> cancel,
+                     const MailSecurity& security) {
     if (std::string refused = checkMailTexts(server, sender, recipient, subject);
         !refused.empty()) {
+        return refused;
+    }
+    if (std::string refused = CSmtpClient::checkSecurity(security); !refused.empty()) {
         return refused;
     }
 
@@ -98,6 +102,7 @@ std::string sendMail(const std::string& server, int port, const std::string& sen
     client.setMail(prepareHeaderText(recipient, converter), prepareHeaderText(subject, converter),
                    prepareBody(body, converter));
     client.setTimeouts(timeouts.connectMs, timeouts.replyMs);
+    client.setSecurity(security);
     // Shared: whoever shows the progress may raise it after this send has returned.
     if (!cancel) {
         cancel = std::make_shared<CancelSignal>();

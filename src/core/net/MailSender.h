@@ -39,11 +39,13 @@ std::string checkMailTexts(const std::string& server, const std::string& sender,
 /// (CSmtpClient::cancelledText() when it was cancelled). Runs on the calling thread and reports
 /// each step to `progress`, which gets the way to cancel with the first; a mail refused by
 /// checkMailTexts() never connects and reports no step. `cancel` is the caller's own way to
-/// cancel, handed to `progress` as well; null makes one.
+/// cancel, handed to `progress` as well; null makes one. `security` adds encryption and a login;
+/// one that CSmtpClient::checkSecurity() refuses never connects either.
 std::string sendMail(const std::string& server, int port, const std::string& sender,
                      const std::string& recipient, const std::string& subject,
                      const std::string& body, CodeConverter* converter, MailProgress& progress,
                      const MailTimeouts& timeouts = {},
-                     std::shared_ptr<CancelSignal> cancel = nullptr);
+                     std::shared_ptr<CancelSignal> cancel = nullptr,
+                     const MailSecurity& security = {});
 
 } // namespace tw

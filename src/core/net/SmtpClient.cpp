@@ -3,9 +3,13 @@
 #include "core/ports/MailProgress.h"
 #include "core/util/CancelSignal.h"
 #include "core/util/Cp932.h"
+#include "core/util/TextUtil.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 namespace tw {
 
@@ -16,11 +20,18 @@ struct CSmtpClient::HandlerRow {
     /// UTF-8 failure text of the step.
     const char* failure;
     void (CSmtpClient::*onSuccess)();
+    /// The failure text is followed by the server's answer.
+    bool quotesReply = false;
 };
 
 const CSmtpClient::HandlerRow CSmtpClient::kHandlers[] = {
-    {"Connected", "220", "接続できませんでした。", &CSmtpClient::sendHelo},
+    {"Connected", "220", "接続できませんでした。", &CSmtpClient::sendGreeting},
     {"HELO", "250", "接続が拒否されました。", &CSmtpClient::sendMailFrom},
+    {"EHLO", "250", "接続が拒否されました。", &CSmtpClient::afterEhlo},
+    {"STARTTLS", "220", "暗号化を開始できませんでした", &CSmtpClient::upgrade, true},
+    {"AUTH LOGIN", "334", "認証に失敗しました", &CSmtpClient::sendLoginUser, true},
+    {"AUTH USER", "334", "認証に失敗しました", &CSmtpClient::sendLoginPassword, true},
+    {"AUTH", "235", "認証に失敗しました", &CSmtpClient::sendMailFrom, true},
     {"MAIL FROM", "250", "この差出人アドレスでは受付られません。", &CSmtpClient::sendRcptTo},
     {"RCPT TO", "250", "この宛先アドレスでは受付られません。", &CSmtpClient::sendData},
     {"DATA", "354", "データ入力を拒否されました。", &CSmtpClient::sendMessage},
@@ -43,6 +54,23 @@ std::string CSmtpClient::noAnswerText() {
 }
 std::string CSmtpClient::cancelledText() {
     return jp("送信を中止しました");
+}
+
+std::string CSmtpClient::checkSecurity(const MailSecurity& security) {
+    const auto breaks = [](const std::string& text) {
+        return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
+    };
+    if (!security.user.empty() && security.mode == MailSecurity::Mode::None) {
+        return jp("ユーザー名を使うには暗号化（STARTTLS または SSL/TLS）を選んでください。"
+                  "パスワードを暗号化せずに送ることはしません。");
+    }
+    if (breaks(security.user)) {
+        return jp("ユーザー名に改行または NUL 文字が含まれているため送信できません。");
+    }
+    if (breaks(security.password)) {
+        return jp("パスワードに改行または NUL 文字が含まれているため送信できません。");
+    }
+    return std::string();
 }
 
 void CSmtpClient::setServer(const std::string& server, int port, const std::string& sender) {
@@ -88,6 +116,11 @@ void CSmtpClient::send(const std::string& text) {
 void CSmtpClient::connect() {
     m_finished = false;
     m_buffer.clear();
+    if (std::string refused = checkSecurity(m_security); !refused.empty()) {
+        m_state = "NoSocket";
+        notify(true, refused);
+        return;
+    }
     m_socket = std::make_unique<CTcpClient>();
     m_socket->setCancel(m_cancel);
     notify(false, std::string());
@@ -96,6 +129,9 @@ void CSmtpClient::connect() {
     switch (m_socket->connect(m_server, m_port, m_connectTimeoutMs)) {
     case CTcpClient::ConnectResult::Connected:
         notify(false, std::string());
+        if (m_security.mode == MailSecurity::Mode::Tls && !handshake()) {
+            return;
+        }
         m_state = "Connected";
         return;
     case CTcpClient::ConnectResult::SocketFailed:
@@ -208,13 +244,219 @@ void CSmtpClient::onReply(bool error, const std::string& reply) {
         }
         if (row.expected &&
             (error || reply.size() < 3 || std::memcmp(reply.data(), row.expected, 3) != 0)) {
-            fail(jp(row.failure));
+            if (!row.quotesReply) {
+                fail(jp(row.failure));
+            } else if (error) {
+                fail(jp(row.failure) + jp("。") + noAnswerText());
+            } else {
+                fail(jp(row.failure) + ": " + serverAnswer(reply));
+            }
             return;
         }
+        m_reply = reply;
         (this->*row.onSuccess)();
         return;
     }
     notify(true, std::string());
+}
+
+void CSmtpClient::sendGreeting() {
+    if (m_security.mode == MailSecurity::Mode::None) {
+        sendHelo();
+    } else {
+        sendEhlo();
+    }
+}
+
+void CSmtpClient::sendEhlo() {
+    send("EHLO " + m_server + "\r\n");
+    m_state = "EHLO";
+    notify(false, std::string());
+}
+
+namespace {
+
+/// The keywords of an EHLO reply's extension lines ("250-STARTTLS", "250 AUTH PLAIN LOGIN"),
+/// each with its parameters, upper case; the greeting line is left out.
+std::vector<std::string> extensionsOf(const std::string& reply) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    bool first = true;
+    while (start < reply.size()) {
+        std::size_t end = reply.find('\n', start);
+        if (end == std::string::npos) {
+            end = reply.size();
+        }
+        std::string line = reply.substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+            line.pop_back();
+        }
+        if (first || line.size() < 4) {
+            first = false;
+            continue;
+        }
+        line.erase(0, 4);
+        std::transform(line.begin(), line.end(), line.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool hasWord(const std::string& line, std::string_view word) {
+    std::size_t start = 0;
+    while (start <= line.size()) {
+        std::size_t end = line.find(' ', start);
+        if (end == std::string::npos) {
+            end = line.size();
+        }
+        if (std::string_view(line).substr(start, end - start) == word) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+void CSmtpClient::afterEhlo() {
+    if (m_security.mode == MailSecurity::Mode::StartTls && !m_socket->isTls()) {
+        const auto extensions = extensionsOf(m_reply);
+        if (std::find(extensions.begin(), extensions.end(), "STARTTLS") == extensions.end()) {
+            // Never a fall-back to plain text: nothing more goes to this server.
+            fail(jp("サーバーが STARTTLS に対応していないため送信できません"
+                    "（暗号化せずには送りません）。"));
+            return;
+        }
+        send("STARTTLS\r\n");
+        m_state = "STARTTLS";
+        notify(false, std::string());
+        return;
+    }
+    if (!m_security.user.empty()) {
+        startAuth();
+        return;
+    }
+    sendMailFrom();
+}
+
+void CSmtpClient::upgrade() {
+    if (!m_buffer.empty()) {
+        // Bytes sent before the handshake would be taken as if they came inside TLS.
+        fail(jp("暗号化を開始できませんでした: サーバーが暗号化の前に余分なデータを送りました。"));
+        return;
+    }
+    if (handshake()) {
+        sendEhlo();
+    }
+}
+
+bool CSmtpClient::handshake() {
+    notify(false, jp("暗号化中"));
+    const CTcpClient::TlsOutcome outcome =
+        m_socket->startTls(m_server, m_security.caFile, m_replyTimeoutMs);
+    const std::string reason = outcome.reason.empty() ? std::string() : ": " + outcome.reason;
+    switch (outcome.result) {
+    case CTcpClient::TlsResult::Ready:
+        return true;
+    case CTcpClient::TlsResult::NoLibrary:
+        fail(jp("暗号化のライブラリを読み込めません") + reason);
+        break;
+    case CTcpClient::TlsResult::BadCaFile:
+        fail(jp("証明書を確認できません: 証明書ファイルを読み込めません (") + m_security.caFile +
+             ")");
+        break;
+    case CTcpClient::TlsResult::Untrusted:
+        fail(jp("証明書を確認できません") + reason);
+        break;
+    case CTcpClient::TlsResult::Failed:
+        fail(jp("暗号化の接続に失敗しました") + (reason.empty() ? jp("。") : reason));
+        break;
+    case CTcpClient::TlsResult::TimedOut:
+        fail(noAnswerText());
+        break;
+    case CTcpClient::TlsResult::Cancelled:
+        fail(cancelledText());
+        break;
+    }
+    return false;
+}
+
+void CSmtpClient::startAuth() {
+    if (!m_socket->isTls()) {
+        fail(checkSecurity({MailSecurity::Mode::None, m_security.user}));
+        return;
+    }
+    bool plain = false;
+    bool login = false;
+    for (const std::string& line : extensionsOf(m_reply)) {
+        if (line.rfind("AUTH ", 0) == 0) {
+            plain = plain || hasWord(line, "PLAIN");
+            login = login || hasWord(line, "LOGIN");
+        }
+    }
+    if (plain) {
+        send("AUTH PLAIN " +
+             base64Encode(std::string(1, '\0') + m_security.user + '\0' + m_security.password) +
+             "\r\n");
+        m_state = "AUTH";
+    } else if (login) {
+        send("AUTH LOGIN\r\n");
+        m_state = "AUTH LOGIN";
+    } else {
+        fail(jp("サーバーが対応している認証方式（PLAIN、LOGIN）がありません。"));
+        return;
+    }
+    notify(false, jp("認証中"));
+}
+
+void CSmtpClient::sendLoginUser() {
+    send(base64Encode(m_security.user) + "\r\n");
+    m_state = "AUTH USER";
+    notify(false, std::string());
+}
+
+void CSmtpClient::sendLoginPassword() {
+    send(base64Encode(m_security.password) + "\r\n");
+    m_state = "AUTH";
+    notify(false, std::string());
+}
+
+std::string CSmtpClient::serverAnswer(const std::string& reply) const {
+    static constexpr std::size_t kLongest = 300;
+    std::string answer;
+    for (char c : reply) {
+        if (c == '\r') {
+            continue;
+        }
+        if (c == '\n') {
+            c = ' ';
+        }
+        answer += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    while (!answer.empty() && answer.back() == ' ') {
+        answer.pop_back();
+    }
+    // A server that echoes what it got must not put the password on the screen.
+    const std::string& password = m_security.password;
+    const std::string secrets[] = {
+        password, base64Encode(password),
+        base64Encode(std::string(1, '\0') + m_security.user + '\0' + password)};
+    for (const std::string& secret : secrets) {
+        if (password.empty()) {
+            break;
+        }
+        for (std::size_t at; (at = answer.find(secret)) != std::string::npos;) {
+            answer.replace(at, secret.size(), "***");
+        }
+    }
+    if (answer.size() > kLongest) {
+        answer.resize(kLongest);
+        answer += "...";
+    }
+    return answer;
 }
 
 void CSmtpClient::sendHelo() {

@@ -3,6 +3,9 @@
 #include <string>
 #include <string_view>
 
+struct ssl_st;
+struct ssl_ctx_st;
+
 namespace tw {
 
 class CancelSignal;
@@ -15,6 +18,12 @@ class CTcpClient {
 public:
     enum class ConnectResult { Connected, SocketFailed, Failed, TimedOut, Cancelled };
     enum class ReceiveResult { Data, Closed, TimedOut, Failed, Cancelled };
+    enum class TlsResult { Ready, NoLibrary, BadCaFile, Untrusted, Failed, TimedOut, Cancelled };
+    struct TlsOutcome {
+        TlsResult result = TlsResult::Failed;
+        /// The library's reason (English) for Untrusted and Failed; may be empty.
+        std::string reason;
+    };
 
     CTcpClient() = default;
     CTcpClient(const CTcpClient&) = delete;
@@ -34,11 +43,23 @@ public:
     bool send(std::string_view data, int timeoutMs);
     /// Appends what arrives next (at most `maxBytes`), waiting at most `timeoutMs` for it.
     ReceiveResult receive(std::string& out, std::size_t maxBytes, int timeoutMs);
+    /// Runs the TLS handshake on the connected socket, within `timeoutMs` in all; from then on
+    /// send() and receive() go through TLS. The server's certificate must chain to the system's
+    /// trust store or to `caFile` (a PEM file, code page 932 path; empty: none) and name `host`.
+    /// libssl is opened by the first call.
+    TlsOutcome startTls(const std::string& host, const std::string& caFile, int timeoutMs);
+    bool isTls() const { return m_ssl != nullptr; }
     void close();
     bool isOpen() const { return m_fd >= 0; }
 
 private:
+    TlsOutcome handshake(const std::string& host, const std::string& caFile, int timeoutMs);
+    bool sendTls(std::string_view data, int timeoutMs);
+    ReceiveResult receiveTls(std::string& out, std::size_t maxBytes, int timeoutMs);
+
     int m_fd = -1;
+    ssl_ctx_st* m_context = nullptr;
+    ssl_st* m_ssl = nullptr;
     const CancelSignal* m_cancel = nullptr;
 };
 

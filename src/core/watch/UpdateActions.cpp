@@ -22,6 +22,25 @@ bool isBlank(char c) {
 
 } // namespace
 
+MailSecurity mailSecurityOf(const MailServerSettings& settings) {
+    MailSecurity security;
+    switch (settings.security) {
+    case MailServerSettings::Security::None:
+        security.mode = MailSecurity::Mode::None;
+        break;
+    case MailServerSettings::Security::StartTls:
+        security.mode = MailSecurity::Mode::StartTls;
+        break;
+    case MailServerSettings::Security::Tls:
+        security.mode = MailSecurity::Mode::Tls;
+        break;
+    }
+    security.user = settings.user;
+    security.password = settings.password;
+    security.caFile = settings.caFile;
+    return security;
+}
+
 bool mailServerMissing(const MailServerSettings& settings) {
     for (const char c : settings.server) {
         if (!isBlank(c)) {
@@ -89,8 +108,9 @@ void doActions(const WatchSettings& item, const UpdateActionContext& context) {
         } else {
             CollectingMailProgress headless;
             MailProgress& progress = context.mailProgress ? *context.mailProgress : headless;
-            failure = sendMail(server.server, server.port, server.account, item.mailTo,
-                               item.mailSubject, body, context.converter, progress);
+            failure =
+                sendMail(server.server, server.port, server.account, item.mailTo, item.mailSubject,
+                         body, context.converter, progress, {}, nullptr, mailSecurityOf(server));
         }
         if (!failure.empty() && context.prompter) {
             context.prompter->showMessage(failure, Prompter::Icon::Warning);

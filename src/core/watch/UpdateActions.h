@@ -8,6 +8,7 @@ namespace tw {
 class CodeConverter;
 class HistoryStore;
 class MailProgress;
+struct MailSecurity;
 class MailSettingsStore;
 class MainWindowPort;
 class Prompter;
@@ -40,6 +41,9 @@ struct MailServerSettings {
     /// trust store alone.
     std::string caFile{};
 };
+
+/// The encryption and login of `settings` as the mail sender takes them.
+MailSecurity mailSecurityOf(const MailServerSettings& settings);
 
 /// True when no mail server is set: the name is empty or nothing but blanks.
 bool mailServerMissing(const MailServerSettings& settings);

@@ -265,6 +265,25 @@ TEST_F(UpdateActions, MailIsDeliveredFromTheAccountToTheItemsRecipient) {
     EXPECT_TRUE(m_prompter.messages().empty());
 }
 
+TEST_F(UpdateActions, MailTakesTheServersSecurityAndLogin) {
+    // No STARTTLS offered while it is required: nothing goes after EHLO, the user is told.
+    test::ScriptedSmtpServer server({"220 ready\r\n", "250 AUTH PLAIN\r\n", "250 ok\r\n"});
+    CollectingMailProgress progress;
+    m_context.sendMail = nullptr;
+    m_context.mailProgress = &progress;
+    m_context.mailServer = {"127.0.0.1", server.port(), "account@example.test"};
+    m_context.mailServer.security = MailServerSettings::Security::StartTls;
+    m_context.mailServer.user = "alice";
+    m_context.mailServer.password = "secret";
+    WatchSettings item = quietItem();
+    item.sendMail = 1;
+    item.mailTo = "recipient@example.test";
+    run(item);
+    EXPECT_EQ(server.received(), std::vector<std::string>{"EHLO 127.0.0.1"});
+    ASSERT_EQ(m_prompter.messages().size(), 1u);
+    EXPECT_NE(m_prompter.messages()[0].find("STARTTLS"), std::string::npos);
+}
+
 TEST_F(UpdateActions, MissingPortsSkipTheirActions) {
     WatchSettings item = quietItem();
     item.soundMode = 1;
