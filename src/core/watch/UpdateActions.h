@@ -34,11 +34,11 @@ struct MailServerSettings {
     };
     Security security = Security::None;
     /// The login; empty: none. Only ever sent inside TLS.
-    std::string user;
-    std::string password;
+    std::string user{};
+    std::string password{};
     /// An extra trusted certificate (PEM file), for a self-hosted server; empty: the system's
     /// trust store alone.
-    std::string caFile;
+    std::string caFile{};
 };
 
 /// True when no mail server is set: the name is empty or nothing but blanks.
