@@ -50,9 +50,8 @@ int CMailServerDlg::defaultPort(MailServerSettings::Security security) {
 
 void CMailServerDlg::setPasswordPlace(bool secretStore) {
     m_ui->passwordPlaceLabel->setText(
-        secretStore ? tr("パスワードはデスクトップのキーリングに保管します。")
-                    : tr("キーリングが使えないため、パスワードは本人だけが読める tarnwick.conf "
-                         "に保管します。"));
+        secretStore ? tr("パスワードの保管先：デスクトップのキーリング")
+                    : tr("パスワードの保管先：tarnwick.conf（本人だけが読めるファイル）"));
 }
 
 MailServerSettings::Security CMailServerDlg::typedSecurity() const {
