@@ -12,9 +12,10 @@ set -euo pipefail
 set_name=${1:-test}
 
 # qt6-translations-l10n: Qt's own texts (standard buttons, file choosers) in the user's language.
+# qtkeychain-qt6-dev: the mail password in the desktop's secret store.
 run_packages=(
   g++ cmake ninja-build pkg-config make ccache
-  qt6-base-dev libcurl4-openssl-dev libicu-dev libcanberra-dev libssl-dev
+  qt6-base-dev libcurl4-openssl-dev libicu-dev libcanberra-dev libssl-dev qtkeychain-qt6-dev
   libgumbo-dev libdtl-dev
   fonts-noto-cjk xdg-utils tzdata qt6-translations-l10n
 )

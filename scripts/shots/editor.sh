@@ -17,9 +17,3 @@ for tab in page timing update-option check-option form-data connection; do
   key ctrl+Tab
 done
 key Escape
-# The mail server settings, from the menu.
-key alt+o
-key s
-wait_window "環境設定"
-shot_window mail-settings
-key Escape

@@ -32,6 +32,32 @@ std::string folderProblem(int error) {
     }
 }
 
+/// The name the mail password is kept under in the secret store.
+constexpr const char* kMailSecret = "mail";
+
+MailServerSettings::Security securityFromConf(const std::string& text) {
+    const std::string mode = asciiLower(text);
+    if (mode == "starttls") {
+        return MailServerSettings::Security::StartTls;
+    }
+    if (mode == "tls") {
+        return MailServerSettings::Security::Tls;
+    }
+    return MailServerSettings::Security::None;
+}
+
+const char* securityToConf(MailServerSettings::Security security) {
+    switch (security) {
+    case MailServerSettings::Security::StartTls:
+        return "starttls";
+    case MailServerSettings::Security::Tls:
+        return "tls";
+    case MailServerSettings::Security::None:
+        break;
+    }
+    return "none";
+}
+
 } // namespace
 
 AppPaths AppPaths::fromEnvironment() {
@@ -76,6 +102,18 @@ void CTarnwickApp::loadConf() {
     const std::string include = asciiLower(m_conf.value("mail", "include_changes").value_or(""));
     mail.includeChanges =
         include == "true" || include == "1" || include == "yes" || include == "on";
+    // The file is UTF-8; the program keeps code page 932.
+    mail.security = securityFromConf(m_conf.value("mail", "security").value_or(""));
+    mail.user = toCp932(m_conf.value("mail", "user").value_or(""));
+    mail.caFile = toCp932(m_conf.value("mail", "cafile").value_or(""));
+    mail.password = toCp932(m_conf.value("mail", "password").value_or(""));
+    // The store is asked only by those who log in: for everyone else the start stays quiet.
+    if (m_secrets && !mail.user.empty()) {
+        std::string secret;
+        if (m_secrets->read(kMailSecret, secret) == SecretStore::Result::Done) {
+            mail.password = std::move(secret);
+        }
+    }
     m_mail.set(std::move(mail));
     const std::string changes = asciiLower(m_conf.value("notify", "changes").value_or("true"));
     m_notifyChanges =
@@ -96,14 +134,43 @@ bool CTarnwickApp::setNotifyChanges(bool on) {
     return true;
 }
 
+bool CTarnwickApp::secretStoreAnswers() const {
+    std::string ignored;
+    return m_secrets && m_secrets->read(kMailSecret, ignored) != SecretStore::Result::Unavailable;
+}
+
 bool CTarnwickApp::setMailServer(MailServerSettings settings) {
-    const bool changed = settings.includeChanges != m_mail.snapshot().includeChanges;
-    const bool include = settings.includeChanges;
+    const MailServerSettings old = m_mail.snapshot();
+    bool confChanged = false;
+    const auto keep = [&](const char* key, const std::string& before, const std::string& after) {
+        if (before != after) {
+            // A value with a line break cannot be kept; the dialog refuses those.
+            confChanged = m_conf.set("mail", key, after) || confChanged;
+        }
+    };
+    keep("include_changes", old.includeChanges ? "true" : "false",
+         settings.includeChanges ? "true" : "false");
+    keep("security", securityToConf(old.security), securityToConf(settings.security));
+    keep("user", fromCp932(old.user), fromCp932(settings.user));
+    keep("cafile", fromCp932(old.caFile), fromCp932(settings.caFile));
+    if (settings.password != old.password) {
+        bool inStore = false;
+        if (m_secrets) {
+            const SecretStore::Result result =
+                settings.password.empty() ? m_secrets->remove(kMailSecret)
+                                          : m_secrets->write(kMailSecret, settings.password);
+            inStore = result != SecretStore::Result::Unavailable;
+        }
+        // Kept in one place only: the store, or where none answers, the private file.
+        const std::string inFile = inStore ? std::string() : fromCp932(settings.password);
+        if (m_conf.value("mail", "password").value_or("") != inFile) {
+            confChanged = m_conf.set("mail", "password", inFile) || confChanged;
+        }
+    }
     m_mail.set(std::move(settings));
-    if (!changed) {
+    if (!confChanged) {
         return true;
     }
-    m_conf.set("mail", "include_changes", include ? "true" : "false");
     if (!m_conf.save(confPath())) {
         tell("設定ファイルに保存できませんでした。", confPath(), systemErrorText(errno));
         return false;

@@ -6,6 +6,7 @@
 #include "core/platform/MessageBus.h"
 #include "core/platform/RegistryKey.h"
 #include "core/ports/Prompter.h"
+#include "core/ports/SecretStore.h"
 #include "core/util/ConfFile.h"
 #include "core/util/ProgramFile.h"
 #include "core/watch/MailSettingsStore.h"
@@ -115,12 +116,20 @@ public:
     /// whole number of seconds from 1 on); [history] versions (per item, 0 to 1000, default
     /// 20, 0 off) and max_mb (1 to 1000000, default 200), the history the checker keeps;
     /// [mail] include_changes (true or false, default false), the changed lines in the update
-    /// mail; [notify] changes (true or false, default true), a notification for each change,
-    /// and failures (0 to 1000, default 3, 0 off), the failed checks in a row that are told. A
-    /// missing file means the defaults; one that cannot be read is told, and the defaults apply.
+    /// mail; [mail] security (none, starttls or tls; none when missing or anything else), user
+    /// and cafile, and the password: from the secret store when one is set and answers with
+    /// one, else [mail] password; [notify] changes (true or false, default true), a notification
+    /// for each change, and failures (0 to 1000, default 3, 0 off), the failed checks in a row that
+    /// are told. A missing file means the defaults; one that cannot be read is told, and the
+    /// defaults apply.
     void loadConf();
     /// Whether each change is told through the desktop's notifications; any thread may ask.
     bool notifyChanges() const { return m_notifyChanges; }
+    /// The desktop's secret store that keeps the mail password; null (the headless mode) keeps
+    /// it in tarnwick.conf. Set before initInstance(); it must outlive this object's use.
+    void setSecretStore(SecretStore* store) { m_secrets = store; }
+    /// True when a secret store is set and answers now, so that a password saved goes there.
+    bool secretStoreAnswers() const;
     /// Puts it in effect and writes it to tarnwick.conf ([notify] changes) at once. False when
     /// that write failed (told through the prompter).
     bool setNotifyChanges(bool on);
@@ -146,8 +155,10 @@ public:
     /// The mail server settings of the settings file. This is their one home: the checker reads
     /// them at each update mail from mailSettings(), so a change reaches the next mail.
     MailServerSettings mailServer() const { return m_mail.snapshot(); }
-    /// Puts the settings in effect; a changed includeChanges is written to tarnwick.conf at
-    /// once ([mail] include_changes). False when that write failed (told through the prompter).
+    /// Puts the settings in effect; what changed of those beyond the settings file is written
+    /// to tarnwick.conf at once ([mail] include_changes, security, user, cafile) and the
+    /// password to the secret store, or where none answers to [mail] password (the file is
+    /// private, 0600). False when a write failed (told through the prompter).
     bool setMailServer(MailServerSettings settings);
     const MailSettingsStore& mailSettings() const { return m_mail; }
 
@@ -179,6 +190,7 @@ private:
     /// TARNWICK.INI: written over only once read whole, missing, or its damaged bytes kept.
     ProgramFile m_settingsFile;
     ConfFile m_conf;
+    SecretStore* m_secrets = nullptr;
     HistoryLimits m_historyLimits;
     MailSettingsStore m_mail;
     std::atomic<bool> m_notifyChanges{true};

@@ -616,6 +616,7 @@ void CTarnwickDlg::setNotifier(notify::DesktopNotifier* notifier) {
 void CTarnwickDlg::openMailSettings() {
     CheckSession& checks = m_session.checks();
     CMailServerDlg dialog(checks.mailServer(), this, m_app.codeConverter());
+    dialog.setPasswordPlace(m_app.secretStoreAnswers());
     if (dialog.exec() == QDialog::Accepted) {
         checks.setMailServer(dialog.values());
     }

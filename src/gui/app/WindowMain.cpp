@@ -4,6 +4,7 @@
 #include "gui/app/CTarnwickDlg.h"
 #include "gui/app/WindowSession.h"
 #include "gui/common/GuiPrompter.h"
+#include "gui/common/KeychainStore.h"
 #include "gui/common/ProgramIcon.h"
 #include "gui/common/QtExecutor.h"
 #include "gui/dialogs/MailSendDialog.h"
@@ -124,6 +125,8 @@ int runWindow(int& argc, char** argv, bool inTray) {
     QtExecutor executor;
     GuiPrompter prompter(executor);
     CTarnwickApp app(prompter);
+    KeychainStore secrets;
+    app.setSecretStore(&secrets);
     const int code = app.run([&] {
         MailSendDialog mailProgress(executor);
         // Before the window, which lets it go when it closes.

@@ -6,6 +6,7 @@
 #include "gui/dialogs/TestMail.h"
 #include "ui_CMailServerDlg.h"
 
+#include <QComboBox>
 #include <QLayout>
 #include <QPointer>
 
@@ -14,19 +15,58 @@ namespace tw::gui {
 CMailServerDlg::CMailServerDlg(const MailServerSettings& settings, QWidget* parent,
                                CodeConverter* converter)
     : QDialog(parent), m_ui(std::make_unique<Ui::CMailServerDlg>()), m_values(settings),
-      m_converter(converter) {
+      m_converter(converter), m_shownSecurity(settings.security) {
     m_ui->setupUi(this);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     m_ui->hostEdit->setText(QString::fromStdString(fromCp932(settings.server)));
     m_ui->portEdit->setText(QString::number(settings.port));
     m_ui->accountEdit->setText(QString::fromStdString(fromCp932(settings.account)));
     m_ui->includeChangesBox->setChecked(settings.includeChanges);
+    m_ui->securityBox->setCurrentIndex(static_cast<int>(settings.security));
+    m_ui->userEdit->setText(QString::fromStdString(fromCp932(settings.user)));
+    m_ui->passwordEdit->setText(QString::fromStdString(fromCp932(settings.password)));
+    setPasswordPlace(false);
+    connect(m_ui->portEdit, &QLineEdit::textEdited, this, [this] { m_portTyped = true; });
+    connect(m_ui->securityBox, &QComboBox::currentIndexChanged, this,
+            &CMailServerDlg::securityChosen);
     connect(m_ui->okButton, &QPushButton::clicked, this, &CMailServerDlg::accept);
     connect(m_ui->cancelButton, &QPushButton::clicked, this, &CMailServerDlg::reject);
     connect(m_ui->testButton, &QPushButton::clicked, this, &CMailServerDlg::sendTest);
 }
 
 CMailServerDlg::~CMailServerDlg() = default;
+
+int CMailServerDlg::defaultPort(MailServerSettings::Security security) {
+    switch (security) {
+    case MailServerSettings::Security::StartTls:
+        return 587;
+    case MailServerSettings::Security::Tls:
+        return 465;
+    case MailServerSettings::Security::None:
+        break;
+    }
+    return 25;
+}
+
+void CMailServerDlg::setPasswordPlace(bool secretStore) {
+    m_ui->passwordPlaceLabel->setText(
+        secretStore ? tr("パスワードの保管先：デスクトップのキーリング")
+                    : tr("パスワードの保管先：tarnwick.conf（本人だけが読めるファイル）"));
+}
+
+MailServerSettings::Security CMailServerDlg::typedSecurity() const {
+    return static_cast<MailServerSettings::Security>(m_ui->securityBox->currentIndex());
+}
+
+void CMailServerDlg::securityChosen(int) {
+    const MailServerSettings::Security security = typedSecurity();
+    // A port the user typed stays; one that only followed the mode, or none, follows it on.
+    const QString port = m_ui->portEdit->text().trimmed();
+    if (!m_portTyped && (port.isEmpty() || port == QString::number(defaultPort(m_shownSecurity)))) {
+        m_ui->portEdit->setText(QString::number(defaultPort(security)));
+    }
+    m_shownSecurity = security;
+}
 
 void CMailServerDlg::accept() {
     if (std::optional<MailServerSettings> typed = typedValues()) {
@@ -56,7 +96,8 @@ void CMailServerDlg::sendTest() {
 }
 
 std::optional<MailServerSettings> CMailServerDlg::typedValues() {
-    MailServerSettings typed;
+    // What the dialog does not show (the extra certificate) goes on as it was.
+    MailServerSettings typed = m_values;
     std::optional<std::string> host =
         fieldText(tr("メールサーバー"), m_ui->hostEdit, m_ui->hostEdit->text());
     if (!host) {
@@ -83,10 +124,42 @@ std::optional<MailServerSettings> CMailServerDlg::typedValues() {
                m_ui->accountEdit);
         return std::nullopt;
     }
+    const MailServerSettings::Security security = typedSecurity();
+    std::optional<std::string> user =
+        fieldText(tr("ユーザー名"), m_ui->userEdit, m_ui->userEdit->text());
+    if (!user) {
+        return std::nullopt;
+    }
+    if (breaksHeaderLine(*user)) {
+        refuse(tr("ユーザー名に改行などの使えない文字が含まれています。"), m_ui->userEdit);
+        return std::nullopt;
+    }
+    std::optional<std::string> password =
+        fieldText(tr("パスワード"), m_ui->passwordEdit, m_ui->passwordEdit->text());
+    if (!password) {
+        return std::nullopt;
+    }
+    if (breaksHeaderLine(*password)) {
+        refuse(tr("パスワードに改行などの使えない文字が含まれています。"), m_ui->passwordEdit);
+        return std::nullopt;
+    }
+    if (!user->empty() && security == MailServerSettings::Security::None) {
+        refuse(tr("ユーザー名を使うときは、暗号化に STARTTLS か SSL/TLS を選んでください。\n"
+                  "パスワードを暗号化せずに送ることはしません。"),
+               m_ui->securityBox);
+        return std::nullopt;
+    }
+    if (user->empty() && !password->empty()) {
+        refuse(tr("パスワードを使うときは、ユーザー名も入力してください。"), m_ui->userEdit);
+        return std::nullopt;
+    }
     typed.server = std::move(*host);
     typed.port = port;
     typed.account = std::move(*account);
     typed.includeChanges = m_ui->includeChangesBox->isChecked();
+    typed.security = security;
+    typed.user = std::move(*user);
+    typed.password = std::move(*password);
     return typed;
 }
 

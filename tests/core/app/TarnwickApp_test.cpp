@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,6 +152,78 @@ TEST_F(TarnwickAppTest, ChangesInTheMailAreAChoiceOfTarnwickConf) {
     EXPECT_FALSE(app.mailServer().includeChanges);
     EXPECT_EQ(app.mailServer().server, "mx.example.test");
     app.exitInstance();
+    EXPECT_TRUE(m_prompter.messages().empty());
+}
+
+/// A keyring that answers, or, switched off, one that does not.
+class MapSecretStore : public SecretStore {
+public:
+    Result read(const std::string& name, std::string& secret) override {
+        if (!answers) {
+            return Result::Unavailable;
+        }
+        const auto found = secrets.find(name);
+        if (found == secrets.end()) {
+            return Result::NotFound;
+        }
+        secret = found->second;
+        return Result::Done;
+    }
+    Result write(const std::string& name, const std::string& secret) override {
+        return answers ? (secrets[name] = secret, Result::Done) : Result::Unavailable;
+    }
+    Result remove(const std::string& name) override {
+        return answers ? (secrets.erase(name), Result::Done) : Result::Unavailable;
+    }
+    bool answers = true;
+    std::map<std::string, std::string> secrets;
+};
+
+// The login lives in tarnwick.conf and the password in the keyring where one answers, else in
+// the private tarnwick.conf; never in the settings file the sibling programs read.
+TEST_F(TarnwickAppTest, MailLoginIsKeptInTarnwickConfAndThePasswordInTheKeyringOrThere) {
+    const std::string conf = m_temp / "home/tarnwick.conf";
+    MapSecretStore keyring;
+    const auto start = [&](CTarnwickApp& app, SecretStore* store) {
+        app.setSecretStore(store);
+        app.setConverterFactory([] { return std::make_unique<PassThroughConverter>(); });
+        ASSERT_TRUE(app.initInstance());
+        app.loadSettings();
+    };
+    MailServerSettings mail{"mx.example.test", 587, "me@example.test", false};
+    mail.security = MailServerSettings::Security::StartTls;
+    mail.user = jp("利用者");
+    mail.password = "pa=ss#word";
+    mail.caFile = "/etc/ca.pem";
+    for (SecretStore* store :
+         {static_cast<SecretStore*>(&keyring), static_cast<SecretStore*>(nullptr)}) {
+        {
+            CTarnwickApp app(m_prompter, paths());
+            start(app, store);
+            EXPECT_TRUE(app.setMailServer(mail));
+            EXPECT_TRUE(app.saveSettings());
+            app.exitInstance();
+        }
+        const std::string kept = store ? "" : "password=pa=ss#word\n";
+        EXPECT_EQ(TempFolder::readFile(conf),
+                  "[mail]\nsecurity=starttls\nuser=利用者\ncafile=/etc/ca.pem\n" + kept);
+        struct stat info {};
+        ASSERT_EQ(stat(conf.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(TempFolder::readFile(m_temp / "home/TARNWICK.INI").find("pa=ss"),
+                  std::string::npos);
+        EXPECT_EQ(keyring.secrets.count("mail"), store ? 1u : 0u);
+        CTarnwickApp app(m_prompter, paths());
+        start(app, store);
+        const MailServerSettings read = app.mailServer();
+        EXPECT_EQ(read.security, MailServerSettings::Security::StartTls);
+        EXPECT_EQ(read.user, jp("利用者"));
+        EXPECT_EQ(read.password, "pa=ss#word");
+        EXPECT_EQ(read.caFile, "/etc/ca.pem");
+        app.exitInstance();
+        std::filesystem::remove(conf);
+        keyring.secrets.clear();
+    }
     EXPECT_TRUE(m_prompter.messages().empty());
 }
 

@@ -3,20 +3,26 @@
 
 #include "PromptScript.h"
 #include "TypeText.h"
+#include "core/app/CTarnwickApp.h"
 #include "core/net/MailSender.h"
 #include "core/platform/CodeConverter.h"
 #include "core/util/Cp932.h"
+#include "gui/common/KeychainStore.h"
 #include "gui/dialogs/CMailServerDlg.h"
 #include "gui/dialogs/MailSendDialog.h"
 #include "gui/dialogs/TestMail.h"
 #include "support/AiosmtpdServer.h"
+#include "support/FakePrompter.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -173,6 +179,81 @@ private slots:
         QVERIFY(open.boxes.texts.at(1).startsWith(QStringLiteral("メールアカウント")));
         QCOMPARE(open.dialog.focusWidget(), open.edit("accountEdit"));
         QVERIFY(open.dialog.isVisible());
+    }
+
+    // The port follows the mode while it is the mode's own; one the user typed or kept stays.
+    void portFollowsTheModeUntilOneIsTyped() {
+        OpenDialog open({"mail.example.test", 25, "me@example.test"});
+        auto* mode = open.dialog.findChild<QComboBox*>(QStringLiteral("securityBox"));
+        mode->setCurrentIndex(1);
+        QCOMPARE(open.edit("portEdit")->text(), QStringLiteral("587"));
+        mode->setCurrentIndex(2);
+        QCOMPARE(open.edit("portEdit")->text(), QStringLiteral("465"));
+        open.type("portEdit", QStringLiteral("2465"));
+        mode->setCurrentIndex(0);
+        QCOMPARE(open.edit("portEdit")->text(), QStringLiteral("2465"));
+        OpenDialog kept({"mail.example.test", 2525, "me@example.test"});
+        kept.dialog.findChild<QComboBox*>(QStringLiteral("securityBox"))->setCurrentIndex(1);
+        QCOMPARE(kept.edit("portEdit")->text(), QStringLiteral("2525"));
+    }
+
+    // A login without encryption, line breaks or a zero in the login, a password without a
+    // user: each refused where it is typed; what passes goes on with what the dialog hides.
+    void loginRefusedUnlessItCanBeSentSafely() {
+        MailServerSettings stored{"mail.example.test", 25, "me@example.test"};
+        stored.caFile = "/etc/own-ca.pem";
+        OpenDialog open(stored);
+        auto* mode = open.dialog.findChild<QComboBox*>(QStringLiteral("securityBox"));
+        const auto refusedAt = [&](QWidget* box, const QString& text) {
+            open.click("okButton");
+            QVERIFY(open.dialog.isVisible());
+            QVERIFY2(open.boxes.texts.last().contains(text), qPrintable(open.boxes.texts.last()));
+            QCOMPARE(open.dialog.focusWidget(), box);
+        };
+        open.type("userEdit", QStringLiteral("me"));
+        refusedAt(mode, QStringLiteral("STARTTLS か SSL/TLS"));
+        mode->setCurrentIndex(2);
+        open.edit("passwordEdit")->setText(QStringLiteral("pass\rRCPT"));
+        refusedAt(open.edit("passwordEdit"), QStringLiteral("パスワードに改行"));
+        open.edit("passwordEdit")->setText(QStringLiteral("p w"));
+        open.edit("userEdit")->setText(QStringLiteral("m") + QChar(0) + QStringLiteral("e"));
+        refusedAt(open.edit("userEdit"), QStringLiteral("ユーザー名に改行"));
+        open.edit("userEdit")->clear();
+        refusedAt(open.edit("userEdit"), QStringLiteral("ユーザー名も"));
+        open.type("userEdit", QStringLiteral("me"));
+        open.click("okButton");
+        QCOMPARE(open.boxes.texts.size(), 4);
+        QCOMPARE(open.dialog.result(), int(QDialog::Accepted));
+        const MailServerSettings typed = open.dialog.values();
+        QCOMPARE(typed.security, MailServerSettings::Security::Tls);
+        QCOMPARE(typed.port, 465);
+        QCOMPARE(typed.user, std::string("me"));
+        QCOMPARE(typed.password, std::string("p w"));
+        QCOMPARE(typed.caFile, std::string("/etc/own-ca.pem"));
+    }
+
+    // With no secret service on the bus (none here), the store says so and the password goes
+    // to the private tarnwick.conf.
+    void withoutASecretServiceThePasswordGoesToTarnwickConf() {
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        tw::gui::KeychainStore keyring(QStringLiteral("TarnwickTest"));
+        std::string secret;
+        QCOMPARE(keyring.read("mail", secret), tw::SecretStore::Result::Unavailable);
+        QTemporaryDir home;
+        const std::string folder = home.path().toStdString();
+        tw::test::FakePrompter prompter;
+        tw::CTarnwickApp app(prompter, tw::AppPaths{folder, folder, folder});
+        app.setSecretStore(&keyring);
+        QVERIFY(!app.secretStoreAnswers());
+        MailServerSettings mail{"mail.example.test", 465, "me@example.test"};
+        mail.security = MailServerSettings::Security::Tls;
+        mail.user = "me";
+        mail.password = "secret";
+        QVERIFY(app.setMailServer(mail));
+        QFile conf(QString::fromStdString(app.confPath()));
+        QVERIFY(conf.open(QIODevice::ReadOnly));
+        QVERIFY(conf.readAll().contains("password=secret\n"));
+        QCOMPARE(conf.permissions() & 0x0077, QFileDevice::Permissions());
     }
 
     // A test without a server would fail as if the network were down: the dialog asks for the
