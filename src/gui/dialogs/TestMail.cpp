@@ -5,6 +5,7 @@
 #include "core/ports/MailProgress.h"
 #include "core/util/CancelSignal.h"
 #include "core/util/Cp932.h"
+#include "core/watch/UpdateActions.h"
 #include "gui/common/BackgroundWork.h"
 #include "gui/dialogs/MailSendDialog.h"
 
@@ -62,7 +63,7 @@ QString sendTestMail(QWidget* parent, const MailServerSettings& server,
     work.start(
         [&] {
             result = sendMail(server.server, server.port, server.account, recipient, subject, body,
-                              converter, relay, {}, cancel);
+                              converter, relay, {}, cancel, mailSecurityOf(server));
         },
         [dialog] {
             // A dialogue ends with its last step, which has closed the dialog already.
