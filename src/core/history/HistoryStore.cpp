@@ -64,16 +64,6 @@ std::optional<std::pair<std::int64_t, std::time_t>> parseVersionName(std::string
                           static_cast<std::time_t>(parseInt64(time)));
 }
 
-std::string hex(const Sha256::Digest& digest) {
-    static const char* const kDigits = "0123456789abcdef";
-    std::string text;
-    for (const unsigned char byte : digest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
-}
-
 std::string header(const HistoryVersion& v) {
     std::string text = std::string(kMagic) + "\n";
     text += "checked " + std::to_string(static_cast<long long>(v.checkedAt)) + "\n";
@@ -233,7 +223,7 @@ int examine(const HistoryEntry& entry, Facts& facts) {
         }
     }
     if (const auto digest = sha.digest()) {
-        facts.digest = hex(*digest);
+        facts.digest = Sha256::hex(*digest);
     }
     return 0;
 }
@@ -690,7 +680,7 @@ std::optional<std::string> HistoryStore::read(const std::string& key, const Hist
     if (!onDisk.digest.empty()) {
         Sha256 sha;
         sha.add(data);
-        if (const auto digest = sha.digest(); digest && hex(*digest) != onDisk.digest) {
+        if (const auto digest = sha.digest(); digest && Sha256::hex(*digest) != onDisk.digest) {
             return fail(jp("内容が壊れています（ハッシュが一致しません）"));
         }
     }

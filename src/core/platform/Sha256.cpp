@@ -73,6 +73,16 @@ void Sha256::add(std::string_view bytes) {
     }
 }
 
+std::string Sha256::hex(const Digest& digest) {
+    static const char* const kDigits = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char byte : digest) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 15];
+    }
+    return text;
+}
+
 std::optional<Sha256::Digest> Sha256::digest() {
     if (!m_context) {
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tw {
@@ -21,6 +22,8 @@ public:
     /// The digest of everything added; none when libcrypto could not be opened (a caller then
     /// knows nothing about the bytes). The object is spent afterwards.
     std::optional<Digest> digest();
+    /// The digest as 64 lowercase hexadecimal digits.
+    static std::string hex(const Digest& digest);
 
 private:
     void* m_context = nullptr;

@@ -10,21 +10,11 @@ using namespace tw;
 
 namespace {
 
-std::string hex(const Sha256::Digest& digest) {
-    static const char* const kDigits = "0123456789abcdef";
-    std::string text;
-    for (const unsigned char byte : digest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
-}
-
 std::string digestOf(const std::string& bytes) {
     Sha256 sha;
     sha.add(bytes);
     const auto digest = sha.digest();
-    return digest ? hex(*digest) : "none";
+    return digest ? Sha256::hex(*digest) : "none";
 }
 
 } // namespace
@@ -67,7 +57,7 @@ TEST(Sha256, LengthsAroundTheBlockEdgesInPieces) {
             }
             const auto taken = sha.digest();
             ASSERT_TRUE(taken.has_value());
-            EXPECT_EQ(hex(*taken), digest) << length << " bytes in pieces of " << piece;
+            EXPECT_EQ(Sha256::hex(*taken), digest) << length << " bytes in pieces of " << piece;
         }
     }
 }
