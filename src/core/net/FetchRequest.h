@@ -65,8 +65,20 @@ public:
         std::string password;
     };
     std::optional<OtherOriginCredentials> otherOriginCredentials;
+    /// ETag and Last-Modified values of the final response (empty when it had none): the
+    /// validators a later conditional request of the same item sends back.
+    std::string etag;
+    std::string lastModifiedHeader;
+    /// How long the server asked to be left alone: Retry-After of a 429 or 503 (seconds, or an
+    /// HTTP date taken relative to the clock's now), in seconds from now; -1 when it asked none.
+    std::int64_t retryAfterSeconds = -1;
 
     // Set by the caller.
+    /// Validators of the copy the caller already holds (see etag, lastModifiedHeader): a fresh
+    /// download of the item's own origin sends them as If-None-Match and If-Modified-Since, and
+    /// a "304 Not Modified" then ends the call with errorKind 304 and nothing written.
+    std::string ifNoneMatch;
+    std::string ifModifiedSince;
     /// Byte offset at which a download resumes (with a Range header); 0 is a fresh download.
     std::int64_t startOffset = 0;
     /// Size at which writing stops, 0 for no limit. Set by the engine from Content-Length on a
