@@ -116,8 +116,7 @@ std::string runningProgram() {
     // the entry and which keeps working should the window one move.
     const std::string suffix = "/tarnwick-window";
     if (program.ends_with(suffix)) {
-        const std::string launcher =
-            program.substr(0, program.size() - suffix.size()) + "/tarnwick";
+        std::string launcher = program.substr(0, program.size() - suffix.size()) + "/tarnwick";
         if (::access(launcher.c_str(), X_OK) == 0) {
             return launcher;
         }
