@@ -291,6 +291,8 @@ std::time_t CFetch::queryLastModified(FetchRequest& request) {
             if (value != 0) {
                 request.lastModified = value;
             }
+            // Ended rather than abandoned: its connection serves the download that may follow.
+            exchange.release();
             return value;
         }
         if (result == 1 && request.errorText.empty()) {
