@@ -3,6 +3,7 @@
 #include "core/ports/CheckReceiver.h"
 #include "core/records/WatchSettings.h"
 #include "core/watch/CReNew.h"
+#include "core/watch/CWatchList.h"
 #include "core/watch/Validators.h"
 #include "support/CountingHttpServer.h"
 #include "support/FakeClock.h"
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
@@ -228,6 +230,30 @@ TEST_F(ConditionalCheckTest, NoValidatorsWithoutTheCopyTheyDescribe) {
     EXPECT_NE(headerOf(requests[1], "If-None-Match"), "");
     EXPECT_EQ(headerOf(requests[2], "If-None-Match"), "");
     EXPECT_EQ(test::TempFolder::readFile(after.compareFile), "<html>one</html>");
+}
+
+class IdleChecker : public ItemChecker {
+public:
+    void setReceiver(CheckReceiver*) override {}
+    void arm(const WatchSettings&) override {}
+    void stop() override {}
+    bool isBusy() const override { return false; }
+    void setClosing() override {}
+    void setIdle() override {}
+};
+
+TEST_F(ConditionalCheckTest, TheValidatorsGoWithTheItem) {
+    ValidatingPages pages;
+    CountingHttpServer server([&](const std::string& request) { return pages.respond(request); });
+    const WatchSettings checked = check(item(server.url("/page.html")));
+    const std::string file = home / ("validators/" + HistoryStore::keyOf(checked.compareFile));
+    ASSERT_TRUE(std::filesystem::exists(file));
+    IdleChecker idle;
+    CWatchList list(idle, clock, nullptr, home.path());
+    list.setHistory(&history);
+    const WatchItemId id = list.define(checked, 0);
+    ASSERT_TRUE(list.removeById(id));
+    EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 TEST(ValidatorStore, DamagedOrForeignFilesAreIgnored) {
