@@ -201,9 +201,17 @@ public:
     }
     ~TinyProxy() {
         if (m_pid > 0) {
+            // A SIGTERM that lands just before tinyproxy's main loop waits is lost on it: it
+            // would wait for a connection for ever.
             ::kill(m_pid, SIGTERM);
             int status = 0;
-            ::waitpid(m_pid, &status, 0);
+            for (int i = 0; i < 100 && ::waitpid(m_pid, &status, WNOHANG) == 0; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            if (::waitpid(m_pid, &status, WNOHANG) == 0) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, &status, 0);
+            }
         }
     }
     TinyProxy(const TinyProxy&) = delete;
