@@ -18,6 +18,7 @@ class Clock;
 class CodeConverter;
 class FetchRequest;
 class HistoryStore;
+class HostPacing;
 class Prompter;
 class WakeWatch;
 
@@ -36,13 +37,17 @@ struct CheckerServices {
     /// Compares the two clocks while the worker waits, so that a wake-up from a suspend is seen
     /// within a second; null: not watched.
     WakeWatch* wake = nullptr;
+    /// Spaces the requests to each host and keeps the hosts that asked to be left alone;
+    /// null: no spacing.
+    HostPacing* pacing = nullptr;
     /// Fetch time-outs, shorter in tests.
     int connectTimeoutSeconds = 30;
     int stallTimeoutSeconds = 60;
 };
 
-/// The one item checker: waits on a worker thread for the armed item's due moment, fetches
+/// The one item checker: waits on its worker thread for the armed item's due moment, fetches
 /// the page, decides whether it changed, runs the update actions and reports the finished copy.
+/// The worker is started by the first arm() and serves every later one until the checker goes.
 class CReNew : public ItemChecker {
 public:
     explicit CReNew(CheckerServices services);
@@ -60,7 +65,7 @@ public:
 
     /// How long the armed worker waits before checking.
     std::chrono::milliseconds waitTime() const { return m_wait; }
-    /// Blocks until the current worker has ended (for tests and shutdown).
+    /// Blocks until the armed item's check (or wait) has ended (for tests and shutdown).
     void waitDone() { m_doneEvent.wait(); }
     /// Blocks while a check runs; returns at once when waiting or after a report.
     void waitIdleOrDone() { waitAny({&m_idleEvent, &m_doneEvent}); }
@@ -70,7 +75,14 @@ public:
 
 private:
     void worker();
+    /// One armed item: its due wait, then its check.
+    void serve();
     void run();
+    /// Before the check's first request: none when the host is waiting after a Retry-After
+    /// (the check fails with the time it ends); else waits the rest of the host's gap.
+    std::optional<CheckOutcome> awaitHost();
+    /// After a failed download: a busy server's Retry-After holds its host.
+    void holdHost(const FetchRequest& request);
     /// Settles the check from the page's time alone; none when the page must be read.
     std::optional<CheckOutcome> preCheck(FetchRequest& request);
     /// destFile resolved against the data folder; empty when a relative name leaves it.
@@ -99,6 +111,9 @@ private:
     std::chrono::milliseconds m_wait{0};
     CheckReceiver* m_receiver = nullptr;
     Event m_wakeEvent{false, false};
+    /// An item was armed, or (with m_quit) the worker is to end.
+    Event m_armedEvent{false, false};
+    std::atomic<bool> m_quit{false};
     Event m_stopEvent{false, false};
     Event m_doneEvent{true, true};
     Event m_idleEvent{true, true};
