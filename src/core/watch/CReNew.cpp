@@ -142,7 +142,7 @@ void CReNew::serve() {
             break;
         }
     }
-    if (!m_stopEvent.wait(milliseconds(-1))) {
+    if (!m_stopEvent.wait(milliseconds(-1)) && awaitTurn()) {
         run();
     }
     m_doneEvent.set();
@@ -269,17 +269,15 @@ CheckOutcome CReNew::check() {
     return CheckOutcome::Updated;
 }
 
-std::optional<CheckOutcome> CReNew::awaitHost() {
+bool CReNew::awaitTurn() {
     HostPacing* pacing = m_services.pacing;
-    if (!pacing) {
-        return std::nullopt;
-    }
-    const Clock& clock = *m_services.clock;
-    if (const std::time_t until = pacing->heldUntil(m_item.targetUrl); until != 0) {
-        return fail(hostBusyText(until, clock.now()));
+    if (!pacing || m_item.targetUrl.empty()) {
+        return !m_cancel;
     }
     // The list armed this item because its host is free first; the rest of the gap is waited
-    // here, on the clock's steady time, in short slices so that stop() and setClosing() end it.
+    // here, before the check counts as running (an edit then stops the wait instead of being
+    // queued), on the clock's steady time in short slices, so that stop() ends it at once.
+    const Clock& clock = *m_services.clock;
     for (;;) {
         const auto freeAt = pacing->freeAt(m_item.targetUrl);
         const auto now = clock.steadyNow();
@@ -289,8 +287,16 @@ std::optional<CheckOutcome> CReNew::awaitHost() {
         m_wakeEvent.wait(std::min<milliseconds>(std::chrono::ceil<milliseconds>(freeAt - now),
                                                 milliseconds(100)));
     }
-    if (m_cancel) {
-        return CheckOutcome::Failed;
+    return !m_cancel;
+}
+
+std::optional<CheckOutcome> CReNew::awaitHost() {
+    HostPacing* pacing = m_services.pacing;
+    if (!pacing) {
+        return std::nullopt;
+    }
+    if (const std::time_t until = pacing->heldUntil(m_item.targetUrl); until != 0) {
+        return fail(hostBusyText(until, m_services.clock->now()));
     }
     // One mark per check: its HEAD query, its download and their relocations are one visit.
     pacing->noteRequest(m_item.targetUrl);

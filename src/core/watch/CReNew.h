@@ -78,8 +78,10 @@ private:
     /// One armed item: its due wait, then its check.
     void serve();
     void run();
-    /// Before the check's first request: none when the host is waiting after a Retry-After
-    /// (the check fails with the time it ends); else waits the rest of the host's gap.
+    /// Waits the rest of the armed item's host's gap; false when stopped meanwhile.
+    bool awaitTurn();
+    /// Before the check's first request: a failure naming the time the host's wait ends when
+    /// it asked to be left alone (Retry-After); else none, and the request is noted.
     std::optional<CheckOutcome> awaitHost();
     /// After a failed download: a busy server's Retry-After holds its host.
     void holdHost(const FetchRequest& request);

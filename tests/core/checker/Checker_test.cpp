@@ -4,6 +4,7 @@
 #include "core/records/WatchSettings.h"
 #include "core/util/Cp932.h"
 #include "core/watch/CReNew.h"
+#include "core/watch/HostPacing.h"
 #include "support/FakeClock.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePrompter.h"
@@ -902,4 +903,30 @@ TEST_F(CheckerTest, ARoundOfManyItemsIsServedByOneThread) {
     EXPECT_EQ(std::count(tids.begin(), tids.end(), tids.front()), 40) << "a thread per check";
     EXPECT_LE(most, before + 1);
     EXPECT_NE(tids.front(), static_cast<long>(::gettid()));
+}
+
+TEST_F(CheckerTest, AnItemWaitingForItsHostsTurnIsNotBusyAndStopEndsTheWait) {
+    HostPacing pacing(clock, "");
+    pacing.setLoopbackExempt(false);
+    pacing.setGap(std::chrono::hours(1));
+    services.pacing = &pacing;
+    const WatchSettings w = item();
+    pacing.noteRequest(w.targetUrl);
+    CReNew checker(services);
+    Receiver receiver;
+    checker.setReceiver(&receiver);
+    checker.arm(w);
+    // An edit made now is applied at once rather than queued behind an hour's wait.
+    EXPECT_FALSE(checker.isBusy());
+    checker.stop();
+    checker.waitDone();
+    EXPECT_EQ(server.gets + server.heads, 0);
+    EXPECT_TRUE(receiver.reports().empty());
+
+    // Once the gap has passed, the host is asked.
+    clock.advance(std::chrono::hours(1));
+    checker.arm(w);
+    ASSERT_TRUE(receiver.waitFor(1));
+    checker.waitDone();
+    EXPECT_GT(server.gets + server.heads, 0);
 }
