@@ -13,7 +13,7 @@ namespace tw {
 namespace {
 
 /// A kept wait is a short line; anything beyond this many bytes is not a file of ours.
-constexpr std::size_t kMaxFileBytes = 64 * 1024;
+constexpr std::size_t kMaxFileBytes = std::size_t{64} * 1024;
 
 std::string asciiLowerCopy(std::string_view text) {
     std::string lower(text);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -21,7 +22,7 @@ public:
     using Steady = Clock::Steady;
     /// The longest wait a server can impose: a wrong or hostile header must not stop an item
     /// for days.
-    static constexpr std::int64_t kMaxWaitSeconds = 6 * 3600;
+    static constexpr std::int64_t kMaxWaitSeconds = std::int64_t{6} * 3600;
     /// Hosts kept waiting at most (in memory and in the file).
     static constexpr std::size_t kMaxWaits = 1000;
     static constexpr const char* kFileName = "hostwaits";
