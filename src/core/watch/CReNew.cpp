@@ -271,7 +271,8 @@ CheckOutcome CReNew::check() {
 
 bool CReNew::awaitTurn() {
     HostPacing* pacing = m_services.pacing;
-    if (!pacing || m_item.targetUrl.empty()) {
+    // A host that asked to be left alone is not asked at all: nothing to wait for.
+    if (!pacing || m_item.targetUrl.empty() || pacing->heldUntil(m_item.targetUrl) != 0) {
         return !m_cancel;
     }
     // The list armed this item because its host is free first; the rest of the gap is waited
