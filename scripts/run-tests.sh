@@ -40,6 +40,9 @@ stage "the program users run holds no test hook"
 run_build=${RUN_BUILD:-build-run}
 make --no-print-directory build-run RUN_BUILD="$run_build"
 scripts/check-test-hooks.sh "$run_build/src/tarnwick" "$build/src/tarnwick"
+if [ -x "$build/src/tarnwick-window" ]; then
+  scripts/check-test-hooks.sh "$run_build/src/tarnwick-window" "$build/src/tarnwick-window"
+fi
 
 stage "clang-tidy"
 scripts/lint.py "$build"

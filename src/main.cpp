@@ -5,6 +5,15 @@
 #ifdef TARNWICK_WITH_GUI
 #include "gui/app/WindowMain.h"
 #include "gui/notify/SessionNotifier.h"
+#elif defined(TARNWICK_WINDOW_PROGRAM)
+#include "core/app/NotifierModule.h"
+#include "core/ports/Notifier.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <string>
 #endif
 
 #include <cstdio>
@@ -32,6 +41,33 @@ void printUsage() {
               "\n"
               "Files live in $TARNWICK_HOME, else $XDG_DATA_HOME/tarnwick.");
 }
+
+#if !defined(TARNWICK_WITH_GUI) && defined(TARNWICK_WINDOW_PROGRAM)
+/// The folder of the running program's own file; empty when it cannot be told.
+std::string ownFolder() {
+    char path[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) {
+        return {};
+    }
+    const std::string self(path, static_cast<std::size_t>(length));
+    return self.substr(0, self.rfind('/'));
+}
+
+/// The window lives in a program of its own beside this one, so that the check cycle and the
+/// commands never load the widget libraries. It gets the same arguments; only on failure does
+/// this return.
+int runWindowProgram(char** argv) {
+    const std::string folder = ownFolder();
+    const std::string program = folder + "/" TARNWICK_WINDOW_PROGRAM;
+    if (!folder.empty()) {
+        ::execv(program.c_str(), argv);
+    }
+    std::fprintf(stderr, "tarnwick: cannot start the window program %s: %s\n", program.c_str(),
+                 std::strerror(folder.empty() ? ENOENT : errno));
+    return 1;
+}
+#endif
 
 } // namespace
 
@@ -96,6 +132,13 @@ int main(int argc, char** argv) {
     }
     // A desktop user's service: changes and failures are told there too.
     options.makeNotifier = [] { return tw::notify::makeSessionNotifier(); };
+#elif defined(TARNWICK_WINDOW_PROGRAM)
+    if (!headless) {
+        return runWindowProgram(argv);
+    }
+    // A desktop user's service tells changes and failures there too; the library that speaks
+    // to the desktop is loaded with the first notice, not before.
+    options.makeNotifier = [] { return tw::makeNotifierFromModule(ownFolder()); };
 #else
     if (!headless) {
         // Built without the window: the check cycle runs in the terminal.

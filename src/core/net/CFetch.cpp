@@ -107,7 +107,8 @@ std::size_t findWord(std::string_view text, std::string_view name, std::size_t f
 
 } // namespace
 
-CFetch::CFetch(Prompter* prompter, const Clock& clock) : m_prompter(prompter), m_clock(clock) {}
+CFetch::CFetch(Prompter* prompter, const Clock& clock, HttpConnections* connections)
+    : m_prompter(prompter), m_clock(clock), m_connections(connections) {}
 
 void CFetch::setMaxDownloadSeconds(int seconds) {
     g_maxDownloadSeconds = seconds > 0 ? seconds : kDefaultMaxDownloadSeconds;
@@ -240,6 +241,8 @@ void CFetch::begin(FetchRequest& request) {
     request.authenticationRefused = false;
     request.savedPath.clear();
     request.contentType.clear();
+    request.etag.clear();
+    request.lastModifiedHeader.clear();
     m_itemOrigin = HttpExchange::parseAddress(request.targetUrl);
     m_timeLimit = timeLimitSeconds();
     m_deadline = m_clock.steadyNow() + std::chrono::seconds(m_timeLimit);
@@ -257,10 +260,14 @@ void CFetch::signalReady() {
 
 int CFetch::fetchToFile(FetchRequest& request) {
     begin(request);
-    HttpExchange exchange(request.cancelRequested, m_clock);
+    HttpExchange exchange(request.cancelRequested, m_clock, m_connections);
     try {
         const long result = retrieve(Verb::Download, exchange);
         m_lastStatus = result > 1 ? result : 0;
+        if (m_lastStatus != 0) {
+            request.etag = exchange.header("ETag").value_or(std::string());
+            request.lastModifiedHeader = exchange.header("Last-Modified").value_or(std::string());
+        }
         if (result == 200 || result == 206) {
             bodyPhase(exchange);
         } else if (result == 1) {
@@ -282,7 +289,7 @@ int CFetch::fetchToFile(FetchRequest& request) {
             request.errorText = e.text()->substr(0, kMaxErrorText);
         }
     }
-    exchange.close();
+    exchange.release();
     signalReady();
     return request.errorKind;
 }
@@ -290,7 +297,7 @@ int CFetch::fetchToFile(FetchRequest& request) {
 std::time_t CFetch::queryLastModified(FetchRequest& request) {
     begin(request);
     request.errorKind = -1;
-    HttpExchange exchange(request.cancelRequested, m_clock);
+    HttpExchange exchange(request.cancelRequested, m_clock, m_connections);
     try {
         const long result = retrieve(Verb::Head, exchange);
         m_lastStatus = result > 1 ? result : 0;
@@ -301,6 +308,8 @@ std::time_t CFetch::queryLastModified(FetchRequest& request) {
             if (value != 0) {
                 request.lastModified = value;
             }
+            // Ended rather than abandoned: its connection serves the download that may follow.
+            exchange.release();
             return value;
         }
         if (result == 1 && request.errorText.empty()) {
@@ -313,7 +322,7 @@ std::time_t CFetch::queryLastModified(FetchRequest& request) {
             request.errorText = e.text()->substr(0, kMaxErrorText);
         }
     }
-    exchange.close();
+    exchange.release();
     signalReady();
     return 0;
 }
@@ -381,7 +390,9 @@ long CFetch::attempt(Verb verb, HttpExchange& exchange, std::string& address) {
             http.caFile = env;
         }
     }
-    http.headers = requestHeaders(itemOrigin);
+    http.headers = requestHeaders(verb, itemOrigin);
+    http.decodeContent =
+        verb == Verb::Download && request.startOffset == 0 && request.acceptEncoding;
     http.deadline = m_deadline;
     http.timeLimitSeconds = m_timeLimit;
     const std::vector<std::string> baseHeaders = http.headers;
@@ -490,7 +501,7 @@ long CFetch::relocate(long status, const HttpExchange& exchange, std::string& ad
     return 1;
 }
 
-std::vector<std::string> CFetch::requestHeaders(bool itemOrigin) {
+std::vector<std::string> CFetch::requestHeaders(Verb verb, bool itemOrigin) {
     FetchRequest& request = *m_request;
     std::vector<std::string> headers;
     addIfNew(headers, "Accept: */*");
@@ -536,6 +547,18 @@ std::vector<std::string> CFetch::requestHeaders(bool itemOrigin) {
     if (request.startOffset != 0) {
         addIfNew(headers, "Range: bytes=" + std::to_string(request.startOffset) + "-");
     }
+    // Validators describe the copy of the item's own page; a relocation's target or a resumed
+    // file is another matter. Added after the extra lines, so that one of the user's wins.
+    if (verb == Verb::Download && request.startOffset == 0 && itemOrigin) {
+        refuseLineBreak(request.ifNoneMatch, "ETag");
+        refuseLineBreak(request.ifModifiedSince, "Last-Modified");
+        if (!request.ifNoneMatch.empty()) {
+            addIfNew(headers, "If-None-Match: " + request.ifNoneMatch);
+        }
+        if (!request.ifModifiedSince.empty()) {
+            addIfNew(headers, "If-Modified-Since: " + request.ifModifiedSince);
+        }
+    }
     addIfNew(headers, std::string("User-Agent: ") + kAgentName);
     return headers;
 }
@@ -566,7 +589,11 @@ void CFetch::bodyPhase(HttpExchange& exchange) {
     if (request.startOffset == 0) {
         if (const auto length = exchange.header("Content-Length")) {
             request.contentLength = parseInt64(*length);
-            request.expectedSize = request.contentLength;
+            // The length of an encoded body says nothing of the decoded page's.
+            const auto encoding = exchange.header("Content-Encoding");
+            const bool decoded = request.acceptEncoding && encoding && !encoding->empty() &&
+                                 !equalsIgnoringAsciiCase(*encoding, "identity");
+            request.expectedSize = decoded ? 0 : request.contentLength;
             if (request.contentLength > maxBodyBytes()) {
                 throw CFetchException(2, tooLargeText());
             }

@@ -14,6 +14,7 @@
 
 namespace tw {
 
+class HttpConnections;
 class Prompter;
 
 /// Retrieves one web page over HTTP or HTTPS for one FetchRequest, on the calling thread.
@@ -25,7 +26,12 @@ class Prompter;
 /// Content-Type). Addresses may be http or https (certificates are verified; see
 /// FetchRequest::caFile); any other scheme gives errorKind 1. Redirects are not followed by the
 /// client: a 301, 302 or 303 is followed once by the engine when it keeps the file name or when
-/// allowRelocation is set. Nothing is cached. A proxy ("host:port") is used unless noProxyForLocal
+/// allowRelocation is set. No page is cached; connections are, in the HttpConnections given to
+/// the constructor (without one, each call has connections of its own). A fresh download of the
+/// item's own origin sends the request's ifNoneMatch and ifModifiedSince as If-None-Match and
+/// If-Modified-Since (a header of that name among the extra header lines wins); a 304 then ends
+/// the call with errorKind 304 and no file. The final response's ETag and Last-Modified come
+/// back in etag and lastModifiedHeader. A proxy ("host:port") is used unless noProxyForLocal
 /// is set and the host is local (a name without a dot, or a loopback address). A 401 asks the user
 /// through Prompter::authenticate on the calling thread (closing by itself after 60 s), naming
 /// the origin that asked and its realm, and resends with the given credentials; anything but
@@ -62,8 +68,10 @@ public:
     static int maxDownloadSeconds();
 
     /// Without a prompter every authentication demand is refused. Time limits are measured on
-    /// the clock's steady time.
-    explicit CFetch(Prompter* prompter = nullptr, const Clock& clock = SystemClock::instance());
+    /// the clock's steady time. Requests go over `connections` when given (it must outlive this
+    /// CFetch and be used on this thread only).
+    explicit CFetch(Prompter* prompter = nullptr, const Clock& clock = SystemClock::instance(),
+                    HttpConnections* connections = nullptr);
 
     /// Retrieves targetUrl (GET, or POST when formData is set) and saves the body. The save name
     /// is destFile, given the content type as extension when it has none, counter-stripped and
@@ -111,7 +119,7 @@ private:
     long retrieve(Verb verb, HttpExchange& exchange);
     long attempt(Verb verb, HttpExchange& exchange, std::string& address);
     long relocate(long status, const HttpExchange& exchange, std::string& address);
-    std::vector<std::string> requestHeaders(bool itemOrigin);
+    std::vector<std::string> requestHeaders(Verb verb, bool itemOrigin);
     int timeLimitSeconds() const;
     std::int64_t maxBodyBytes() const;
     std::string tooLargeText() const;
@@ -121,6 +129,7 @@ private:
 
     Prompter* m_prompter;
     const Clock& m_clock;
+    HttpConnections* m_connections;
     FetchRequest* m_request = nullptr;
     std::string m_contentType;
     long m_lastStatus = 0;

@@ -24,12 +24,14 @@ struct LoadedCurl {
         };
         bind(f.easyInit, "curl_easy_init");
         bind(f.easyCleanup, "curl_easy_cleanup");
+        bind(f.easyReset, "curl_easy_reset");
         bind(f.easySetopt, "curl_easy_setopt");
         bind(f.easyGetinfo, "curl_easy_getinfo");
         bind(f.easyPause, "curl_easy_pause");
         bind(f.easyStrerror, "curl_easy_strerror");
         bind(f.multiInit, "curl_multi_init");
         bind(f.multiCleanup, "curl_multi_cleanup");
+        bind(f.multiSetopt, "curl_multi_setopt");
         bind(f.multiAddHandle, "curl_multi_add_handle");
         bind(f.multiRemoveHandle, "curl_multi_remove_handle");
         bind(f.multiPerform, "curl_multi_perform");

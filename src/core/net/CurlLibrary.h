@@ -14,12 +14,14 @@ namespace tw {
 struct CurlFunctions {
     decltype(&::curl_easy_init) easyInit = nullptr;
     decltype(&::curl_easy_cleanup) easyCleanup = nullptr;
+    decltype(&::curl_easy_reset) easyReset = nullptr;
     decltype(&::curl_easy_setopt) easySetopt = nullptr;
     decltype(&::curl_easy_getinfo) easyGetinfo = nullptr;
     decltype(&::curl_easy_pause) easyPause = nullptr;
     decltype(&::curl_easy_strerror) easyStrerror = nullptr;
     decltype(&::curl_multi_init) multiInit = nullptr;
     decltype(&::curl_multi_cleanup) multiCleanup = nullptr;
+    decltype(&::curl_multi_setopt) multiSetopt = nullptr;
     decltype(&::curl_multi_add_handle) multiAddHandle = nullptr;
     decltype(&::curl_multi_remove_handle) multiRemoveHandle = nullptr;
     decltype(&::curl_multi_perform) multiPerform = nullptr;

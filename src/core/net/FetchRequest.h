@@ -79,6 +79,12 @@ public:
     /// a "304 Not Modified" then ends the call with errorKind 304 and nothing written.
     std::string ifNoneMatch;
     std::string ifModifiedSince;
+    /// Asks for a compressed transfer (Accept-Encoding with what libcurl can decode) on a
+    /// fresh download and writes the decoded page. For pages the program reads itself (stored
+    /// copies); never for a file kept as the user's own, where a ".gz" served with
+    /// "Content-Encoding: gzip" would be unpacked, nor when resuming, where a range of an
+    /// encoded body cannot be appended to decoded bytes.
+    bool acceptEncoding = false;
     /// Byte offset at which a download resumes (with a Range header); 0 is a fresh download.
     std::int64_t startOffset = 0;
     /// Size at which writing stops, 0 for no limit. Set by the engine from Content-Length on a

@@ -2,6 +2,7 @@
 
 #include "core/net/CFetchException.h"
 #include "core/net/CurlLibrary.h"
+#include "core/net/HttpConnections.h"
 #include "core/util/Cp932.h"
 #include "core/util/TextUtil.h"
 
@@ -18,6 +19,9 @@ namespace {
 constexpr std::size_t kMaxBuffered = std::size_t{256} * 1024;
 /// Longest wait for network activity before the cancel flag is looked at again.
 constexpr int kPollMs = 100;
+/// Most of a body left unread that release() still reads to keep the connection: an error page
+/// costs less to read than a new connection does; a long one is not worth waiting for.
+constexpr std::size_t kMaxDrained = std::size_t{64} * 1024;
 
 CURL* easy(void* handle) {
     return static_cast<CURL*>(handle);
@@ -175,18 +179,40 @@ std::optional<std::time_t> HttpExchange::parseHttpDate(const std::string& text) 
     return value;
 }
 
-HttpExchange::HttpExchange(const std::atomic<bool>* cancel, const Clock& clock)
-    : m_cancel(cancel), m_clock(clock), m_curl(curlLibrary()),
+HttpExchange::HttpExchange(const std::atomic<bool>* cancel, const Clock& clock,
+                           HttpConnections* connections)
+    : m_cancel(cancel), m_clock(clock), m_curl(curlLibrary()), m_connections(connections),
       m_errorBuffer(CURL_ERROR_SIZE + 1, '\0') {
     if (!m_curl) {
         return;
     }
-    m_easy = m_curl->easyInit();
-    m_multi = m_curl->multiInit();
-    if (!m_easy || !m_multi) {
-        return;
+    if (!m_connections) {
+        m_ownConnections = std::make_unique<HttpConnections>();
+        m_connections = m_ownConnections.get();
     }
+    if (m_connections->open()) {
+        m_easy = m_connections->easy();
+        m_multi = m_connections->multi();
+    }
+}
+
+HttpExchange::~HttpExchange() {
+    close();
+    if (m_easy) {
+        // The handle outlives this exchange: nothing of it (buffers, header list, callbacks'
+        // data) may stay set. Connections and cached names are kept by the reset.
+        m_curl->easyReset(easy(m_easy));
+    }
+    if (m_curl) {
+        m_curl->slistFreeAll(m_headerList);
+    }
+}
+
+void HttpExchange::configure(const Request& request) {
     CURL* handle = easy(m_easy);
+    // Every option of the previous request goes, whoever set it (method, body, credentials,
+    // proxy, certificate file, encodings): what this request needs is set below.
+    m_curl->easyReset(handle);
     m_curl->set<CURLOPT_NOSIGNAL>(handle, 1L);
     m_curl->set<CURLOPT_ERRORBUFFER>(handle, m_errorBuffer.data());
     m_curl->set<CURLOPT_HEADERFUNCTION>(handle, &HttpExchange::onHeader);
@@ -203,23 +229,7 @@ HttpExchange::HttpExchange(const std::atomic<bool>* cancel, const Clock& clock)
     m_curl->set<CURLOPT_SUPPRESS_CONNECT_HEADERS>(handle, 1L);
     // Only the request's own proxy setting counts, never the environment's.
     m_curl->set<CURLOPT_NOPROXY>(handle, "");
-}
 
-HttpExchange::~HttpExchange() {
-    close();
-    if (m_multi) {
-        m_curl->multiCleanup(multi(m_multi));
-    }
-    if (m_easy) {
-        m_curl->easyCleanup(easy(m_easy));
-    }
-    if (m_curl) {
-        m_curl->slistFreeAll(m_headerList);
-    }
-}
-
-void HttpExchange::configure(const Request& request) {
-    CURL* handle = easy(m_easy);
     m_curl->set<CURLOPT_URL>(handle, encodedAddress(request.url).c_str());
     m_curl->set<CURLOPT_PROXY>(handle, request.proxy.c_str());
 
@@ -265,13 +275,26 @@ void HttpExchange::configure(const Request& request) {
     m_timeLimitSeconds = request.timeLimitSeconds;
     m_viaProxy = !request.proxy.empty();
     if (!request.caFile.empty()) {
-        // Only ever set: a null value would also drop the system's default bundle.
+        // Only ever set: a null value would also drop the system's default bundle (the reset
+        // above brought that back).
         m_curl->set<CURLOPT_CAINFO>(handle, request.caFile.c_str());
+    }
+    if (request.decodeContent) {
+        const bool named = std::any_of(
+            request.headers.begin(), request.headers.end(), [](const std::string& line) {
+                return line.size() > 16 &&
+                       equalsIgnoringAsciiCase(std::string_view(line).substr(0, 16),
+                                               "Accept-Encoding:");
+            });
+        if (!named) {
+            // "": every encoding this libcurl was built to decode.
+            m_curl->set<CURLOPT_ACCEPT_ENCODING>(handle, "");
+        }
     }
 }
 
 long HttpExchange::send(const Request& request) {
-    close();
+    release();
     if (!m_curl) {
         throw CFetchException(2, jp("通信の準備ができません（libcurlを読み込めません: ") +
                                      toCp932(curlLibraryError()) + jp("）"));
@@ -353,6 +376,26 @@ void HttpExchange::close() {
         m_curl->multiRemoveHandle(multi(m_multi), easy(m_easy));
         m_active = false;
     }
+}
+
+void HttpExchange::release() {
+    if (!m_active) {
+        return;
+    }
+    try {
+        std::size_t drained = 0;
+        char block[4096];
+        while (!m_done && !cancelled() && drained <= kMaxDrained) {
+            const std::size_t count = read(block, sizeof block);
+            if (count == 0) {
+                break;
+            }
+            drained += count;
+        }
+    } catch (const CFetchException&) {
+        // The connection is dropped below like any other abandoned one.
+    }
+    close();
 }
 
 template <typename Ready>

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@ struct curl_slist;
 namespace tw {
 
 struct CurlFunctions;
+class HttpConnections;
 
 /// One HTTP request at a time over one libcurl handle, driven step by step: send() returns once
 /// the final response headers are in, so that the caller can look at the status and headers
@@ -51,6 +53,9 @@ public:
             std::chrono::steady_clock::time_point::max();
         int timeLimitSeconds = 0;
         std::string caFile;
+        /// Asks for the encodings libcurl can decode (Accept-Encoding) and hands read() the
+        /// decoded body; unless a header line already names Accept-Encoding.
+        bool decodeContent = false;
     };
 
     /// Scheme, host and port (the scheme's default when none is given) of an address; nothing
@@ -80,8 +85,11 @@ public:
     static std::string durationText(int seconds);
 
     /// Time-outs, the low-speed window and the deadline are measured on the clock's steady time.
+    /// The requests go over `connections` (kept open between exchanges) when given, else over
+    /// connections of this exchange alone.
     explicit HttpExchange(const std::atomic<bool>* cancel,
-                          const Clock& clock = SystemClock::instance());
+                          const Clock& clock = SystemClock::instance(),
+                          HttpConnections* connections = nullptr);
     ~HttpExchange();
     HttpExchange(const HttpExchange&) = delete;
     HttpExchange& operator=(const HttpExchange&) = delete;
@@ -95,8 +103,13 @@ public:
     std::optional<std::string> header(std::string_view name) const;
     /// Up to `size` bytes of the body; 0 at its end.
     std::size_t read(char* buffer, std::size_t size);
-    /// Abandons the current response; the connection it used is dropped.
+    /// Abandons the current response; the connection it used is dropped unless the response
+    /// had ended.
     void close();
+    /// Ends the current response, reading what is left of a short body (an error page, the
+    /// rest of a body cut at its expected size) so that its connection can serve the next
+    /// request; a longer one is abandoned as close() does. Never throws.
+    void release();
 
 private:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
@@ -116,6 +129,9 @@ private:
     const Clock& m_clock;
     /// libcurl, opened by the first exchange; null when it could not be.
     const CurlFunctions* m_curl;
+    /// The exchange's own connections when none were given.
+    std::unique_ptr<HttpConnections> m_ownConnections;
+    HttpConnections* m_connections;
     void* m_easy = nullptr;
     void* m_multi = nullptr;
     curl_slist* m_headerList = nullptr;

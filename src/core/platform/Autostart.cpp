@@ -111,7 +111,17 @@ std::string runningProgram() {
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
         return {};
     }
-    return std::string(buffer, static_cast<std::size_t>(length));
+    std::string program(buffer, static_cast<std::size_t>(length));
+    // The window's program is started through `tarnwick` beside it, which a user recognises in
+    // the entry and which keeps working should the window one move.
+    const std::string suffix = "/tarnwick-window";
+    if (program.ends_with(suffix)) {
+        std::string launcher = program.substr(0, program.size() - suffix.size()) + "/tarnwick";
+        if (::access(launcher.c_str(), X_OK) == 0) {
+            return launcher;
+        }
+    }
+    return program;
 }
 
 std::string autostartEntry(const std::string& programDiskPath) {

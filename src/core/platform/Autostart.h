@@ -16,7 +16,8 @@ std::string autostartFile(const std::string& configFolder);
 /// off (X-GNOME-Autostart-enabled=false). A file the user wrote or changed counts as it says.
 bool autostartEnabled(const std::string& file);
 
-/// The running program's own file on disk (/proc/self/exe); "" when it cannot be told.
+/// The running program's own file on disk (/proc/self/exe), the `tarnwick` beside it when that
+/// is the window's program started through it; "" when it cannot be told.
 std::string runningProgram();
 
 /// The entry that starts `programDiskPath` with --tray after a short delay; "" when that path

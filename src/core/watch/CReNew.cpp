@@ -61,7 +61,8 @@ int pageCode(const std::string& path, int japaneseCode, std::string_view content
 
 } // namespace
 
-CReNew::CReNew(CheckerServices services) : m_services(std::move(services)) {
+CReNew::CReNew(CheckerServices services)
+    : m_services(std::move(services)), m_validators(m_services.programFolder) {
     if (!m_services.clock) {
         m_services.clock = &SystemClock::instance();
     }
@@ -197,13 +198,17 @@ CheckOutcome CReNew::check() {
     request.stallTimeoutSeconds = m_services.stallTimeoutSeconds;
     request.maxBodyBytes = m_item.anchorKeyword.empty() ? request.maxBodyBytes : kMaxAreaPageBytes;
     request.cancelRequested = &m_cancel;
+    // A stored copy is the program's to read: it may travel compressed. A file kept as the
+    // user's own is saved as the server sends it.
+    request.acceptEncoding = m_item.downloadMode == 0;
+    const std::string fingerprint = ValidatorStore::fingerprintOf(m_item);
     const std::optional<CheckOutcome> shortcut = preCheck(request);
     if (m_cancel) {
         return CheckOutcome::Failed;
     }
     if (shortcut) {
         if (*shortcut == CheckOutcome::Updated) {
-            keepPageOfTimeShortcut(request);
+            keepPageOfTimeShortcut(request, fingerprint);
         }
         return *shortcut;
     }
@@ -212,8 +217,18 @@ CheckOutcome CReNew::check() {
     if (const std::string failure = download.prepare(m_item, request); !failure.empty()) {
         return fail(failure);
     }
-    if (!download.fetch(request, m_services.prompter) || m_cancel) {
+    const ValidatorStore::Validators validators = storedValidators(fingerprint);
+    request.ifNoneMatch = validators.etag;
+    request.ifModifiedSince = validators.lastModified;
+    if (!download.fetch(request, m_services.prompter, &m_connections) || m_cancel) {
         download.discard();
+        // The server vouches that the stored copy is still its page: nothing to compare, and
+        // the copy and its history stay as they are.
+        if (request.errorKind == 304 && !validators.empty() && !m_cancel) {
+            m_item.userName = request.userName;
+            m_item.password = request.password;
+            return CheckOutcome::NotUpdated;
+        }
         m_item.errorKind = request.errorKind;
         m_item.errorText = request.errorText;
         holdHost(request);
@@ -241,6 +256,7 @@ CheckOutcome CReNew::check() {
         keepHistory(false, m_item.anchorKeyword.empty() ? newFile : std::string(),
                     request.contentType);
         download.discard();
+        keepValidators(request, fingerprint);
         return CheckOutcome::NotUpdated;
     }
     if (compared == kPageTooLarge || compared == kReferenceNotRegular) {
@@ -266,6 +282,7 @@ CheckOutcome CReNew::check() {
         kept = m_item.downloadMode == 0 ? storedCopyPath() : destPath();
     }
     keepHistory(true, kept, request.contentType);
+    keepValidators(request, fingerprint);
     return CheckOutcome::Updated;
 }
 
@@ -312,6 +329,28 @@ void CReNew::holdHost(const FetchRequest& request) {
     fail(hostBusyText(until, m_services.clock->now()));
 }
 
+ValidatorStore::Validators CReNew::storedValidators(const std::string& fingerprint) const {
+    // Only a stored copy: a file kept as the user's own may be moved, edited or removed by
+    // the user, and then no longer be the page the validators name.
+    if (m_item.downloadMode != 0) {
+        return {};
+    }
+    const std::string copy = storedCopyPath();
+    struct stat info {};
+    if (copy.empty() || ::stat(systemPath(copy).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return {};
+    }
+    return m_validators.load(HistoryStore::keyOf(m_item.compareFile), fingerprint);
+}
+
+void CReNew::keepValidators(const FetchRequest& request, const std::string& fingerprint) {
+    if (m_item.downloadMode != 0) {
+        return;
+    }
+    m_validators.save(HistoryStore::keyOf(m_item.compareFile), fingerprint,
+                      {request.etag, request.lastModifiedHeader});
+}
+
 void CReNew::followStoredCopy(const std::string& keyBefore) {
     if (m_services.history && !keyBefore.empty()) {
         // A stored copy that had to get a new name (one left outside comp) takes its history.
@@ -322,7 +361,7 @@ void CReNew::followStoredCopy(const std::string& keyBefore) {
     }
 }
 
-void CReNew::keepPageOfTimeShortcut(FetchRequest& request) {
+void CReNew::keepPageOfTimeShortcut(FetchRequest& request, const std::string& fingerprint) {
     // The page's time alone said it changed. Without history that settles it; with history the
     // change view needs the page itself, so it is fetched once, only for a change, and kept as
     // the stored copy and as a version. The check's outcome stays the time's whatever happens.
@@ -335,7 +374,7 @@ void CReNew::keepPageOfTimeShortcut(FetchRequest& request) {
     if (!download.prepare(m_item, request).empty()) {
         return;
     }
-    if (!download.fetch(request, m_services.prompter) || m_cancel) {
+    if (!download.fetch(request, m_services.prompter, &m_connections) || m_cancel) {
         download.discard();
         return;
     }
@@ -345,6 +384,7 @@ void CReNew::keepPageOfTimeShortcut(FetchRequest& request) {
     }
     followStoredCopy(keyBefore);
     keepHistory(true, storedCopyPath(), request.contentType);
+    keepValidators(request, fingerprint);
 }
 
 void CReNew::keepHistory(bool changed, const std::string& page, const std::string& contentType) {
@@ -362,7 +402,7 @@ void CReNew::keepHistory(bool changed, const std::string& page, const std::strin
             // An item whose downloads are kept in files of their own has no stored copy: a name
             // is taken in comp all the same, so that its history has a key for its whole life.
             const std::string comp = compFolder(m_services.programFolder);
-            ::mkdir(systemPath(comp).c_str(), 0700);
+            ensureFolder(comp);
             std::string created;
             const int fd = createFreeFile(comp + "/temp.tmp", 0600, created);
             if (fd < 0) {
@@ -407,7 +447,7 @@ std::optional<CheckOutcome> CReNew::preCheck(FetchRequest& request) {
     if (request.lastModified == 0) {
         return std::nullopt;
     }
-    CFetch fetch(m_services.prompter);
+    CFetch fetch(m_services.prompter, SystemClock::instance(), &m_connections);
     const std::time_t modified = fetch.queryLastModified(request);
     if (request.errorKind != 0) {
         request.lastModified = 0;

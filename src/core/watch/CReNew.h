@@ -1,10 +1,12 @@
 #pragma once
 
+#include "core/net/HttpConnections.h"
 #include "core/platform/Event.h"
 #include "core/records/WatchSettings.h"
 #include "core/watch/ItemChecker.h"
 #include "core/watch/ItemFiles.h"
 #include "core/watch/UpdateActions.h"
+#include "core/watch/Validators.h"
 
 #include <atomic>
 #include <chrono>
@@ -93,7 +95,7 @@ private:
     std::string storedCopyPath() const;
     CheckOutcome fail(const std::string& text);
     /// With history on, fetches and keeps the page whose change the time alone decided.
-    void keepPageOfTimeShortcut(FetchRequest& request);
+    void keepPageOfTimeShortcut(FetchRequest& request, const std::string& fingerprint);
     /// Renames the history when the stored copy got a new name (its key was `keyBefore`).
     void followStoredCopy(const std::string& keyBefore);
     /// Keeps what this check compared in the item's history: after a change always, after an
@@ -101,8 +103,17 @@ private:
     /// compared with. `page` is the whole page's file (empty for a check area). Never fails the
     /// check; a failure is told once until a write succeeds again.
     void keepHistory(bool changed, const std::string& page, const std::string& contentType);
+    /// Validators of the stored copy for a conditional request; none when there is no copy
+    /// for them to describe.
+    ValidatorStore::Validators storedValidators(const std::string& fingerprint) const;
+    /// Keeps the validators of the response now held as the stored copy (or as what it
+    /// compares equal to).
+    void keepValidators(const FetchRequest& request, const std::string& fingerprint);
 
     CheckerServices m_services;
+    ValidatorStore m_validators;
+    /// The connections of every check; used only inside check(), on the worker.
+    HttpConnections m_connections;
     std::thread m_thread;
     std::atomic<bool> m_closing{false};
     /// Polled by the fetch engine; set by setClosing() and stop().

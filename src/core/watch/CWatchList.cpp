@@ -9,6 +9,7 @@
 #include "core/watch/HostPacing.h"
 #include "core/watch/ItemChecker.h"
 #include "core/watch/Schedule.h"
+#include "core/watch/Validators.h"
 
 #include <algorithm>
 #include <cctype>
@@ -494,6 +495,7 @@ void CWatchList::putEdit(int position, WatchSettings edited) {
             if (m_failures) {
                 m_failures->rename(from, to);
             }
+            ValidatorStore(m_folder).rename(from, to);
         }
     }
     current = std::move(edited);
@@ -511,6 +513,7 @@ void CWatchList::erase(int position) {
             if (m_failures) {
                 m_failures->remove(key);
             }
+            ValidatorStore(m_folder).remove(key);
         }
     }
     m_retries.erase(m_ids[position]);

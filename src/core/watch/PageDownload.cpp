@@ -16,6 +16,16 @@
 
 namespace tw {
 
+namespace {} // namespace
+
+void ensureFolder(const std::string& folder) {
+    // Looked at rather than made every time: a check of each item passes here.
+    struct stat info {};
+    if (::stat(systemPath(folder).c_str(), &info) != 0) {
+        ::mkdir(systemPath(folder).c_str(), 0700);
+    }
+}
+
 namespace {
 
 void removeFile(const std::string& path) {
@@ -46,7 +56,7 @@ std::string PageDownload::prepare(const WatchSettings& item, FetchRequest& reque
     }
     if (folder.empty()) {
         folder = compFolder(m_programFolder);
-        ::mkdir(systemPath(folder).c_str(), 0700);
+        ensureFolder(folder);
     }
     request.destFile = uniqueFileName(folder + "/temp.tmp");
     request.startOffset = 0;
@@ -56,7 +66,7 @@ std::string PageDownload::prepare(const WatchSettings& item, FetchRequest& reque
     return {};
 }
 
-bool PageDownload::fetch(FetchRequest& request, Prompter* prompter) {
+bool PageDownload::fetch(FetchRequest& request, Prompter* prompter, HttpConnections* connections) {
     // Taken when the engine creates the file, so that a failure later leaves nothing behind.
     // Only that file: the name asked for may meanwhile be another download's (the engine takes
     // the first free one when it creates the file).
@@ -66,7 +76,7 @@ bool PageDownload::fetch(FetchRequest& request, Prompter* prompter) {
             written = r.savedPath;
         }
     };
-    CFetch engine(prompter);
+    CFetch engine(prompter, SystemClock::instance(), connections);
     const int fetched = engine.fetchToFile(request);
     request.onReady = nullptr;
     if (fetched != 0 || request.cancelled() || request.savedPath.empty()) {

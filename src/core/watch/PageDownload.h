@@ -5,8 +5,12 @@
 namespace tw {
 
 class FetchRequest;
+class HttpConnections;
 class Prompter;
 class WatchSettings;
+
+/// Makes the folder (mode 0700) unless something of that name is there.
+void ensureFolder(const std::string& folder);
 
 /// Downloading an item's page and putting it where the next check looks: the checker does it
 /// on every changed page, the editor's source view whenever it shows the page. Between the
@@ -29,10 +33,11 @@ public:
     /// text (code page 932) when the item has no file to keep it in; empty when ready.
     std::string prepare(const WatchSettings& item, FetchRequest& request);
 
-    /// Fetches the prepared request. True when the page was written to path(); false when the
-    /// fetch failed or was cancelled, with nothing of it left on disk and the request's error
-    /// kind and text telling why.
-    bool fetch(FetchRequest& request, Prompter* prompter);
+    /// Fetches the prepared request, over `connections` when given (see CFetch). True when the
+    /// page was written to path(); false when the fetch failed or was cancelled, with nothing of
+    /// it left on disk and the request's error kind and text telling why (304 when the server
+    /// said the page is unchanged since the request's validators).
+    bool fetch(FetchRequest& request, Prompter* prompter, HttpConnections* connections = nullptr);
 
     /// The file the page was written to; empty before a successful fetch and once it is kept or
     /// discarded.

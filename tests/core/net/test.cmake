@@ -5,3 +5,6 @@ pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 target_link_libraries(test_net PRIVATE PkgConfig::CPP_HTTPLIB)
 # The failure texts are tested against libcurl's own result codes.
 target_link_libraries(test_net PRIVATE CURL::libcurl)
+# The encoding tests compress their pages themselves.
+find_package(ZLIB REQUIRED)
+target_link_libraries(test_net PRIVATE ZLIB::ZLIB)
