@@ -93,6 +93,9 @@ void CTarnwickApp::loadConf() {
     }
     CFetch::setMaxDownloadSeconds(static_cast<int>(m_conf.number(
         "net", "max_download_s", CFetch::kDefaultMaxDownloadSeconds, 1, 365LL * 24 * 3600)));
+    // A second between two requests to one server is polite and costs a round over many
+    // servers nothing; an hour is the most that still lets a round end.
+    m_hostGap = std::chrono::milliseconds(m_conf.number("net", "host_gap_ms", 1000, 0, 3600000));
     const HistoryLimits defaults;
     m_historyLimits.versions =
         static_cast<int>(m_conf.number("history", "versions", defaults.versions, 0, 1000));

@@ -12,6 +12,7 @@
 #include "core/watch/MailSettingsStore.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -135,6 +136,8 @@ public:
     bool setNotifyChanges(bool on);
     /// Failed checks of one item in a row that are told; 0 for none. Any thread may ask.
     int failureAlertThreshold() const { return m_failureAlertThreshold; }
+    /// The least time between two requests to one host ([net] host_gap_ms; 0: none).
+    std::chrono::milliseconds hostGap() const { return m_hostGap; }
     /// The history's bounds as loadConf() read them.
     const HistoryLimits& historyLimits() const { return m_historyLimits; }
     /// What loadConf() read; a later setting reads its key here and saves with conf().save().
@@ -192,6 +195,7 @@ private:
     ConfFile m_conf;
     SecretStore* m_secrets = nullptr;
     HistoryLimits m_historyLimits;
+    std::chrono::milliseconds m_hostGap{1000};
     MailSettingsStore m_mail;
     std::atomic<bool> m_notifyChanges{true};
     std::atomic<int> m_failureAlertThreshold{3};

@@ -15,9 +15,10 @@ namespace {
 CheckerServices checkerServices(CTarnwickApp& app, Prompter& prompter, const Clock& clock,
                                 MainWindowPort& window, Shell& shell, SoundPlayer& sound,
                                 MailProgress& mailProgress, const MailSettingsStore& mail,
-                                HistoryStore& history, WakeWatch& wake) {
+                                HistoryStore& history, WakeWatch& wake, HostPacing& pacing) {
     CheckerServices services;
     services.wake = &wake;
+    services.pacing = &pacing;
     services.history = &history;
     services.clock = &clock;
     services.prompter = &prompter;
@@ -46,11 +47,15 @@ CheckSession::CheckSession(CTarnwickApp& app, Prompter& prompter, MainWindowPort
       m_ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
       m_shell(shell ? *shell : *m_ownShell), m_sound(sound ? *sound : *m_ownSound),
       m_history(app.programFolder(), app.historyLimits()), m_failures(app.programFolder()),
-      m_notices(app, m_history, m_failures), m_wake(m_clock), m_bridge(app, m_shell),
-      m_bridgeWindow(m_bridge),
+      m_notices(app, m_history, m_failures), m_wake(m_clock),
+      m_pacing(m_clock, app.programFolder()), m_bridge(app, m_shell), m_bridgeWindow(m_bridge),
       m_checker(checkerServices(app, prompter, m_clock, window ? *window : m_bridgeWindow, m_shell,
-                                m_sound, mailProgress, app.mailSettings(), m_history, m_wake)),
+                                m_sound, mailProgress, app.mailSettings(), m_history, m_wake,
+                                m_pacing)),
       m_list(m_checker, m_clock, &prompter, app.programFolder()), m_workerReceiver(*this) {
+    m_pacing.setGap(app.hostGap());
+    m_pacing.load();
+    m_list.setPacing(&m_pacing);
     m_list.setHistory(&m_history);
     m_list.setFailureAlerts(&m_failures);
     // Checks of unchanged pages follow each other within milliseconds; their results are
@@ -156,8 +161,14 @@ void CheckSession::deliver(WatchSettings finishedCopy, WatchItemId itemId,
     // nor the list's file hears of the first failure: whoever receives checks sees only the
     // outcome that counts. The wake-ups come from m_wake (see WakeWatch).
     m_wake.sample();
-    if (finishedCopy.outcome() == CheckOutcome::Failed && id != 0 && !m_list.retryPending(id) &&
-        m_wake.wokeWithin(kWakeWindow)) {
+    // A check whose server asked to be left alone (Retry-After) failed on purpose: it is shown
+    // with the time it will be made again, and neither counts as a failure nor is retried
+    // before then.
+    const std::time_t heldUntil = finishedCopy.outcome() == CheckOutcome::Failed
+                                      ? m_pacing.heldUntil(finishedCopy.targetUrl)
+                                      : 0;
+    if (finishedCopy.outcome() == CheckOutcome::Failed && heldUntil == 0 && id != 0 &&
+        !m_list.retryPending(id) && m_wake.wokeWithin(kWakeWindow)) {
         m_list.retryLater(m_clock.now() + kWakeRetrySeconds);
         if (m_onScheduled) {
             m_onScheduled();
@@ -165,7 +176,7 @@ void CheckSession::deliver(WatchSettings finishedCopy, WatchItemId itemId,
         return;
     }
     // A failure is counted only now that it counts (cheap: no diff, one small file).
-    if (finishedCopy.outcome() == CheckOutcome::Failed) {
+    if (finishedCopy.outcome() == CheckOutcome::Failed && heldUntil == 0) {
         notices = m_notices.prepare(finishedCopy, m_notifier != nullptr);
     }
     if (Notifier* notifier = m_notifier; notifier != nullptr) {
@@ -177,7 +188,7 @@ void CheckSession::deliver(WatchSettings finishedCopy, WatchItemId itemId,
     if (m_frontEnd) {
         m_frontEnd->checkDone(finishedCopy, id);
     }
-    m_list.checkFinished(std::move(finishedCopy));
+    m_list.checkFinished(std::move(finishedCopy), heldUntil);
     if (m_onScheduled) {
         m_onScheduled();
     }

@@ -11,6 +11,7 @@
 #include "core/watch/CReNew.h"
 #include "core/watch/CWatchList.h"
 #include "core/watch/FailureAlerts.h"
+#include "core/watch/HostPacing.h"
 
 #include <atomic>
 #include <chrono>
@@ -102,6 +103,8 @@ public:
     FailureAlerts& failureAlerts() { return m_failures; }
     /// The shell pages and programs are opened with, for the front end's own launches.
     Shell& shell() { return m_shell; }
+    /// Each host's turn and the hosts that asked to be left alone ([net] host_gap_ms).
+    HostPacing& pacing() { return m_pacing; }
     /// When the machine last woke from a suspend. The session samples the clocks itself; a
     /// front end that hears of wake-ups from the system (logind) tells it wokeUp().
     WakeWatch& wake() { return m_wake; }
@@ -155,6 +158,8 @@ private:
     std::atomic<Notifier*> m_notifier{nullptr};
     // Before the checker, which samples it.
     WakeWatch m_wake;
+    // Before the checker and the list, which share it.
+    HostPacing m_pacing;
     // Before the checker: a worker may hand pages to it until the checker is gone, and what it
     // still holds is handed over when it goes.
     CHLPCall m_bridge;

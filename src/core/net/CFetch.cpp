@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace tw {
 
@@ -48,6 +49,19 @@ void addIfNew(std::vector<std::string>& headers, const std::string& line) {
         }
     }
     headers.push_back(line);
+}
+
+/// Seconds a busy server (429, 503) asked to be left alone, from now; -1 when it did not say.
+std::int64_t retryAfter(const HttpExchange& exchange, std::time_t now) {
+    const auto value = exchange.header("Retry-After");
+    if (!value || value->empty()) {
+        return -1;
+    }
+    if (std::all_of(value->begin(), value->end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
+        return value->size() > 12 ? std::int64_t{999'999'999'999} : std::stoll(*value);
+    }
+    const std::optional<std::time_t> date = HttpExchange::parseHttpDate(*value);
+    return date ? std::max<std::int64_t>(*date - now, 0) : -1;
 }
 
 bool isRelocation(long status) {
@@ -265,6 +279,9 @@ int CFetch::fetchToFile(FetchRequest& request) {
             }
         } else {
             request.errorKind = static_cast<int>(result);
+            if (result == 429 || result == 503) {
+                request.retryAfterSeconds = retryAfter(exchange, m_clock.now());
+            }
         }
     } catch (const CFetchException& e) {
         request.errorKind = e.kind();

@@ -13,6 +13,7 @@
 #include "core/util/SafeFile.h"
 #include "core/util/SystemPath.h"
 #include "core/watch/CheckArea.h"
+#include "core/watch/HostPacing.h"
 #include "core/watch/ItemFiles.h"
 #include "core/watch/PageDownload.h"
 #include "core/watch/Schedule.h"
@@ -73,17 +74,16 @@ CReNew::~CReNew() {
         // (the list is closing) must not hold the exit.
         waitIdleOrDone();
         stop();
+        m_quit = true;
+        m_armedEvent.set();
         m_thread.join();
     }
 }
 
 void CReNew::arm(const WatchSettings& item) {
-    // A previous worker may still wait (an empty midnight item is armed without a position the
-    // list would stop by); two workers must never share the copy.
-    if (m_thread.joinable()) {
-        stop();
-        m_thread.join();
-    }
+    // A previous item may still wait (an empty midnight item is armed without a position the
+    // list would stop by); the worker serves one item at a time.
+    stop();
     m_item = item;
     m_nextCheck = item.nextCheck;
     const std::time_t remaining =
@@ -95,7 +95,11 @@ void CReNew::arm(const WatchSettings& item) {
     m_wakeEvent.reset();
     // Idle before the worker starts, so that a check due at once cannot be counted as idle.
     m_idleEvent.set();
-    m_thread = std::thread([this] { worker(); });
+    // One thread for the checker's life: a round of a thousand items starts no thousand.
+    if (!m_thread.joinable()) {
+        m_thread = std::thread([this] { worker(); });
+    }
+    m_armedEvent.set();
 }
 
 void CReNew::setClosing() {
@@ -117,6 +121,16 @@ bool CReNew::isBusy() const {
 }
 
 void CReNew::worker() {
+    for (;;) {
+        m_armedEvent.wait();
+        if (m_quit) {
+            return;
+        }
+        serve();
+    }
+}
+
+void CReNew::serve() {
     // The due moment is a wall-clock one: a suspend or a clock change must not shift it. The
     // wait goes a second at a time, each step a sample of the clocks for the wake watch.
     const Clock& clock = *m_services.clock;
@@ -129,7 +143,7 @@ void CReNew::worker() {
             break;
         }
     }
-    if (!m_stopEvent.wait(milliseconds(-1))) {
+    if (!m_stopEvent.wait(milliseconds(-1)) && awaitTurn()) {
         run();
     }
     m_doneEvent.set();
@@ -176,6 +190,9 @@ CheckOutcome CReNew::check() {
     if (m_item.downloadMode != 0 && m_item.destFile.empty()) {
         return fail(jp("ダウンロードするファイルが指定されていません"));
     }
+    if (const std::optional<CheckOutcome> held = awaitHost()) {
+        return *held;
+    }
     FetchRequest request(m_item);
     request.connectTimeoutSeconds = m_services.connectTimeoutSeconds;
     request.stallTimeoutSeconds = m_services.stallTimeoutSeconds;
@@ -214,6 +231,7 @@ CheckOutcome CReNew::check() {
         }
         m_item.errorKind = request.errorKind;
         m_item.errorText = request.errorText;
+        holdHost(request);
         return CheckOutcome::Failed;
     }
     const std::string& newFile = download.path();
@@ -266,6 +284,49 @@ CheckOutcome CReNew::check() {
     keepHistory(true, kept, request.contentType);
     keepValidators(request, fingerprint);
     return CheckOutcome::Updated;
+}
+
+bool CReNew::awaitTurn() {
+    HostPacing* pacing = m_services.pacing;
+    // A host that asked to be left alone is not asked at all: nothing to wait for.
+    if (!pacing || m_item.targetUrl.empty() || pacing->heldUntil(m_item.targetUrl) != 0) {
+        return !m_cancel;
+    }
+    // The list armed this item because its host is free first; the rest of the gap is waited
+    // here, before the check counts as running (an edit then stops the wait instead of being
+    // queued), on the clock's steady time in short slices, so that stop() ends it at once.
+    const Clock& clock = *m_services.clock;
+    for (;;) {
+        const auto freeAt = pacing->freeAt(m_item.targetUrl);
+        const auto now = clock.steadyNow();
+        if (freeAt <= now || m_cancel) {
+            break;
+        }
+        m_wakeEvent.wait(std::min<milliseconds>(std::chrono::ceil<milliseconds>(freeAt - now),
+                                                milliseconds(100)));
+    }
+    return !m_cancel;
+}
+
+std::optional<CheckOutcome> CReNew::awaitHost() {
+    HostPacing* pacing = m_services.pacing;
+    if (!pacing) {
+        return std::nullopt;
+    }
+    if (const std::time_t until = pacing->heldUntil(m_item.targetUrl); until != 0) {
+        return fail(hostBusyText(until, m_services.clock->now()));
+    }
+    // One mark per check: its HEAD query, its download and their relocations are one visit.
+    pacing->noteRequest(m_item.targetUrl);
+    return std::nullopt;
+}
+
+void CReNew::holdHost(const FetchRequest& request) {
+    if (!m_services.pacing || request.retryAfterSeconds <= 0) {
+        return;
+    }
+    const std::time_t until = m_services.pacing->hold(m_item.targetUrl, request.retryAfterSeconds);
+    fail(hostBusyText(until, m_services.clock->now()));
 }
 
 ValidatorStore::Validators CReNew::storedValidators(const std::string& fingerprint) const {

@@ -20,6 +20,7 @@ class Clock;
 class CodeConverter;
 class FetchRequest;
 class HistoryStore;
+class HostPacing;
 class Prompter;
 class WakeWatch;
 
@@ -38,13 +39,17 @@ struct CheckerServices {
     /// Compares the two clocks while the worker waits, so that a wake-up from a suspend is seen
     /// within a second; null: not watched.
     WakeWatch* wake = nullptr;
+    /// Spaces the requests to each host and keeps the hosts that asked to be left alone;
+    /// null: no spacing.
+    HostPacing* pacing = nullptr;
     /// Fetch time-outs, shorter in tests.
     int connectTimeoutSeconds = 30;
     int stallTimeoutSeconds = 60;
 };
 
-/// The one item checker: waits on a worker thread for the armed item's due moment, fetches
+/// The one item checker: waits on its worker thread for the armed item's due moment, fetches
 /// the page, decides whether it changed, runs the update actions and reports the finished copy.
+/// The worker is started by the first arm() and serves every later one until the checker goes.
 class CReNew : public ItemChecker {
 public:
     explicit CReNew(CheckerServices services);
@@ -62,7 +67,7 @@ public:
 
     /// How long the armed worker waits before checking.
     std::chrono::milliseconds waitTime() const { return m_wait; }
-    /// Blocks until the current worker has ended (for tests and shutdown).
+    /// Blocks until the armed item's check (or wait) has ended (for tests and shutdown).
     void waitDone() { m_doneEvent.wait(); }
     /// Blocks while a check runs; returns at once when waiting or after a report.
     void waitIdleOrDone() { waitAny({&m_idleEvent, &m_doneEvent}); }
@@ -72,7 +77,16 @@ public:
 
 private:
     void worker();
+    /// One armed item: its due wait, then its check.
+    void serve();
     void run();
+    /// Waits the rest of the armed item's host's gap; false when stopped meanwhile.
+    bool awaitTurn();
+    /// Before the check's first request: a failure naming the time the host's wait ends when
+    /// it asked to be left alone (Retry-After); else none, and the request is noted.
+    std::optional<CheckOutcome> awaitHost();
+    /// After a failed download: a busy server's Retry-After holds its host.
+    void holdHost(const FetchRequest& request);
     /// Settles the check from the page's time alone; none when the page must be read.
     std::optional<CheckOutcome> preCheck(FetchRequest& request);
     /// destFile resolved against the data folder; empty when a relative name leaves it.
@@ -110,6 +124,9 @@ private:
     std::chrono::milliseconds m_wait{0};
     CheckReceiver* m_receiver = nullptr;
     Event m_wakeEvent{false, false};
+    /// An item was armed, or (with m_quit) the worker is to end.
+    Event m_armedEvent{false, false};
+    std::atomic<bool> m_quit{false};
     Event m_stopEvent{false, false};
     Event m_doneEvent{true, true};
     Event m_idleEvent{true, true};

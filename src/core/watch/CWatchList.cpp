@@ -6,6 +6,7 @@
 #include "core/util/Cp932.h"
 #include "core/util/ErrorText.h"
 #include "core/watch/FailureAlerts.h"
+#include "core/watch/HostPacing.h"
 #include "core/watch/ItemChecker.h"
 #include "core/watch/Schedule.h"
 #include "core/watch/Validators.h"
@@ -224,10 +225,14 @@ int CWatchList::pickNext() {
     std::stable_sort(m_sorted.begin(), m_sorted.end(),
                      [this](int a, int b) { return m_items[a].nextCheck < m_items[b].nextCheck; });
     const std::time_t now = m_clock.now();
+    // The items due now, in the order of their due moments, else the first one to come.
+    std::vector<int> due;
+    int next = -1;
     for (const int position : m_sorted) {
         WatchSettings& item = m_items[position];
         if (item.nextCheck == WatchSettings::kDueNow) {
-            return position;
+            due.push_back(position);
+            continue;
         }
         if (item.nextCheck == WatchSettings::kNotToday) {
             continue;
@@ -239,10 +244,40 @@ int CWatchList::pickNext() {
                 continue;
             }
             item.nextCheck = WatchSettings::kDueNow;
+            due.push_back(position);
+            continue;
         }
-        return position;
+        if (item.nextCheck == now) {
+            due.push_back(position);
+            continue;
+        }
+        next = position;
+        break;
     }
-    return -1;
+    if (due.empty()) {
+        return next;
+    }
+    if (!m_pacing) {
+        return due.front();
+    }
+    // Each host in its turn: items of a host asked a moment ago wait while those of other
+    // hosts go, so that a round over many hosts loses no time; when every host is in its gap,
+    // the one free first goes and the checker waits the rest.
+    const Clock::Steady::time_point steadyNow = m_clock.steadyNow();
+    int best = due.front();
+    Clock::Steady::time_point bestFree = Clock::Steady::time_point::max();
+    for (const int position : due) {
+        const Clock::Steady::time_point free =
+            std::max(m_pacing->freeAt(m_items[position].targetUrl), steadyNow);
+        if (free < bestFree) {
+            best = position;
+            bestFree = free;
+            if (free == steadyNow) {
+                break;
+            }
+        }
+    }
+    return best;
 }
 
 bool CWatchList::isBusy() const {
@@ -367,13 +402,18 @@ void CWatchList::applyEdit(PendingEdit& edit) {
     }
 }
 
-void CWatchList::checkFinished(WatchSettings finishedCopy) {
+void CWatchList::checkFinished(WatchSettings finishedCopy, std::time_t dueAgainAt) {
     // By id: the position armed may name another item once queued edits are applied.
     const int position = positionOf(m_currentId);
     if (position >= 0) {
         m_items[position] = std::move(finishedCopy);
         m_items[position].nextCheck = WatchSettings::kNotToday;
         m_retries.erase(m_currentId);
+        if (dueAgainAt != 0) {
+            m_dueAgain[m_currentId] = dueAgainAt;
+        } else {
+            m_dueAgain.erase(m_currentId);
+        }
         notify([&](WatchListObserver& o) { o.itemChecked(m_currentId); });
     }
     moveOn();
@@ -398,6 +438,8 @@ void CWatchList::moveOn() {
         // A retry is due when it is, whatever the schedule: its item has not been checked.
         if (const auto retry = m_retries.find(m_ids[i]); retry != m_retries.end()) {
             item.nextCheck = retry->second;
+        } else if (const auto again = m_dueAgain.find(m_ids[i]); again != m_dueAgain.end()) {
+            item.nextCheck = again->second;
         }
     }
     m_checker.setIdle();
@@ -438,6 +480,7 @@ bool CWatchList::knownId(ItemId id) const {
 void CWatchList::putEdit(int position, WatchSettings edited) {
     // The user's edit decides when the item is checked next.
     m_retries.erase(m_ids[position]);
+    m_dueAgain.erase(m_ids[position]);
     WatchSettings& current = m_items[position];
     if (m_history) {
         // The sheet may have been opened before the item's first check named its stored copy:
@@ -474,6 +517,7 @@ void CWatchList::erase(int position) {
         }
     }
     m_retries.erase(m_ids[position]);
+    m_dueAgain.erase(m_ids[position]);
     m_items.erase(m_items.begin() + position);
     m_ids.erase(m_ids.begin() + position);
 }

@@ -17,6 +17,7 @@ namespace tw {
 class Clock;
 class FailureAlerts;
 class HistoryStore;
+class HostPacing;
 class ItemChecker;
 class CheckReceiver;
 class Prompter;
@@ -65,6 +66,9 @@ public:
     /// The items' kept versions: a deleted item's go with it, and an edit that gives an item's
     /// stored copy another name takes them along. Not owned; null (the default) leaves them.
     void setHistory(HistoryStore* history) { m_history = history; }
+    /// The hosts' turns: among the items due, one whose host may be asked now goes first, else
+    /// the one whose host is free first. Not owned; null (the default) keeps the list's order.
+    void setPacing(const HostPacing* pacing) { m_pacing = pacing; }
     /// The items' failure counts, which follow an item's key and go with the item.
     void setFailureAlerts(FailureAlerts* failures) { m_failures = failures; }
 
@@ -92,7 +96,9 @@ public:
     void remove(int position);
 
     /// Takes the checker's finished copy back (by value: the checker may be armed again).
-    void checkFinished(WatchSettings finishedCopy);
+    /// A nonzero `dueAgainAt` makes the item due again at that wall-clock moment whatever its
+    /// schedule says (its server asked to be left alone until then); an edit cancels it.
+    void checkFinished(WatchSettings finishedCopy, std::time_t dueAgainAt = 0);
     /// The armed item's check is to be made again at the wall-clock moment `at` instead of
     /// counting: its copy is dropped (the item keeps its last completed state, and nobody hears
     /// of the check), and it is due at `at` whatever its schedule says. The outcome of that
@@ -155,6 +161,9 @@ private:
     std::deque<PendingEdit> m_pendingEdits;
     /// Items whose failed check is to be made once more, with the moment it is due.
     std::map<ItemId, std::time_t> m_retries;
+    /// Items checked while their host was waiting, with the moment the wait ends.
+    std::map<ItemId, std::time_t> m_dueAgain;
+    const HostPacing* m_pacing = nullptr;
     /// WatchList.twl: refused when unreadable, its bytes kept aside when damaged.
     ProgramFile m_file;
     std::string m_loadError;

@@ -4,6 +4,7 @@
 #include "core/records/WatchSettings.h"
 #include "core/util/Cp932.h"
 #include "core/watch/CReNew.h"
+#include "core/watch/HostPacing.h"
 #include "support/FakeClock.h"
 #include "support/FakeDesktop.h"
 #include "support/FakePrompter.h"
@@ -14,9 +15,11 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -851,4 +854,69 @@ TEST_F(CheckerTest, WithHistoryAChangeTheTimeDecidedIsFetchedOnceAndKept) {
     EXPECT_EQ(second.compareFile, first.compareFile);
     EXPECT_EQ(keptTexts(history, key),
               (std::vector<std::string>{"<html>one</html>", "<html>two</html>"}));
+}
+
+namespace {
+
+/// Notes the system's id of the thread each report comes from.
+class ThreadNoter : public CheckReceiver {
+public:
+    void checkDone(WatchSettings, WatchItemId) override {
+        std::lock_guard lock(m_mutex);
+        tids.push_back(static_cast<long>(::gettid()));
+    }
+    std::vector<long> taken() {
+        std::lock_guard lock(m_mutex);
+        return tids;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<long> tids;
+};
+
+} // namespace
+
+TEST_F(CheckerTest, ARoundOfManyItemsIsServedByOneThread) {
+    CReNew checker(services);
+    ThreadNoter noter;
+    checker.setReceiver(&noter);
+    for (int i = 0; i < 40; ++i) {
+        WatchSettings w; // the empty midnight item: checked without a request
+        w.nextCheck = WatchSettings::kDueNow;
+        checker.arm(w);
+        checker.waitDone();
+        checker.setIdle();
+    }
+    const std::vector<long> tids = noter.taken();
+    ASSERT_EQ(tids.size(), 40u);
+    // Thread ids are handed out anew for every thread started: one id is one thread.
+    EXPECT_EQ(std::count(tids.begin(), tids.end(), tids.front()), 40) << "a thread per check";
+    EXPECT_NE(tids.front(), static_cast<long>(::gettid()));
+}
+
+TEST_F(CheckerTest, AnItemWaitingForItsHostsTurnIsNotBusyAndStopEndsTheWait) {
+    HostPacing pacing(clock, "");
+    pacing.setLoopbackExempt(false);
+    pacing.setGap(std::chrono::hours(1));
+    services.pacing = &pacing;
+    const WatchSettings w = item();
+    pacing.noteRequest(w.targetUrl);
+    CReNew checker(services);
+    Receiver receiver;
+    checker.setReceiver(&receiver);
+    checker.arm(w);
+    // An edit made now is applied at once rather than queued behind an hour's wait.
+    EXPECT_FALSE(checker.isBusy());
+    checker.stop();
+    checker.waitDone();
+    EXPECT_EQ(server.gets + server.heads, 0);
+    EXPECT_TRUE(receiver.reports().empty());
+
+    // Once the gap has passed, the host is asked.
+    clock.advance(std::chrono::hours(1));
+    checker.arm(w);
+    ASSERT_TRUE(receiver.waitFor(1));
+    checker.waitDone();
+    EXPECT_GT(server.gets + server.heads, 0);
 }
