@@ -137,7 +137,16 @@ class JobCollector : public YAML::EventHandler {
 public:
     explicit JobCollector(ImportResult& result) : m_result(result) {}
 
-    void OnDocumentStart(const YAML::Mark&) override {}
+    void OnDocumentStart(const YAML::Mark& mark) override {
+        // yaml-cpp 0.7 begins a new, empty document at a "," outside any collection without
+        // moving past it, over and over: a document that starts where the last one did ends
+        // the parse.
+        if (mark.pos == m_lastDocumentStart) {
+            throw YamlRefused{"YAML として読めません（" + std::to_string(mark.line + 1) + " 行目 " +
+                              std::to_string(mark.column + 1) + " 桁目）"};
+        }
+        m_lastDocumentStart = mark.pos;
+    }
     void OnDocumentEnd() override {}
 
     void OnNull(const YAML::Mark& mark, YAML::anchor_t) override { value(mark, std::nullopt); }
@@ -264,6 +273,7 @@ private:
     std::vector<Frame> m_stack;
     std::map<std::string, Field> m_fields;
     int m_jobLine = 0;
+    int m_lastDocumentStart = -1;
 };
 
 } // namespace

@@ -338,3 +338,33 @@ TEST(ListImportBadFile, FileReadFromDisk) {
     ASSERT_TRUE(result.ok()) << result.error;
     EXPECT_EQ(result.entries.size(), 1u);
 }
+
+TEST(ListImport, YamlSequenceOfJobsAndAnchorsWithoutAliases) {
+    const ImportResult result = parseImport("- url: https://a.example/\n"
+                                            "  name: &n first\n"
+                                            "- {url: \"https://b.example/\", name: second}\n"
+                                            "- just text\n");
+    ASSERT_TRUE(result.ok()) << result.error;
+    ASSERT_EQ(result.entries.size(), 2u);
+    EXPECT_EQ(result.entries[0].name, "first");
+    EXPECT_EQ(result.entries[1].address, "https://b.example/");
+    ASSERT_EQ(result.notes.size(), 1u);
+    EXPECT_EQ(result.notes[0].line, 4);
+}
+
+TEST(ListImportBadFile, TooManyEntriesBringNothing) {
+    std::string text;
+    for (std::size_t i = 0; i <= kMaxImportEntries; ++i) {
+        text += "https://a.example/" + std::to_string(i) + "\n";
+    }
+    const ImportResult result = parseImport(text);
+    EXPECT_EQ(result.error, "項目が多すぎます（10,000 件まで）");
+    EXPECT_TRUE(result.entries.empty());
+}
+
+TEST(ListImportBadFile, YamlCommaOutsideACollectionEnds) {
+    // The YAML parser would begin an empty document there again and again.
+    EXPECT_EQ(parseImport("url: https://a.example/\n---\n, url: https://b.example/\n").error,
+              "YAML として読めません（3 行目 1 桁目）");
+    EXPECT_EQ(parseImport("- [a],\n").error.rfind("YAML として読めません", 0), 0u);
+}
