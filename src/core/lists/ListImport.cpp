@@ -298,6 +298,10 @@ ImportResult parseImport(std::string_view content) {
         return result;
     }
 
+    // A name that stands for a skipped job is shown as an address is.
+    for (ImportNote& note : result.notes) {
+        note.what = shown(note.what);
+    }
     // The same checks for every format.
     std::vector<ImportEntry> usable;
     for (ImportEntry& entry : result.entries) {

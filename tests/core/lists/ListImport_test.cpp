@@ -90,7 +90,7 @@ TEST(ListImport, OpmlOfAFeedReaderAtAnyDepth) {
                     "  </outline>\n"
                     "</outline>\n"
                     "<outline text=\"ニュース\" type=\"rss\" htmlUrl=\"https://news.example/\"/>\n"
-                    "<outline text=\"empty\"/>\n"
+                    "<outline text=\"empty&#10;line\"/>\n"
                     "</body></opml>\n");
     ASSERT_TRUE(result.ok()) << result.error;
     EXPECT_EQ(result.format, ListFormat::Opml);
@@ -104,6 +104,7 @@ TEST(ListImport, OpmlOfAFeedReaderAtAnyDepth) {
     ASSERT_EQ(result.notes.size(), 1u);
     EXPECT_EQ(result.notes[0].kind, ImportNote::Kind::Skipped);
     EXPECT_EQ(result.notes[0].line, 13);
+    EXPECT_EQ(result.notes[0].what, "empty\\nline");
 }
 
 TEST(ListImport, PlainListWithCommentsAndBlankLines) {
