@@ -189,8 +189,13 @@ private:
         // A job is a document's mapping, or a mapping item of a document's sequence.
         const bool isJob =
             isMap && (m_stack.empty() || (m_stack.size() == 1 && !m_stack.front().isMap));
-        if (!m_stack.empty() && m_stack.back().isJob && !m_stack.back().expectKey) {
-            m_fields.try_emplace(m_stack.back().key, Field{std::nullopt, true});
+        if (!m_stack.empty() && m_stack.back().isJob) {
+            Frame& parent = m_stack.back();
+            if (parent.expectKey) {
+                parent.key.clear(); // a collection as a key names no field
+            } else {
+                m_fields.try_emplace(parent.key, Field{std::nullopt, true});
+            }
         }
         if (isJob) {
             m_fields.clear();
@@ -242,8 +247,9 @@ private:
         const auto url = m_fields.find("url");
         const auto name = m_fields.find("name");
         if (url != m_fields.end() && (url->second.collection || !url->second.text)) {
-            m_result.notes.push_back(
-                {ImportNote::Kind::Refused, m_jobLine, "url", "url の値が文字列ではありません"});
+            m_result.notes.push_back({ImportNote::Kind::Refused, m_jobLine, "url",
+                                      url->second.collection ? "url の値が文字列ではありません"
+                                                             : "url の値がありません"});
             return;
         }
         if (url != m_fields.end()) {

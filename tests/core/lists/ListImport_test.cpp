@@ -341,16 +341,23 @@ TEST(ListImportBadFile, FileReadFromDisk) {
 }
 
 TEST(ListImport, YamlSequenceOfJobsAndAnchorsWithoutAliases) {
-    const ImportResult result = parseImport("- url: https://a.example/\n"
-                                            "  name: &n first\n"
-                                            "- {url: \"https://b.example/\", name: second}\n"
-                                            "- just text\n");
+    const ImportResult result =
+        parseImport("- url: https://a.example/\n"
+                    "  name: &n first\n"
+                    "- {url: \"https://b.example/\", name: second}\n"
+                    "- just text\n"
+                    "- url:\n"
+                    "- url: [https://c.example/]\n"
+                    "- {[url]: https://d.example/, url: https://e.example/}\n");
     ASSERT_TRUE(result.ok()) << result.error;
-    ASSERT_EQ(result.entries.size(), 2u);
+    ASSERT_EQ(result.entries.size(), 3u);
     EXPECT_EQ(result.entries[0].name, "first");
     EXPECT_EQ(result.entries[1].address, "https://b.example/");
-    ASSERT_EQ(result.notes.size(), 1u);
+    EXPECT_EQ(result.entries[2].address, "https://e.example/");
+    ASSERT_EQ(result.notes.size(), 3u);
     EXPECT_EQ(result.notes[0].line, 4);
+    EXPECT_EQ(reasonAt(result, 5), "url の値がありません");
+    EXPECT_EQ(reasonAt(result, 6), "url の値が文字列ではありません");
 }
 
 TEST(ListImportBadFile, TooManyEntriesBringNothing) {
