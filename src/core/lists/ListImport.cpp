@@ -6,6 +6,7 @@
 #include "core/util/SafeFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -155,7 +156,12 @@ std::string addressFault(std::string_view address) {
     std::string scheme(address.substr(0, colon == kNotFound ? 0 : colon));
     std::transform(scheme.begin(), scheme.end(), scheme.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (colon == kNotFound || scheme.empty()) {
+    const bool schemeWord = !scheme.empty() &&
+                            std::isalpha(static_cast<unsigned char>(scheme.front())) != 0 &&
+                            std::all_of(scheme.begin(), scheme.end(), [](unsigned char c) {
+                                return std::isalnum(c) != 0 || c == '+' || c == '-' || c == '.';
+                            });
+    if (colon == kNotFound || !schemeWord) {
         return "http:// か https:// で始まるアドレスではありません";
     }
     if (scheme != "http" && scheme != "https") {

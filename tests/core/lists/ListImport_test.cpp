@@ -167,13 +167,14 @@ TEST(ListImport, BadAddressesAreRefusedOneByOneAndTheOthersTaken) {
 
 TEST(ListImport, PlainListRefusesControlsAndLongAddresses) {
     const std::string longAddress = "https://long.example/" + std::string(kMaxAddressBytes, 'a');
-    const ImportResult result =
-        parseImport("https://a.example/\rb\nhttps://x.example/\x7f\n" + longAddress + "\n");
+    const ImportResult result = parseImport("https://a.example/\rb\nhttps://x.example/\x7f\n" +
+                                            longAddress + "\nwww.example.com/a:b\n");
     ASSERT_TRUE(result.ok()) << result.error;
     EXPECT_TRUE(result.entries.empty());
     EXPECT_EQ(reasonAt(result, 1), "アドレスに改行 (CR) があります");
     EXPECT_EQ(reasonAt(result, 2), "アドレスに制御文字 (U+007F) があります");
     EXPECT_EQ(reasonAt(result, 3), "アドレスが長すぎます（2,069 バイト、2048 バイトまで）");
+    EXPECT_EQ(reasonAt(result, 4), "http:// か https:// で始まるアドレスではありません");
     // The summary shows a long address cut short.
     EXPECT_LT(importSummary(planImport(result, {})).size(), 600u);
 }
