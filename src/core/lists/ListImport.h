@@ -20,11 +20,13 @@ enum class ListFormat { Urls, Opml, Yaml };
 
 /// Bounds of what an import reads. A file beyond kMaxImportBytes is refused before anything of
 /// it is read; the others bound single entries, the nesting of OPML and YAML (so that no parser
-/// goes deep), and how many entries one file may bring.
+/// goes deep), and how many entries one file may bring. A name may be as long as the longest
+/// address, since an entry without a name is named by its address, and an export of such an
+/// item must read back.
 inline constexpr std::size_t kMaxImportBytes = std::size_t{8} * 1024 * 1024;
 inline constexpr std::size_t kMaxImportEntries = 10000;
 inline constexpr std::size_t kMaxAddressBytes = 2048;
-inline constexpr std::size_t kMaxNameCharacters = 256;
+inline constexpr std::size_t kMaxNameCharacters = kMaxAddressBytes;
 inline constexpr int kMaxImportDepth = 64;
 
 /// One address the file brings, with its name ("" when the file gives none) and the 1-based

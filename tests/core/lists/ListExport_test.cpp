@@ -112,3 +112,20 @@ TEST(ListExport, UnwritableFolderSaysWhy) {
     EXPECT_EQ(writeExport("/nonexistent-folder/x.txt", sampleItems(), ListFormat::Urls),
               "ファイルまたはフォルダがありません");
 }
+
+TEST(ListExport, ItemNamedByItsLongestAddressReadsBack) {
+    // Imported without a name, the item is named by its address: its export names it so.
+    const std::string address = "https://long.example/" + std::string(kMaxAddressBytes - 21, 'a');
+    const ImportPlan plan = planImport(parseImport(address + "\n"), {});
+    ASSERT_EQ(plan.toAdd.size(), 1u);
+    for (const ListFormat format : {ListFormat::Opml, ListFormat::Yaml}) {
+        const ImportPlan again = planImport(parseImport(exportText(plan.toAdd, format)), {});
+        ASSERT_EQ(again.toAdd.size(), 1u) << importSummary(again);
+        EXPECT_EQ(again.toAdd[0].name, address);
+    }
+    // A name beyond the limit is refused.
+    const std::string tooLong = "name: \"" + std::string(kMaxNameCharacters + 1, 'n') + "\"\n" +
+                                "url: https://a.example/\n";
+    EXPECT_EQ(parseImport(tooLong).notes.at(0).reason,
+              "名前が長すぎます（2049 文字、2048 文字まで）");
+}
