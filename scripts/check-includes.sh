@@ -6,7 +6,7 @@
 # The core, lowest first; it never includes Qt or the GUI, since it builds and runs without them:
 #   util <- records <- platform <- net <- watch <- links <- app, with ports (interfaces only)
 #   beside records, usable from platform upwards; feed beside watch, on net; history beside net,
-#   on platform, used from watch upwards.
+#   on platform, used from watch upwards; lists beside links, on watch, used by app.
 # The GUI may include any of the core. Its folders, lowest first:
 #   common <- dialogs <- editor <- links; watch, feed and history on common alone; notify (QtCore
 #   and QtDBus only, used by the headless mode too) on nothing; app on top.
@@ -24,7 +24,8 @@ declare -A allowed=(
   [core/net]="util records ports platform net"
   [core/watch]="util records ports platform history net watch"
   [core/links]="util records ports platform history net watch links"
-  [core/app]="util records ports platform history net watch links app"
+  [core/lists]="util records ports platform history net watch lists"
+  [core/app]="util records ports platform history net watch links lists app"
   [core/feed]="util records ports platform net feed"
   [gui/common]="common"
   [gui/dialogs]="common dialogs"

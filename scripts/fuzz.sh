@@ -17,9 +17,9 @@ artifacts=${FUZZ_ARTIFACTS:-$build/findings}
 # Largest input per target: a few blocks, a settings file, a page of some kilobytes.
 declare -A maxLen=(
   [fetch_record]=4096 [watch_record]=8192 [handover_file]=4096 [settings_archive]=2048
-  [url_codec]=1024 [location]=2048 [check_area]=16384 [smtp_reply]=2048
+  [url_codec]=1024 [location]=2048 [check_area]=16384 [smtp_reply]=2048 [import_list]=8192
 )
-targets=${FUZZ_TARGETS:-"fetch_record watch_record handover_file settings_archive url_codec location check_area smtp_reply"}
+targets=${FUZZ_TARGETS:-"fetch_record watch_record handover_file settings_archive url_codec location check_area smtp_reply import_list"}
 
 launcher=()
 if command -v ccache >/dev/null; then

@@ -13,10 +13,11 @@ set_name=${1:-test}
 
 # qt6-translations-l10n: Qt's own texts (standard buttons, file choosers) in the user's language.
 # qtkeychain-qt6-dev: the mail password in the desktop's secret store.
+# libyaml-cpp-dev and libpugixml-dev: imported and exported lists (urls.yaml, OPML).
 run_packages=(
   g++ cmake ninja-build pkg-config make ccache
   qt6-base-dev libcurl4-openssl-dev libicu-dev libcanberra-dev libssl-dev qtkeychain-qt6-dev
-  libgumbo-dev libdtl-dev
+  libgumbo-dev libdtl-dev libyaml-cpp-dev libpugixml-dev
   fonts-noto-cjk xdg-utils tzdata qt6-translations-l10n
 )
 # xvfb and x11-utils (xprop): end-to-end tests that look at the windows the program shows;
