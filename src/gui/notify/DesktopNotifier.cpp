@@ -76,6 +76,13 @@ void DesktopNotifier::setFallback(Fallback fallback) {
 }
 
 void DesktopNotifier::send(const Notice& notice) {
+    // The notice that replaces this item's last one needs that one's id: while the service has
+    // not answered for it, the newest notice of the item waits and goes out with the answer.
+    const std::pair key{notice.kind == Notice::Kind::Change, notice.item};
+    if (m_unanswered.contains(key)) {
+        m_waiting.insert_or_assign(key, notice);
+        return;
+    }
     if (!m_bus.isConnected()) {
         fallBack(notice);
         return;
@@ -99,21 +106,29 @@ void DesktopNotifier::send(const Notice& notice) {
     call << QStringLiteral("Tarnwick") << replaces << m_options.icon << summaryText(notice.summary)
          << bodyText(notice.body) << actions << hints << -1;
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, m_options.timeoutMs), this);
+    m_unanswered.insert(key);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, notice](QDBusPendingCallWatcher* done) { answered(done, notice); });
 }
 
 void DesktopNotifier::answered(QDBusPendingCallWatcher* watcher, const Notice& notice) {
     watcher->deleteLater();
+    const std::pair key{notice.kind == Notice::Kind::Change, notice.item};
+    m_unanswered.erase(key);
     const QDBusPendingReply<uint> reply = *watcher;
     if (reply.isError()) {
         // No service owns the name, or it did not answer in time.
         fallBack(notice);
-        return;
+    } else {
+        const uint id = reply.value();
+        (notice.kind == Notice::Kind::Change ? m_changeIds : m_alertIds)[notice.item] = id;
+        m_shown[id] = Shown{notice.item};
     }
-    const uint id = reply.value();
-    (notice.kind == Notice::Kind::Change ? m_changeIds : m_alertIds)[notice.item] = id;
-    m_shown[id] = Shown{notice.item};
+    if (const auto next = m_waiting.find(key); next != m_waiting.end()) {
+        const Notice waiting = next->second;
+        m_waiting.erase(next);
+        send(waiting);
+    }
 }
 
 void DesktopNotifier::fallBack(const Notice& notice) {

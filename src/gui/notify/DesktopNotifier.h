@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 
 class QDBusPendingCallWatcher;
 
@@ -68,6 +69,10 @@ private:
     /// one replaces it instead of piling up.
     std::map<WatchItemId, uint> m_changeIds;
     std::map<WatchItemId, uint> m_alertIds;
+    /// Items (with whether the notice is of a change) whose last call the service has not
+    /// answered yet, and the newest notice of each that waits for that answer.
+    std::set<std::pair<bool, WatchItemId>> m_unanswered;
+    std::map<std::pair<bool, WatchItemId>, Notice> m_waiting;
     /// Our notices still shown, by the service's id.
     std::map<uint, Shown> m_shown;
     /// Handler and fallback are replaced from other threads; held while either runs.

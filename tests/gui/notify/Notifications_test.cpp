@@ -183,6 +183,23 @@ private slots:
         QCOMPARE(server.calls[2].replaces, 0U);
     }
 
+    void noticesFasterThanTheServiceAnswersReplaceRatherThanPileUp() {
+        NotificationServer server(connection());
+        QVERIFY(server.registered());
+        DesktopNotifier notifier(connection(), {});
+        // Three changes of one item before the service has answered the first: the second has
+        // no id to replace yet, so only the newest goes out, once the first is answered.
+        notifier.notify(changeOf(7, "価格", "1"));
+        notifier.notify(changeOf(7, "価格", "2"));
+        notifier.notify(changeOf(7, "価格", "3"));
+        QTRY_COMPARE(server.calls.size(), std::size_t(2));
+        QCOMPARE(server.calls[1].replaces, server.calls[0].id);
+        QCOMPARE(server.calls[1].body, QStringLiteral("3"));
+        notifier.notify(changeOf(7, "価格", "4"));
+        QTRY_COMPARE(server.calls.size(), std::size_t(3));
+        QCOMPARE(server.calls[2].replaces, server.calls[1].id);
+    }
+
     void actionsShowThePageOrTheChangeViewOfAnItemStillThere() {
         DesktopNotifier notifier(connection(), {});
         NotificationServer server(connection());
