@@ -218,55 +218,57 @@ void CWatchList::reschedule() {
 }
 
 int CWatchList::pickNext() {
-    m_sorted.resize(m_items.size());
-    for (std::size_t i = 0; i < m_sorted.size(); ++i) {
-        m_sorted[i] = static_cast<int>(i);
-    }
-    std::stable_sort(m_sorted.begin(), m_sorted.end(),
-                     [this](int a, int b) { return m_items[a].nextCheck < m_items[b].nextCheck; });
+    // One pass, no sort: this runs after every check, so a round over n items must not cost
+    // n sorts of n. Due items go in the order of their due moments, then of the list.
     const std::time_t now = m_clock.now();
-    // The items due now, in the order of their due moments, else the first one to come.
-    std::vector<int> due;
+    m_due.clear();
+    int first = -1;
+    std::time_t firstAt = 0;
     int next = -1;
-    for (const int position : m_sorted) {
+    for (int position = 0; position < count(); ++position) {
         WatchSettings& item = m_items[position];
-        if (item.nextCheck == WatchSettings::kDueNow) {
-            due.push_back(position);
+        const std::time_t at = item.nextCheck;
+        if (at == WatchSettings::kNotToday) {
             continue;
         }
-        if (item.nextCheck == WatchSettings::kNotToday) {
+        if (at != WatchSettings::kDueNow && at > now) {
+            if (next == -1 || at < m_items[next].nextCheck) {
+                next = position;
+            }
             continue;
         }
-        if (item.nextCheck < now) {
+        if (at != WatchSettings::kDueNow && at < now) {
             // A retry owed is made however late it has become (a second suspend).
-            if (item.timing != "inter" && secondsBetween(item.nextCheck, now) >= 60 &&
+            if (item.timing != "inter" && secondsBetween(at, now) >= 60 &&
                 !m_retries.contains(m_ids[position])) {
                 continue;
             }
             item.nextCheck = WatchSettings::kDueNow;
-            due.push_back(position);
-            continue;
         }
-        if (item.nextCheck == now) {
-            due.push_back(position);
-            continue;
+        m_due.emplace_back(at, position);
+        if (first == -1 || at < firstAt) {
+            first = position;
+            firstAt = at;
         }
-        next = position;
-        break;
     }
-    if (due.empty()) {
+    if (first == -1) {
         return next;
     }
     if (!m_pacing) {
-        return due.front();
+        return first;
+    }
+    const Clock::Steady::time_point steadyNow = m_clock.steadyNow();
+    if (m_pacing->freeAt(m_items[first].targetUrl) <= steadyNow) {
+        return first;
     }
     // Each host in its turn: items of a host asked a moment ago wait while those of other
     // hosts go, so that a round over many hosts loses no time; when every host is in its gap,
     // the one free first goes and the checker waits the rest.
-    const Clock::Steady::time_point steadyNow = m_clock.steadyNow();
-    int best = due.front();
+    std::stable_sort(m_due.begin(), m_due.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    int best = first;
     Clock::Steady::time_point bestFree = Clock::Steady::time_point::max();
-    for (const int position : due) {
+    for (const auto& [at, position] : m_due) {
         const Clock::Steady::time_point free =
             std::max(m_pacing->freeAt(m_items[position].targetUrl), steadyNow);
         if (free < bestFree) {
@@ -432,6 +434,7 @@ void CWatchList::moveOn() {
         m_pendingEdits.pop_front();
         applyEdit(edit);
     }
+    const ScheduleZoneScope zone;
     for (std::size_t i = 0; i < m_items.size(); ++i) {
         WatchSettings& item = m_items[i];
         computeNextCheck(item, true, m_clock, m_prompter);

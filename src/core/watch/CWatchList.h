@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tw {
@@ -157,7 +158,8 @@ private:
     std::vector<WatchSettings> m_items;
     std::vector<ItemId> m_ids;
     ItemId m_nextId = 1;
-    std::vector<int> m_sorted;
+    /// The due items of the last pick, with their due moments (kept to save allocations).
+    std::vector<std::pair<std::time_t, int>> m_due;
     std::deque<PendingEdit> m_pendingEdits;
     /// Items whose failed check is to be made once more, with the moment it is due.
     std::map<ItemId, std::time_t> m_retries;

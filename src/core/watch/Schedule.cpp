@@ -35,6 +35,21 @@ std::time_t midnightOf(int year, int month, int day, int hour = 0) {
 
 } // namespace
 
+namespace {
+thread_local int g_zoneScopes = 0;
+thread_local bool g_zoneLookedUp = false;
+} // namespace
+
+ScheduleZoneScope::ScheduleZoneScope() {
+    if (g_zoneScopes++ == 0) {
+        g_zoneLookedUp = false;
+    }
+}
+
+ScheduleZoneScope::~ScheduleZoneScope() {
+    --g_zoneScopes;
+}
+
 std::time_t todayMidnight(const Clock& clock) {
     // The list computes every item's next moment after each check, and mktime looks at the
     // zone file every time: the answer for the same second in the same zone is kept.
@@ -42,6 +57,10 @@ std::time_t todayMidnight(const Clock& clock) {
     thread_local std::string cachedZone;
     thread_local std::time_t cachedMidnight = 0;
     const std::time_t now = clock.now();
+    if (g_zoneScopes > 0 && g_zoneLookedUp && now == cachedNow) {
+        return cachedMidnight;
+    }
+    g_zoneLookedUp = g_zoneScopes > 0;
     const char* zone = std::getenv("TZ");
     // A leading NUL cannot come from the environment: it stands for "TZ not set".
     const std::string_view zoneKey = zone ? std::string_view(zone) : std::string_view("\0", 1);

@@ -14,6 +14,17 @@ class WatchSettings;
 /// through `prompter` (may be null).
 void computeNextCheck(WatchSettings& item, bool afterCheck, const Clock& clock, Prompter* prompter);
 
+/// While one lives on the calling thread, the time zone is looked up once rather than for each
+/// item: the list computes every item's next moment after each check, and looking up the zone
+/// means reading the whole environment.
+class ScheduleZoneScope {
+public:
+    ScheduleZoneScope();
+    ~ScheduleZoneScope();
+    ScheduleZoneScope(const ScheduleZoneScope&) = delete;
+    ScheduleZoneScope& operator=(const ScheduleZoneScope&) = delete;
+};
+
 // Local-time helpers of the check schedule. Midnights come from the C library's local-time
 // conversion, with daylight saving decided by the library.
 
