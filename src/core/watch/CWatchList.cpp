@@ -197,13 +197,21 @@ void CWatchList::saveOrDefer() {
     }
 }
 
+bool CWatchList::stopChecker() {
+    m_checker.stop();
+    // The check may have begun, and reported, after the list last found the checker idle: its
+    // result is then on its way to checkFinished, which must find the item it belongs to still
+    // armed, and an edit of that item must wait for it as it would during the check.
+    return m_checker.isBusy();
+}
+
 void CWatchList::reschedule() {
     if (!m_loadError.empty()) {
         return; // the list in memory is not the user's: nothing is checked or saved
     }
     saveOrDefer();
-    if (m_current != -1) {
-        m_checker.stop();
+    if (m_current != -1 && stopChecker()) {
+        return; // the result on its way reschedules when it is taken back
     }
     m_current = pickNext();
     m_currentId = m_current == -1 ? 0 : m_ids[m_current];
@@ -320,8 +328,9 @@ bool CWatchList::replaceById(ItemId id, const WatchSettings& item) {
         return true;
     }
     const int position = positionOf(id);
-    if (position == m_current) {
-        m_checker.stop();
+    if (position == m_current && stopChecker()) {
+        m_pendingEdits.push_back({EditKind::Replace, id, item});
+        return true;
     }
     putEdit(position, item);
     notify([&](WatchListObserver& o) { o.itemReplaced(id); });
@@ -362,7 +371,10 @@ bool CWatchList::removeById(ItemId id) {
     }
     const int position = positionOf(id);
     if (position == m_current) {
-        m_checker.stop();
+        if (stopChecker()) {
+            m_pendingEdits.push_back({EditKind::Remove, id, WatchSettings()});
+            return true;
+        }
         m_current = -1;
         m_currentId = 0;
     }

@@ -145,6 +145,8 @@ private:
     void notify(const std::function<void(WatchListObserver&)>& call);
     /// Queued edits applied, every item's next moment computed, the checker armed anew.
     void moveOn();
+    /// Stops the armed check; true when it had already finished and its result is on its way.
+    bool stopChecker();
 
     ItemChecker& m_checker;
     const Clock& m_clock;

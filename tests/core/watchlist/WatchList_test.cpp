@@ -29,7 +29,10 @@ public:
         armed = item;
         ++armCount;
     }
-    void stop() override { ++stopCount; }
+    void stop() override {
+        ++stopCount;
+        busy = busy || reportedBeforeStop;
+    }
     bool isBusy() const override { return busy; }
     void setClosing() override { closing = true; }
     void setIdle() override { ++idleCount; }
@@ -40,6 +43,9 @@ public:
     int idleCount = 0;
     bool busy = false;
     bool closing = false;
+    /// The check began and reported between the list's last look and its stop(): the result
+    /// is on its way when stop() returns.
+    bool reportedBeforeStop = false;
 };
 
 class WatchListTest : public ::testing::Test {
@@ -143,6 +149,31 @@ TEST_F(WatchListTest, PickNextRulesForOverdueItems) {
     EXPECT_EQ(list.current(), 3);
     EXPECT_EQ(checker.armed.targetUrl, "http://recent/");
     EXPECT_EQ(list.itemAt(1).nextCheck, clock.now() - 90); // passed over, untouched
+}
+
+TEST_F(WatchListTest, AResultOnItsWayWhenTheCheckerIsStoppedIsNotLostNorMisplaced) {
+    writeList({page("http://a/"), page("http://b/", "define", 20 * 3600)});
+    CWatchList list(checker, clock, &prompter, folder);
+    list.start(nullptr);
+    ASSERT_EQ(list.current(), 0);
+    const int armed = checker.armCount;
+    checker.reportedBeforeStop = true;
+    // An edit of the item whose result is on its way waits for it, and nothing is armed in
+    // its place, else the result would land on whatever was armed next.
+    list.replace(0, page("http://a2/"));
+    list.remove(1);
+    EXPECT_EQ(list.pendingEditCount(), 2u);
+    EXPECT_EQ(checker.armCount, armed);
+    EXPECT_EQ(list.itemAt(0).targetUrl, "http://a/");
+
+    WatchSettings finished = list.itemAt(0);
+    finished.lastCheck = clock.now();
+    checker.busy = false;
+    checker.reportedBeforeStop = false;
+    list.checkFinished(finished);
+    ASSERT_EQ(list.count(), 1);
+    EXPECT_EQ(list.itemAt(0).targetUrl, "http://a2/");
+    EXPECT_EQ(checker.armCount, armed + 1);
 }
 
 TEST_F(WatchListTest, EditsWhileBusyWaitForTheCheck) {
