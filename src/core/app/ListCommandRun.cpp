@@ -1,0 +1,243 @@
+#include "core/app/ListCommandRun.h"
+
+#include "core/app/CTarnwickApp.h"
+#include "core/app/CheckSession.h"
+#include "core/net/CFetch.h"
+#include "core/platform/Clock.h"
+#include "core/platform/InstanceLock.h"
+#include "core/platform/MessageBus.h"
+#include "core/ports/Executor.h"
+#include "core/ports/Prompter.h"
+#include "core/util/ConfFile.h"
+#include "core/util/Cp932.h"
+#include "core/util/ErrorText.h"
+#include "core/util/SystemPath.h"
+#include "core/watch/CWatchList.h"
+#include "core/watch/ItemChecker.h"
+
+#include <cerrno>
+
+namespace tw {
+
+namespace {
+
+/// The watch list's messages become lines on standard error; nobody answers questions.
+class ErrorPrompter : public Prompter {
+public:
+    explicit ErrorPrompter(std::FILE* err) : m_err(err) {}
+    void showMessage(const std::string& text, Icon) override {
+        std::fprintf(m_err, "%s\n", fromCp932(text).c_str());
+    }
+    bool ask(const std::string& text) override {
+        showMessage(text, Icon::Question);
+        return false;
+    }
+    bool authenticate(std::string&, std::string&, const AuthChallenge&, int) override {
+        return false;
+    }
+
+private:
+    std::FILE* m_err;
+};
+
+/// Nothing is checked while a command edits the list on its own.
+class NoChecker : public ItemChecker {
+public:
+    void setReceiver(CheckReceiver*) override {}
+    void arm(const WatchSettings&) override {}
+    void stop() override {}
+    bool isBusy() const override { return false; }
+    void setClosing() override {}
+    void setIdle() override {}
+};
+
+class FileListHolder : public ListHolder {
+public:
+    explicit FileListHolder(CWatchList& list) : m_list(list) {}
+    std::vector<WatchSettings> items() const override {
+        std::vector<WatchSettings> all;
+        for (int i = 0; i < m_list.count(); ++i) {
+            all.push_back(m_list.itemAt(i));
+        }
+        return all;
+    }
+    WatchItemId idAt(int position) const override { return m_list.idAt(position); }
+    int positionOf(WatchItemId id) const override { return m_list.positionOf(id); }
+    WatchItemId add(const WatchSettings& item) override { return m_list.add(item); }
+    bool remove(WatchItemId id) override { return m_list.removeById(id); }
+    bool commit(std::string& why) override {
+        if (m_list.save()) {
+            return true;
+        }
+        why = "ウォッチリストを保存できません: " + fromCp932(m_list.filePath());
+        return false;
+    }
+
+private:
+    CWatchList& m_list;
+};
+
+class SessionListHolder : public ListHolder {
+public:
+    explicit SessionListHolder(CheckSession& session) : m_session(session) {}
+    std::vector<WatchSettings> items() const override {
+        std::vector<WatchSettings> all;
+        const CWatchList& list = m_session.watchList();
+        for (int i = 0; i < list.count(); ++i) {
+            all.push_back(list.itemAt(i));
+        }
+        return all;
+    }
+    WatchItemId idAt(int position) const override { return m_session.watchList().idAt(position); }
+    int positionOf(WatchItemId id) const override {
+        const CWatchList& list = m_session.watchList();
+        const int position = list.positionOf(id);
+        // Queued behind a running check: it goes after the items and the edits before it.
+        return position >= 0 ? position
+                             : list.count() + static_cast<int>(list.pendingEditCount()) - 1;
+    }
+    WatchItemId add(const WatchSettings& item) override { return m_session.defineItem(item, 0); }
+    bool remove(WatchItemId id) override { return m_session.removeItem(id); }
+    // The list saves itself after each edit and tells a failure through the program's prompter.
+    bool commit(std::string&) override { return true; }
+
+private:
+    CheckSession& m_session;
+};
+
+/// How long a running program may take to answer: a check waits for its fetch (and for one
+/// that runs before it), the rest is done at once.
+std::chrono::milliseconds answerBound(const ListRequest& request, const std::string& dataFolder) {
+    if (request.kind != ListRequest::Kind::Check) {
+        return std::chrono::seconds(30);
+    }
+    ConfFile conf;
+    conf.load(dataFolder + "/" + CTarnwickApp::kConfFileName);
+    const long long limit = conf.number("net", "max_download_s", CFetch::kDefaultMaxDownloadSeconds,
+                                        1, 365LL * 24 * 3600);
+    return std::chrono::seconds(2 * limit + 30);
+}
+
+int print(const ListAnswer& answer, std::FILE* out, std::FILE* err) {
+    std::fputs(answer.out.c_str(), out);
+    std::fputs(answer.err.c_str(), err);
+    std::fflush(out);
+    return answer.code == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int runListCommand(const ListRequest& request, const std::string& dataFolder,
+                   const std::string& busFolder, std::FILE* out, std::FILE* err) {
+    InstanceLock lock;
+    const InstanceLock::Result locked =
+        lock.acquire(CTarnwickApp::kDataLockName, systemPath(dataFolder));
+    if (locked == InstanceLock::Result::HeldElsewhere) {
+        std::string why;
+        const std::optional<ListAnswer> answer =
+            handOverRequest(dataFolder, busFolder, request, std::chrono::seconds(5),
+                            answerBound(request, dataFolder), why);
+        if (!answer) {
+            std::fprintf(err, "tarnwick: %s\n", why.c_str());
+            return 1;
+        }
+        return print(*answer, out, err);
+    }
+    const bool edits =
+        request.kind != ListRequest::Kind::List && request.kind != ListRequest::Kind::Export;
+    if (locked == InstanceLock::Result::Failed && edits) {
+        std::fprintf(err, "tarnwick: データフォルダをロックできません: %s: %s\n",
+                     textPath(lock.path()).c_str(), systemErrorText(lock.error()).c_str());
+        return 1;
+    }
+    if (request.kind == ListRequest::Kind::Check) {
+        std::fputs("tarnwick: --check は Tarnwick が動いているときに使えます（--headless か"
+                   "ウィンドウを起動してください）\n",
+                   err);
+        return 1;
+    }
+    ErrorPrompter prompter(err);
+    NoChecker checker;
+    CWatchList list(checker, SystemClock::instance(), &prompter, dataFolder);
+    list.load();
+    if (!list.loadError().empty()) {
+        // Told by the list itself; nothing may be saved over a file that was not read.
+        return 1;
+    }
+    FileListHolder holder(list);
+    return print(applyListRequest(request, holder), out, err);
+}
+
+SessionListCommands::SessionListCommands(CheckSession& session, MessageBus& bus, Executor& executor,
+                                         const std::string& dataFolder)
+    : m_session(session), m_bus(bus),
+      m_server(dataFolder,
+               [this](const ListRequest& request, const ListRequestServer::Reply& reply) {
+                   handle(request, reply);
+               }) {
+    m_session.setCheckedCallback([this](WatchItemId id) { checked(id); });
+    m_alive = std::make_shared<SessionListCommands*>(this);
+    const std::weak_ptr<SessionListCommands*> alive = m_alive;
+    m_bus.registerPosted(kListRequestMessage, executor, [alive] {
+        if (const std::shared_ptr<SessionListCommands*> self = alive.lock()) {
+            (*self)->serve();
+        }
+    });
+}
+
+SessionListCommands::~SessionListCommands() {
+    m_bus.registerMessage(kListRequestMessage, {});
+    m_session.setCheckedCallback({});
+    for (const Waiting& waiting : m_checks) {
+        waiting.reply(ListAnswer::failed("確認の途中で Tarnwick が終了しました"));
+    }
+}
+
+void SessionListCommands::serve() {
+    m_server.serve();
+}
+
+void SessionListCommands::handle(const ListRequest& request,
+                                 const ListRequestServer::Reply& reply) {
+    SessionListHolder holder(m_session);
+    if (request.kind != ListRequest::Kind::Check) {
+        reply(applyListRequest(request, holder));
+        return;
+    }
+    const CWatchList& list = m_session.watchList();
+    if (request.position < 1 || request.position > list.count()) {
+        reply(ListAnswer::failed("項目 " + std::to_string(request.position) + " はありません（" +
+                                 std::to_string(list.count()) + " 件）"));
+        return;
+    }
+    const WatchItemId id = list.idAt(request.position - 1);
+    if (!m_session.checkNow(id)) {
+        reply(ListAnswer::failed("確認できません"));
+        return;
+    }
+    m_checks.push_back({id, reply});
+}
+
+void SessionListCommands::checked(WatchItemId id) {
+    std::vector<Waiting> done;
+    std::erase_if(m_checks, [&](Waiting& waiting) {
+        if (waiting.id != id) {
+            return false;
+        }
+        done.push_back(std::move(waiting));
+        return true;
+    });
+    const CWatchList& list = m_session.watchList();
+    const int position = list.positionOf(id);
+    for (const Waiting& waiting : done) {
+        ListAnswer answer;
+        if (position < 0) {
+            answer = ListAnswer::failed("確認した項目はもうありません");
+        } else {
+            answer.out = listRow(position, list.itemAt(position));
+        }
+        waiting.reply(answer);
+    }
+}
+
+} // namespace tw
