@@ -56,6 +56,7 @@ public:
     explicit FileListHolder(CWatchList& list) : m_list(list) {}
     std::vector<WatchSettings> items() const override {
         std::vector<WatchSettings> all;
+        all.reserve(static_cast<std::size_t>(m_list.count()));
         for (int i = 0; i < m_list.count(); ++i) {
             all.push_back(m_list.itemAt(i));
         }
@@ -83,6 +84,7 @@ public:
     std::vector<WatchSettings> items() const override {
         std::vector<WatchSettings> all;
         const CWatchList& list = m_session.watchList();
+        all.reserve(static_cast<std::size_t>(list.count()));
         for (int i = 0; i < list.count(); ++i) {
             all.push_back(list.itemAt(i));
         }

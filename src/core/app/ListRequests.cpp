@@ -147,7 +147,7 @@ std::optional<ListAnswer> handOverRequest(const std::string& dataFolder,
     }
 }
 
-ListRequestServer::ListRequestServer(std::string dataFolder, Handler handler)
+ListRequestServer::ListRequestServer(const std::string& dataFolder, Handler handler)
     : m_folder(requestFolder(dataFolder)), m_handler(std::move(handler)) {}
 
 void ListRequestServer::serve() {

@@ -48,7 +48,7 @@ public:
     using Reply = std::function<void(const ListAnswer& answer)>;
     using Handler = std::function<void(const ListRequest& request, Reply reply)>;
 
-    ListRequestServer(std::string dataFolder, Handler handler);
+    ListRequestServer(const std::string& dataFolder, Handler handler);
     void serve();
 
 private:
