@@ -170,6 +170,11 @@ int runListCommand(const ListRequest& request, const std::string& dataFolder,
     return print(applyListRequest(request, holder), out, err);
 }
 
+ListAnswer applyToSession(const ListRequest& request, CheckSession& session) {
+    SessionListHolder holder(session);
+    return applyListRequest(request, holder);
+}
+
 SessionListCommands::SessionListCommands(CheckSession& session, MessageBus& bus, Executor& executor,
                                          const std::string& dataFolder)
     : m_session(session), m_bus(bus),
@@ -201,9 +206,8 @@ void SessionListCommands::serve() {
 
 void SessionListCommands::handle(const ListRequest& request,
                                  const ListRequestServer::Reply& reply) {
-    SessionListHolder holder(m_session);
     if (request.kind != ListRequest::Kind::Check) {
-        reply(applyListRequest(request, holder));
+        reply(applyToSession(request, m_session));
         return;
     }
     const CWatchList& list = m_session.watchList();

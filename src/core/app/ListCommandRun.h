@@ -20,6 +20,10 @@ class MessageBus;
 int runListCommand(const ListRequest& request, const std::string& dataFolder,
                    const std::string& busFolder, std::FILE* out, std::FILE* err);
 
+/// Applies a request but Check to the session's list at once (the window's own menu does the
+/// commands' work this way).
+ListAnswer applyToSession(const ListRequest& request, CheckSession& session);
+
 /// A running program's answers to list commands, applied to its session: every request waiting
 /// when the bus says so, on the executor's thread. Made after the session starts, gone before it
 /// stops; a check still running then is answered as not finished.
