@@ -52,7 +52,7 @@ void printUsage() {
               "  --add URL      a new item, named TEXT (else the address), checked at start,\n"
               "                 every HH:MM or daily at HH:MM; prints its line\n"
               "  --remove N     remove item N (from 1)\n"
-              "  --check N      check item N now (needs a running Tarnwick); prints its line\n"
+              "  --check N      check item N now; prints its line after the check\n"
               "  --export FILE  write the addresses and names: urls (one a line), opml or yaml;\n"
               "                 by default after FILE's extension (.opml, .yaml), else urls\n"
               "  --import FILE  add the pages of a plain list, an OPML or a urls.yaml file\n"

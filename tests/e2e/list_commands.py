@@ -130,6 +130,17 @@ class ListCommands(unittest.TestCase):
         self.assertEqual([row[3] for row in self.rows()], [self.url("b")])
         self.assertFalse(self.lock_held())
 
+    def test_check_with_nothing_running(self):
+        self.run_command("--add", self.url("c"), "--name", "シー", "--every", "02:00")
+        checked = self.run_command("--check", "1")
+        self.assertEqual(checked.stdout.split("\t")[2], "シー")
+        self.assertIn("更新されています", checked.stdout)
+        # Kept in the list: the next check compares with it.
+        self.assertIn("更新されていません", self.run_command("--check", "1").stdout)
+        self.assertIn("更新されていません", self.rows()[0][4])
+        self.run_command("--check", "2", code=1)
+        self.assertFalse(self.lock_held())
+
     def test_export_and_import_back(self):
         for name in ("one", "two", "three"):
             self.run_command("--add", self.url(name), "--name", f"名前 {name}")

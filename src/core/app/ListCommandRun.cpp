@@ -3,19 +3,33 @@
 #include "core/app/CTarnwickApp.h"
 #include "core/app/CheckSession.h"
 #include "core/net/CFetch.h"
+#include "core/net/CollectingMailProgress.h"
 #include "core/platform/Clock.h"
+#include "core/platform/CodeConverter.h"
+#include "core/platform/DesktopShell.h"
+#include "core/platform/DesktopSoundPlayer.h"
 #include "core/platform/InstanceLock.h"
 #include "core/platform/MessageBus.h"
+#include "core/platform/RuntimeFolder.h"
+#include "core/platform/WakeWatch.h"
+#include "core/ports/CheckReceiver.h"
 #include "core/ports/Executor.h"
+#include "core/ports/MainWindowPort.h"
 #include "core/ports/Prompter.h"
 #include "core/util/ConfFile.h"
 #include "core/util/Cp932.h"
 #include "core/util/ErrorText.h"
 #include "core/util/SystemPath.h"
+#include "core/util/TextUtil.h"
+#include "core/watch/CReNew.h"
 #include "core/watch/CWatchList.h"
+#include "core/watch/HostPacing.h"
 #include "core/watch/ItemChecker.h"
+#include "core/watch/Schedule.h"
 
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 
 namespace tw {
 
@@ -107,6 +121,95 @@ private:
     CheckSession& m_session;
 };
 
+/// With no window, a page to show goes nowhere: the command prints the outcome instead.
+class NoWindow : public MainWindowPort {
+public:
+    void popUp() override {}
+    void showItem(const WatchSettings&) override {}
+    void showAddress(const std::string&) override {}
+};
+
+/// Takes the checker's one report from its worker.
+class OneCheck : public CheckReceiver {
+public:
+    void checkDone(WatchSettings finishedCopy, WatchItemId) override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = std::move(finishedCopy);
+        }
+        m_done.notify_all();
+    }
+    std::optional<WatchSettings> wait(std::chrono::seconds bound) {
+        std::unique_lock lock(m_mutex);
+        m_done.wait_for(lock, bound, [this] { return m_finished.has_value(); });
+        return m_finished;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    std::optional<WatchSettings> m_finished;
+};
+
+/// Checks item `position` (0-based) of `list` here, with the checker and the update actions a
+/// session has, and keeps the outcome in the list. Only this item is checked: others that are
+/// due wait for the program's next start.
+ListAnswer checkHere(CWatchList& list, int position, const std::string& dataFolder,
+                     Prompter& prompter) {
+    CTarnwickApp app(prompter, AppPaths{dataFolder, configFolder(), runtimeFolderPath()});
+    app.loadConf();
+    app.loadSettings();
+    const Clock& clock = SystemClock::instance();
+    const std::unique_ptr<CodeConverter> converter = createCodeConverter();
+    HistoryStore history(dataFolder, app.historyLimits());
+    WakeWatch wake(clock);
+    HostPacing pacing(clock, dataFolder);
+    pacing.setGap(app.hostGap());
+    pacing.load();
+    DesktopShell shell;
+    DesktopSoundPlayer sound(dataFolder);
+    CollectingMailProgress mailProgress;
+    NoWindow window;
+    CheckerServices services;
+    services.wake = &wake;
+    services.pacing = &pacing;
+    services.history = &history;
+    services.clock = &clock;
+    services.prompter = &prompter;
+    services.converter = converter.get();
+    services.programFolder = dataFolder;
+    services.actions.sound = &sound;
+    services.actions.mainWindow = &window;
+    services.actions.shell = &shell;
+    services.actions.mailSettings = &app.mailSettings();
+    services.actions.converter = converter.get();
+    services.actions.mailProgress = &mailProgress;
+    services.actions.prompter = &prompter;
+    services.actions.history = &history;
+    OneCheck receiver;
+    std::optional<WatchSettings> finished;
+    {
+        CReNew checker(services);
+        checker.setReceiver(&receiver);
+        WatchSettings due = list.itemAt(position);
+        due.nextCheck = WatchSettings::kDueNow;
+        checker.arm(due);
+        finished = receiver.wait(std::chrono::seconds(CFetch::maxDownloadSeconds() + 30));
+        if (!finished) {
+            checker.setClosing();
+        }
+    }
+    if (!finished) {
+        return ListAnswer::failed("時間内に確認が終わりませんでした");
+    }
+    computeNextCheck(*finished, true, clock, &prompter);
+    const WatchItemId id = list.idAt(position);
+    if (!list.replaceById(id, *finished) || !list.save()) {
+        return ListAnswer::failed("確認の結果を保存できません: " + fromCp932(list.filePath()));
+    }
+    return {0, listRow(position, *finished), {}};
+}
+
 /// How long a running program may take to answer: a check waits for its fetch (and for one
 /// that runs before it), the rest is done at once.
 std::chrono::milliseconds answerBound(const ListRequest& request, const std::string& dataFolder) {
@@ -152,12 +255,6 @@ int runListCommand(const ListRequest& request, const std::string& dataFolder,
                      textPath(lock.path()).c_str(), systemErrorText(lock.error()).c_str());
         return 1;
     }
-    if (request.kind == ListRequest::Kind::Check) {
-        std::fputs("tarnwick: --check は Tarnwick が動いているときに使えます（--headless か"
-                   "ウィンドウを起動してください）\n",
-                   err);
-        return 1;
-    }
     ErrorPrompter prompter(err);
     NoChecker checker;
     CWatchList list(checker, SystemClock::instance(), &prompter, dataFolder);
@@ -165,6 +262,15 @@ int runListCommand(const ListRequest& request, const std::string& dataFolder,
     if (!list.loadError().empty()) {
         // Told by the list itself; nothing may be saved over a file that was not read.
         return 1;
+    }
+    if (request.kind == ListRequest::Kind::Check) {
+        if (request.position < 1 || request.position > list.count()) {
+            return print(ListAnswer::failed("項目 " + std::to_string(request.position) +
+                                            " はありません（" + std::to_string(list.count()) +
+                                            " 件）"),
+                         out, err);
+        }
+        return print(checkHere(list, request.position - 1, dataFolder, prompter), out, err);
     }
     FileListHolder holder(list);
     return print(applyListRequest(request, holder), out, err);
