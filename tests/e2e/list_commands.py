@@ -119,7 +119,11 @@ class ListCommands(unittest.TestCase):
         added = self.run_command("--add", self.url("a"), "--name", "エー", "--every", "01:30")
         self.assertEqual(added.stdout.split("\t")[:4],
                          ["1", "毎日01時間30分間隔", "エー", self.url("a")])
-        self.run_command("--add", self.url("b"), "--at-start")
+        self.run_command("--add", self.url("b"), "--at-start", "--name", self.url("b"))
+        # Without a name the page's title names it.
+        titled = self.run_command("--add", self.url("t"), "--at", "07:05")
+        self.assertEqual(titled.stdout.split("\t")[1:3], ["毎日07時05分00秒", "T"])
+        self.run_command("--remove", "3")
         refused = self.run_command("--add", "javascript:alert(1)", code=1)
         self.assertIn("javascript", refused.stderr)
         duplicate = self.run_command("--add", self.url("a"), code=1)

@@ -232,8 +232,19 @@ int print(const ListAnswer& answer, std::FILE* out, std::FILE* err) {
 
 } // namespace
 
-int runListCommand(const ListRequest& request, const std::string& dataFolder,
+int runListCommand(const ListRequest& given, const std::string& dataFolder,
                    const std::string& busFolder, std::FILE* out, std::FILE* err) {
+    ListRequest request = given;
+    if (request.kind == ListRequest::Kind::Add && request.name.empty() &&
+        checkImportAddress(request.address).empty()) {
+        // Fetched here, before the list is touched: nobody waits on it meanwhile. A title the
+        // list cannot hold leaves the address as the name.
+        std::string title = fetchPageTitle(request.address);
+        std::string fault;
+        if (!title.empty() && (checkImportName(title, fault), fault.empty())) {
+            request.name = std::move(title);
+        }
+    }
     InstanceLock lock;
     const InstanceLock::Result locked =
         lock.acquire(CTarnwickApp::kDataLockName, systemPath(dataFolder));

@@ -1,13 +1,22 @@
 #include "core/app/ListCommands.h"
 
+#include "core/history/PageText.h"
 #include "core/lists/ListExport.h"
+#include "core/net/CFetch.h"
+#include "core/net/FetchRequest.h"
+#include "core/platform/CodeConverter.h"
 #include "core/util/Cp932.h"
+#include "core/util/SafeFile.h"
+#include "core/util/SystemPath.h"
+#include "core/watch/CheckArea.h"
 #include "core/watch/ResultText.h"
 #include "core/watch/ScheduleText.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 namespace tw {
@@ -174,6 +183,35 @@ int numberOf(const std::string& text) {
 constexpr const char* kRequestMagic = "tarnwick-list-request 1";
 constexpr const char* kAnswerMagic = "tarnwick-list-answer 1";
 
+/// The title of the page fetched into `tempFolder`; the file goes again.
+std::string fetchTitleInto(const std::string& address, const std::string& tempFolder) {
+    FetchRequest request;
+    request.targetUrl = toCp932(address);
+    request.allowRelocation = 1;
+    request.destFile = tempFolder + "/title.html";
+    // A name is a nicety: a slow or huge page is not waited for.
+    request.connectTimeoutSeconds = 5;
+    request.stallTimeoutSeconds = 5;
+    request.maxDownloadSeconds = 10;
+    request.maxBodyBytes = std::int64_t{2} * 1024 * 1024;
+    CFetch fetch;
+    if (fetch.fetchToFile(request) != 0 || request.savedPath.empty()) {
+        if (!request.savedPath.empty()) {
+            ::unlink(systemPath(request.savedPath).c_str());
+        }
+        return {};
+    }
+    std::string bytes;
+    const int problem = readRegularFile(request.savedPath, bytes, std::size_t{2} * 1024 * 1024);
+    ::unlink(systemPath(request.savedPath).c_str());
+    if (problem != 0) {
+        return {};
+    }
+    const std::unique_ptr<CodeConverter> converter = createCodeConverter();
+    return pageTitle(
+        historyTextUtf8(converter.get(), bytes, pageCodePage(bytes, request.contentType)));
+}
+
 } // namespace
 
 std::optional<ListRequest> parseListCommand(int argc, char** argv, int first, std::string& error) {
@@ -337,6 +375,17 @@ std::optional<ListAnswer> decodeAnswer(std::string_view bytes) {
         return std::nullopt;
     }
     return ListAnswer{numberOf((*fields)[0].second), (*fields)[1].second, (*fields)[2].second};
+}
+
+std::string fetchPageTitle(const std::string& address) {
+    const char* base = std::getenv("TMPDIR");
+    std::string folder = std::string(base && *base ? base : "/tmp") + "/tarnwick-title-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr) {
+        return {};
+    }
+    std::string title = fetchTitleInto(address, textPath(folder));
+    ::rmdir(folder.c_str());
+    return title;
 }
 
 std::string listRow(int position, const WatchSettings& item) {

@@ -65,6 +65,11 @@ std::optional<WatchSettings> newItemFor(const ListRequest& request,
                                         const std::vector<WatchSettings>& existing,
                                         std::string& error);
 
+/// The title of the page at `address` (UTF-8), as a name for it: fetched with a short time limit
+/// and a small size cap into a private temporary folder, decoded by the page's own code; "" when
+/// it cannot be had in time or has none.
+std::string fetchPageTitle(const std::string& address);
+
 /// The one who holds the watch list, as the commands edit it.
 class ListHolder {
 public:
