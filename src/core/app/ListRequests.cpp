@@ -106,6 +106,7 @@ std::optional<ListAnswer> handOverRequest(const std::string& dataFolder,
     Clock::time_point lastWake = start;
     MessageBus::broadcast(kListRequestMessage, busFolder);
     bool claimed = false;
+    Clock::time_point claimedAt;
     std::chrono::milliseconds step{2};
     while (true) {
         if (exists(answerPath)) {
@@ -120,7 +121,10 @@ std::optional<ListAnswer> handOverRequest(const std::string& dataFolder,
             return result;
         }
         const Clock::time_point now = Clock::now();
-        claimed = claimed || !exists(requestPath);
+        if (!claimed && !exists(requestPath)) {
+            claimed = true;
+            claimedAt = now;
+        }
         if (!claimed && now - start >= pickUp) {
             // Not claimed: taken back, so that nobody acts on it after we said it failed. A
             // claim that came just now wins, and then its answer is waited for.
@@ -129,8 +133,9 @@ std::optional<ListAnswer> handOverRequest(const std::string& dataFolder,
                 return std::nullopt;
             }
             claimed = true;
+            claimedAt = now;
         }
-        if (claimed && now - start >= pickUp + answer) {
+        if (claimed && now - claimedAt >= answer) {
             // The claim removed tells the program not to answer any more.
             take(claimedPath);
             take(answerPath);

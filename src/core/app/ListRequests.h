@@ -31,9 +31,9 @@ inline constexpr std::size_t kMaxAnswerBytes = std::size_t{32} * 1024 * 1024;
 std::string requestFolder(const std::string& dataFolder);
 
 /// The command's side. Leaves the request, wakes the running program (again while it waits, as
-/// a message may be dropped), and waits up to `pickUp` for it to claim the request and then up
-/// to `answer` for the answer. Nothing, with `error` set, when it could not be left, was not
-/// claimed in time, or was not answered in time; its files are gone then.
+/// a message may be dropped), and waits up to `pickUp` for it to claim the request and then,
+/// from the claim, up to `answer` for the answer. Nothing, with `error` set, when it could not be
+/// left, was not claimed in time, or was not answered in time; its files are gone then.
 std::optional<ListAnswer> handOverRequest(const std::string& dataFolder,
                                           const std::string& busFolder, const ListRequest& request,
                                           std::chrono::milliseconds pickUp,
