@@ -117,8 +117,8 @@ class ListCommands(unittest.TestCase):
 
     def test_edits_with_nothing_running(self):
         added = self.run_command("--add", self.url("a"), "--name", "エー", "--every", "01:30")
-        self.assertEqual(added.stdout.split("\t")[:4],
-                         ["1", "毎日01時間30分間隔", "エー", self.url("a")])
+        self.assertEqual(added.stdout.rstrip("\n").split("\t"),
+                         ["1", "毎日01時間30分間隔", "エー", self.url("a"), ""])
         self.run_command("--add", self.url("b"), "--at-start", "--name", self.url("b"))
         # Without a name the page's title names it.
         titled = self.run_command("--add", self.url("t"), "--at", "07:05")
@@ -177,7 +177,8 @@ class ListCommands(unittest.TestCase):
         wait_until(printed, "check of the item")
         checked = self.run_command("--check", "1")
         self.assertEqual(checked.stdout.split("\t")[2], "ページ")
-        self.assertNotIn("status=0", checked.stdout)
+        # Checked again, after the first check: unchanged since.
+        self.assertEqual(checked.stdout.rstrip("\n").split("\t")[4], "更新されていません")
         self.assertEqual(self.request_files(), [])
 
     def test_parallel_adds_lose_nothing(self):
@@ -233,7 +234,7 @@ class ListCommands(unittest.TestCase):
 
         def checked():
             rows = self.rows()
-            return len(rows) == 1 and "status=0" not in rows[0][4]
+            return len(rows) == 1 and rows[0][4] == "更新されています"
         wait_for_window_program(self, window, err, checked, "check in the window")
         self.assertEqual(self.rows()[0][2], "窓")
 

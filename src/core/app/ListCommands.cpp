@@ -391,7 +391,8 @@ std::string fetchPageTitle(const std::string& address) {
 std::string listRow(int position, const WatchSettings& item) {
     return std::to_string(position + 1) + "\t" + fromCp932(describeSchedule(item)) + "\t" +
            fromCp932(item.name) + "\t" + fromCp932(item.targetUrl) + "\t" +
-           fromCp932(resultRow(item).result) + "\n";
+           // An item never checked has no result yet (its stored one reads as an error).
+           (item.lastCheck == 0 ? std::string() : fromCp932(resultRow(item).result)) + "\n";
 }
 
 std::optional<WatchSettings> newItemFor(const ListRequest& request,

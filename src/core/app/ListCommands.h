@@ -54,8 +54,8 @@ std::string encodeAnswer(const ListAnswer& answer);
 std::optional<ListAnswer> decodeAnswer(std::string_view bytes);
 
 /// One line of --list for the item at 0-based `position`: position from 1, schedule (as the
-/// watch list dialog shows it), name, address and last result (as the result list shows it),
-/// tab-separated, with a line break.
+/// watch list dialog shows it), name, address and last result (as the result list shows it; ""
+/// before the first check), tab-separated, with a line break.
 std::string listRow(int position, const WatchSettings& item);
 
 /// The new item of an Add: the defaults of a new site, the address, the name (the address when
