@@ -95,22 +95,29 @@ private:
 class SessionListHolder : public ListHolder {
 public:
     explicit SessionListHolder(CheckSession& session) : m_session(session) {}
+    // While a check runs, edits wait for its end: the list is shown as it will be then, so
+    // that an item just added is listed and numbered.
     std::vector<WatchSettings> items() const override {
         std::vector<WatchSettings> all;
-        const CWatchList& list = m_session.watchList();
-        all.reserve(static_cast<std::size_t>(list.count()));
-        for (int i = 0; i < list.count(); ++i) {
-            all.push_back(list.itemAt(i));
+        for (auto& [id, item] : m_session.watchList().itemsAfterEdits()) {
+            all.push_back(std::move(item));
         }
         return all;
     }
-    WatchItemId idAt(int position) const override { return m_session.watchList().idAt(position); }
+    WatchItemId idAt(int position) const override {
+        const auto items = m_session.watchList().itemsAfterEdits();
+        return position >= 0 && static_cast<std::size_t>(position) < items.size()
+                   ? items[static_cast<std::size_t>(position)].first
+                   : 0;
+    }
     int positionOf(WatchItemId id) const override {
-        const CWatchList& list = m_session.watchList();
-        const int position = list.positionOf(id);
-        // Queued behind a running check: it goes after the items and the edits before it.
-        return position >= 0 ? position
-                             : list.count() + static_cast<int>(list.pendingEditCount()) - 1;
+        const auto items = m_session.watchList().itemsAfterEdits();
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (items[i].first == id) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
     }
     WatchItemId add(const WatchSettings& item) override { return m_session.defineItem(item, 0); }
     bool remove(WatchItemId id) override { return m_session.removeItem(id); }
@@ -327,13 +334,14 @@ void SessionListCommands::handle(const ListRequest& request,
         reply(applyToSession(request, m_session));
         return;
     }
-    const CWatchList& list = m_session.watchList();
-    if (request.position < 1 || request.position > list.count()) {
+    const SessionListHolder holder(m_session);
+    const std::size_t count = holder.items().size();
+    if (request.position < 1 || static_cast<std::size_t>(request.position) > count) {
         reply(ListAnswer::failed("項目 " + std::to_string(request.position) + " はありません（" +
-                                 std::to_string(list.count()) + " 件）"));
+                                 std::to_string(count) + " 件）"));
         return;
     }
-    const WatchItemId id = list.idAt(request.position - 1);
+    const WatchItemId id = holder.idAt(request.position - 1);
     if (!m_session.checkNow(id)) {
         reply(ListAnswer::failed("確認できません"));
         return;
