@@ -6,6 +6,7 @@
 #include "core/util/SafeFile.h"
 #include "core/util/SystemPath.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <dirent.h>
