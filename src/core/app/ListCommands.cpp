@@ -473,7 +473,7 @@ ListAnswer applyListRequest(const ListRequest& request, ListHolder& holder) {
     case ListRequest::Kind::Export:
         why = writeExport(request.file, items, request.format);
         if (!why.empty()) {
-            return ListAnswer::failed("書き出せません: " + why);
+            return ListAnswer::failed("書き出せません: " + request.file + ": " + why);
         }
         answer.out = std::to_string(items.size()) + " 件を " + listFormatName(request.format) +
                      " 形式で書き出しました: " + request.file + "\n";
