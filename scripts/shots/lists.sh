@@ -18,3 +18,12 @@ settle
 shot_window lists-import-result
 key Return
 settle
+# The export chooser with its three formats; "x" is also the exit's letter, so it only selects.
+key alt+o
+settle
+key x
+key Return
+wait_window "エクスポートするファイルを選択"
+shot_window lists-export-chooser
+key Escape
+settle

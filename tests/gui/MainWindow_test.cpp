@@ -430,6 +430,9 @@ private slots:
         script.setNextFileName(QString::fromStdString(exported));
         program.window->findChild<QAction*>(QStringLiteral("actionExport"))->trigger();
         QCOMPARE(script.choosers.back().filter.split(QStringLiteral(";;")).size(), 3);
+        // Beside the list imported, never over it.
+        QCOMPARE(script.choosers.back().start,
+                 QString::fromStdString(program.home.path()) + QStringLiteral("/ウォッチリスト"));
         QCOMPARE(
             script.choosers.back().filterSuffixes,
             (QStringList{QStringLiteral("txt"), QStringLiteral("opml"), QStringLiteral("yaml")}));

@@ -673,11 +673,16 @@ void CTarnwickDlg::importList() {
 }
 
 void CTarnwickDlg::exportList() {
+    // Beside the last list, under a name of its own (never over the file just imported), without
+    // a suffix: the chooser adds that of the format picked.
+    const QString exportStart =
+        (m_listFile.isEmpty() ? QString() : QFileInfo(m_listFile).absolutePath() + u'/') +
+        tr("ウォッチリスト");
     // In the order of ListFormat: urls, opml, yaml.
     const QString file = GuiPrompter::saveFileName(
         this, tr("エクスポートするファイルを選択"),
         {tr("アドレスの一覧 (*.txt)"), tr("OPML (*.opml)"), tr("urls.yaml (*.yaml)")},
-        {QStringLiteral("txt"), QStringLiteral("opml"), QStringLiteral("yaml")}, m_listFile);
+        {QStringLiteral("txt"), QStringLiteral("opml"), QStringLiteral("yaml")}, exportStart);
     if (file.isEmpty()) {
         return;
     }
