@@ -1,6 +1,8 @@
 #include "core/app/CTarnwickApp.h"
 #include "core/app/ChangesCommand.h"
 #include "core/app/Headless.h"
+#include "core/app/ListCommandRun.h"
+#include "core/platform/RuntimeFolder.h"
 #include "core/util/TextUtil.h"
 #ifdef TARNWICK_WITH_GUI
 #include "gui/app/WindowMain.h"
@@ -18,12 +20,17 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace {
 
 void printUsage() {
     std::puts("Usage: tarnwick [--tray | --headless [--until-idle]] [--changes ITEM [--history]]\n"
               "                [--version]\n"
+              "       tarnwick --list | --add URL [--name TEXT] [--every HH:MM | --at HH:MM |\n"
+              "                --at-start] | --remove N | --check N |\n"
+              "                --export FILE [--format urls|opml|yaml] | --import FILE\n"
               "\n"
               "Watches web pages and reports when one has changed. Without options it opens\n"
               "its window, which hides in the system tray once minimised.\n"
@@ -38,6 +45,17 @@ void printUsage() {
               "                 exact name. Only reads: works while Tarnwick runs\n"
               "  --history      with --changes: list the kept versions of the page instead\n"
               "  --version      print the version and exit\n"
+              "\n"
+              "The watch list from a shell (UTF-8; handed to the Tarnwick that runs on the same\n"
+              "data folder, else done here under its lock):\n"
+              "  --list         one line per item: number, schedule, name, address, last result\n"
+              "  --add URL      a new item named TEXT, else the page's title, else the address;\n"
+              "                 checked at start, every HH:MM or daily at HH:MM; prints its line\n"
+              "  --remove N     remove item N (from 1)\n"
+              "  --check N      check item N now; prints its line after the check\n"
+              "  --export FILE  write the addresses and names: urls (one a line), opml or yaml;\n"
+              "                 by default after FILE's extension (.opml, .yaml), else urls\n"
+              "  --import FILE  add the pages of a plain list, an OPML or a urls.yaml file\n"
               "\n"
               "Files live in $TARNWICK_HOME, else $XDG_DATA_HOME/tarnwick.");
 }
@@ -72,6 +90,18 @@ int runWindowProgram(char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1) {
+        std::string error;
+        const std::optional<tw::ListRequest> request = tw::parseListCommand(argc, argv, 1, error);
+        if (request) {
+            return tw::runListCommand(*request, tw::programFolder(), tw::runtimeFolder(), stdout,
+                                      stderr);
+        }
+        if (!error.empty()) {
+            std::fprintf(stderr, "tarnwick: %s\n", error.c_str());
+            return 1;
+        }
+    }
     tw::HeadlessOptions options;
     bool headless = false;
     const char* changes = nullptr;

@@ -1,5 +1,6 @@
 #include "NullChecker.h"
 #include "ProgramFixture.h"
+#include "PromptScript.h"
 #include "core/app/CTarnwickApp.h"
 #include "core/app/Siblings.h"
 #include "core/history/HistoryStore.h"
@@ -96,7 +97,8 @@ private slots:
         }
         QCOMPARE(menus,
                  (QStringList{
-                     QStringLiteral("操作(&O)|新規サイト(&N)|ウォッチリスト(&E)|ログをクリア(&C)|"
+                     QStringLiteral("操作(&O)|新規サイト(&N)|ウォッチリスト(&E)|-|"
+                                    "インポート(&I)...|エクスポート(&X)...|-|ログをクリア(&C)|"
                                     "環境設定(&S)|更新を通知する(&T)|ログイン時に起動する(&L)|-|"
                                     "Tarnwickを終了(&X)"),
                      QStringLiteral("ピース(&P)|Brindle(&W)|Quaylink(&D)"),
@@ -384,6 +386,71 @@ private slots:
         QVERIFY(reader.loadSettings());
         QCOMPARE(reader.mailServer().server, std::string("smtp.example.jp"));
         QCOMPARE(reader.mailServer().port, 587);
+    }
+
+    // The menu's import adds through the session (which saves) and tells the summary; its
+    // export offers the three formats and writes the one whose suffix the chooser added.
+    void importAndExportThroughTheMenu() {
+        Program program;
+        QVERIFY(program.start());
+        const std::string listFile = program.home.path() + "/pages.txt";
+        {
+            std::FILE* file = std::fopen(listFile.c_str(), "w");
+            QVERIFY(file);
+            std::fputs("# mine\nhttp://127.0.0.1:9/a\nfile:///etc/passwd\nhttp://127.0.0.1:9/b\n",
+                       file);
+            std::fclose(file);
+        }
+        test::PromptScript script;
+        script.setNextFileName(QString::fromStdString(listFile));
+        program.window->findChild<QAction*>(QStringLiteral("actionImport"))->trigger();
+        QCOMPARE(program.session->watchList().count(), 2);
+        QCOMPARE(script.told().size(), 1);
+        QVERIFY2(script.told().constFirst().startsWith(QStringLiteral("2 件を追加しました")),
+                 qPrintable(script.told().constFirst()));
+        QVERIFY(script.told().constFirst().contains(QStringLiteral("file:")));
+        QVERIFY(!script.boxes.back().caption.isEmpty());
+        // Saved (the list may wait for a check that runs): another reader sees both.
+        const auto saved = [&program] {
+            std::string bytes;
+            if (std::FILE* file =
+                    std::fopen((program.home.path() + "/WatchList.twl").c_str(), "rb")) {
+                char buffer[4096];
+                std::size_t n = 0;
+                while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+                    bytes.append(buffer, n);
+                }
+                std::fclose(file);
+            }
+            return bytes;
+        };
+        QTRY_VERIFY(saved().find("http://127.0.0.1:9/b") != std::string::npos);
+
+        const std::string exported = program.home.path() + "/out.opml";
+        script.setNextFileName(QString::fromStdString(exported));
+        program.window->findChild<QAction*>(QStringLiteral("actionExport"))->trigger();
+        QCOMPARE(script.choosers.back().filter.split(QStringLiteral(";;")).size(), 3);
+        // Beside the list imported, never over it.
+        QCOMPARE(script.choosers.back().start,
+                 QString::fromStdString(program.home.path()) + QStringLiteral("/ウォッチリスト"));
+        QCOMPARE(
+            script.choosers.back().filterSuffixes,
+            (QStringList{QStringLiteral("txt"), QStringLiteral("opml"), QStringLiteral("yaml")}));
+        std::string written;
+        {
+            std::FILE* file = std::fopen(exported.c_str(), "rb");
+            QVERIFY(file);
+            char buffer[4096];
+            std::size_t n = 0;
+            while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+                written.append(buffer, n);
+            }
+            std::fclose(file);
+        }
+        QVERIFY(written.find("<opml") != std::string::npos);
+        QVERIFY(written.find("http://127.0.0.1:9/a") != std::string::npos);
+        QVERIFY2(script.told().back().startsWith(QStringLiteral("2 件を opml 形式で")),
+                 qPrintable(script.told().back()));
     }
 
     void imageCheckEscapesTheAddress() {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tw {
@@ -249,7 +250,16 @@ bool CTarnwickApp::initInstance() {
 bool CTarnwickApp::lockDataFolder() {
     // An instance started with another runtime folder (XDG_RUNTIME_DIR unset under cron, say)
     // does not see the first lock; this one, beside the files both would write, it does.
-    switch (m_dataLock.acquire(kDataLockName, systemPath(m_paths.programFolder))) {
+    InstanceLock::Result result =
+        m_dataLock.acquire(kDataLockName, systemPath(m_paths.programFolder));
+    // A list command of the shell holds the lock for the moment of its edit: that is waited
+    // out. Another instance (one that took the first lock in another runtime folder) holds it
+    // for good.
+    for (int tries = 0; result == InstanceLock::Result::HeldElsewhere && tries < 60; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        result = m_dataLock.acquire(kDataLockName, systemPath(m_paths.programFolder));
+    }
+    switch (result) {
     case InstanceLock::Result::Acquired:
         return true;
     case InstanceLock::Result::HeldElsewhere:

@@ -118,6 +118,15 @@ bool CheckSession::removeItem(WatchItemId id) {
     return m_list.removeById(id);
 }
 
+bool CheckSession::checkNow(WatchItemId id) {
+    std::optional<WatchSettings> due = item(id);
+    if (!due) {
+        return false;
+    }
+    due->nextCheck = WatchSettings::kDueNow;
+    return m_list.replaceById(id, *due);
+}
+
 std::optional<WatchSettings> CheckSession::item(WatchItemId id) const {
     const int position = m_list.positionOf(id);
     if (position < 0) {
@@ -189,6 +198,9 @@ void CheckSession::deliver(WatchSettings finishedCopy, WatchItemId itemId,
         m_frontEnd->checkDone(finishedCopy, id);
     }
     m_list.checkFinished(std::move(finishedCopy), heldUntil);
+    if (m_onChecked && id != 0) {
+        m_onChecked(id);
+    }
     if (m_onScheduled) {
         m_onScheduled();
     }

@@ -84,6 +84,13 @@ public:
     WatchItemId defineItem(const WatchSettings& item, WatchItemId id);
     /// False when no such item is in the list.
     bool removeItem(WatchItemId id);
+    /// Makes item `id` due now (after a check that runs); its schedule goes on after it. False
+    /// when no such item is in the list.
+    bool checkNow(WatchItemId id);
+    /// Called on the owner's thread with each checked item's id once the list holds its outcome.
+    void setCheckedCallback(std::function<void(WatchItemId)> onChecked) {
+        m_onChecked = std::move(onChecked);
+    }
     /// A copy of item `id`; nothing when it is not (or not yet) in the list.
     std::optional<WatchSettings> item(WatchItemId id) const;
     /// The mail server the next update mail goes through; kept in the application object and
@@ -145,6 +152,7 @@ private:
     const Clock& m_clock;
     CheckReceiver* m_frontEnd = nullptr;
     std::function<void()> m_onScheduled;
+    std::function<void(WatchItemId)> m_onChecked;
     /// Tasks posted to the executor hold a weak reference: they do nothing once we are gone.
     std::shared_ptr<CheckSession*> m_alive;
 

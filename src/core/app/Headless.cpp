@@ -2,6 +2,7 @@
 
 #include "core/app/CTarnwickApp.h"
 #include "core/app/CheckSession.h"
+#include "core/app/ListCommandRun.h"
 #include "core/app/MainLoop.h"
 #include "core/net/CollectingMailProgress.h"
 #include "core/ports/Notifier.h"
@@ -179,13 +180,20 @@ int runCycle(CTarnwickApp& app, HeadlessPrompter& prompter, const HeadlessOption
     // An unreadable watch list has been told by the list itself; nothing is checked and
     // nothing may be saved over it, and the run fails.
     bool listRead = true;
+    // List commands of the shell are applied here, the one writer of the list.
+    std::optional<SessionListCommands> commands;
     loop.post([&] {
         if (!session.start(&printer)) {
             listRead = false;
             loop.quit();
+            return;
         }
+        commands.emplace(session, app.messageBus(), loop, app.programFolder());
+        // Requests left while this program started.
+        commands->serve();
     });
     loop.run();
+    commands.reset();
     if (notifier) {
         notifier->setActionHandler({});
         session.setNotifier(nullptr);

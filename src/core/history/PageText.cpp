@@ -193,6 +193,49 @@ struct GumboOutputDeleter {
 
 } // namespace
 
+std::string pageTitle(std::string_view html) {
+    GumboOptions options = kGumboDefaultOptions;
+    options.max_errors = 0;
+    const std::unique_ptr<GumboOutput, GumboOutputDeleter> output(
+        gumbo_parse_with_options(&options, html.data(), html.size()));
+    if (!output || output->root->type != GUMBO_NODE_ELEMENT) {
+        return {};
+    }
+    const GumboVector& top = output->root->v.element.children;
+    for (unsigned i = 0; i < top.length; ++i) {
+        const auto* head = static_cast<const GumboNode*>(top.data[i]);
+        if (head->type != GUMBO_NODE_ELEMENT || head->v.element.tag != GUMBO_TAG_HEAD) {
+            continue;
+        }
+        for (unsigned j = 0; j < head->v.element.children.length; ++j) {
+            const auto* title = static_cast<const GumboNode*>(head->v.element.children.data[j]);
+            if (title->type != GUMBO_NODE_ELEMENT || title->v.element.tag != GUMBO_TAG_TITLE ||
+                title->v.element.children.length == 0) {
+                continue;
+            }
+            const auto* text = static_cast<const GumboNode*>(title->v.element.children.data[0]);
+            if (text->type != GUMBO_NODE_TEXT) {
+                return {};
+            }
+            std::string folded;
+            bool blank = false;
+            for (const char* c = text->v.text.text; *c != '\0'; ++c) {
+                if (*c == ' ' || *c == '\t' || *c == '\r' || *c == '\n' || *c == '\f') {
+                    blank = !folded.empty();
+                    continue;
+                }
+                if (blank) {
+                    folded += ' ';
+                    blank = false;
+                }
+                folded += *c;
+            }
+            return folded;
+        }
+    }
+    return {};
+}
+
 std::string readerText(std::string_view html) {
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0; // the reader's text needs no list of parse errors

@@ -16,4 +16,8 @@ std::string historyTextUtf8(CodeConverter* converter, std::string_view bytes, in
 /// line breaks, runs of blanks folded to one, blank lines dropped.
 std::string readerText(std::string_view html);
 
+/// The text of an HTML page's <title> (UTF-8 in, UTF-8 out), entities decoded, blanks and line
+/// breaks folded to one space and trimmed; "" when the page has none.
+std::string pageTitle(std::string_view html);
+
 } // namespace tw

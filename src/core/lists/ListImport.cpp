@@ -374,6 +374,15 @@ ImportResult readImportFile(const std::string& diskPath) {
     return parseImport(content);
 }
 
+std::string checkImportAddress(std::string_view address) {
+    return addressFault(address);
+}
+
+std::string checkImportName(std::string_view name, std::string& fault) {
+    fault.clear();
+    return cleanName(name, fault);
+}
+
 bool sameAddress(std::string_view a, std::string_view b) {
     return addressKey(a) == addressKey(b);
 }

@@ -86,6 +86,12 @@ struct ImportPlan {
 /// earlier in the file, is a duplicate (sameAddress()).
 ImportPlan planImport(const ImportResult& result, const std::vector<WatchSettings>& existing);
 
+/// Why `address` (UTF-8) cannot be a watch item's address, by the rules an import checks each
+/// entry with; "" when it can. For an address given one at a time (the command line).
+std::string checkImportAddress(std::string_view address);
+/// `name` (UTF-8) as an import stores it (blanks folded); sets `fault` when it cannot be stored.
+std::string checkImportName(std::string_view name, std::string& fault);
+
 /// Whether two addresses (UTF-8) name the same page for an import: equal once the scheme and
 /// host are taken without regard to case, and an empty path is taken as "/". Anything else
 /// counts as written (a path is case-sensitive on most servers; a query is the page's own).

@@ -387,6 +387,38 @@ bool CWatchList::removeById(ItemId id) {
     return true;
 }
 
+std::vector<std::pair<CWatchList::ItemId, WatchSettings>> CWatchList::itemsAfterEdits() const {
+    std::vector<std::pair<ItemId, WatchSettings>> items;
+    items.reserve(m_items.size() + m_pendingEdits.size());
+    for (std::size_t i = 0; i < m_items.size(); ++i) {
+        items.emplace_back(m_ids[i], m_items[i]);
+    }
+    // As applyEdit() will apply them; a replace whose item is gone adds under a new id, which
+    // is not known yet: 0 names it.
+    for (const PendingEdit& edit : m_pendingEdits) {
+        const auto found = std::find_if(items.begin(), items.end(),
+                                        [&](const auto& entry) { return entry.first == edit.id; });
+        switch (edit.kind) {
+        case EditKind::Add:
+            items.emplace_back(edit.id, edit.item);
+            break;
+        case EditKind::Replace:
+            if (found != items.end()) {
+                found->second = edit.item;
+            } else {
+                items.emplace_back(0, edit.item);
+            }
+            break;
+        case EditKind::Remove:
+            if (found != items.end()) {
+                items.erase(found);
+            }
+            break;
+        }
+    }
+    return items;
+}
+
 void CWatchList::applyEdit(PendingEdit& edit) {
     const int position = positionOf(edit.id);
     switch (edit.kind) {

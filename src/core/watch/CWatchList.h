@@ -120,6 +120,9 @@ public:
     /// The id of the item armed in the checker, 0 when none.
     ItemId currentId() const { return m_currentId; }
     std::size_t pendingEditCount() const { return m_pendingEdits.size(); }
+    /// The items with their ids as they will be once the queued edits are applied, in list
+    /// order: what a reader from outside (a list command) is to see while a check runs.
+    std::vector<std::pair<ItemId, WatchSettings>> itemsAfterEdits() const;
 
     std::string filePath() const { return m_folder + "/WatchList.twl"; }
     /// Where the unread part of a damaged file was kept, empty when the load was clean.

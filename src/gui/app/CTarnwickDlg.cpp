@@ -2,6 +2,7 @@
 
 #include "core/app/CTarnwickApp.h"
 #include "core/app/CheckSession.h"
+#include "core/app/ListCommandRun.h"
 #include "core/app/Siblings.h"
 #include "core/history/HistoryStore.h"
 #include "core/platform/Autostart.h"
@@ -33,6 +34,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPointer>
@@ -180,6 +182,8 @@ void CTarnwickDlg::connectActions() {
 
     on(ui.actionNewSite, [this] { newSite(); });
     on(ui.actionWatchList, [this] { openWatchList(); });
+    on(ui.actionImport, [this] { importList(); });
+    on(ui.actionExport, [this] { exportList(); });
     on(ui.actionClearLog, [this] { m_ui->resultList->clearRows(); });
     on(ui.actionMailSettings, [this] { openMailSettings(); });
     ui.actionNotifyChanges->setChecked(m_app.notifyChanges());
@@ -649,6 +653,53 @@ void CTarnwickDlg::openWatchList() {
             view->show();
         }
     }
+}
+
+void CTarnwickDlg::importList() {
+    const QString file = GuiPrompter::openFileName(
+        this, tr("インポートするファイルを選択"),
+        tr("アドレスの一覧 (*.txt *.opml *.xml *.yaml *.yml);;すべてのファイル (*)"), m_listFile);
+    if (file.isEmpty()) {
+        return;
+    }
+    m_listFile = file;
+    ListRequest request;
+    request.kind = ListRequest::Kind::Import;
+    request.file = QFile::encodeName(file).toStdString();
+    // The same as the shell's --import: checked and added through the session, which saves.
+    const ListAnswer answer = applyToSession(request, m_session.checks());
+    GuiPrompter::tell(this, QString::fromStdString(answer.out + answer.err).trimmed(),
+                      answer.code == 0 ? Prompter::Icon::Information : Prompter::Icon::Warning);
+}
+
+void CTarnwickDlg::exportList() {
+    // Beside the last list, under a name of its own (never over the file just imported), without
+    // a suffix: the chooser adds that of the format picked.
+    const QString exportStart =
+        (m_listFile.isEmpty() ? QString() : QFileInfo(m_listFile).absolutePath() + u'/') +
+        tr("ウォッチリスト");
+    // In the order of ListFormat: urls, opml, yaml.
+    const QString file = GuiPrompter::saveFileName(
+        this, tr("エクスポートするファイルを選択"),
+        {tr("アドレスの一覧 (*.txt)"), tr("OPML (*.opml)"), tr("urls.yaml (*.yaml)")},
+        {QStringLiteral("txt"), QStringLiteral("opml"), QStringLiteral("yaml")}, exportStart);
+    if (file.isEmpty()) {
+        return;
+    }
+    m_listFile = file;
+    std::string error;
+    const QByteArray argument = QFile::encodeName(file);
+    std::string name = argument.toStdString();
+    char command[] = "--export";
+    char* argv[] = {command, name.data()};
+    // The format follows the name's extension, which the chooser added for the filter chosen.
+    std::optional<ListRequest> request = parseListCommand(2, argv, 0, error);
+    if (!request) {
+        return;
+    }
+    const ListAnswer answer = applyToSession(*request, m_session.checks());
+    GuiPrompter::tell(this, QString::fromStdString(answer.out + answer.err).trimmed(),
+                      answer.code == 0 ? Prompter::Icon::Information : Prompter::Icon::Warning);
 }
 
 ChangeView* CTarnwickDlg::changeView(WatchItemId id) const {

@@ -169,6 +169,8 @@ private:
     void openLinkUpdate();
     void endSession();
     void openWatchList();
+    void importList();
+    void exportList();
     void openMailSettings();
     void openSheet(const WatchSettings& item, WatchItemId id);
     void showItem(WatchItemId id);
@@ -189,6 +191,8 @@ private:
     CDefineSheet* m_sheet = nullptr;
     std::unique_ptr<SheetQueue> m_sheetQueue;
     WatchListDialog* m_watchListDialog = nullptr;
+    /// The last file imported or exported: the next chooser starts there.
+    QString m_listFile;
     /// One change view per item; a closed one deletes itself.
     std::map<WatchItemId, QPointer<ChangeView>> m_changeViews;
     class ListWatcher;

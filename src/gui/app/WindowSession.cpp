@@ -3,6 +3,7 @@
 #include "core/app/CTarnwickApp.h"
 #include "core/app/CheckSession.h"
 #include "core/app/HandOverPickUp.h"
+#include "core/app/ListCommandRun.h"
 #include "core/app/Siblings.h"
 #include "core/platform/DesktopShell.h"
 #include "core/platform/DesktopSoundPlayer.h"
@@ -53,7 +54,8 @@ private:
 struct WindowSession::Parts {
     Parts(CTarnwickApp& app, Executor& executor, Prompter& prompter, MailProgress& mailProgress,
           Shell* shell, SoundPlayer* sound)
-        : executor(executor), ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
+        : app(app), executor(executor),
+          ownShell(shell ? nullptr : std::make_unique<DesktopShell>()),
           ownSound(sound ? nullptr : std::make_unique<DesktopSoundPlayer>(app.programFolder())),
           shell(shell ? *shell : *ownShell), sound(sound ? *sound : *ownSound),
           siblings(app, this->shell), windowPort(executor, hooks.popUp),
@@ -73,6 +75,7 @@ struct WindowSession::Parts {
         sleep = std::make_unique<SleepWatch>([this] { session.wake().wokeUp(); });
     }
 
+    CTarnwickApp& app;
     Executor& executor;
     Hooks hooks;
     std::unique_ptr<Shell> ownShell;
@@ -85,6 +88,8 @@ struct WindowSession::Parts {
     // Last: its checker calls the port, and its bridge hands pages over until it is gone.
     CheckSession session;
     std::unique_ptr<SleepWatch> sleep;
+    /// The shell's list commands, applied to this session while it runs.
+    std::unique_ptr<SessionListCommands> commands;
     bool started = false;
     bool closed = false;
     bool stopResult = true;
@@ -108,7 +113,13 @@ void WindowSession::start(CheckReceiver* results) {
     }
     m_parts->started = true;
     m_parts->watchSleep();
-    m_parts->session.start(results);
+    if (m_parts->session.start(results)) {
+        m_parts->commands =
+            std::make_unique<SessionListCommands>(m_parts->session, m_parts->app.messageBus(),
+                                                  m_parts->executor, m_parts->app.programFolder());
+        // Requests left while the window started.
+        m_parts->commands->serve();
+    }
 }
 
 bool WindowSession::shutdown() {
@@ -123,6 +134,7 @@ bool WindowSession::shutdown() {
         parts.executor.close();
         return parts.stopResult;
     }
+    parts.commands.reset();
     parts.stopResult = parts.session.stop();
     // Pages still queued go to the browser now, while no worker can wait on this thread.
     parts.session.bridge().stop();

@@ -108,6 +108,17 @@ QString GuiPrompter::showChooser(QWidget* parent, const Chooser& chooser) {
     dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setDefaultSuffix(chooser.defaultSuffix);
+    if (!chooser.filterSuffixes.isEmpty()) {
+        const QStringList filters = chooser.filter.split(QStringLiteral(";;"));
+        const auto follow = [&dialog, &chooser, filters](const QString& filter) {
+            const qsizetype index = filters.indexOf(filter);
+            if (index >= 0 && index < chooser.filterSuffixes.size()) {
+                dialog.setDefaultSuffix(chooser.filterSuffixes.at(index));
+            }
+        };
+        follow(filters.value(0));
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, follow);
+    }
     dialog.setDirectory(chooser.folder);
     if (!chooser.start.isEmpty()) {
         dialog.selectFile(QFileInfo(chooser.start).fileName());
@@ -134,8 +145,13 @@ GuiPrompter::Answer GuiPrompter::askYesNoCancel(QWidget* parent, const QString& 
 
 QString GuiPrompter::openFileName(QWidget* parent, const QString& title, const QString& filter,
                                   const QString& start, const QString& defaultSuffix) {
-    return showChooser(parent, {ChooserKind::OpenFile, title, filter, start, defaultSuffix,
-                                startFolder(ChooserKind::OpenFile, start)});
+    return showChooser(parent, {ChooserKind::OpenFile,
+                                title,
+                                filter,
+                                start,
+                                defaultSuffix,
+                                startFolder(ChooserKind::OpenFile, start),
+                                {}});
 }
 
 QString GuiPrompter::saveFileName(QWidget* parent, const QString& title, const QString& filter,
@@ -145,13 +161,27 @@ QString GuiPrompter::saveFileName(QWidget* parent, const QString& title, const Q
                                 filter,
                                 start,
                                 {},
-                                startFolder(ChooserKind::SaveFile, start)});
+                                startFolder(ChooserKind::SaveFile, start),
+                                {}});
+}
+
+QString GuiPrompter::saveFileName(QWidget* parent, const QString& title, const QStringList& filters,
+                                  const QStringList& suffixes, const QString& start) {
+    Chooser chooser{ChooserKind::SaveFile,
+                    title,
+                    filters.join(QStringLiteral(";;")),
+                    start,
+                    {},
+                    startFolder(ChooserKind::SaveFile, start),
+                    {}};
+    chooser.filterSuffixes = suffixes;
+    return showChooser(parent, chooser);
 }
 
 QString GuiPrompter::folderName(QWidget* parent, const QString& title, const QString& start) {
     return showChooser(
         parent,
-        {ChooserKind::Folder, title, {}, start, {}, startFolder(ChooserKind::Folder, start)});
+        {ChooserKind::Folder, title, {}, start, {}, startFolder(ChooserKind::Folder, start), {}});
 }
 
 GuiPrompter::GuiPrompter(Executor& executor) : m_executor(executor) {}

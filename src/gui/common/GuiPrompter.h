@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 namespace tw {
@@ -46,6 +47,9 @@ public:
         QString defaultSuffix;
         /// The folder the chooser opens in: startFolder() of `kind` and `start`.
         QString folder;
+        /// Saving: the suffix each filter adds to a name typed without one, in the filters'
+        /// order (empty: defaultSuffix whatever the filter).
+        QStringList filterSuffixes;
     };
 
     /// Answers boxes and choosers in place of the user (tests).
@@ -81,6 +85,9 @@ public:
     /// A file to write, new or existing (the chooser asks before an existing one is taken).
     static QString saveFileName(QWidget* parent, const QString& title, const QString& filter,
                                 const QString& start);
+    /// The same with a suffix for each filter, added to a name typed without one.
+    static QString saveFileName(QWidget* parent, const QString& title, const QStringList& filters,
+                                const QStringList& suffixes, const QString& start);
     /// A folder; the chooser can make a sub-folder. Empty when cancelled.
     static QString folderName(QWidget* parent, const QString& title, const QString& start);
 

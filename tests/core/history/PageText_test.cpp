@@ -9,6 +9,17 @@
 namespace tw {
 namespace {
 
+TEST(PageTitle, IsTheHeadsTitleFoldedWithEntitiesDecoded) {
+    EXPECT_EQ(pageTitle("<html><head><title>\n  価格 &amp;\t 在庫\r\n</title></head>"
+                        "<body><title>not this</title></body></html>"),
+              "価格 & 在庫");
+    // Without a head, the parser makes one around a leading title.
+    EXPECT_EQ(pageTitle("<title>T</title><p>x</p>"), "T");
+    EXPECT_EQ(pageTitle("<p>no title</p>"), "");
+    EXPECT_EQ(pageTitle("<title></title>"), "");
+    EXPECT_EQ(pageTitle(""), "");
+}
+
 TEST(ReaderText, DropsScriptsAndStylesAndDecodesEntities) {
     const std::string html = "<html><head><title>価格表</title><style>p{color:red}</style>"
                              "<script>var x = '<p>秘密</p>';</script></head><body>"

@@ -270,6 +270,36 @@ TEST_F(WatchListTest, QueuedEditsFollowTheirItemWhenEarlierOnesAreDeleted) {
     EXPECT_EQ(observer.calls, expected);
 }
 
+// Readers from outside (the shell's list commands) see the list as the queued edits will leave
+// it, so that an item added during a check is listed at once, where it will be.
+TEST_F(WatchListTest, ItemsAfterEditsShowTheQueuedEditsApplied) {
+    writeList({page("http://a/"), page("http://b/", "define", 20 * 3600)});
+    CWatchList list(checker, clock, &prompter, folder);
+    list.start(nullptr);
+    const WatchItemId a = list.idAt(0), b = list.idAt(1);
+    checker.busy = true;
+    const WatchItemId added = list.add(page("http://new/"));
+    EXPECT_TRUE(list.removeById(a));
+    EXPECT_TRUE(list.replaceById(added, page("http://new2/")));
+    EXPECT_TRUE(list.removeById(b));
+    EXPECT_TRUE(list.replaceById(b, page("http://b2/")));
+    ASSERT_EQ(list.count(), 2);
+    const auto after = list.itemsAfterEdits();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0].first, added);
+    EXPECT_EQ(after[0].second.targetUrl, "http://new2/");
+    // Added again under an id not given yet.
+    EXPECT_EQ(after[1].first, 0u);
+    EXPECT_EQ(after[1].second.targetUrl, "http://b2/");
+
+    checker.busy = false;
+    list.checkFinished(list.itemAt(0));
+    ASSERT_EQ(list.count(), 2);
+    EXPECT_EQ(list.itemAt(0).targetUrl, "http://new2/");
+    EXPECT_EQ(list.itemAt(1).targetUrl, "http://b2/");
+    EXPECT_EQ(list.itemsAfterEdits().size(), 2u);
+}
+
 TEST_F(WatchListTest, QueuedEditOfADeletedItemAddsItAgain) {
     writeList({page("http://a/"), page("http://b/", "define", 20 * 3600)});
     CWatchList list(checker, clock, &prompter, folder);
