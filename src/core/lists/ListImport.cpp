@@ -1,6 +1,7 @@
 #include "core/lists/ListImport.h"
 
 #include "core/lists/ImportFormats.h"
+#include "core/platform/CodeGuess.h"
 #include "core/util/Cp932.h"
 #include "core/util/ErrorText.h"
 #include "core/util/SafeFile.h"
@@ -19,47 +20,6 @@ namespace tw {
 namespace {
 
 constexpr std::size_t kNotFound = std::string_view::npos;
-
-/// The offset of the first byte that does not begin a well-formed UTF-8 character (overlong
-/// forms, surrogates and values beyond U+10FFFF included), or kNotFound.
-std::size_t firstInvalidUtf8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    std::size_t i = 0;
-    while (i < size) {
-        const unsigned char lead = bytes[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return i;
-        }
-        if (i + length > size || bytes[i + 1] < low || bytes[i + 1] > high) {
-            return i;
-        }
-        for (std::size_t k = 2; k < length; ++k) {
-            if (bytes[i + k] < 0x80 || bytes[i + k] > 0xBF) {
-                return i;
-            }
-        }
-        i += length;
-    }
-    return kNotFound;
-}
 
 /// The character at `i` of valid UTF-8 text; `i` moves past it.
 char32_t nextCharacter(std::string_view text, std::size_t& i) {

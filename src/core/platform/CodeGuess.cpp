@@ -18,37 +18,41 @@ unsigned char at(std::string_view text, std::size_t i) {
     return i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
 }
 
+/// The length of the well-formed UTF-8 sequence at `i` (no overlong form, no surrogate,
+/// nothing beyond U+10FFFF, nothing cut off); 0 when there is none.
+std::size_t utf8Length(std::string_view text, std::size_t i) {
+    const unsigned char c = at(text, i);
+    if (c < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;  // no overlong form
+        high = c == 0xED ? 0x9F : 0xBF; // no surrogate
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF; // nothing beyond U+10FFFF
+    }
+    bool ok = length != 0 && i + length <= text.size();
+    for (std::size_t k = 1; ok && k < length; ++k) {
+        const unsigned char next = at(text, i + k);
+        ok = k == 1 ? (next >= low && next <= high) : (next >= 0x80 && next <= 0xBF);
+    }
+    return ok ? length : 0;
+}
+
 /// Byte sequences of `text` that are not UTF-8 (a stray byte counts once).
 std::size_t utf8Errors(std::string_view text) {
     std::size_t errors = 0;
     std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n) {
-        const unsigned char c = at(text, i);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            low = c == 0xE0 ? 0xA0 : 0x80;  // no overlong form
-            high = c == 0xED ? 0x9F : 0xBF; // no surrogate
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            low = c == 0xF0 ? 0x90 : 0x80;
-            high = c == 0xF4 ? 0x8F : 0xBF; // nothing beyond U+10FFFF
-        }
-        bool ok = length != 0 && i + length <= n;
-        for (std::size_t k = 1; ok && k < length; ++k) {
-            const unsigned char next = at(text, i + k);
-            ok = k == 1 ? (next >= low && next <= high) : (next >= 0x80 && next <= 0xBF);
-        }
-        if (ok) {
+    while (i < text.size()) {
+        if (const std::size_t length = utf8Length(text, i); length != 0) {
             i += length;
         } else {
             ++errors;
@@ -154,7 +158,19 @@ int detectorChoice(std::string_view text) {
 } // namespace
 
 bool isUtf8(std::string_view text) {
-    return utf8Errors(text) == 0;
+    return firstInvalidUtf8(text) == std::string_view::npos;
+}
+
+std::size_t firstInvalidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t length = utf8Length(text, i);
+        if (length == 0) {
+            return i;
+        }
+        i += length;
+    }
+    return std::string_view::npos;
 }
 
 int guessCodePage(std::string_view text) {
