@@ -144,6 +144,11 @@ class ListCommands(unittest.TestCase):
         self.assertIn("更新されていません", self.rows()[0][4])
         self.run_command("--check", "2", code=1)
         self.assertFalse(self.lock_held())
+        # The item's kept versions go with it.
+        history = os.path.join(self.home, "history")
+        self.assertEqual(len(os.listdir(history)), 1)
+        self.run_command("--remove", "1")
+        self.assertEqual(os.listdir(history), [])
 
     def test_export_and_import_back(self):
         for name in ("one", "two", "three"):

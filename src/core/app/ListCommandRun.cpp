@@ -2,6 +2,7 @@
 
 #include "core/app/CTarnwickApp.h"
 #include "core/app/CheckSession.h"
+#include "core/history/HistoryStore.h"
 #include "core/net/CFetch.h"
 #include "core/net/CollectingMailProgress.h"
 #include "core/platform/Clock.h"
@@ -23,6 +24,7 @@
 #include "core/util/TextUtil.h"
 #include "core/watch/CReNew.h"
 #include "core/watch/CWatchList.h"
+#include "core/watch/FailureAlerts.h"
 #include "core/watch/HostPacing.h"
 #include "core/watch/ItemChecker.h"
 #include "core/watch/Schedule.h"
@@ -276,6 +278,11 @@ int runListCommand(const ListRequest& given, const std::string& dataFolder,
     ErrorPrompter prompter(err);
     NoChecker checker;
     CWatchList list(checker, SystemClock::instance(), &prompter, dataFolder);
+    // A removed item's history, failure count and validators go with it, as in the window.
+    HistoryStore history(dataFolder, HistoryLimits{});
+    FailureAlerts failures(dataFolder);
+    list.setHistory(&history);
+    list.setFailureAlerts(&failures);
     list.load();
     if (!list.loadError().empty()) {
         // Told by the list itself; nothing may be saved over a file that was not read.
