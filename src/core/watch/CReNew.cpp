@@ -256,7 +256,12 @@ CheckOutcome CReNew::check() {
         keepHistory(false, m_item.anchorKeyword.empty() ? newFile : std::string(),
                     request.contentType);
         download.discard();
-        keepValidators(request, fingerprint);
+        // An unchanged page mostly brings back the validators it was asked with: the file
+        // already says so, and is not written again on every check.
+        if (validators.empty() ||
+            validators != ValidatorStore::Validators{request.etag, request.lastModifiedHeader}) {
+            keepValidators(request, fingerprint);
+        }
         return CheckOutcome::NotUpdated;
     }
     if (compared == kPageTooLarge || compared == kReferenceNotRegular) {

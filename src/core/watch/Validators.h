@@ -19,6 +19,7 @@ public:
         std::string etag;
         std::string lastModified;
         bool empty() const { return etag.empty() && lastModified.empty(); }
+        bool operator==(const Validators&) const = default;
     };
 
     explicit ValidatorStore(std::string dataFolder);
